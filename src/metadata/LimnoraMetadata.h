@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QUuid>
+
+#include <optional>
+
+namespace limnoscope {
+
+// One LoRA named in a settings line. Plain value; `id` only tells rows apart in one list.
+struct LoraEntry {
+    QUuid id = QUuid::createUuid();
+    QString file;
+    double weight = 1.0;
+    QString mode = QStringLiteral("all");
+};
+
+// One listed setting: the row type of the inspector's settings grid.
+struct SettingItem {
+    QUuid id = QUuid::createUuid();
+    QString key;
+    QString value;
+};
+
+// The settings of one image: keys and values as written. Keeps the order in which keys first
+// appeared so that listing the keys outside the catalogue is stable; a repeated key keeps its
+// first place and its last value.
+class SettingsMap
+{
+public:
+    void insert(const QString &key, const QString &value);
+    [[nodiscard]] std::optional<QString> value(const QString &key) const;
+    [[nodiscard]] bool contains(const QString &key) const { return value(key).has_value(); }
+    [[nodiscard]] bool isEmpty() const { return m_entries.isEmpty(); }
+    [[nodiscard]] qsizetype size() const { return m_entries.size(); }
+    [[nodiscard]] const QList<QPair<QString, QString>> &entries() const { return m_entries; }
+
+    bool operator==(const SettingsMap &other) const = default;
+
+private:
+    QList<QPair<QString, QString>> m_entries;
+};
+
+// What Limnora wrote into one image, taken apart. Built once by the parser, then only read;
+// safe to hand between threads.
+struct LimnoraMetadata {
+    QString prompt;
+    QString negativePrompt;
+    SettingsMap settings;
+    QList<LoraEntry> loras;
+    QString rawSettingsString;
+    std::optional<double> renderDuration;
+};
+
+// The settings in listing order: the catalogue keys first, in their fixed order, then every
+// other key in the order it first appeared.
+[[nodiscard]] QList<SettingItem> orderedSettingItems(const SettingsMap &settings);
+
+// Limnora's sampler code (0 to 19) for a sampler name; unknown names give 17.
+[[nodiscard]] int samplerIndex(const QString &name);
+
+// Limnora's seed-mode code (0 to 3) for an exact seed-mode name, or nothing.
+[[nodiscard]] std::optional<int> seedModeIndex(const QString &name);
+
+} // namespace limnoscope

@@ -1,0 +1,223 @@
+#include "PNGTextReader.h"
+
+#include <QFile>
+#include <QStringDecoder>
+
+#include <zlib.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace limnoscope {
+namespace {
+
+constexpr std::array<unsigned char, 8> pngSignature = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+// Inflated iTXt text larger than this is refused: no chunk of real metadata comes near it.
+constexpr qsizetype maxInflatedTextLength = 16 * 1024 * 1024;
+
+// A read-only file descriptor that is closed on every path.
+class ReadOnlyFile
+{
+public:
+    explicit ReadOnlyFile(const QString &path)
+    {
+        // O_NONBLOCK: a FIFO named like an image must not hang the reader; only regular
+        // files are read.
+        m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        struct stat info {};
+        if (m_fd >= 0 && (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~ReadOnlyFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    ReadOnlyFile(const ReadOnlyFile &) = delete;
+    ReadOnlyFile &operator=(const ReadOnlyFile &) = delete;
+
+    [[nodiscard]] bool isOpen() const { return m_fd >= 0; }
+
+    // Reads up to `count` bytes at the current position and moves past them.
+    qsizetype read(char *buffer, qsizetype count)
+    {
+        qsizetype done = 0;
+        while (done < count) {
+            const ssize_t n = ::pread(m_fd, buffer + done, size_t(count - done), m_position + done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        m_position += done;
+        return done;
+    }
+
+    void skip(qint64 count) { m_position += count; }
+
+private:
+    int m_fd = -1;
+    qint64 m_position = 0;
+};
+
+quint32 bigEndian32(const unsigned char *bytes)
+{
+    return (quint32(bytes[0]) << 24) | (quint32(bytes[1]) << 16) | (quint32(bytes[2]) << 8) | quint32(bytes[3]);
+}
+
+QString chunkTypeName(const unsigned char *bytes)
+{
+    for (int i = 0; i < 4; ++i) {
+        if (bytes[i] > 0x7f)
+            return {};
+    }
+    return QString::fromLatin1(reinterpret_cast<const char *>(bytes), 4);
+}
+
+std::optional<QString> decodeStrictUtf8(QByteArrayView bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+std::optional<QByteArray> inflateZlib(QByteArrayView compressed)
+{
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK)
+        return std::nullopt;
+    QByteArray output;
+    std::array<char, 64 * 1024> buffer{};
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(compressed.data()));
+    stream.avail_in = uInt(compressed.size());
+    int status = Z_OK;
+    while (status == Z_OK) {
+        stream.next_out = reinterpret_cast<Bytef *>(buffer.data());
+        stream.avail_out = uInt(buffer.size());
+        status = inflate(&stream, Z_NO_FLUSH);
+        if (status != Z_OK && status != Z_STREAM_END)
+            break;
+        output.append(buffer.data(), qsizetype(buffer.size() - stream.avail_out));
+        if (output.size() > maxInflatedTextLength) {
+            status = Z_MEM_ERROR;
+            break;
+        }
+        if (status == Z_OK && stream.avail_in == 0 && stream.avail_out != 0) {
+            status = Z_DATA_ERROR; // input ended before the stream did
+            break;
+        }
+    }
+    inflateEnd(&stream);
+    if (status != Z_STREAM_END)
+        return std::nullopt;
+    return output;
+}
+
+// The text of an iTXt chunk after its keyword: flags, language tag, translated keyword, text.
+std::optional<QString> internationalText(QByteArrayView data, qsizetype textStart)
+{
+    if (data.size() - textStart < 2)
+        return std::nullopt;
+    const bool compressed = static_cast<unsigned char>(data[textStart]) == 1;
+    const unsigned char method = static_cast<unsigned char>(data[textStart + 1]);
+    qsizetype position = textStart + 2;
+    for (int field = 0; field < 2; ++field) {
+        const qsizetype zero = data.indexOf('\0', position);
+        if (zero >= 0)
+            position = zero + 1;
+    }
+    if (position >= data.size())
+        return std::nullopt;
+    const QByteArrayView text = data.sliced(position);
+    if (!compressed)
+        return decodeStrictUtf8(text);
+    if (method != 0)
+        return std::nullopt;
+    const auto inflated = inflateZlib(text);
+    if (!inflated)
+        return std::nullopt;
+    return decodeStrictUtf8(*inflated);
+}
+
+bool isMetadataKeyword(const QString &keyword, QStringView chunkType)
+{
+    return keyword == QLatin1String("Description") || keyword == QLatin1String("ImageDescription")
+        || keyword == QLatin1String("Comment")
+        || (keyword == QLatin1String("Software") && chunkType == QLatin1String("tEXt"));
+}
+
+} // namespace
+
+std::optional<QString> parseTextChunk(QByteArrayView data, QStringView chunkType)
+{
+    const qsizetype zero = data.indexOf('\0');
+    if (zero < 0)
+        return std::nullopt;
+    const QString keyword = QString::fromLatin1(data.first(zero));
+    const qsizetype textStart = zero + 1;
+
+    if (isMetadataKeyword(keyword, chunkType)) {
+        if (textStart >= data.size())
+            return std::nullopt;
+        if (chunkType == QLatin1String("tEXt"))
+            return QString::fromLatin1(data.sliced(textStart));
+        if (chunkType == QLatin1String("iTXt"))
+            return internationalText(data, textStart);
+        return std::nullopt;
+    }
+
+    // Other keywords count only in tEXt chunks that look like generation settings.
+    if (chunkType != QLatin1String("tEXt"))
+        return std::nullopt;
+    QString text = QString::fromLatin1(data.sliced(textStart));
+    if (!text.contains(QLatin1String("\"prompt\"")))
+        return std::nullopt;
+    return text;
+}
+
+std::optional<QString> readPNGTextMetadata(const QString &filePath)
+{
+    ReadOnlyFile file(filePath);
+    if (!file.isOpen())
+        return std::nullopt;
+
+    std::array<unsigned char, 8> header{};
+    if (file.read(reinterpret_cast<char *>(header.data()), 8) != 8 || header != pngSignature)
+        return std::nullopt;
+
+    QByteArray data;
+    for (;;) {
+        if (file.read(reinterpret_cast<char *>(header.data()), 8) != 8)
+            return std::nullopt;
+        const quint32 length = bigEndian32(header.data());
+        const QString type = chunkTypeName(header.data() + 4);
+
+        // Text after the first image-data chunk is never read.
+        if (type == QLatin1String("IDAT") || type == QLatin1String("IEND"))
+            return std::nullopt;
+        if (type != QLatin1String("tEXt") && type != QLatin1String("iTXt") && type != QLatin1String("zTXt")) {
+            file.skip(qint64(length) + 4);
+            continue;
+        }
+        if (length == 0 || length > maxTextChunkLength)
+            return std::nullopt;
+
+        data.resize(qsizetype(length));
+        if (file.read(data.data(), data.size()) != data.size())
+            return std::nullopt;
+        if (auto text = parseTextChunk(data, type))
+            return text;
+        file.skip(4); // the CRC, never checked
+    }
+}
+
+} // namespace limnoscope

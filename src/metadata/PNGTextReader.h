@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <optional>
+
+namespace limnoscope {
+
+// Reads the generation text out of a PNG's text chunks without touching the pixel data.
+// Stateless and thread-safe; called on worker threads.
+
+// The text of the first text chunk, in file order before the first image-data chunk, that
+// carries generation metadata; nothing for anything else (missing, not a PNG, truncated...).
+[[nodiscard]] std::optional<QString> readPNGTextMetadata(const QString &filePath);
+
+// The decision for one chunk's data: its text when the keyword marks generation metadata.
+// `chunkType` is "tEXt", "iTXt" or "zTXt".
+[[nodiscard]] std::optional<QString> parseTextChunk(QByteArrayView data, QStringView chunkType);
+
+// Longest text chunk that is read; longer ones stop the walk.
+inline constexpr quint32 maxTextChunkLength = 9'999'999;
+
+} // namespace limnoscope

@@ -1,0 +1,227 @@
+#include "MetadataParser.h"
+#include "NumberParsing.h"
+
+#include <QTest>
+
+using namespace limnoscope;
+
+namespace {
+
+// "key=value|key=value" in listing order of the map, for compact expectations.
+QString settingsText(const SettingsMap &settings)
+{
+    QStringList pairs;
+    for (const auto &[key, value] : settings.entries())
+        pairs.append(key + u'=' + value);
+    return pairs.join(u'|');
+}
+
+QString lorasText(const QList<LoraEntry> &loras)
+{
+    QStringList entries;
+    for (const LoraEntry &lora : loras)
+        entries.append(QStringLiteral("%1@%2/%3").arg(lora.file).arg(lora.weight).arg(lora.mode));
+    return entries.join(u'|');
+}
+
+} // namespace
+
+class TestMetadataParser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void wholeText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("prompt");
+        QTest::addColumn<QString>("negative");
+        QTest::addColumn<QString>("raw");
+        QTest::addColumn<QString>("settings");
+
+        QTest::newRow("no settings line") << "  a cat\n on a mat \n" << "a cat\n on a mat" << "" << "" << "";
+        QTest::newRow("steps is case-sensitive") << "a cat steps: 20" << "a cat steps: 20" << "" << "" << "";
+        QTest::newRow("entities and one hyphen")
+            << "a cat&#xA;-blurry&#xA;Steps: 20, Seed: 5" << "a cat" << "blurry" << "Steps: 20, Seed: 5"
+            << "Steps=20|Seed=5";
+        QTest::newRow("two hyphens and a space") << "a cat\n-- blurry\nSteps: 1" << "a cat" << "blurry" << "Steps: 1"
+                                                 << "Steps=1";
+        QTest::newRow("three hyphens keep the third") << "a cat\n---blurry\nSteps: 1" << "a cat" << "-blurry"
+                                                      << "Steps: 1" << "Steps=1";
+        QTest::newRow("dots-hyphen fallback") << "a cat..-blurry Steps: 1" << "a cat" << "blurry" << "Steps: 1"
+                                              << "Steps=1";
+        QTest::newRow("first line-break hyphen wins")
+            << "a\n-b\n-c\nSteps: 1" << "a" << "b\n-c" << "Steps: 1" << "Steps=1";
+        QTest::newRow("negative only white space") << "a cat\n-   \nSteps: 1" << "a cat" << "" << "Steps: 1"
+                                                   << "Steps=1";
+        QTest::newRow("hyphen inside a line is prompt") << "a well-lit cat\nSteps: 1" << "a well-lit cat" << ""
+                                                        << "Steps: 1" << "Steps=1";
+        QTest::newRow("ampersand lt becomes <") << "x &amp;lt; y &quot;q&quot;\nSteps: 1" << "x < y \"q\"" << ""
+                                                << "Steps: 1" << "Steps=1";
+        QTest::newRow("settings line trimmed") << "p\nSteps: 1, Seed: 2 \n\n" << "p" << "" << "Steps: 1, Seed: 2"
+                                               << "Steps=1|Seed=2";
+        QTest::newRow("empty text") << "" << "" << "" << "" << "";
+    }
+
+    void wholeText()
+    {
+        QFETCH(QString, text);
+        const LimnoraMetadata record = parseMetadataText(text);
+        QTEST(record.prompt, "prompt");
+        QTEST(record.negativePrompt, "negative");
+        QTEST(record.rawSettingsString, "raw");
+        QTEST(settingsText(record.settings), "settings");
+        QVERIFY(!record.renderDuration);
+    }
+
+    void settingsLine_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QString>("loras");
+
+        QTest::newRow("three settings") << "Steps: 30, Size: 512x768, Sampler: Euler A"
+                                        << "Steps=30|Size=512x768|Sampler=Euler A" << "";
+        QTest::newRow("comma before lower case stays")
+            << "Steps: 30, foo: 1" << "Steps=30, foo: 1" << "";
+        QTest::newRow("comma before digit stays") << "Steps: 30,40, Seed: 1" << "Steps=30,40|Seed=1" << "";
+        QTest::newRow("several spaces before upper case") << "Steps: 1,    Seed: 2" << "Steps=1|Seed=2" << "";
+        QTest::newRow("comma and spaces at the end") << "Steps: 1,   " << "Steps=1," << "";
+        QTest::newRow("non-Latin upper case splits") << "Steps: 1, Ωmega: 2" << "Steps=1|Ωmega=2" << "";
+        QTest::newRow("comma with combining mark is a character")
+            << QString::fromUtf8("Steps: 1,\u0301 Seed: 2") << QString::fromUtf8("Steps=1,\u0301 Seed: 2") << "";
+        QTest::newRow("segment without colon-space ignored") << "Steps: 1, Bare, Seed: 2" << "Steps=1|Seed=2" << "";
+        QTest::newRow("empty value ignored") << "Steps: 1, Seed: , Model: m" << "Steps=1|Model=m" << "";
+        QTest::newRow("key and value trimmed of tabs") << "Steps: 1, Model: \tm\t, Seed:\t2" << "Steps=1|Model=m" << "";
+        QTest::newRow("repeated key keeps last") << "Steps: 1, Seed: 2, Seed: 3" << "Steps=1|Seed=3" << "";
+        QTest::newRow("two LoRAs") << "Steps: 1, LoRA 1 Model: a.ckpt, LoRA 1 Weight: 0.6, LoRA 2 Model: b.ckpt"
+                                   << "Steps=1" << "a.ckpt@0.6/all|b.ckpt@1/all";
+        QTest::newRow("weight without model") << "Steps: 1, LoRA 3 Weight: 0.5" << "Steps=1" << "";
+        QTest::newRow("weight not a number") << "Steps: 1, LoRA 1 Model: a, LoRA 1 Weight: high" << "Steps=1"
+                                             << "a@1/all";
+        QTest::newRow("bad weight forgets earlier one")
+            << "Steps: 1, LoRA 1 Weight: 0.5, LoRA 1 Model: a, LoRA 1 Weight: x" << "Steps=1" << "a@1/all";
+        QTest::newRow("numeric LoRA order") << "Steps: 1, LoRA 10 Model: ten, LoRA 9 Model: nine" << "Steps=1"
+                                            << "nine@1/all|ten@1/all";
+        QTest::newRow("unnumbered LoRA any case") << "Steps: 1, LORA MODEL: u, LoRA weight: 0.25" << "Steps=1"
+                                                  << "u@0.25/all";
+        QTest::newRow("Lora Strength is a setting") << "Steps: 1, Lora Strength: 2" << "Steps=1|Lora Strength=2" << "";
+        QTest::newRow("later model replaces") << "Steps: 1, LoRA 1 Model: a, LoRA 1 Model: b" << "Steps=1" << "b@1/all";
+        QTest::newRow("negative LoRA number") << "Steps: 1, LoRA -1 Model: m, LoRA 0 Model: z" << "Steps=1"
+                                              << "m@1/all|z@1/all";
+    }
+
+    void settingsLine()
+    {
+        QFETCH(QString, line);
+        LimnoraMetadata record;
+        parseSettingsText(line, record);
+        QTEST(settingsText(record.settings), "settings");
+        QTEST(lorasText(record.loras), "loras");
+    }
+
+    void loraKeys_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("isLora");
+        QTest::addColumn<qint64>("number");
+        QTest::addColumn<bool>("isWeight");
+
+        QTest::newRow("LoRA 1 Model") << "LoRA 1 Model" << true << qint64(1) << false;
+        QTest::newRow("lora 12 weight") << "lora 12 weight" << true << qint64(12) << true;
+        QTest::newRow("signed number") << "LoRA +3 Weight" << true << qint64(3) << true;
+        QTest::newRow("LoRA Model") << "LoRA Model" << true << qint64(0) << false;
+        QTest::newRow("LoRA Weight") << "LoRA Weight" << true << qint64(0) << true;
+        QTest::newRow("double space") << "LoRA  1 Model" << false << qint64(0) << false;
+        QTest::newRow("number too large") << "LoRA 99999999999999999999 Model" << false << qint64(0) << false;
+        QTest::newRow("Lora Strength") << "Lora Strength" << false << qint64(0) << false;
+        QTest::newRow("no space after lora") << "LoRA1 Model" << false << qint64(0) << false;
+        QTest::newRow("LoRA 1 Model Name") << "LoRA 1 Model Name" << false << qint64(0) << false;
+    }
+
+    void loraKeys()
+    {
+        QFETCH(QString, key);
+        QFETCH(bool, isLora);
+        QFETCH(qint64, number);
+        QFETCH(bool, isWeight);
+        const auto parsed = parseLoraKey(key);
+        QCOMPARE(parsed.has_value(), isLora);
+        if (parsed) {
+            QCOMPARE(parsed->number, number);
+            QCOMPARE(parsed->part == LoraKeyPart::Weight, isWeight);
+        }
+    }
+
+    void renderTimeMarker_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("prompt");
+        QTest::addColumn<double>("duration"); // -1: none
+
+        QTest::newRow("no marker") << "p\nSteps: 1" << "p" << -1.0;
+        QTest::newRow("seconds") << "p\nSteps: 1\n__duration__:12.5" << "p" << 12.5;
+        QTest::newRow("letters") << "p\nSteps: 1\n__duration__:abc" << "p" << -1.0;
+        QTest::newRow("comma is not a point") << "p\nSteps: 1\n__duration__:3,5" << "p" << -1.0;
+        QTest::newRow("spaces not allowed") << "p\nSteps: 1\n__duration__: 3" << "p" << -1.0;
+        QTest::newRow("first marker splits") << "p\n__duration__:1\n__duration__:2" << "p" << -1.0;
+    }
+
+    void renderTimeMarker()
+    {
+        QFETCH(QString, text);
+        QFETCH(double, duration);
+        const LimnoraMetadata record = parseMarkedMetadataText(text);
+        QTEST(record.prompt, "prompt");
+        QCOMPARE(record.renderDuration.value_or(-1.0), duration);
+    }
+
+    void numbers_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("asInt64");
+        QTest::addColumn<QString>("asUInt64");
+        QTest::addColumn<QString>("asDouble");
+
+        QTest::newRow("plain") << "30" << "30" << "30" << "30";
+        QTest::newRow("plus") << "+30" << "30" << "30" << "30";
+        QTest::newRow("minus") << "-1" << "-1" << "-" << "-1";
+        QTest::newRow("minus zero") << "-0" << "0" << "0" << "0";
+        QTest::newRow("fraction") << "30.0" << "-" << "-" << "30";
+        QTest::newRow("leading space") << " 30" << "-" << "-" << "-";
+        QTest::newRow("trailing space") << "30 " << "-" << "-" << "-";
+        QTest::newRow("decimal comma") << "7,5" << "-" << "-" << "-";
+        QTest::newRow("uint32 max") << "4294967295" << "4294967295" << "4294967295" << "4294967295";
+        QTest::newRow("int64 min") << "-9223372036854775808" << "-9223372036854775808" << "-" << "-9.2233720368547758e+18";
+        QTest::newRow("uint64 max") << "18446744073709551615" << "-" << "18446744073709551615" << "1.8446744073709552e+19";
+        QTest::newRow("uint64 overflow") << "18446744073709551616" << "-" << "-" << "1.8446744073709552e+19";
+        QTest::newRow("exponent") << "1e3" << "-" << "-" << "1000";
+        QTest::newRow("hexadecimal float") << "0x1.8p1" << "-" << "-" << "3";
+        QTest::newRow("nan refused") << "nan" << "-" << "-" << "-";
+        QTest::newRow("infinity refused") << "inf" << "-" << "-" << "-";
+        QTest::newRow("overflow refused") << "1e999" << "-" << "-" << "-";
+        QTest::newRow("double sign") << "--1" << "-" << "-" << "-";
+        QTest::newRow("sign only") << "+" << "-" << "-" << "-";
+        QTest::newRow("Arabic digits") << "٣" << "-" << "-" << "-";
+        QTest::newRow("empty") << "" << "-" << "-" << "-";
+    }
+
+    void numbers()
+    {
+        QFETCH(QString, text);
+        const auto orDash = [](auto value) {
+            if (!value)
+                return QStringLiteral("-");
+            if constexpr (std::is_floating_point_v<std::decay_t<decltype(*value)>>)
+                return QString::number(*value, 'g', 17);
+            else
+                return QString::number(*value);
+        };
+        QTEST(orDash(parseInt64(text)), "asInt64");
+        QTEST(orDash(parseUInt64(text)), "asUInt64");
+        QTEST(orDash(parseDouble(text)), "asDouble");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMetadataParser)
+#include "tst_MetadataParser.moc"
