@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+namespace limnoscope {
+
+// Runs the external exiftool program, when installed, for one file or for many at once.
+// Every call blocks until its child has ended; call from worker threads only. Without the
+// program every call yields nothing at once.
+
+// The program's path: the resources copy, then the usual install places; nothing if absent.
+[[nodiscard]] std::optional<QString> locateExiftool();
+
+// The file's Description tag, trimmed; nothing when empty or absent.
+[[nodiscard]] std::optional<QString> readDescriptionWithExiftool(const QUrl &fileURL);
+
+// Texts for many files, 100 per process; a text may end in the render-time marker.
+// Empty when the program is missing or yields nothing.
+[[nodiscard]] QHash<QUrl, QString> readBatchWithExiftool(const QList<QUrl> &fileURLs);
+
+// Single-quotes `text` for /bin/sh so that any path survives unchanged.
+[[nodiscard]] QString shellQuote(const QString &text);
+
+// Process-wide switch: when set, locateExiftool finds nothing (limnoscope-info --no-exiftool,
+// tests and benchmarks that measure the in-process readers).
+void setExiftoolDisabled(bool disabled);
+
+// The resources directory searched first: `share/limnoscope` beside the installed binary,
+// or the build tree's equivalent. Tests may point it elsewhere.
+[[nodiscard]] QString resourcesDirectory();
+void setResourcesDirectory(const QString &path);
+
+} // namespace limnoscope
