@@ -1,0 +1,244 @@
+#include "FileTags.h"
+
+#include <QFile>
+#include <QtEndian>
+
+#include <plist/plist.h>
+
+#include <sys/xattr.h>
+
+#include <cerrno>
+#include <memory>
+
+namespace limnoscope {
+namespace {
+
+#if defined(Q_OS_MACOS)
+constexpr char attributeNameOnThisSystem[] = "com.apple.metadata:_kMDItemUserTags";
+#else
+// Linux admits only namespaced names: the file manager's name behind "user.".
+constexpr char attributeNameOnThisSystem[] = "user.com.apple.metadata:_kMDItemUserTags";
+#endif
+
+ssize_t getAttribute(const QByteArray& path, void* buffer, size_t size)
+{
+#if defined(Q_OS_MACOS)
+    return ::getxattr(path.constData(), attributeNameOnThisSystem, buffer, size, 0, 0);
+#else
+    return ::getxattr(path.constData(), attributeNameOnThisSystem, buffer, size);
+#endif
+}
+
+int setAttribute(const QByteArray& path, const QByteArray& value)
+{
+#if defined(Q_OS_MACOS)
+    return ::setxattr(path.constData(), attributeNameOnThisSystem, value.constData(), size_t(value.size()), 0, 0);
+#else
+    return ::setxattr(path.constData(), attributeNameOnThisSystem, value.constData(), size_t(value.size()), 0);
+#endif
+}
+
+int removeAttribute(const QByteArray& path)
+{
+#if defined(Q_OS_MACOS)
+    return ::removexattr(path.constData(), attributeNameOnThisSystem, 0);
+#else
+    return ::removexattr(path.constData(), attributeNameOnThisSystem);
+#endif
+}
+
+bool attributeCannotBePresent(int error)
+{
+#if defined(ENOATTR) && ENOATTR != ENODATA
+    if (error == ENOATTR)
+        return true;
+#endif
+    return error == ENODATA || error == ENOTSUP || error == EOPNOTSUPP;
+}
+
+QByteArray encodedPath(const QUrl& fileURL)
+{
+    return fileURL.isLocalFile() ? QFile::encodeName(fileURL.toLocalFile()) : QByteArray();
+}
+
+struct PlistDeleter {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using PlistPtr = std::unique_ptr<std::remove_pointer_t<plist_t>, PlistDeleter>;
+
+struct PlistBinDeleter {
+    void operator()(char* bytes) const { plist_to_bin_free(bytes); }
+};
+
+constexpr QByteArrayView binaryPlistMagic = "bplist00";
+constexpr qsizetype binaryPlistTrailerBytes = 32;
+
+std::uint64_t readBigEndian(const uchar* bytes, int width)
+{
+    std::uint64_t value = 0;
+    for (int i = 0; i < width; ++i)
+        value = (value << 8) | bytes[i];
+    return value;
+}
+
+// A tag list holds one container, its root array. The property-list parser recurses into
+// nested containers, so a damaged value nested thousands deep could exhaust a thread's stack:
+// such values are turned away before parsing.
+bool binaryPlistHasNestedContainers(QByteArrayView data)
+{
+    if (data.size() < binaryPlistMagic.size() + binaryPlistTrailerBytes)
+        return true;
+    const auto* bytes = reinterpret_cast<const uchar*>(data.data());
+    const uchar* trailer = bytes + data.size() - binaryPlistTrailerBytes;
+    const int offsetWidth = trailer[6];
+    const std::uint64_t objectCount = readBigEndian(trailer + 8, 8);
+    const std::uint64_t tableStart = readBigEndian(trailer + 24, 8);
+    const auto tableEnd = std::uint64_t(data.size() - binaryPlistTrailerBytes);
+    if (offsetWidth < 1 || offsetWidth > 8 || tableStart > tableEnd
+        || objectCount > (tableEnd - tableStart) / std::uint64_t(offsetWidth))
+        return true;
+    int containers = 0;
+    for (std::uint64_t i = 0; i < objectCount; ++i) {
+        const std::uint64_t offset = readBigEndian(bytes + tableStart + i * offsetWidth, offsetWidth);
+        if (offset >= tableEnd)
+            return true;
+        const int kind = bytes[offset] >> 4;
+        const bool isContainer = kind == 0xA || kind == 0xB || kind == 0xC || kind == 0xD;
+        if (isContainer && ++containers > 1)
+            return true;
+    }
+    return false;
+}
+
+bool xmlPlistHasNestedContainers(QByteArrayView data)
+{
+    // Markup characters inside texts are escaped, so every "<array" or "<dict" is an element.
+    const qsizetype containers = data.count("<array") + data.count("<dict");
+    return containers > 1;
+}
+
+} // namespace
+
+const char* tagAttributeName()
+{
+    return attributeNameOnThisSystem;
+}
+
+std::optional<QByteArray> readTagData(const QUrl& fileURL)
+{
+    const QByteArray path = encodedPath(fileURL);
+    if (path.isEmpty())
+        return std::nullopt;
+    const ssize_t size = getAttribute(path, nullptr, 0);
+    if (size < 1 || size > maxTagAttributeBytes)
+        return std::nullopt;
+    QByteArray buffer(qsizetype(size), Qt::Uninitialized);
+    const ssize_t read = getAttribute(path, buffer.data(), size_t(buffer.size()));
+    if (read < 1)
+        return std::nullopt;
+    // The value may have shrunk between the two calls: keep only what was read.
+    buffer.truncate(qsizetype(read));
+    return buffer;
+}
+
+QStringList readTagEntries(const QUrl& fileURL)
+{
+    const std::optional<QByteArray> data = readTagData(fileURL);
+    if (!data)
+        return {};
+    const bool binary = data->startsWith(binaryPlistMagic);
+    if (binary ? binaryPlistHasNestedContainers(*data) : xmlPlistHasNestedContainers(*data))
+        return {};
+
+    // QByteArray keeps a terminating zero past the end, a guard for the text parser.
+    plist_t parsed = nullptr;
+    plist_from_memory(data->constData(), uint32_t(data->size()), &parsed);
+    const PlistPtr root(parsed);
+    if (!root || plist_get_node_type(root.get()) != PLIST_ARRAY)
+        return {};
+
+    const uint32_t count = plist_array_get_size(root.get());
+    QStringList entries;
+    entries.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        plist_t item = plist_array_get_item(root.get(), i);
+        if (!item || plist_get_node_type(item) != PLIST_STRING)
+            return {};
+        uint64_t length = 0;
+        const char* text = plist_get_string_ptr(item, &length);
+        if (!text)
+            return {};
+        entries.append(QString::fromUtf8(text, qsizetype(length)));
+    }
+    return entries;
+}
+
+QString tagEntryName(const QString& entry)
+{
+    const qsizetype lineFeed = entry.indexOf(u'\n');
+    return lineFeed < 0 ? entry : entry.left(lineFeed);
+}
+
+bool tagEntryMatches(const QString& entry, FinderTag tag)
+{
+    return tagEntryName(entry).toLower() == attributeName(tag).toLower();
+}
+
+QList<FinderTag> readTags(const QUrl& fileURL)
+{
+    QList<FinderTag> tags;
+    for (const QString& entry : readTagEntries(fileURL)) {
+        for (FinderTag tag : allFinderTags) {
+            if (tagEntryMatches(entry, tag)) {
+                tags.append(tag);
+                break;
+            }
+        }
+    }
+    return tags;
+}
+
+bool toggleTag(FinderTag tag, const QUrl& fileURL)
+{
+    QStringList entries = readTagEntries(fileURL);
+    const qsizetype removed = entries.removeIf([tag](const QString& entry) { return tagEntryMatches(entry, tag); });
+    if (removed == 0)
+        entries.append(attributeEntry(tag));
+    return writeTagEntries(entries, fileURL);
+}
+
+bool writeTagEntries(const QStringList& entries, const QUrl& fileURL)
+{
+    const QByteArray path = encodedPath(fileURL);
+    if (path.isEmpty())
+        return false;
+
+    const PlistPtr array(plist_new_array());
+    for (const QString& entry : entries) {
+        // The property-list library takes zero-terminated texts: an entry holding a zero
+        // would be stored cut short, so nothing is stored.
+        if (entry.contains(QChar(0)))
+            return false;
+        plist_array_append_item(array.get(), plist_new_string(entry.toUtf8().constData()));
+    }
+    char* serialised = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(array.get(), &serialised, &length);
+    const std::unique_ptr<char, PlistBinDeleter> serialisedOwner(serialised);
+    if (!serialised || length == 0)
+        return false;
+
+    if (entries.isEmpty()) {
+        // Success means "no attribute afterwards": a file that never had one is untagged
+        // already, but a removal refused by the system leaves the tags in place.
+        return removeAttribute(path) == 0 || attributeCannotBePresent(errno);
+    }
+    return setAttribute(path, QByteArray(serialised, qsizetype(length))) == 0;
+}
+
+void removeAllTags(const QUrl& fileURL)
+{
+    writeTagEntries({}, fileURL);
+}
+
+} // namespace limnoscope

@@ -1,0 +1,75 @@
+#include "FinderTag.h"
+
+namespace limnoscope {
+namespace {
+
+struct TagInfo {
+    const char* attributeName;
+    int labelNumber;
+    const char* localizationKey;
+    const char* englishName;
+    QRgb color;
+};
+
+// Indexed by raw value - 1. Colours are the desktop's standard system colours of those names.
+constexpr std::array<TagInfo, 7> tagTable { {
+    { "Red", 6, "tag_red", "Red", 0xffff3b30 },
+    { "Orange", 7, "tag_orange", "Orange", 0xffff9500 },
+    { "Yellow", 5, "tag_yellow", "Yellow", 0xffffcc00 },
+    { "Green", 2, "tag_green", "Green", 0xff28cd41 },
+    { "Blue", 4, "tag_blue", "Blue", 0xff007aff },
+    { "Purple", 3, "tag_purple", "Purple", 0xffaf52de },
+    { "Gray", 1, "tag_gray", "Gray", 0xff8e8e93 },
+} };
+
+const TagInfo& info(FinderTag tag)
+{
+    return tagTable[static_cast<std::size_t>(rawValue(tag) - 1)];
+}
+
+} // namespace
+
+std::optional<FinderTag> finderTagFromRawValue(int rawValue)
+{
+    if (rawValue < 1 || rawValue > static_cast<int>(tagTable.size()))
+        return std::nullopt;
+    return static_cast<FinderTag>(rawValue);
+}
+
+QString attributeName(FinderTag tag)
+{
+    return QLatin1String(info(tag).attributeName);
+}
+
+int labelNumber(FinderTag tag)
+{
+    return info(tag).labelNumber;
+}
+
+QString attributeEntry(FinderTag tag)
+{
+    return attributeName(tag) + u'\n' + QString::number(labelNumber(tag));
+}
+
+QString localizationKey(FinderTag tag)
+{
+    return QLatin1String(info(tag).localizationKey);
+}
+
+QString localizedName(FinderTag tag)
+{
+    // English is the only shipped language so far; the key stays the lookup handle.
+    return QLatin1String(info(tag).englishName);
+}
+
+QString shortcutDigit(FinderTag tag)
+{
+    return QString::number(rawValue(tag));
+}
+
+QColor tagColor(FinderTag tag)
+{
+    return QColor::fromRgba(info(tag).color);
+}
+
+} // namespace limnoscope
