@@ -34,3 +34,38 @@ QString sampleLimnoraText(int seed)
 }
 
 } // namespace limnoscope::test
+
+#include <QProcess>
+
+namespace limnoscope::test {
+
+void runExiftool(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("/usr/bin/exiftool"), QStringList{QStringLiteral("-q"), QStringLiteral("-overwrite_original")} + arguments);
+    QVERIFY2(process.waitForFinished(60'000), "exiftool did not finish");
+    QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+             process.readAllStandardError().constData());
+}
+
+QByteArray xmpPacket(const QByteArray &properties)
+{
+    return "<?xpacket begin='\xef\xbb\xbf' id='W5M0MpCehiHzreSzNTczkc9d'?>\n"
+           "<x:xmpmeta xmlns:x='adobe:ns:meta/'>\n"
+           "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\n"
+           "<rdf:Description rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/'"
+           " xmlns:tiff='http://ns.adobe.com/tiff/1.0/' xmlns:exif='http://ns.adobe.com/exif/1.0/'"
+           " xmlns:lim='http://example.com/limnora/'>\n"
+        + properties
+        + "\n</rdf:Description>\n</rdf:RDF>\n</x:xmpmeta>\n<?xpacket end='w'?>";
+}
+
+void writeImage(const QString &path, const char *format, int width, int height)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(QColor(200, 120, 40));
+    QVERIFY2(image.save(path, format), qPrintable(QStringLiteral("cannot write %1").arg(path)));
+}
+
+} // namespace limnoscope::test

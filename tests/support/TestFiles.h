@@ -17,3 +17,17 @@ QByteArray pngWithDescription(const QByteArray &latin1Text, int width = 8, int h
 QString sampleLimnoraText(int seed = 1234);
 
 } // namespace limnoscope::test
+
+namespace limnoscope::test {
+
+// Runs the installed exiftool with `arguments` (to write metadata into test files).
+// Fails the test when it does not exit with status 0.
+void runExiftool(const QStringList &arguments);
+
+// An XMP packet whose rdf:Description holds `properties` (already-serialised XML elements).
+QByteArray xmpPacket(const QByteArray &properties);
+
+// Saves a `width` x `height` image of one colour in `format` ("JPEG", "PNG", "WEBP") at `path`.
+void writeImage(const QString &path, const char *format, int width = 16, int height = 16);
+
+} // namespace limnoscope::test

@@ -1,0 +1,217 @@
+#include "MetadataExtraction.h"
+
+#include "ExiftoolRunner.h"
+#include "MetadataParser.h"
+#include "PNGTextReader.h"
+#include "XMPPacket.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+
+#include <exiv2/exiv2.hpp>
+#include <libheif/heif.h>
+
+#include <memory>
+#include <mutex>
+
+Q_LOGGING_CATEGORY(lcMetadata, "limnoscope.metadata")
+
+namespace limnoscope {
+namespace {
+
+// The metadata library is set up once for the whole process: its XMP toolkit needs a lock to
+// be used from several threads, and its own warnings would only clutter standard error.
+void setUpExiv2()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        static std::mutex xmpMutex;
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        Exiv2::XmpParser::initialize(
+            [](void *data, bool lock) {
+                auto *mutex = static_cast<std::mutex *>(data);
+                lock ? mutex->lock() : mutex->unlock();
+            },
+            &xmpMutex);
+        Exiv2::enableBMFF(true);
+    });
+}
+
+bool hasExtension(const QString &path, QLatin1String extension)
+{
+    return QFileInfo(path).suffix().compare(extension, Qt::CaseInsensitive) == 0;
+}
+
+std::optional<QString> nonEmpty(const std::string &utf8)
+{
+    if (utf8.empty())
+        return std::nullopt;
+    return QString::fromStdString(utf8);
+}
+
+std::optional<QString> exifImageDescription(const Exiv2::ExifData &exif)
+{
+    const auto found = exif.findKey(Exiv2::ExifKey("Exif.Image.ImageDescription"));
+    if (found == exif.end() || found->typeId() != Exiv2::asciiString)
+        return std::nullopt;
+    return nonEmpty(found->toString());
+}
+
+// What an image file says about itself: the EXIF/TIFF image description, the PNG "Description"
+// text and the raw XMP packet.
+struct EmbeddedMetadata {
+    std::optional<QString> tiffImageDescription;
+    std::optional<QString> pngDescription;
+    QByteArray xmpPacket;
+};
+
+std::optional<EmbeddedMetadata> readWithExiv2(const QString &path)
+{
+    try {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        if (image.get() == nullptr)
+            return std::nullopt;
+        image->readMetadata();
+        EmbeddedMetadata found;
+        found.tiffImageDescription = exifImageDescription(image->exifData());
+        // For PNG files the library reports the "Description" text chunk as the comment.
+        if (image->imageType() == Exiv2::ImageType::png)
+            found.pngDescription = nonEmpty(image->comment());
+        // Keep the packet as stored: otherwise the library serialises its own reading of it, in
+        // which a plain-string description has become a language alternative.
+        image->writeXmpFromPacket(true);
+        found.xmpPacket = QByteArray::fromStdString(image->xmpPacket());
+        return found;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+// HEIC metadata blocks through libheif: the Exif block starts with a 4-byte offset to its TIFF
+// header; XMP comes as a "mime" block of type application/rdf+xml.
+std::optional<EmbeddedMetadata> readWithLibheif(const QString &path)
+{
+    std::unique_ptr<heif_context, decltype(&heif_context_free)> context(heif_context_alloc(), heif_context_free);
+    if (!context)
+        return std::nullopt;
+    if (heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr).code != heif_error_Ok)
+        return std::nullopt;
+    heif_image_handle *rawHandle = nullptr;
+    if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok)
+        return std::nullopt;
+    std::unique_ptr<heif_image_handle, decltype(&heif_image_handle_release)> handle(rawHandle, heif_image_handle_release);
+
+    EmbeddedMetadata found;
+    const int count = heif_image_handle_get_number_of_metadata_blocks(handle.get(), nullptr);
+    std::vector<heif_item_id> ids(size_t(std::max(count, 0)));
+    heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), nullptr, ids.data(), count);
+    constexpr size_t maxBlockSize = 16 * 1024 * 1024;
+    for (heif_item_id id : ids) {
+        const size_t size = heif_image_handle_get_metadata_size(handle.get(), id);
+        if (size == 0 || size > maxBlockSize)
+            continue;
+        QByteArray block(qsizetype(size), Qt::Uninitialized);
+        if (heif_image_handle_get_metadata(handle.get(), id, block.data()).code != heif_error_Ok)
+            continue;
+        const QByteArray type = heif_image_handle_get_metadata_type(handle.get(), id);
+        const QByteArray contentType = heif_image_handle_get_metadata_content_type(handle.get(), id);
+        if (type == "Exif" && block.size() > 4 && !found.tiffImageDescription) {
+            const quint32 offset = (quint32(uchar(block[0])) << 24) | (quint32(uchar(block[1])) << 16)
+                | (quint32(uchar(block[2])) << 8) | quint32(uchar(block[3]));
+            if (offset >= quint32(block.size() - 4))
+                continue;
+            try {
+                Exiv2::ExifData exif;
+                const auto *tiff = reinterpret_cast<const Exiv2::byte *>(block.constData()) + 4 + offset;
+                Exiv2::ExifParser::decode(exif, tiff, uint32_t(block.size() - 4 - qsizetype(offset)));
+                found.tiffImageDescription = exifImageDescription(exif);
+            } catch (...) {
+            }
+        } else if (type == "mime" && contentType == "application/rdf+xml" && found.xmpPacket.isEmpty()) {
+            found.xmpPacket = block;
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+std::optional<QString> extractMetadataText(const QUrl &fileURL)
+{
+    const QString path = fileURL.toLocalFile();
+    if (auto text = readDescriptionWithExiftool(fileURL))
+        return text;
+    if (hasExtension(path, QLatin1String("png"))) {
+        if (auto text = readPNGTextMetadata(path))
+            return text;
+    }
+
+    setUpExiv2();
+    const bool heic = hasExtension(path, QLatin1String("heic"));
+    const auto embedded = heic ? readWithLibheif(path) : readWithExiv2(path);
+    if (!embedded)
+        return std::nullopt;
+    if (embedded->tiffImageDescription)
+        return embedded->tiffImageDescription;
+    if (embedded->pngDescription)
+        return embedded->pngDescription;
+    if (embedded->xmpPacket.isEmpty())
+        return std::nullopt;
+
+    const QList<XMPProperty> properties = readXMPProperties(embedded->xmpPacket);
+    for (const XMPProperty &property : properties) {
+        if (property.name.toLower().contains(QLatin1String("description")) && property.value && !property.value->isEmpty())
+            return property.value;
+    }
+    const std::pair<const char *, const char *> paths[] = {
+        {xmpNamespaceDC, "description"},
+        {xmpNamespaceTIFF, "ImageDescription"},
+        {xmpNamespaceEXIF, "ImageDescription"},
+    };
+    for (const auto &[namespaceURI, name] : paths) {
+        for (const XMPProperty &property : properties) {
+            if (property.namespaceURI == QLatin1String(namespaceURI) && property.name == QLatin1String(name)) {
+                if (property.value && !property.value->isEmpty())
+                    return property.value;
+                break;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<LimnoraMetadata> readImageMetadata(const QUrl &fileURL)
+{
+    const auto text = extractMetadataText(fileURL);
+    if (!text)
+        return std::nullopt;
+    return parseMetadataText(*text);
+}
+
+void readFolderMetadata(const QList<QUrl> &fileURLs, const std::function<void(QList<ImageMetadataResult>)> &deliver,
+                        const std::function<bool()> &isCancelled)
+{
+    const QHash<QUrl, QString> texts = readBatchWithExiftool(fileURLs);
+    if (texts.isEmpty()) {
+        for (const QUrl &url : fileURLs) {
+            if (isCancelled && isCancelled())
+                return;
+            deliver({ImageMetadataResult{url, readImageMetadata(url)}});
+        }
+        return;
+    }
+
+    QList<ImageMetadataResult> results;
+    results.reserve(fileURLs.size());
+    for (const QUrl &url : fileURLs) {
+        const QString text = texts.value(url);
+        if (text.isEmpty())
+            results.append({url, std::nullopt});
+        else
+            results.append({url, parseMarkedMetadataText(text)});
+    }
+    deliver(std::move(results));
+}
+
+} // namespace limnoscope
