@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QImage>
+#include <QUrl>
+
+namespace limnoscope {
+
+// Decodes an image file straight to a small size, with the file's orientation applied.
+// Pure and thread-safe: runs on worker threads (thumbnails, preview pane).
+
+// The image of the local file `url`, upright, its longer side at most `maxPixelSize` pixels (a
+// smaller image is not enlarged), as 32-bit RGB (with premultiplied alpha when it has alpha).
+// A null image for an unsupported extension, an unreadable, damaged or truncated file, or a file
+// whose pixels would need more memory than `maxDecodeMegabytes`.
+[[nodiscard]] QImage decodeDownsampled(const QUrl &url, int maxPixelSize);
+
+// Most memory one full-size decode may allocate: a file needing more is refused, not decoded.
+inline constexpr int maxDecodeMegabytes = 256;
+
+// Largest file that is read at all (files are read whole).
+inline constexpr qint64 maxFileBytes = 512LL * 1024 * 1024;
+
+// Widest or tallest HEIC image that is opened at all.
+inline constexpr int maxHEICSideLength = 32768;
+
+} // namespace limnoscope
