@@ -1,0 +1,140 @@
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace limnoscope;
+using namespace limnoscope::test;
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QList<QJsonObject> lines;
+    QByteArray errors;
+};
+
+Run runInfo(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(LIMNOSCOPE_INFO_PATH), arguments);
+    Run run;
+    if (!process.waitForFinished(120'000))
+        return run;
+    run.exitCode = process.exitCode();
+    run.errors = process.readAllStandardError();
+    for (const QByteArray &line : process.readAllStandardOutput().split('\n')) {
+        if (!line.isEmpty())
+            run.lines.append(QJsonDocument::fromJson(line).object());
+    }
+    return run;
+}
+
+QStringList fileNames(const Run &run)
+{
+    QStringList names;
+    for (const QJsonObject &line : run.lines)
+        names.append(QFileInfo(line.value("file").toString()).fileName());
+    return names;
+}
+
+} // namespace
+
+class TestLimnoscopeInfo : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+private slots:
+    void initTestCase()
+    {
+        QDir root(m_dir.path());
+        writeFile(root.filePath("10.png"), pngWithDescription(sampleLimnoraText(10).toLatin1()));
+        writeFile(root.filePath("2.png"), pngWithDescription(sampleLimnoraText(2).toLatin1()));
+        writeFile(root.filePath("b/inner.png"), pngWithDescription("only a prompt"));
+        writeFile(root.filePath("a/bare.png"), PNGChunkWriter().tinyImageData().end().bytes());
+        writeFile(root.filePath("a/deeper/hidden.png"), pngWithDescription("too deep"));
+        writeFile(root.filePath("notes.txt"), "not an image");
+        writeImage(root.filePath("timed.jpg"), "JPEG");
+        runExiftool({"-EXIF:ImageDescription=a fox\nSteps: 12, Seed: 9", "-EXIF:UserComment={\"profile\":{\"duration\":12.5}}",
+                     root.filePath("timed.jpg")});
+    }
+
+    void folderOrderAndRoutes_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("renderTime");
+        QTest::newRow("one by one, exiftool") << QStringList{} << false;
+        QTest::newRow("one by one, no exiftool") << QStringList{"--no-exiftool"} << false;
+        QTest::newRow("batch, exiftool") << QStringList{"--batch"} << true;
+        QTest::newRow("batch, no exiftool") << QStringList{"--batch", "--no-exiftool"} << false;
+    }
+
+    void folderOrderAndRoutes()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(bool, renderTime);
+        const Run run = runInfo(options + QStringList{m_dir.path()});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(fileNames(run), (QStringList{"2.png", "10.png", "timed.jpg", "bare.png", "inner.png"}));
+
+        const QJsonObject first = run.lines[0].value("metadata").toObject();
+        QCOMPARE(first.value("prompt").toString(), QStringLiteral("a lighthouse on a cliff at dusk, volumetric light, highly detailed"));
+        QCOMPARE(first.value("settings").toArray().first().toArray(), (QJsonArray{"Model", "limnora_xl_v2.ckpt"}));
+        QCOMPARE(first.value("loras").toArray().first().toObject().value("weight").toDouble(), 0.6);
+        QVERIFY(run.lines[3].value("metadata").isNull());
+        QCOMPARE(run.lines[4].value("metadata").toObject().value("prompt").toString(), QStringLiteral("only a prompt"));
+        const QJsonValue duration = run.lines[2].value("metadata").toObject().value("renderDuration");
+        QCOMPARE(duration.isDouble() ? duration.toDouble() : -1.0, renderTime ? 12.5 : -1.0);
+    }
+
+    void formatsAndSort()
+    {
+        const Run settings = runInfo({"--no-exiftool", "--format", "settings-json", "--sort", "name_desc", m_dir.path()});
+        QCOMPARE(settings.exitCode, 0);
+        QCOMPARE(fileNames(settings).mid(0, 3), (QStringList{"timed.jpg", "10.png", "2.png"}));
+        QCOMPARE(settings.lines[1].value("settings").toObject().value("seed").toInt(), 10);
+        QCOMPARE(settings.lines[1].value("settings").toObject().size(), 29);
+
+        const Run body = runInfo({"--no-exiftool", "--format", "txt2img", m_dir.filePath("2.png"), m_dir.filePath("a/bare.png")});
+        QCOMPARE(body.exitCode, 0);
+        QCOMPARE(body.lines[0].value("body").toObject().value("seed").toInteger(), 2);
+        QVERIFY(body.lines[1].value("body").isNull());
+    }
+
+    void badArguments_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("printed");
+        QTest::newRow("unknown option") << QStringList{"--colour", "x"} << 0;
+        QTest::newRow("unknown sort") << QStringList{"--sort", "size", "x"} << 0;
+        QTest::newRow("unknown format") << QStringList{"--format", "xml", "x"} << 0;
+        QTest::newRow("missing path, others still printed") << QStringList{"/no/such/file.png", "2.png"} << 1;
+        QTest::newRow("no path") << QStringList{} << 0;
+    }
+
+    void badArguments()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, printed);
+        for (QString &argument : arguments) {
+            if (argument == "2.png")
+                argument = m_dir.filePath(argument);
+        }
+        const Run run = runInfo(QStringList{"--no-exiftool"} + arguments);
+        QCOMPARE(run.exitCode, 2);
+        QCOMPARE(run.lines.size(), printed);
+        QCOMPARE(run.errors.count('\n'), 1);
+        QVERIFY(run.errors.startsWith("limnoscope-info: "));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLimnoscopeInfo)
+#include "tst_LimnoscopeInfo.moc"

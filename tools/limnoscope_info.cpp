@@ -1,0 +1,159 @@
+// limnoscope-info: prints the generation settings Limnoscope reads from images, one compact
+// JSON object per image and line, using the same readers, folder scan and batch route as the
+// application.
+//
+//   limnoscope-info [--batch] [--no-exiftool] [--sort name_asc|name_desc|date_asc|date_desc]
+//                   [--format record|settings-json|txt2img] PATH...
+
+#include "ExiftoolRunner.h"
+#include "FolderScan.h"
+#include "LimnoraAPI.h"
+#include "MetadataExtraction.h"
+#include "SettingsJSON.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+
+using namespace limnoscope;
+
+namespace {
+
+enum class OutputFormat { Record, SettingsJSON, Txt2Img };
+
+constexpr int exitUsage = 2;
+
+void printLine(const QJsonObject &object)
+{
+    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+}
+
+void complain(const QString &message)
+{
+    std::fprintf(stderr, "limnoscope-info: %s\n", qPrintable(message));
+}
+
+QJsonObject recordObject(const LimnoraMetadata &metadata)
+{
+    QJsonArray settings;
+    for (const SettingItem &item : orderedSettingItems(metadata.settings))
+        settings.append(QJsonArray{item.key, item.value});
+    QJsonArray loras;
+    for (const LoraEntry &lora : metadata.loras)
+        loras.append(QJsonObject{{"file", lora.file}, {"weight", lora.weight}, {"mode", lora.mode}});
+    return QJsonObject{
+        {"prompt", metadata.prompt},
+        {"negativePrompt", metadata.negativePrompt},
+        {"settings", settings},
+        {"loras", loras},
+        {"rawSettingsString", metadata.rawSettingsString},
+        {"renderDuration", metadata.renderDuration ? QJsonValue(*metadata.renderDuration) : QJsonValue()},
+    };
+}
+
+void printResult(const ImageMetadataResult &result, OutputFormat format)
+{
+    QJsonObject line{{"file", result.url.toLocalFile()}};
+    const auto &metadata = result.metadata;
+    switch (format) {
+    case OutputFormat::Record:
+        line.insert("metadata", metadata ? QJsonValue(recordObject(*metadata)) : QJsonValue());
+        break;
+    case OutputFormat::SettingsJSON:
+        line.insert("settings", metadata ? QJsonValue(QJsonDocument::fromJson(settingsJSONString(*metadata).toUtf8()).object())
+                                         : QJsonValue());
+        break;
+    case OutputFormat::Txt2Img:
+        line.insert("body", metadata ? QJsonValue(QJsonDocument::fromJson(txt2imgBody(*metadata)).object()) : QJsonValue());
+        break;
+    }
+    printLine(line);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList arguments = QCoreApplication::arguments().mid(1);
+
+    bool batch = false;
+    SortOrder order = SortOrder::nameAscending;
+    OutputFormat format = OutputFormat::Record;
+    QStringList paths;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (optionsEnded || !argument.startsWith(u'-') || argument == QLatin1String("-")) {
+            paths.append(argument);
+        } else if (argument == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (argument == QLatin1String("--batch")) {
+            batch = true;
+        } else if (argument == QLatin1String("--no-exiftool")) {
+            setExiftoolDisabled(true);
+        } else if (argument == QLatin1String("--sort") && i + 1 < arguments.size()
+                   && SortOrders::fromRawValue(arguments[i + 1])) {
+            order = *SortOrders::fromRawValue(arguments[++i]);
+        } else if (argument == QLatin1String("--format") && i + 1 < arguments.size()) {
+            const QString name = arguments[++i];
+            if (name == QLatin1String("record")) {
+                format = OutputFormat::Record;
+            } else if (name == QLatin1String("settings-json")) {
+                format = OutputFormat::SettingsJSON;
+            } else if (name == QLatin1String("txt2img")) {
+                format = OutputFormat::Txt2Img;
+            } else {
+                complain(QStringLiteral("unknown format '%1' (record, settings-json, txt2img)").arg(name));
+                return exitUsage;
+            }
+        } else {
+            complain(QStringLiteral("unknown option '%1'; usage: limnoscope-info [--batch] [--no-exiftool] "
+                                    "[--sort name_asc|name_desc|date_asc|date_desc] "
+                                    "[--format record|settings-json|txt2img] PATH...")
+                         .arg(argument));
+            return exitUsage;
+        }
+    }
+    if (paths.isEmpty()) {
+        complain(QStringLiteral("no PATH given"));
+        return exitUsage;
+    }
+
+    int status = 0;
+    QList<QUrl> images;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (!info.exists()) {
+            complain(QStringLiteral("no such file or folder: %1").arg(path));
+            status = exitUsage;
+        } else if (info.isDir()) {
+            const auto groups = scanFolder(QUrl::fromLocalFile(info.absoluteFilePath()), order);
+            if (!groups) {
+                complain(QStringLiteral("cannot list folder: %1").arg(path));
+                status = exitUsage;
+                continue;
+            }
+            images += flattenGroups(*groups);
+        } else {
+            images.append(QUrl::fromLocalFile(info.absoluteFilePath()));
+        }
+    }
+
+    if (batch) {
+        readFolderMetadata(images, [format](const QList<ImageMetadataResult> &results) {
+            for (const ImageMetadataResult &result : results)
+                printResult(result, format);
+        });
+    } else {
+        for (const QUrl &url : images)
+            printResult({url, readImageMetadata(url)}, format);
+    }
+    std::fflush(stdout);
+    return status;
+}
