@@ -1,0 +1,116 @@
+#include "DecodeDownsampled.h"
+#include "TestFiles.h"
+#include "TestImages.h"
+#include "ThumbnailCache.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace limnoscope;
+using namespace limnoscope::test;
+
+namespace {
+QUrl urlNumber(int number)
+{
+    return QUrl::fromLocalFile(QStringLiteral("/pictures/%1.png").arg(number));
+}
+} // namespace
+
+class TestThumbnailCache : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void costOfADecodedPhoto()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("photo.jpg");
+        writeFile(path, encoded(quadrants(4000, 3000), "jpg"));
+        const QImage thumbnail = decodeDownsampled(QUrl::fromLocalFile(path), 136);
+        QCOMPARE(thumbnail.size(), QSize(136, 102));
+
+        ThumbnailCache cache;
+        cache.insert(QUrl::fromLocalFile(path), thumbnail, 136);
+        QCOMPARE(cache.totalCost(), 55'488);
+        const auto entry = cache.find(QUrl::fromLocalFile(path));
+        QVERIFY(entry);
+        QCOMPARE(entry->image, thumbnail);
+        QCOMPARE(entry->decodeSize, 136);
+    }
+
+    void cost_data()
+    {
+        QTest::addColumn<QImage>("image");
+        QTest::addColumn<qint64>("expected");
+
+        QTest::newRow("136 x 136") << QImage(136, 136, QImage::Format_RGB32) << qint64(73'984);
+        QTest::newRow("8-bit grey counts as 32-bit") << QImage(100, 10, QImage::Format_Grayscale8) << qint64(4'000);
+        QTest::newRow("null") << QImage() << qint64(0);
+    }
+
+    void cost()
+    {
+        QFETCH(QImage, image);
+        QFETCH(qint64, expected);
+
+        QCOMPARE(ThumbnailCache::cost(image), expected);
+    }
+
+    // Which of the inserted entries (numbered from 1, in order) are left.
+    void limits_data()
+    {
+        QTest::addColumn<int>("inserted");
+        QTest::addColumn<QSize>("imageSize");
+        QTest::addColumn<int>("touched"); // looked up again after the first few inserts, 0 for none
+        QTest::addColumn<QList<int>>("evicted");
+        QTest::addColumn<int>("count");
+
+        QTest::newRow("50 small ones fit") << 50 << QSize(136, 102) << 0 << QList<int>{} << 50;
+        QTest::newRow("the 51st evicts the oldest") << 51 << QSize(136, 102) << 0 << QList<int>{1} << 50;
+        QTest::newRow("a lookup keeps an entry") << 52 << QSize(136, 102) << 1 << QList<int>{2, 3} << 50;
+        // 500 x 500 x 4 = 1,000,000: eight fit into 8,000,000.
+        QTest::newRow("cost limit") << 10 << QSize(500, 500) << 0 << QList<int>{1, 2} << 8;
+        QTest::newRow("cost limit with a lookup") << 10 << QSize(500, 500) << 2 << QList<int>{1, 3} << 8;
+        QTest::newRow("larger than the whole cache") << 1 << QSize(1500, 1500) << 0 << QList<int>{1} << 0;
+    }
+
+    void limits()
+    {
+        QFETCH(int, inserted);
+        QFETCH(QSize, imageSize);
+        QFETCH(int, touched);
+        QFETCH(QList<int>, evicted);
+        QFETCH(int, count);
+
+        ThumbnailCache cache;
+        const QImage image(imageSize, QImage::Format_RGB32);
+        for (int number = 1; number <= inserted; ++number) {
+            cache.insert(urlNumber(number), image, 136);
+            if (number == 4 && touched)
+                QVERIFY(cache.find(urlNumber(touched)));
+        }
+        QCOMPARE(cache.count(), count);
+        QCOMPARE(cache.totalCost(), count * ThumbnailCache::cost(image));
+        QVERIFY(cache.totalCost() <= ThumbnailCache::totalCostLimit);
+        for (int number = 1; number <= inserted; ++number)
+            QCOMPARE(cache.find(urlNumber(number)).has_value(), !evicted.contains(number));
+    }
+
+    void replacingAnEntryUpdatesItsCost()
+    {
+        ThumbnailCache cache;
+        cache.insert(urlNumber(1), QImage(136, 102, QImage::Format_RGB32), 136);
+        cache.insert(urlNumber(1), QImage(340, 255, QImage::Format_RGB32), 340);
+        QCOMPARE(cache.count(), 1);
+        QCOMPARE(cache.totalCost(), 340 * 255 * 4);
+        QCOMPARE(cache.find(urlNumber(1))->decodeSize, 340);
+
+        cache.remove(urlNumber(1));
+        QCOMPARE(cache.count(), 0);
+        QCOMPARE(cache.totalCost(), 0);
+        QVERIFY(!cache.find(urlNumber(1)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestThumbnailCache)
+#include "tst_ThumbnailCache.moc"
