@@ -1,0 +1,327 @@
+#include "DecodeDownsampled.h"
+#include "TestFiles.h"
+#include "TestImages.h"
+#include "ThumbnailProvider.h"
+
+#include <QMutex>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWaitCondition>
+
+#include <memory>
+
+using namespace limnoscope;
+using namespace limnoscope::test;
+
+namespace {
+
+constexpr int waitMs = 10000;
+
+// The real decoder, recording its calls and able to hold every decode until let go.
+class HeldDecoder
+{
+public:
+    ThumbnailProvider::Decoder decoder() const
+    {
+        return [state = m_state](const QUrl &url, int maxPixelSize) {
+            QMutexLocker lock(&state->mutex);
+            state->calls.append({url, maxPixelSize});
+            while (state->holding)
+                state->released.wait(&state->mutex);
+            lock.unlock();
+            return decodeDownsampled(url, maxPixelSize);
+        };
+    }
+    void hold()
+    {
+        QMutexLocker lock(&m_state->mutex);
+        m_state->holding = true;
+    }
+    void letGo()
+    {
+        QMutexLocker lock(&m_state->mutex);
+        m_state->holding = false;
+        m_state->released.wakeAll();
+    }
+    QList<std::pair<QUrl, int>> calls() const
+    {
+        QMutexLocker lock(&m_state->mutex);
+        return m_state->calls;
+    }
+
+private:
+    struct State {
+        QMutex mutex;
+        QWaitCondition released;
+        bool holding = false;
+        QList<std::pair<QUrl, int>> calls;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
+};
+
+} // namespace
+
+class TestThumbnailProvider : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QUrl m_landscape; // 400 x 300
+    QUrl m_portrait; // 300 x 600
+    QUrl m_broken; // text named .jpg
+    QList<QUrl> m_more; // 400 x 300 each
+
+    QUrl write(const QString &name, const QByteArray &bytes)
+    {
+        writeFile(m_dir.filePath(name), bytes);
+        return QUrl::fromLocalFile(m_dir.filePath(name));
+    }
+
+    struct Fixture {
+        ThumbnailSemaphore gate;
+        ThumbnailCache cache;
+        HeldDecoder decoder;
+        ThumbnailProvider provider{gate, cache, decoder.decoder()};
+        QSignalSpy ready{&provider, &ThumbnailProvider::thumbnailReady};
+    };
+
+    // Waits until `url` has no decode in flight and every slot is back.
+    static bool settled(Fixture &fixture, const QUrl &url)
+    {
+        return QTest::qWaitFor(
+            [&] { return !fixture.provider.isLoading(url) && fixture.gate.running() == 0; }, waitMs);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_landscape = write("landscape.jpg", encoded(quadrants(400, 300), "jpg"));
+        m_portrait = write("portrait.png", encoded(quadrants(300, 600), "png"));
+        m_broken = write("broken.jpg", "not a picture");
+        for (int number = 0; number < 4; ++number)
+            m_more.append(write(QStringLiteral("more%1.webp").arg(number), encoded(quadrants(400, 300), "webp")));
+    }
+
+    void decodeSize_data()
+    {
+        QTest::addColumn<double>("thumbnailSize");
+        QTest::addColumn<int>("expected");
+
+        QTest::newRow("smallest slider position") << 44.0 << 136;
+        QTest::newRow("just under the minimum") << 54.0 << 136;
+        QTest::newRow("just over the minimum") << 55.0 << 137;
+        QTest::newRow("default") << 68.0 << 170;
+        QTest::newRow("largest slider position") << 200.0 << 500;
+    }
+
+    void decodeSize()
+    {
+        QFETCH(double, thumbnailSize);
+        QFETCH(int, expected);
+
+        QCOMPARE(ThumbnailProvider::decodeSize(thumbnailSize), expected);
+    }
+
+    void decodesOnceThenServesFromTheCache()
+    {
+        Fixture fixture;
+        QVERIFY(fixture.provider.thumbnail(m_landscape, 68).isNull());
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.ready.count(), 1, waitMs);
+        QCOMPARE(fixture.ready.first().first().toUrl(), m_landscape);
+        const QImage image = fixture.provider.thumbnail(m_landscape, 68);
+        QCOMPARE(image.size(), QSize(170, 128));
+        QVERIFY(isNear(image.pixelColor(5, 5), Qt::red));
+        QCOMPARE(fixture.cache.find(m_landscape)->image, image);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.gate.running(), 0, waitMs);
+
+        // A row scrolled away and back again, or another view of the same file.
+        fixture.provider.cancel(m_landscape);
+        QCOMPARE(fixture.provider.thumbnail(m_landscape, 68), image);
+        ThumbnailProvider other(fixture.gate, fixture.cache, fixture.decoder.decoder());
+        QCOMPARE(other.thumbnail(m_landscape, 68), image);
+        QCOMPARE(fixture.decoder.calls().size(), 1);
+        QCOMPARE(fixture.ready.count(), 1);
+    }
+
+    void sizeChange_data()
+    {
+        QTest::addColumn<QUrl>("url");
+        QTest::addColumn<double>("newSize");
+        QTest::addColumn<QList<int>>("decodeSizes");
+        QTest::addColumn<QSize>("finalSize");
+
+        QTest::newRow("same size") << m_landscape << 68.0 << QList<int>{170} << QSize(170, 128);
+        QTest::newRow("20 pixels off is close enough") << m_landscape << 76.0 << QList<int>{170} << QSize(170, 128);
+        QTest::newRow("more than 20 off is decoded again")
+            << m_landscape << 78.0 << QList<int>{170, 195} << QSize(195, 146);
+        QTest::newRow("smaller again") << m_landscape << 44.0 << QList<int>{170, 136} << QSize(136, 102);
+        QTest::newRow("portrait: width below the decode size")
+            << m_portrait << 68.0 << QList<int>{170} << QSize(85, 170);
+        QTest::newRow("small picture: never enlarged") << m_landscape << 200.0 << QList<int>{170, 500}
+                                                       << QSize(400, 300);
+    }
+
+    void sizeChange()
+    {
+        QFETCH(QUrl, url);
+        QFETCH(double, newSize);
+        QFETCH(QList<int>, decodeSizes);
+        QFETCH(QSize, finalSize);
+
+        Fixture fixture;
+        (void)fixture.provider.thumbnail(url, 68);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.ready.count(), 1, waitMs);
+        const QImage first = fixture.provider.thumbnail(url, 68);
+
+        // Meanwhile the earlier picture stays.
+        QCOMPARE(fixture.provider.thumbnail(url, newSize), first);
+        QVERIFY(settled(fixture, url));
+        QCOMPARE(fixture.provider.thumbnail(url, newSize).size(), finalSize);
+        QCOMPARE(fixture.provider.thumbnail(url, newSize).size(), finalSize);
+        QVERIFY(settled(fixture, url));
+        QList<int> sizes;
+        for (const auto &call : fixture.decoder.calls())
+            sizes.append(call.second);
+        QCOMPARE(sizes, decodeSizes);
+        QCOMPARE(fixture.ready.count(), decodeSizes.size());
+        QCOMPARE(fixture.cache.find(url)->decodeSize, decodeSizes.last());
+    }
+
+    void threeDecodeAndTheFourthWaits()
+    {
+        Fixture fixture;
+        fixture.decoder.hold();
+        for (const QUrl &url : m_more)
+            (void)fixture.provider.thumbnail(url, 68);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.decoder.calls().size(), 3, waitMs);
+        QCOMPARE(fixture.gate.running(), 3);
+        QCOMPARE(fixture.gate.waiting(), 1);
+        QVERIFY(fixture.provider.isLoading(m_more[3]));
+
+        fixture.decoder.letGo();
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.ready.count(), 4, waitMs);
+        QCOMPARE(fixture.decoder.calls().last().first, m_more[3]);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.gate.running(), 0, waitMs);
+    }
+
+    // Results that come back for a URL no longer wanted (or wanted at another size) are neither
+    // shown nor cached, and every slot comes back.
+    void staleResultsAreDropped_data()
+    {
+        QTest::addColumn<QString>("how");
+
+        QTest::newRow("cancelled while decoding") << "cancel";
+        QTest::newRow("scrolled out of view while decoding") << "visible";
+        QTest::newRow("cancelled while waiting for the gate") << "cancel waiting";
+    }
+
+    void staleResultsAreDropped()
+    {
+        QFETCH(QString, how);
+
+        Fixture fixture;
+        fixture.decoder.hold();
+        const bool waiting = how == "cancel waiting";
+        const QList<QUrl> busy = waiting ? m_more.mid(0, 3) : QList<QUrl>{};
+        for (const QUrl &url : busy)
+            (void)fixture.provider.thumbnail(url, 68);
+        (void)fixture.provider.thumbnail(m_landscape, 68);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.decoder.calls().size(), waiting ? 3 : 1, waitMs);
+
+        if (how == "visible")
+            fixture.provider.setVisibleURLs({m_portrait});
+        else
+            fixture.provider.cancel(m_landscape);
+        QVERIFY(!fixture.provider.isLoading(m_landscape));
+        fixture.decoder.letGo();
+
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.gate.running(), 0, waitMs);
+        QCOMPARE(fixture.gate.waiting(), 0);
+        QCOMPARE(fixture.ready.count(), busy.size());
+        for (const QList<QVariant> &signal : fixture.ready)
+            QVERIFY(signal.first().toUrl() != m_landscape);
+        QVERIFY(!fixture.cache.find(m_landscape));
+        QCOMPARE(fixture.decoder.calls().size(), waiting ? 3 : 1); // a waiting one never decodes
+
+        // Asked for anew, it loads again.
+        QVERIFY(fixture.provider.thumbnail(m_landscape, 68).isNull());
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.ready.count(), busy.size() + 1, waitMs);
+        QCOMPARE(fixture.provider.thumbnail(m_landscape, 68).size(), QSize(170, 128));
+    }
+
+    void supersededResultIsDropped()
+    {
+        Fixture fixture;
+        fixture.decoder.hold();
+        (void)fixture.provider.thumbnail(m_landscape, 68);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.decoder.calls().size(), 1, waitMs);
+        (void)fixture.provider.thumbnail(m_landscape, 200);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.decoder.calls().size(), 2, waitMs);
+        fixture.decoder.letGo();
+
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.ready.count(), 1, waitMs);
+        QVERIFY(settled(fixture, m_landscape));
+        QCOMPARE(fixture.ready.count(), 1);
+        QCOMPARE(fixture.provider.thumbnail(m_landscape, 200).size(), QSize(400, 300));
+        QCOMPARE(fixture.cache.find(m_landscape)->decodeSize, 500);
+    }
+
+    void undecodableFileStaysEmpty()
+    {
+        Fixture fixture;
+        QVERIFY(fixture.provider.thumbnail(m_broken, 68).isNull());
+        QVERIFY(settled(fixture, m_broken));
+        for (double size : {68.0, 68.0, 120.0})
+            QVERIFY(fixture.provider.thumbnail(m_broken, size).isNull());
+        QVERIFY(settled(fixture, m_broken));
+        QCOMPARE(fixture.decoder.calls().size(), 1);
+        QCOMPARE(fixture.ready.count(), 0);
+        QVERIFY(!fixture.cache.find(m_broken));
+
+        fixture.provider.setVisibleURLs({});
+        QVERIFY(fixture.provider.thumbnail(m_broken, 68).isNull());
+        QVERIFY(settled(fixture, m_broken));
+        QCOMPARE(fixture.decoder.calls().size(), 2);
+    }
+
+    // A shown picture stays while its row is visible, even when the cache has evicted it.
+    void visiblePictureOutlivesEviction()
+    {
+        Fixture fixture;
+        (void)fixture.provider.thumbnail(m_landscape, 68);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.ready.count(), 1, waitMs);
+        const QImage shown = fixture.provider.thumbnail(m_landscape, 68);
+        for (int number = 0; number < ThumbnailCache::countLimit; ++number)
+            fixture.cache.insert(QUrl::fromLocalFile(QStringLiteral("/other/%1.png").arg(number)), shown, 170);
+        QVERIFY(!fixture.cache.find(m_landscape));
+
+        QCOMPARE(fixture.provider.thumbnail(m_landscape, 68), shown);
+        QVERIFY(!fixture.provider.isLoading(m_landscape));
+        QCOMPARE(fixture.decoder.calls().size(), 1);
+    }
+
+    // Going away with decodes running and waiting gives every slot back and caches nothing.
+    void destroyedWhileDecoding()
+    {
+        ThumbnailSemaphore gate;
+        ThumbnailCache cache;
+        HeldDecoder decoder;
+        decoder.hold();
+        auto provider = std::make_unique<ThumbnailProvider>(gate, cache, decoder.decoder());
+        for (const QUrl &url : m_more)
+            (void)provider->thumbnail(url, 68);
+        QTRY_COMPARE_WITH_TIMEOUT(decoder.calls().size(), 3, waitMs);
+        QCOMPARE(gate.waiting(), 1);
+
+        decoder.letGo();
+        provider.reset();
+        QCOMPARE(gate.running(), 0);
+        QCOMPARE(gate.waiting(), 0);
+        QCOMPARE(cache.count(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestThumbnailProvider)
+#include "tst_ThumbnailProvider.moc"
