@@ -1,0 +1,190 @@
+#pragma once
+
+#include "CacheEntry.h"
+#include "FolderGroup.h"
+#include "LimnoraMetadata.h"
+#include "SortOrder.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QStringList>
+#include <QThreadPool>
+#include <QUrl>
+#include <QUuid>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace limnoscope {
+
+class FolderWatcher;
+
+// The one model of the opened folder: its groups and browsing order, the current image and the
+// multi-selection, the metadata cache with its background prefetch, the folder watch and the
+// saved preferences. Lives on the GUI thread; reading metadata runs on its own worker threads.
+class ImageBrowserModel : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QList<limnoscope::FolderGroup> groups READ groups NOTIFY groupsChanged)
+    Q_PROPERTY(QUrl rootFolderURL READ rootFolderURL NOTIFY rootFolderURLChanged)
+    Q_PROPERTY(qint64 currentIndex READ currentIndex NOTIFY currentIndexChanged)
+    Q_PROPERTY(QUrl currentImageURL READ currentImageURL NOTIFY currentImageURLChanged)
+    Q_PROPERTY(std::optional<limnoscope::LimnoraMetadata> currentMetadata READ currentMetadata NOTIFY
+                   currentMetadataChanged)
+    Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(QList<QUrl> flatURLs READ flatURLs NOTIFY flatURLsChanged)
+    Q_PROPERTY(QSet<QUrl> selectedURLs READ selectedURLs WRITE setSelectedURLs NOTIFY selectedURLsChanged)
+    Q_PROPERTY(qint64 tagVersion READ tagVersion WRITE setTagVersion NOTIFY tagVersionChanged)
+    Q_PROPERTY(double thumbnailSize READ thumbnailSize WRITE setThumbnailSize NOTIFY thumbnailSizeChanged)
+    Q_PROPERTY(limnoscope::SortOrders::SortOrder sortOrder READ sortOrder WRITE setSortOrder NOTIFY sortOrderChanged)
+    Q_PROPERTY(bool isPrefetching READ isPrefetching NOTIFY isPrefetchingChanged)
+    Q_PROPERTY(qint64 prefetchDoneCount READ prefetchDoneCount NOTIFY prefetchProgressChanged)
+    Q_PROPERTY(qint64 prefetchTotalCount READ prefetchTotalCount NOTIFY prefetchProgressChanged)
+
+public:
+    static constexpr double defaultThumbnailSize = 68.0;
+    // After a folder opens, and after deleted images are forgotten, keyboard focus goes back to
+    // the image list this long later.
+    static constexpr std::chrono::milliseconds folderOpenedFocusDelay{300};
+    static constexpr std::chrono::milliseconds deletionFocusDelay{150};
+    // One prefetch run plus a few current-image loads at once.
+    static constexpr int metadataWorkerThreads = 4;
+
+    static constexpr auto lastFolderPathKey = "lastFolderPath";
+    static constexpr auto sortOrderKey = "sortOrder";
+    static constexpr auto thumbnailSizeKey = "thumbnailSize";
+
+    // The process-wide model, created on first use with the application as parent.
+    [[nodiscard]] static ImageBrowserModel *shared();
+
+    // Reads the sort order and thumbnail size from the preferences. Tests make their own.
+    explicit ImageBrowserModel(QObject *parent = nullptr);
+    ~ImageBrowserModel() override;
+
+    // Published fields.
+    [[nodiscard]] const QList<FolderGroup> &groups() const { return m_groups; }
+    // Empty when nothing is open or a file list is shown.
+    [[nodiscard]] const QUrl &rootFolderURL() const { return m_rootFolderURL; }
+    [[nodiscard]] qint64 currentIndex() const { return m_currentIndex; }
+    // Empty when there is no current image.
+    [[nodiscard]] const QUrl &currentImageURL() const { return m_currentImageURL; }
+    [[nodiscard]] const std::optional<LimnoraMetadata> &currentMetadata() const { return m_currentMetadata; }
+    // Empty when there is no message.
+    [[nodiscard]] const QString &errorMessage() const { return m_errorMessage; }
+    [[nodiscard]] const QList<QUrl> &flatURLs() const { return m_flatURLs; }
+    [[nodiscard]] const QSet<QUrl> &selectedURLs() const { return m_selectedURLs; }
+    void setSelectedURLs(const QSet<QUrl> &urls);
+    [[nodiscard]] qint64 tagVersion() const { return m_tagVersion; }
+    void setTagVersion(qint64 version);
+    [[nodiscard]] double thumbnailSize() const { return m_thumbnailSize; }
+    // Also stores the size under "thumbnailSize".
+    void setThumbnailSize(double size);
+    [[nodiscard]] SortOrder sortOrder() const { return m_sortOrder; }
+    // Stores the order, re-sorts every group's images and keeps the current image current.
+    void setSortOrder(SortOrder order);
+    [[nodiscard]] bool isPrefetching() const { return m_isPrefetching; }
+    // Images of the current (or last) prefetch run with a cache entry, and all of its images.
+    [[nodiscard]] qint64 prefetchDoneCount() const { return m_prefetchDoneCount; }
+    [[nodiscard]] qint64 prefetchTotalCount() const { return m_prefetchTotalCount; }
+
+    // Plain fields.
+    [[nodiscard]] const QHash<QUrl, CacheEntry> &metadataCache() const { return m_metadataCache; }
+    // Waiting for the next prefetch run, in the order they were handed over.
+    [[nodiscard]] const QList<QUrl> &pendingPrefetchURLs() const { return m_pendingPrefetchURLs; }
+    [[nodiscard]] bool isWatching() const;
+
+    // Opening.
+    void loadFolder(const QUrl &url);
+    void loadFiles(const QList<QUrl> &urls);
+    [[nodiscard]] std::optional<QList<FolderGroup>> scanFolder(const QUrl &root);
+    void rebuildFlatURLs();
+
+    // Navigation, selection and deletion.
+    void selectImage(qint64 index);
+    void nextImage();
+    void previousImage();
+    [[nodiscard]] bool hasNext() const;
+    void toggleGroup(const QUuid &id);
+    // Forget images the caller has already moved to the Trash; the disk is not touched.
+    void removeDeletedImage(const QUrl &url);
+    void removeDeletedSelection();
+
+    // Metadata.
+    void prefetchMetadata(const QList<QUrl> &urls);
+    void loadCurrentMetadata(const QUrl &url);
+
+    // Watching and preferences.
+    void startWatching(const QUrl &url);
+    void stopWatching();
+    void rescanFolder();
+    void restoreLastFolder();
+
+signals:
+    void groupsChanged();
+    void rootFolderURLChanged();
+    void currentIndexChanged();
+    void currentImageURLChanged();
+    void currentMetadataChanged();
+    void errorMessageChanged();
+    void flatURLsChanged();
+    void selectedURLsChanged();
+    void tagVersionChanged();
+    void thumbnailSizeChanged();
+    void sortOrderChanged();
+    void isPrefetchingChanged();
+    void prefetchProgressChanged();
+
+private:
+    void setGroups(const QList<FolderGroup> &groups);
+    void setRootFolderURL(const QUrl &url);
+    void setCurrentIndex(qint64 index);
+    void setCurrentImageURL(const QUrl &url);
+    void setCurrentMetadata(const std::optional<LimnoraMetadata> &metadata);
+    void setErrorMessage(const QString &message);
+    void setFlatURLs(const QList<QUrl> &urls);
+    void setPrefetching(bool prefetching);
+    void setPrefetchProgress(qint64 done, qint64 total);
+
+    void forgetImages(const QSet<QUrl> &urls);
+    void selectAfterForgetting();
+    void postRestoreFirstResponder(std::chrono::milliseconds delay);
+
+    void runPrefetch(const QList<QUrl> &urls); // worker thread
+    void storePrefetched(const QList<QPair<QUrl, CacheEntry>> &entries);
+    void finishPrefetchRun();
+    void applyCurrentMetadata(const QUrl &url, const CacheEntry &entry);
+
+    QList<FolderGroup> m_groups;
+    QUrl m_rootFolderURL;
+    qint64 m_currentIndex = 0;
+    QUrl m_currentImageURL;
+    std::optional<LimnoraMetadata> m_currentMetadata;
+    QString m_errorMessage;
+    QList<QUrl> m_flatURLs;
+    QSet<QUrl> m_selectedURLs;
+    qint64 m_tagVersion = 0;
+    double m_thumbnailSize = defaultThumbnailSize;
+    SortOrder m_sortOrder = SortOrder::nameAscending;
+
+    QHash<QUrl, CacheEntry> m_metadataCache;
+    bool m_isPrefetching = false;
+    QList<QUrl> m_pendingPrefetchURLs;
+    QSet<QUrl> m_pendingPrefetchSet;
+    qint64 m_prefetchDoneCount = 0;
+    qint64 m_prefetchTotalCount = 0;
+
+    FolderWatcher *m_watcher;
+    QStringList m_subfolderPaths; // of the last scan, for the watch
+
+    // Set when the model goes away or the application quits, so that a long prefetch run stops
+    // at its next image instead of holding up the exit.
+    std::shared_ptr<std::atomic_bool> m_stopWork = std::make_shared<std::atomic_bool>(false);
+    // Last member: destroyed first, waiting for the workers while the rest of the model exists.
+    QThreadPool m_workers;
+};
+
+} // namespace limnoscope
