@@ -1,0 +1,152 @@
+// Metadata reading: the in-process pipeline against exiftool's own batch command line over the
+// same 2,000 images, and the folder route with exiftool, in one run.
+
+#include "ExiftoolRunner.h"
+#include "MetadataExtraction.h"
+#include "MetadataParser.h"
+#include "PNGChunkWriter.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+using namespace limnoscope;
+
+namespace {
+
+constexpr int imagesPerKind = 1000;
+constexpr int side = 512;
+constexpr qsizetype exiftoolBatch = 100;
+
+QByteArray limnoraText(int seed)
+{
+    QByteArray text = "cinematic photograph of an old lighthouse keeper reading by lamplight, weathered hands, "
+                      "warm tungsten glow, rain on the window, shallow depth of field, 85mm lens, film grain, "
+                      "intricate detail, muted teal and amber palette\n"
+                      "-cartoon, illustration, blurry, deformed hands, extra fingers, lowres, jpeg artifacts, "
+                      "watermark, signature, text\n"
+                      "Steps: 30, Sampler: DPM++ 2M Karras, Guidance Scale: 5.5, Seed: ";
+    text += QByteArray::number(seed);
+    text += ", Size: 832x1216, Model: limnora_xl_v2_f16.ckpt, Strength: 1.0, Shift: 1.0, Seed Mode: Scale Alike, "
+            "Batch Count: 1, Batch Size: 1, LoRA 1 Model: film_grain_v3.safetensors, LoRA 1 Weight: 0.6, "
+            "LoRA 2 Model: lamplight.safetensors, LoRA 2 Weight: 0.35";
+    return text;
+}
+
+QByteArray xmlEscaped(const QByteArray &text)
+{
+    return QByteArray(text).replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;").replace("\n", "&#xA;");
+}
+
+// A JPEG with an XMP packet holding the text as a plain dc:description, in an APP1 segment
+// right after the start-of-image marker.
+QByteArray jpegWithXmp(const QByteArray &jpeg, const QByteArray &text)
+{
+    const QByteArray packet = "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?><x:xmpmeta xmlns:x='adobe:ns:meta/'>"
+                              "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+                              "<rdf:Description rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/'>"
+                              "<dc:description>"
+        + xmlEscaped(text) + "</dc:description></rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end='w'?>";
+    const QByteArray payload = QByteArray("http://ns.adobe.com/xap/1.0/") + '\0' + packet;
+    const int length = int(payload.size()) + 2;
+    QByteArray segment("\xFF\xE1", 2);
+    segment.append(char(length >> 8));
+    segment.append(char(length & 0xFF));
+    return jpeg.left(2) + segment + payload + jpeg.mid(2);
+}
+
+QList<QUrl> writeCorpus(const QDir &dir)
+{
+    QImage image(side, side, QImage::Format_RGB32);
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x)
+            image.setPixel(x, y, qRgb(x / 2, y / 2, (x + y) / 4));
+    }
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 85);
+    const QByteArray pngPixels = PNGChunkWriter(side, side).imageData(image).bytes().mid(33); // after IHDR
+
+    QList<QUrl> urls;
+    for (int i = 0; i < imagesPerKind; ++i) {
+        const QString png = dir.filePath(QStringLiteral("image-%1.png").arg(i, 4, 10, QLatin1Char('0')));
+        QFile pngFile(png);
+        pngFile.open(QIODevice::WriteOnly);
+        pngFile.write(PNGChunkWriter(side, side).tEXt("Description", limnoraText(i)).bytes() + pngPixels);
+        urls.append(QUrl::fromLocalFile(png));
+
+        const QString jpg = dir.filePath(QStringLiteral("image-%1.jpg").arg(i, 4, 10, QLatin1Char('0')));
+        QFile jpgFile(jpg);
+        jpgFile.open(QIODevice::WriteOnly);
+        jpgFile.write(jpegWithXmp(jpeg, limnoraText(i)));
+        urls.append(QUrl::fromLocalFile(jpg));
+    }
+    return urls;
+}
+
+void print(const char *figure, double value)
+{
+    std::printf("metadata.%s: %.1f\n", figure, value);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QList<QUrl> urls = writeCorpus(QDir(dir.path()));
+    const auto exiftool = locateExiftool();
+    if (!exiftool) {
+        std::fprintf(stderr, "metadata: exiftool is not installed (tools/setup installs it)\n");
+        return 1;
+    }
+
+    // In-process, exiftool switched off: every file read and parsed.
+    setExiftoolDisabled(true);
+    QElapsedTimer timer;
+    timer.start();
+    int found = 0;
+    for (const QUrl &url : urls)
+        found += readImageMetadata(url).has_value();
+    const double inProcessRate = urls.size() / (timer.nsecsElapsed() / 1e9);
+    setExiftoolDisabled(false);
+    if (found != urls.size()) {
+        std::fprintf(stderr, "metadata: only %d of %lld images read\n", found, qlonglong(urls.size()));
+        return 1;
+    }
+
+    // exiftool's own batch command line, 100 files per process.
+    timer.restart();
+    for (qsizetype start = 0; start < urls.size(); start += exiftoolBatch) {
+        QStringList arguments = {"-json", "-Description", "-Comment", "-UserComment", "-Parameters", "-all", "-q"};
+        for (const QUrl &url : urls.mid(start, exiftoolBatch))
+            arguments.append(url.toLocalFile());
+        QProcess process;
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.start(*exiftool, arguments);
+        process.waitForFinished(-1);
+    }
+    const double exiftoolRate = urls.size() / (timer.nsecsElapsed() / 1e9);
+
+    // The folder route with exiftool, as the prefetch runs it.
+    timer.restart();
+    qsizetype delivered = 0;
+    readFolderMetadata(urls, [&](const QList<ImageMetadataResult> &results) { delivered += results.size(); });
+    const double batchRouteRate = delivered / (timer.nsecsElapsed() / 1e9);
+
+    print("inprocess_files_per_second", inProcessRate);
+    print("exiftool_files_per_second", exiftoolRate);
+    print("batch_route_files_per_second", batchRouteRate);
+    print("ratio_inprocess_vs_exiftool", inProcessRate / exiftoolRate);
+    return 0;
+}
