@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QLabel>
+#include <QPointer>
+#include <QUrl>
+#include <QWidget>
+
+namespace limnoscope {
+
+class ImageBrowserModel;
+
+// A window of its own that shows the current image fitted to the screen, toggled by Space.
+// Arrows step through the images; the delete keys close it and ask for the deletion a moment
+// later. Decodes on a worker thread; lives on the GUI thread.
+class QuickLookPanel : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int deleteDelayMs = 150;
+    // The shown image's longer side is at most this share of the screen.
+    static constexpr double screenShare = 0.85;
+
+    // Creates the process's panel, a window owned by `owner`.
+    QuickLookPanel(ImageBrowserModel *model, QWidget *owner);
+    ~QuickLookPanel() override;
+
+    // The panel, or null when none has been created ("the panel exists").
+    [[nodiscard]] static QuickLookPanel *shared();
+
+    // Shows the model's current image and brings the panel to the front.
+    void present();
+    // Closes when shown, presents otherwise.
+    void toggle();
+    // Loads the current image again when shown (after the current image changed).
+    void refresh();
+    [[nodiscard]] QUrl shownURL() const { return m_url; }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void load(const QUrl &url);
+    void showImage(const QImage &image);
+    void postDeleteLater(bool immediately);
+
+    ImageBrowserModel *m_model;
+    QLabel *m_view;
+    QUrl m_url;
+    QImage m_image;
+    quint64 m_loadID = 0;
+};
+
+} // namespace limnoscope
