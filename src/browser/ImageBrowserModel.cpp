@@ -341,7 +341,7 @@ void ImageBrowserModel::selectAfterForgetting()
 
 void ImageBrowserModel::postRestoreFirstResponder(std::chrono::milliseconds delay)
 {
-    QTimer::singleShot(delay, AppNotifications::shared(),
+    QTimer::singleShot(delay, this,
                        [] { emit AppNotifications::shared()->restoreFirstResponder(); });
 }
 

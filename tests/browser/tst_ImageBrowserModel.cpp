@@ -1,0 +1,701 @@
+#include "AppNotifications.h"
+#include "ExiftoolRunner.h"
+#include "ImageBrowserModel.h"
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QScopeGuard>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace limnoscope;
+using limnoscope::test::pngWithDescription;
+using limnoscope::test::sampleLimnoraText;
+using limnoscope::test::writeFile;
+
+namespace {
+
+constexpr int asyncTimeoutMs = 10'000;
+// Long enough for a folder watch to have delivered anything it was going to deliver.
+constexpr int quietWatchMs = 1'800;
+
+// A PNG whose generation text carries `seed`, so that records can be told apart.
+void writeImage(const QString &path, int seed)
+{
+    writeFile(path, pngWithDescription(sampleLimnoraText(seed).toLatin1()));
+}
+
+QString seedOf(const std::optional<LimnoraMetadata> &metadata)
+{
+    return metadata ? metadata->settings.value(QStringLiteral("Seed")).value_or(QString()) : QStringLiteral("<none>");
+}
+
+QStringList namesOf(const QList<QUrl> &urls)
+{
+    QStringList names;
+    for (const QUrl &url : urls)
+        names.append(url.fileName());
+    return names;
+}
+
+QList<QUrl> urlsIn(const QTemporaryDir &dir, const QStringList &names)
+{
+    QList<QUrl> urls;
+    for (const QString &name : names)
+        urls.append(QUrl::fromLocalFile(dir.filePath(name)));
+    return urls;
+}
+
+} // namespace
+
+class TestImageBrowserModel : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_config;
+
+    // A folder holding `names` as images with seeds 1, 2, ... in that order.
+    static void writeImages(const QTemporaryDir &dir, const QStringList &names)
+    {
+        int seed = 0;
+        for (const QString &name : names)
+            writeImage(dir.filePath(name), ++seed);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        QCoreApplication::setOrganizationName(QStringLiteral("LimnoscopeTests"));
+        QCoreApplication::setApplicationName(QStringLiteral("tst_ImageBrowserModel"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
+        setExiftoolDisabled(true);
+    }
+
+    void init() { QSettings().clear(); }
+
+    // Opening
+
+    void loadFolder()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"top.png", "b/b1.png", "a/a1.png", "a/a2.png"});
+        ImageBrowserModel model;
+        model.setSelectedURLs({QUrl::fromLocalFile("/elsewhere/x.png")});
+        QSignalSpy focus(AppNotifications::shared(), &AppNotifications::restoreFirstResponder);
+        QElapsedTimer clock;
+        clock.start();
+
+        const QUrl root = QUrl::fromLocalFile(dir.path());
+        model.loadFolder(root);
+        QCOMPARE(model.rootFolderURL(), root);
+        QCOMPARE(model.groups().size(), 3);
+        QCOMPARE(model.groups().at(1).name, QStringLiteral("a"));
+        QCOMPARE(namesOf(model.flatURLs()), (QStringList{"top.png", "a1.png", "a2.png", "b1.png"}));
+        QCOMPARE(model.currentIndex(), 0);
+        QCOMPARE(model.currentImageURL(), QUrl::fromLocalFile(dir.filePath("top.png")));
+        QVERIFY(model.selectedURLs().isEmpty());
+        QVERIFY(model.errorMessage().isEmpty());
+        QVERIFY(model.isWatching());
+        QCOMPARE(QSettings().value("lastFolderPath").toString(), dir.path());
+
+        QTRY_COMPARE_WITH_TIMEOUT(seedOf(model.currentMetadata()), QStringLiteral("1"), asyncTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(focus.count(), 1, asyncTimeoutMs);
+        QVERIFY(clock.elapsed() >= ImageBrowserModel::folderOpenedFocusDelay.count() - 20);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
+        QCOMPARE(model.metadataCache().size(), 4);
+    }
+
+    void loadFolderThatCannotBeListed()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"a.png", "b.png"});
+        ImageBrowserModel model;
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
+        const QList<FolderGroup> groups = model.groups();
+
+        const QUrl missing = QUrl::fromLocalFile(dir.filePath("missing"));
+        model.loadFolder(missing);
+        QCOMPARE(model.errorMessage(), qtTrId("no_images_in_folder"));
+        QCOMPARE(model.rootFolderURL(), missing);
+        QCOMPARE(model.groups(), groups);
+        QCOMPARE(model.currentImageURL(), QUrl::fromLocalFile(dir.filePath("a.png")));
+        QVERIFY(model.metadataCache().isEmpty());
+        QVERIFY(!model.isWatching());
+        QCOMPARE(QSettings().value("lastFolderPath").toString(), missing.toLocalFile());
+    }
+
+    void loadFolderWithoutImages()
+    {
+        QTemporaryDir images;
+        writeImages(images, {"a.png"});
+        QTemporaryDir empty;
+        writeFile(empty.filePath("notes.txt"), "x");
+        ImageBrowserModel model;
+        model.loadFolder(QUrl::fromLocalFile(images.path()));
+        model.loadFolder(QUrl::fromLocalFile(empty.path()));
+        QVERIFY(model.groups().isEmpty());
+        QVERIFY(model.flatURLs().isEmpty());
+        QVERIFY(model.currentImageURL().isEmpty());
+        QVERIFY(!model.currentMetadata());
+        QCOMPARE(model.errorMessage(), qtTrId("no_images_in_folder"));
+        QVERIFY(model.isWatching());
+    }
+
+    void loadFiles()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"c.png", "a.png", "b.png"});
+        ImageBrowserModel model;
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        model.setSelectedURLs({QUrl::fromLocalFile(dir.filePath("b.png"))});
+
+        model.loadFiles(urlsIn(dir, {"c.png", "a.png", "b.png"}));
+        QCOMPARE(model.groups().size(), 1);
+        QCOMPARE(model.groups().first().name, QString());
+        QCOMPARE(model.groups().first().url, QUrl::fromLocalFile("/"));
+        QCOMPARE(namesOf(model.flatURLs()), (QStringList{"c.png", "a.png", "b.png"}));
+        QVERIFY(model.rootFolderURL().isEmpty());
+        QCOMPARE(model.currentImageURL(), QUrl::fromLocalFile(dir.filePath("c.png")));
+        QVERIFY(model.selectedURLs().isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(seedOf(model.currentMetadata()), QStringLiteral("1"), asyncTimeoutMs);
+
+        // A watch left from the folder has no effect now.
+        model.rescanFolder();
+        QCOMPARE(model.groups().size(), 1);
+    }
+
+    void sortChangeKeepsCurrentImage()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"1.png", "2.png", "3.png", "4.png", "5.png", "sub/x.png"});
+        ImageBrowserModel model;
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        model.selectImage(1);
+        QTRY_COMPARE_WITH_TIMEOUT(seedOf(model.currentMetadata()), QStringLiteral("2"), asyncTimeoutMs);
+        QSignalSpy metadataChanges(&model, &ImageBrowserModel::currentMetadataChanged);
+
+        model.setSortOrder(SortOrder::nameDescending);
+        QCOMPARE(namesOf(model.flatURLs()), (QStringList{"5.png", "4.png", "3.png", "2.png", "1.png", "x.png"}));
+        QCOMPARE(model.currentIndex(), 3);
+        QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("2.png"));
+        QCOMPARE(model.groups().last().name, QStringLiteral("sub"));
+        QCOMPARE(metadataChanges.count(), 0);
+        QCOMPARE(QSettings().value("sortOrder").toString(), QStringLiteral("name_desc"));
+    }
+
+    // Navigation, selection and deletion
+
+    void navigation_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("expectedIndex");
+        QTest::addColumn<bool>("selectionEmptied");
+
+        QTest::newRow("next at the end") << 4 << "next" << 4 << false;
+        QTest::newRow("previous at the start") << 0 << "previous" << 0 << false;
+        QTest::newRow("next from the second") << 1 << "next" << 2 << true;
+        QTest::newRow("previous from the third") << 2 << "previous" << 1 << true;
+        QTest::newRow("select before the start") << 2 << "select -1" << 2 << false;
+        QTest::newRow("select past the end") << 2 << "select 5" << 2 << false;
+        QTest::newRow("select keeps the selection") << 2 << "select 4" << 4 << false;
+    }
+
+    void navigation()
+    {
+        QFETCH(int, start);
+        QFETCH(QString, action);
+        QFETCH(int, expectedIndex);
+        QFETCH(bool, selectionEmptied);
+
+        QTemporaryDir dir;
+        writeImages(dir, {"1.png", "2.png", "3.png", "4.png", "5.png"});
+        ImageBrowserModel model;
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        model.selectImage(start);
+        const QSet<QUrl> selection{model.flatURLs().at(0), model.flatURLs().at(3)};
+        model.setSelectedURLs(selection);
+
+        if (action == "next")
+            model.nextImage();
+        else if (action == "previous")
+            model.previousImage();
+        else
+            model.selectImage(action.section(' ', 1).toInt());
+
+        QCOMPARE(model.currentIndex(), expectedIndex);
+        QCOMPARE(model.currentImageURL(), model.flatURLs().at(expectedIndex));
+        QCOMPARE(model.selectedURLs(), selectionEmptied ? QSet<QUrl>() : selection);
+        QCOMPARE(model.hasNext(), expectedIndex < 4);
+    }
+
+    void deletion_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<int>("current");
+        QTest::addColumn<QStringList>("deleted");
+        QTest::addColumn<bool>("asSelection");
+        QTest::addColumn<QString>("expectedCurrent");
+        QTest::addColumn<int>("expectedIndex");
+        QTest::addColumn<int>("expectedGroups");
+
+        const QStringList five{"1.png", "2.png", "3.png", "4.png", "5.png"};
+        QTest::newRow("current third of five") << five << 2 << QStringList{"3.png"} << false << "4.png" << 2 << 1;
+        QTest::newRow("current last") << five << 4 << QStringList{"5.png"} << false << "4.png" << 3 << 1;
+        QTest::newRow("an image before the current one")
+            << five << 3 << QStringList{"1.png"} << false << "5.png" << 3 << 1;
+        QTest::newRow("selection before the current image")
+            << QStringList{"1.png", "2.png", "3.png", "4.png", "5.png", "6.png"} << 3 << QStringList{"1.png", "2.png"}
+            << true << "6.png" << 3 << 1;
+        QTest::newRow("the only image") << QStringList{"1.png"} << 0 << QStringList{"1.png"} << false << "" << 0 << 0;
+        QTest::newRow("the only image of a group")
+            << QStringList{"1.png", "2.png", "sub/x.png"} << 2 << QStringList{"sub/x.png"} << false << "2.png" << 1
+            << 1;
+        QTest::newRow("whole selection") << QStringList{"1.png", "2.png"} << 1 << QStringList{"1.png", "2.png"} << true
+                                         << "" << 0 << 0;
+    }
+
+    void deletion()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(int, current);
+        QFETCH(QStringList, deleted);
+        QFETCH(bool, asSelection);
+        QFETCH(QString, expectedCurrent);
+        QFETCH(int, expectedIndex);
+        QFETCH(int, expectedGroups);
+
+        QTemporaryDir dir;
+        writeImages(dir, files);
+        ImageBrowserModel model;
+        QSignalSpy focus(AppNotifications::shared(), &AppNotifications::restoreFirstResponder);
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
+        model.selectImage(current);
+        QTRY_COMPARE_WITH_TIMEOUT(focus.count(), 1, asyncTimeoutMs); // the folder's own posting
+        focus.clear();
+
+        const QList<QUrl> deletedURLs = urlsIn(dir, deleted);
+        if (asSelection) {
+            model.setSelectedURLs(QSet<QUrl>(deletedURLs.cbegin(), deletedURLs.cend()));
+            model.removeDeletedSelection();
+            QVERIFY(model.selectedURLs().isEmpty());
+        } else {
+            model.removeDeletedImage(deletedURLs.first());
+        }
+
+        QCOMPARE(model.currentImageURL().fileName(), expectedCurrent);
+        QCOMPARE(model.currentIndex(), expectedIndex);
+        QCOMPARE(model.groups().size(), expectedGroups);
+        if (expectedCurrent.isEmpty())
+            QVERIFY(!model.currentMetadata());
+        for (const QUrl &url : deletedURLs) {
+            QVERIFY(!model.flatURLs().contains(url));
+            QVERIFY(!model.metadataCache().contains(url));
+            QVERIFY2(QFile::exists(url.toLocalFile()), "forgetting must not touch the disk");
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(focus.count(), 1, asyncTimeoutMs);
+    }
+
+    void removeDeletedImageKeepsSelection()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"1.png", "2.png", "3.png"});
+        ImageBrowserModel model;
+        QSignalSpy focus(AppNotifications::shared(), &AppNotifications::restoreFirstResponder);
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        const QSet<QUrl> selection{model.flatURLs().at(0), model.flatURLs().at(1)};
+        model.setSelectedURLs(selection);
+        model.removeDeletedImage(model.flatURLs().at(0));
+        QCOMPARE(model.selectedURLs(), selection);
+        QTRY_COMPARE_WITH_TIMEOUT(focus.count(), 2, asyncTimeoutMs); // the folder's and the deletion's
+
+        focus.clear();
+        model.setSelectedURLs({});
+        model.removeDeletedSelection(); // nothing selected: nothing happens, nothing is posted
+        QCOMPARE(model.flatURLs().size(), 2);
+        QVERIFY(!focus.wait(ImageBrowserModel::deletionFocusDelay.count() * 3));
+    }
+
+    void collapseThenStep()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"r1.png", "r2.png", "a/a1.png", "a/a2.png", "a/a3.png", "a/a4.png"});
+        ImageBrowserModel model;
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        model.selectImage(2);
+        QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("a1.png"));
+
+        model.toggleGroup(model.groups().first().id);
+        QVERIFY(!model.groups().first().isExpanded);
+        QCOMPARE(namesOf(model.flatURLs()), (QStringList{"a1.png", "a2.png", "a3.png", "a4.png"}));
+        QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("a1.png"));
+        QCOMPARE(model.currentIndex(), 2);
+
+        // The step counts from the old position in the shortened list.
+        model.nextImage();
+        QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("a4.png"));
+
+        model.toggleGroup(QUuid::createUuid());
+        QCOMPARE(model.flatURLs().size(), 4);
+        model.toggleGroup(model.groups().first().id);
+        QCOMPARE(model.flatURLs().size(), 6);
+    }
+
+    // Metadata cache and prefetch
+
+    void onlyTheStillCurrentLoadIsShown()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"1.png", "2.png", "3.png"});
+        ImageBrowserModel model;
+        // No turn of the event loop in between: neither the prefetch nor any load has answered,
+        // so each step starts a load of its own.
+        QSignalSpy metadataChanges(&model, &ImageBrowserModel::currentMetadataChanged);
+        model.loadFiles(urlsIn(dir, {"1.png", "2.png", "3.png"}));
+        model.nextImage();
+        model.nextImage();
+        QVERIFY(!model.currentMetadata());
+
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(seedOf(model.currentMetadata()), QStringLiteral("3"), asyncTimeoutMs);
+        // Nothing tells when the two stale loads end; give them ample time to (wrongly) show.
+        QTest::qWait(200);
+        QCOMPARE(seedOf(model.currentMetadata()), QStringLiteral("3"));
+        QCOMPARE(metadataChanges.count(), 1);
+        QCOMPARE(model.metadataCache().size(), 3);
+
+        model.previousImage(); // cached now: shown at once
+        QCOMPARE(seedOf(model.currentMetadata()), QStringLiteral("2"));
+    }
+
+    void noMetadataEntryShownAtOnce()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("plain.png"), "not an image");
+        writeImages(dir, {"text.png"});
+        ImageBrowserModel model;
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
+        QCOMPARE(model.metadataCache().value(model.flatURLs().at(0), CacheEntry({}, {})).kind(),
+                 CacheEntry::Kind::noMetadata);
+
+        model.selectImage(1);
+        QVERIFY(model.currentMetadata());
+        model.selectImage(0);
+        QCOMPARE(model.errorMessage(), qtTrId("no_exif_data"));
+        QVERIFY(!model.currentMetadata());
+        model.selectImage(1);
+        QVERIFY(model.errorMessage().isEmpty());
+    }
+
+    void secondFolderWaitsForTheFirstRun()
+    {
+        QTemporaryDir first;
+        QStringList many;
+        for (int i = 1; i <= 40; ++i)
+            many.append(QStringLiteral("%1.png").arg(i));
+        writeImages(first, many);
+        QTemporaryDir second;
+        writeImages(second, {"x.png", "y.png", "z.png"});
+
+        ImageBrowserModel model;
+        QList<qint64> doneCounts;
+        connect(&model, &ImageBrowserModel::prefetchProgressChanged, this,
+                [&] { doneCounts.append(model.prefetchDoneCount()); });
+        model.loadFolder(QUrl::fromLocalFile(first.path()));
+        QVERIFY(model.isPrefetching());
+        QCOMPARE(model.prefetchTotalCount(), 40);
+        model.loadFolder(QUrl::fromLocalFile(second.path()));
+        QCOMPARE(model.pendingPrefetchURLs(), model.flatURLs());
+
+        QTRY_VERIFY_WITH_TIMEOUT(model.prefetchTotalCount() == 3 && !model.isPrefetching(), asyncTimeoutMs);
+        QVERIFY(model.pendingPrefetchURLs().isEmpty());
+        QCOMPARE(model.prefetchDoneCount(), 3);
+        // The first run's late results land in the cache too.
+        QCOMPARE(model.metadataCache().size(), 43);
+        // One hand-off per image when images are read one by one.
+        QList<qint64> expected;
+        for (qint64 done = 0; done <= 40; ++done)
+            expected.append(done);
+        for (qint64 done = 0; done <= 3; ++done)
+            expected.append(done);
+        QCOMPARE(doneCounts, expected);
+    }
+
+    void batchRunHandsBackOnce()
+    {
+        if (!QFile::exists(QStringLiteral("/usr/bin/exiftool")))
+            QSKIP("exiftool is not installed");
+        setExiftoolDisabled(false);
+        const auto restore = qScopeGuard([] { setExiftoolDisabled(true); });
+        QTemporaryDir dir;
+        writeImages(dir, {"1.png", "2.png", "3.png"});
+        writeFile(dir.filePath("4.png"), "no image at all");
+
+        ImageBrowserModel model;
+        QList<qint64> doneCounts;
+        connect(&model, &ImageBrowserModel::prefetchProgressChanged, this,
+                [&] { doneCounts.append(model.prefetchDoneCount()); });
+        model.prefetchMetadata(urlsIn(dir, {"1.png", "2.png", "3.png", "4.png"}));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs * 3);
+        QCOMPARE(doneCounts, (QList<qint64>{0, 4}));
+        QCOMPARE(model.metadataCache().size(), 4);
+        QCOMPARE(seedOf(model.metadataCache().value(QUrl::fromLocalFile(dir.filePath("2.png")), CacheEntry({}, {}))
+                            .metadata()),
+                 QStringLiteral("2"));
+        QVERIFY(!model.metadataCache().value(QUrl::fromLocalFile(dir.filePath("4.png")), CacheEntry({}, {})).isLoaded());
+    }
+
+    // Watching
+
+    void newImageAppearsAboutOneSecondLater()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"b.png", "d.png"});
+        ImageBrowserModel model;
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        model.selectImage(1);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
+
+        QElapsedTimer clock;
+        clock.start();
+        writeImage(dir.filePath("c.png"), 7);
+        QTRY_COMPARE_WITH_TIMEOUT(model.flatURLs().size(), 3, asyncTimeoutMs);
+        QVERIFY2(clock.elapsed() >= 900, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("d.png"));
+        QCOMPARE(model.currentIndex(), 2);
+        const QUrl added = QUrl::fromLocalFile(dir.filePath("c.png"));
+        QTRY_VERIFY_WITH_TIMEOUT(model.metadataCache().contains(added), asyncTimeoutMs);
+        QCOMPARE(seedOf(model.metadataCache().value(added, CacheEntry({}, {})).metadata()), QStringLiteral("7"));
+    }
+
+    void newSubfoldersAreWatchedToo()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"top.png", "z/z.png"});
+        ImageBrowserModel model;
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+
+        // A new folder with an image shows as a group among the subfolders, in name order.
+        writeImage(dir.filePath("m/m.png"), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(model.groups().size(), 3, asyncTimeoutMs);
+        QCOMPARE(model.groups().at(1).name, QStringLiteral("m"));
+        QVERIFY(model.groups().at(1).isExpanded);
+
+        // The new folder is watched from then on: a change inside it alone is seen.
+        writeImage(dir.filePath("m/n.png"), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(model.groups().at(1).images.size(), 2, asyncTimeoutMs);
+    }
+
+    void rescanKeepsCollapsedGroupsAndCurrentImage()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"1.png", "2.png", "a/a1.png", "b/b1.png", "b/b2.png"});
+        ImageBrowserModel model;
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        model.toggleGroup(model.groups().at(1).id);
+        model.selectImage(2); // b1.png, since a is collapsed
+        QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("b1.png"));
+
+        writeImage(dir.filePath("0.png"), 9);
+        QTRY_COMPARE_WITH_TIMEOUT(model.groups().first().images.size(), 3, asyncTimeoutMs);
+        QVERIFY(!model.groups().at(1).isExpanded);
+        QVERIFY(model.groups().at(2).isExpanded);
+        QCOMPARE(namesOf(model.flatURLs()), (QStringList{"0.png", "1.png", "2.png", "b1.png", "b2.png"}));
+        QCOMPARE(model.currentIndex(), 3);
+        QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("b1.png"));
+    }
+
+    void currentImageDeletedOutside_data()
+    {
+        QTest::addColumn<int>("current");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("middle: the next one slides in") << 1 << "3.png";
+        QTest::newRow("last: the new last one") << 2 << "2.png";
+    }
+
+    void currentImageDeletedOutside()
+    {
+        QFETCH(int, current);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        writeImages(dir, {"1.png", "2.png", "3.png"});
+        ImageBrowserModel model;
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        model.selectImage(current);
+
+        QVERIFY(QFile::remove(model.currentImageURL().toLocalFile()));
+        QTRY_COMPARE_WITH_TIMEOUT(model.flatURLs().size(), 2, asyncTimeoutMs);
+        QCOMPARE(model.currentImageURL().fileName(), expected);
+        QCOMPARE(model.currentIndex(), std::min(current, 1));
+    }
+
+    void lastImageDeletedOutside()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"1.png"});
+        ImageBrowserModel model;
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QTRY_VERIFY_WITH_TIMEOUT(model.currentMetadata(), asyncTimeoutMs);
+        QVERIFY(QFile::remove(dir.filePath("1.png")));
+        QTRY_VERIFY_WITH_TIMEOUT(model.groups().isEmpty(), asyncTimeoutMs);
+        QVERIFY(model.currentImageURL().isEmpty());
+        QVERIFY(!model.currentMetadata());
+        QVERIFY(model.errorMessage().isEmpty()); // the rescan never sets the empty-folder message
+    }
+
+    void burstOfChangesGivesOneRescan()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"a.png"});
+        ImageBrowserModel model;
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QSignalSpy flatChanges(&model, &ImageBrowserModel::flatURLsChanged);
+        for (int i = 0; i < 10; ++i)
+            writeImage(dir.filePath(QStringLiteral("new%1.png").arg(i)), i);
+        QTRY_COMPARE_WITH_TIMEOUT(model.flatURLs().size(), 11, asyncTimeoutMs);
+        QTest::qWait(quietWatchMs);
+        QCOMPARE(flatChanges.count(), 1);
+    }
+
+    void openedFolderDeletedKeepsTheList()
+    {
+        QTemporaryDir parent;
+        const QString folder = parent.filePath("shown");
+        writeImage(folder + "/1.png", 1);
+        writeImage(folder + "/sub/2.png", 2);
+        ImageBrowserModel model;
+        model.loadFolder(QUrl::fromLocalFile(folder));
+        const QList<FolderGroup> groups = model.groups();
+        QVERIFY(QDir(folder).removeRecursively());
+        QTest::qWait(quietWatchMs);
+        model.rescanFolder();
+        QCOMPARE(model.groups(), groups);
+        QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("1.png"));
+    }
+
+    void rescanWithoutChangesLeavesTheModelStill()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"1.png", "sub/2.png"});
+        ImageBrowserModel model;
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
+        QSignalSpy groupChanges(&model, &ImageBrowserModel::groupsChanged);
+        QSignalSpy flatChanges(&model, &ImageBrowserModel::flatURLsChanged);
+        QSignalSpy prefetching(&model, &ImageBrowserModel::isPrefetchingChanged);
+        const QList<FolderGroup> groups = model.groups();
+
+        writeFile(dir.filePath("sub/deeper/3.png"), {}); // two levels down: not shown
+        model.rescanFolder();
+        QCOMPARE(model.groups(), groups); // ids included
+        QCOMPARE(groupChanges.count(), 0);
+        QCOMPARE(flatChanges.count(), 0);
+        QCOMPARE(prefetching.count(), 0);
+    }
+
+    void changedFileIsReadAgain()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"done.png"});
+        writeFile(dir.filePath("half.png"), "\x89PNG\r\n"); // caught while still being written
+        ImageBrowserModel model;
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
+        const QUrl half = QUrl::fromLocalFile(dir.filePath("half.png"));
+        QVERIFY(!model.metadataCache().value(half, CacheEntry({}, {})).isLoaded());
+
+        writeImage(dir.filePath("half.png"), 5);
+        model.rescanFolder();
+        QVERIFY(model.isPrefetching());
+        QCOMPARE(model.prefetchTotalCount(), 1); // the unchanged image is not read again
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
+        QCOMPARE(seedOf(model.metadataCache().value(half, CacheEntry({}, {})).metadata()), QStringLiteral("5"));
+    }
+
+    // Preferences
+
+    void preferencesAtCreation_data()
+    {
+        QTest::addColumn<QVariant>("storedSize");
+        QTest::addColumn<QVariant>("storedOrder");
+        QTest::addColumn<double>("size");
+        QTest::addColumn<SortOrder>("order");
+
+        QTest::newRow("nothing stored") << QVariant() << QVariant() << 68.0 << SortOrder::nameAscending;
+        QTest::newRow("stored zero") << QVariant(0.0) << QVariant("date_desc") << 68.0 << SortOrder::dateDescending;
+        QTest::newRow("stored 120") << QVariant(120.0) << QVariant("name_desc") << 120.0 << SortOrder::nameDescending;
+        QTest::newRow("off the slider's grid, kept") << QVariant(45.5) << QVariant("date_asc") << 45.5
+                                                     << SortOrder::dateAscending;
+        QTest::newRow("unknown order, text size") << QVariant("big") << QVariant("newest") << 68.0
+                                                  << SortOrder::nameAscending;
+        QTest::newRow("not a finite number") << QVariant("nan") << QVariant("") << 68.0 << SortOrder::nameAscending;
+    }
+
+    void preferencesAtCreation()
+    {
+        QFETCH(QVariant, storedSize);
+        QFETCH(QVariant, storedOrder);
+        QFETCH(double, size);
+        QFETCH(SortOrder, order);
+        {
+            QSettings settings;
+            if (storedSize.isValid())
+                settings.setValue("thumbnailSize", storedSize);
+            if (storedOrder.isValid())
+                settings.setValue("sortOrder", storedOrder);
+        }
+        const ImageBrowserModel model;
+        QCOMPARE(model.thumbnailSize(), size);
+        QCOMPARE(model.sortOrder(), order);
+    }
+
+    void preferencesAreStored()
+    {
+        ImageBrowserModel model;
+        QSignalSpy sizeChanges(&model, &ImageBrowserModel::thumbnailSizeChanged);
+        model.setThumbnailSize(72.0);
+        QCOMPARE(sizeChanges.count(), 1);
+        model.setSortOrder(SortOrder::dateAscending);
+        const ImageBrowserModel reopened;
+        QCOMPARE(reopened.thumbnailSize(), 72.0);
+        QCOMPARE(reopened.sortOrder(), SortOrder::dateAscending);
+    }
+
+    void restoreLastFolder_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("an existing folder") << "folder" << true;
+        QTest::newRow("a path that is gone") << "gone" << false;
+        QTest::newRow("nothing stored") << "" << false;
+    }
+
+    void restoreLastFolder()
+    {
+        QFETCH(QString, stored);
+        QFETCH(bool, opens);
+        QTemporaryDir dir;
+        writeImages(dir, {"folder/1.png"});
+        const QString path = stored.isEmpty() ? QString() : dir.filePath(stored);
+        if (!path.isEmpty())
+            QSettings().setValue("lastFolderPath", path);
+
+        ImageBrowserModel model;
+        model.restoreLastFolder();
+        QCOMPARE(model.rootFolderURL(), opens ? QUrl::fromLocalFile(path) : QUrl());
+        QCOMPARE(model.flatURLs().size(), opens ? 1 : 0);
+        QCOMPARE(QSettings().value("lastFolderPath").toString(), path);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestImageBrowserModel)
+#include "tst_ImageBrowserModel.moc"
