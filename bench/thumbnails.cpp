@@ -21,8 +21,8 @@
 #include <QtConcurrent>
 
 #include <atomic>
-#include <numeric>
 #include <cstdio>
+#include <numeric>
 
 using namespace limnoscope;
 
@@ -44,12 +44,12 @@ QImage generatedPicture(QSize size, int seed)
     QRandomGenerator random(seed);
     for (int shape = 0; shape < 40; ++shape) {
         painter.setBrush(QColor::fromHsv(random.bounded(360), 160, 200, 160));
-        painter.drawEllipse(random.bounded(size.width()), random.bounded(size.height()), random.bounded(400),
-            random.bounded(400));
+        painter.drawEllipse(
+            random.bounded(size.width()), random.bounded(size.height()), random.bounded(400), random.bounded(400));
     }
     painter.end();
     for (int y = 0; y < size.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < size.width(); ++x) {
             const int grain = int(random.bounded(16)) - 8;
             line[x] = qRgb(qBound(0, qRed(line[x]) + grain, 255), qBound(0, qGreen(line[x]) + grain, 255),
@@ -59,15 +59,16 @@ QImage generatedPicture(QSize size, int seed)
     return image;
 }
 
-QStringList writeImages(const QString &folder)
+QStringList writeImages(const QString& folder)
 {
     QList<int> numbers(imageCount);
     std::iota(numbers.begin(), numbers.end(), 0);
     return QtConcurrent::blockingMapped(numbers, [folder](int number) {
         const int kind = number % 3;
-        const char *format = kind == 0 ? "jpg" : kind == 1 ? "png" : "webp";
+        const char* format = kind == 0 ? "jpg" : kind == 1 ? "png" : "webp";
         const QSize size = kind == 0 ? QSize(2048, 1536) : QSize(1024, 1024);
-        const QString path = QDir(folder).filePath(QStringLiteral("image%1.%2").arg(number, 3, 10, QChar('0')).arg(format));
+        const QString path
+            = QDir(folder).filePath(QStringLiteral("image%1.%2").arg(number, 3, 10, QChar('0')).arg(format));
         generatedPicture(size, number).save(path, format, 90);
         return path;
     });
@@ -78,18 +79,18 @@ double perSecond(qint64 nanoseconds)
     return nanoseconds > 0 ? imageCount * 1e9 / double(nanoseconds) : 0;
 }
 
-qint64 singleThread(const QStringList &paths, int &failures)
+qint64 singleThread(const QStringList& paths, int& failures)
 {
     QElapsedTimer timer;
     timer.start();
-    for (const QString &path : paths)
+    for (const QString& path : paths)
         failures += decodeDownsampled(QUrl::fromLocalFile(path), thumbnailSize).isNull();
     return timer.nsecsElapsed();
 }
 
 // Every decode asks the shared gate for a slot, as the sidebar's loads do, and runs on one of
 // three workers; the slot goes back when the decode ends.
-qint64 throughTheGate(const QStringList &paths, int &failures)
+qint64 throughTheGate(const QStringList& paths, int& failures)
 {
     QObject context;
     QThreadPool workers;
@@ -99,7 +100,7 @@ qint64 throughTheGate(const QStringList &paths, int &failures)
     QEventLoop loop;
     QElapsedTimer timer;
     timer.start();
-    for (const QString &path : paths) {
+    for (const QString& path : paths) {
         ThumbnailSemaphore::shared().wait(&context, [&, path](ThumbnailSemaphore::Slot slot) {
             workers.start([&, path, slot]() mutable {
                 failed += decodeDownsampled(QUrl::fromLocalFile(path), thumbnailSize).isNull();
@@ -117,7 +118,7 @@ qint64 throughTheGate(const QStringList &paths, int &failures)
 }
 
 // Wall time of one program run, or -1 when it cannot run or fails.
-qint64 runProgram(const QString &program, const QStringList &arguments)
+qint64 runProgram(const QString& program, const QStringList& arguments)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -130,20 +131,20 @@ qint64 runProgram(const QString &program, const QStringList &arguments)
     return timer.nsecsElapsed();
 }
 
-qint64 vipsthumbnail(const QString &program, const QStringList &paths, const QString &outputFolder)
+qint64 vipsthumbnail(const QString& program, const QStringList& paths, const QString& outputFolder)
 {
-    QStringList arguments{QStringLiteral("-s"), QString::number(thumbnailSize), QStringLiteral("-o"),
-        QDir(outputFolder).filePath(QStringLiteral("%s.jpg"))};
+    QStringList arguments { QStringLiteral("-s"), QString::number(thumbnailSize), QStringLiteral("-o"),
+        QDir(outputFolder).filePath(QStringLiteral("%s.jpg")) };
     return runProgram(program, arguments + paths);
 }
 
-qint64 imageMagick(const QString &program, const QStringList &paths, const QString &outputFolder)
+qint64 imageMagick(const QString& program, const QStringList& paths, const QString& outputFolder)
 {
     qint64 total = 0;
-    for (const QString &path : paths) {
+    for (const QString& path : paths) {
         const QString output = QDir(outputFolder).filePath(QFileInfo(path).completeBaseName() + QStringLiteral(".jpg"));
-        const qint64 elapsed = runProgram(program,
-            {path, QStringLiteral("-thumbnail"), QStringLiteral("%1x%1").arg(thumbnailSize), output});
+        const qint64 elapsed = runProgram(
+            program, { path, QStringLiteral("-thumbnail"), QStringLiteral("%1x%1").arg(thumbnailSize), output });
         if (elapsed < 0)
             return -1;
         total += elapsed;
@@ -151,8 +152,7 @@ qint64 imageMagick(const QString &program, const QStringList &paths, const QStri
     return total;
 }
 
-template<typename Run>
-qint64 bestOf(Run run)
+template <typename Run> qint64 bestOf(Run run)
 {
     qint64 best = -1;
     for (int round = 0; round < repeats; ++round) {
@@ -165,7 +165,7 @@ qint64 bestOf(Run run)
     return best;
 }
 
-void print(const char *figure, double value)
+void print(const char* figure, double value)
 {
     std::printf("thumbnails.%s: %.2f\n", figure, value);
     std::fflush(stdout);
@@ -173,7 +173,7 @@ void print(const char *figure, double value)
 
 } // namespace
 
-int main(int argc, char *argv[])
+int main(int argc, char* argv[])
 {
     QGuiApplication application(argc, argv);
     QTemporaryDir folder;
@@ -191,8 +191,8 @@ int main(int argc, char *argv[])
     print("images_per_second_gate_3_workers", perSecond(gated));
 
     // The real programs, not wrappers that may stand in front of them on the PATH.
-    const auto findProgram = [](const QString &name) {
-        const QString system = QStandardPaths::findExecutable(name, {QStringLiteral("/usr/bin")});
+    const auto findProgram = [](const QString& name) {
+        const QString system = QStandardPaths::findExecutable(name, { QStringLiteral("/usr/bin") });
         return system.isEmpty() ? QStandardPaths::findExecutable(name) : system;
     };
     int status = failures == 0 ? 0 : 1;

@@ -17,10 +17,10 @@ namespace limnoscope {
 
 namespace {
 
-const QStringList &readerExtensions()
+const QStringList& readerExtensions()
 {
-    static const QStringList extensions{QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
-        QStringLiteral("webp"), QStringLiteral("tiff"), QStringLiteral("tif")};
+    static const QStringList extensions { QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
+        QStringLiteral("webp"), QStringLiteral("tiff"), QStringLiteral("tif") };
     return extensions;
 }
 
@@ -80,7 +80,7 @@ bool isCompleteIfJPEG(QByteArrayView data)
     return false;
 }
 
-QImage decodeWithReader(const QString &path, int maxPixelSize)
+QImage decodeWithReader(const QString& path, int maxPixelSize)
 {
     // The limit is process-wide in Qt; set it once rather than racing other decoding threads.
     static std::once_flag limitSet;
@@ -113,21 +113,21 @@ QImage decodeWithReader(const QString &path, int maxPixelSize)
 }
 
 struct HEIFDeleter {
-    void operator()(heif_context *context) const { heif_context_free(context); }
-    void operator()(heif_image_handle *handle) const { heif_image_handle_release(handle); }
-    void operator()(heif_image *image) const { heif_image_release(image); }
+    void operator()(heif_context* context) const { heif_context_free(context); }
+    void operator()(heif_image_handle* handle) const { heif_image_handle_release(handle); }
+    void operator()(heif_image* image) const { heif_image_release(image); }
 };
 using HEIFContext = std::unique_ptr<heif_context, HEIFDeleter>;
 using HEIFHandle = std::unique_ptr<heif_image_handle, HEIFDeleter>;
 using HEIFImage = std::unique_ptr<heif_image, HEIFDeleter>;
 
-int longerSide(const heif_image_handle *handle)
+int longerSide(const heif_image_handle* handle)
 {
     return std::max(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle));
 }
 
 // The smallest embedded thumbnail whose longer side reaches `wantedSide`, if there is one.
-HEIFHandle thumbnailOfAtLeast(const heif_image_handle *primary, int wantedSide)
+HEIFHandle thumbnailOfAtLeast(const heif_image_handle* primary, int wantedSide)
 {
     const int count = heif_image_handle_get_number_of_thumbnails(primary);
     if (count <= 0)
@@ -136,7 +136,7 @@ HEIFHandle thumbnailOfAtLeast(const heif_image_handle *primary, int wantedSide)
     const int listed = heif_image_handle_get_list_of_thumbnail_IDs(primary, ids.data(), count);
     HEIFHandle best;
     for (int index = 0; index < listed; ++index) {
-        heif_image_handle *thumbnail = nullptr;
+        heif_image_handle* thumbnail = nullptr;
         if (heif_image_handle_get_thumbnail(primary, ids[index], &thumbnail).code != heif_error_Ok)
             continue;
         HEIFHandle candidate(thumbnail);
@@ -147,7 +147,7 @@ HEIFHandle thumbnailOfAtLeast(const heif_image_handle *primary, int wantedSide)
     return best;
 }
 
-QImage decodeHEIC(const QString &path, int maxPixelSize)
+QImage decodeHEIC(const QString& path, int maxPixelSize)
 {
     static const bool hasDecoder = [] {
         heif_init(nullptr);
@@ -164,20 +164,20 @@ QImage decodeHEIC(const QString &path, int maxPixelSize)
     heif_context_set_max_decoding_threads(context.get(), 0);
     if (heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr).code != heif_error_Ok)
         return {};
-    heif_image_handle *primaryHandle = nullptr;
+    heif_image_handle* primaryHandle = nullptr;
     if (heif_context_get_primary_image_handle(context.get(), &primaryHandle).code != heif_error_Ok)
         return {};
     HEIFHandle primary(primaryHandle);
 
     HEIFHandle thumbnail = thumbnailOfAtLeast(primary.get(), std::min(maxPixelSize, longerSide(primary.get())));
-    const heif_image_handle *source = thumbnail ? thumbnail.get() : primary.get();
+    const heif_image_handle* source = thumbnail ? thumbnail.get() : primary.get();
     const qint64 width = heif_image_handle_get_width(source);
     const qint64 height = heif_image_handle_get_height(source);
     if (width <= 0 || height <= 0 || width * height * bytesPerPixel > maxDecodeBytes)
         return {};
 
     const bool hasAlpha = heif_image_handle_has_alpha_channel(source) != 0;
-    heif_image *decodedImage = nullptr;
+    heif_image* decodedImage = nullptr;
     // The file's rotation and mirroring are applied by the decoder.
     if (heif_decode_image(source, &decodedImage, heif_colorspace_RGB,
             hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr)
@@ -186,12 +186,12 @@ QImage decodeHEIC(const QString &path, int maxPixelSize)
         return {};
     HEIFImage decoded(decodedImage);
     int stride = 0;
-    const uint8_t *pixels = heif_image_get_plane_readonly(decoded.get(), heif_channel_interleaved, &stride);
+    const uint8_t* pixels = heif_image_get_plane_readonly(decoded.get(), heif_channel_interleaved, &stride);
     const int decodedWidth = heif_image_get_width(decoded.get(), heif_channel_interleaved);
     const int decodedHeight = heif_image_get_height(decoded.get(), heif_channel_interleaved);
     if (!pixels || decodedWidth <= 0 || decodedHeight <= 0)
         return {};
-    const QImage::Format format = !hasAlpha ? QImage::Format_RGB888
+    const QImage::Format format = !hasAlpha                ? QImage::Format_RGB888
         : heif_image_handle_is_premultiplied_alpha(source) ? QImage::Format_RGBA8888_Premultiplied
                                                            : QImage::Format_RGBA8888;
     // Wraps libheif's buffer without copying; finished() makes the copy we keep.
@@ -201,7 +201,7 @@ QImage decodeHEIC(const QString &path, int maxPixelSize)
 
 } // namespace
 
-QImage decodeDownsampled(const QUrl &url, int maxPixelSize)
+QImage decodeDownsampled(const QUrl& url, int maxPixelSize)
 {
     if (!url.isLocalFile() || maxPixelSize <= 0)
         return {};

@@ -12,7 +12,7 @@ namespace limnoscope {
 // smaller image is not enlarged), as 32-bit RGB (with premultiplied alpha when it has alpha).
 // A null image for an unsupported extension, an unreadable, damaged or truncated file, or a file
 // whose pixels would need more memory than `maxDecodeMegabytes`.
-[[nodiscard]] QImage decodeDownsampled(const QUrl &url, int maxPixelSize);
+[[nodiscard]] QImage decodeDownsampled(const QUrl& url, int maxPixelSize);
 
 // Most memory one full-size decode may allocate: a file needing more is refused, not decoded.
 inline constexpr int maxDecodeMegabytes = 256;

@@ -12,18 +12,18 @@ bool onGUIThread()
 }
 } // namespace
 
-ThumbnailCache &ThumbnailCache::shared()
+ThumbnailCache& ThumbnailCache::shared()
 {
-    static auto *cache = new ThumbnailCache; // never destroyed, like the images' users
+    static auto* cache = new ThumbnailCache; // never destroyed, like the images' users
     return *cache;
 }
 
-qint64 ThumbnailCache::cost(const QImage &image)
+qint64 ThumbnailCache::cost(const QImage& image)
 {
     return qint64(image.width()) * image.height() * 4;
 }
 
-std::optional<ThumbnailCache::Entry> ThumbnailCache::find(const QUrl &url)
+std::optional<ThumbnailCache::Entry> ThumbnailCache::find(const QUrl& url)
 {
     Q_ASSERT(onGUIThread());
     const auto found = m_byURL.constFind(url);
@@ -33,21 +33,21 @@ std::optional<ThumbnailCache::Entry> ThumbnailCache::find(const QUrl &url)
     return found.value()->entry;
 }
 
-void ThumbnailCache::insert(const QUrl &url, const QImage &image, int decodeSize)
+void ThumbnailCache::insert(const QUrl& url, const QImage& image, int decodeSize)
 {
     Q_ASSERT(onGUIThread());
     remove(url);
     const qint64 imageCost = cost(image);
     if (image.isNull() || imageCost > totalCostLimit)
         return;
-    m_recency.push_front(Node{url, Entry{image, decodeSize}, imageCost});
+    m_recency.push_front(Node { url, Entry { image, decodeSize }, imageCost });
     m_byURL.insert(url, m_recency.begin());
     m_totalCost += imageCost;
     while (count() > countLimit || m_totalCost > totalCostLimit)
         erase(std::prev(m_recency.end()));
 }
 
-void ThumbnailCache::remove(const QUrl &url)
+void ThumbnailCache::remove(const QUrl& url)
 {
     Q_ASSERT(onGUIThread());
     const auto found = m_byURL.constFind(url);

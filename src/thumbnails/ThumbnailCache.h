@@ -24,17 +24,17 @@ public:
     static constexpr qint64 totalCostLimit = 8'000'000;
 
     // The GUI thread's cache, created on first use and never destroyed.
-    [[nodiscard]] static ThumbnailCache &shared();
+    [[nodiscard]] static ThumbnailCache& shared();
 
     // The bytes of the image as a 32-bit-per-pixel bitmap: width × height × 4.
-    [[nodiscard]] static qint64 cost(const QImage &image);
+    [[nodiscard]] static qint64 cost(const QImage& image);
 
     // The entry for `url`, which becomes the most recently used.
-    [[nodiscard]] std::optional<Entry> find(const QUrl &url);
+    [[nodiscard]] std::optional<Entry> find(const QUrl& url);
     // Stores (or replaces) the entry for `url`, then evicts down to the limits. An image costing
     // more than the whole cache is not stored.
-    void insert(const QUrl &url, const QImage &image, int decodeSize);
-    void remove(const QUrl &url);
+    void insert(const QUrl& url, const QImage& image, int decodeSize);
+    void remove(const QUrl& url);
 
     [[nodiscard]] int count() const { return int(m_byURL.size()); }
     [[nodiscard]] qint64 totalCost() const { return m_totalCost; }

@@ -9,13 +9,12 @@
 
 namespace limnoscope {
 
-ThumbnailProvider::ThumbnailProvider(QObject *parent)
+ThumbnailProvider::ThumbnailProvider(QObject* parent)
     : ThumbnailProvider(ThumbnailSemaphore::shared(), ThumbnailCache::shared(), decodeDownsampled, parent)
 {
 }
 
-ThumbnailProvider::ThumbnailProvider(
-    ThumbnailSemaphore &gate, ThumbnailCache &cache, Decoder decoder, QObject *parent)
+ThumbnailProvider::ThumbnailProvider(ThumbnailSemaphore& gate, ThumbnailCache& cache, Decoder decoder, QObject* parent)
     : QObject(parent)
     , m_gate(gate)
     , m_cache(cache)
@@ -38,19 +37,19 @@ int ThumbnailProvider::decodeSize(double thumbnailSize)
     return std::max(minimumDecodeSize, int(thumbnailSize * decodeScale));
 }
 
-QImage ThumbnailProvider::thumbnail(const QUrl &url, double thumbnailSize)
+QImage ThumbnailProvider::thumbnail(const QUrl& url, double thumbnailSize)
 {
     Q_ASSERT(thread() == QThread::currentThread());
     const int size = decodeSize(thumbnailSize);
     auto found = m_wanted.find(url);
     if (found == m_wanted.end()) {
-        found = m_wanted.insert(url, Wanted{});
+        found = m_wanted.insert(url, Wanted {});
         if (const auto cached = m_cache.find(url)) {
             found->shown = cached->image;
             found->shownSize = cached->decodeSize;
         }
     }
-    Wanted &wanted = *found;
+    Wanted& wanted = *found;
     const auto closeEnough = [size](int otherSize) { return std::abs(otherSize - size) <= decodeSizeTolerance; };
     if (wanted.loadID != 0 && closeEnough(wanted.loadSize))
         return wanted.shown;
@@ -63,23 +62,23 @@ QImage ThumbnailProvider::thumbnail(const QUrl &url, double thumbnailSize)
     return wanted.shown;
 }
 
-void ThumbnailProvider::cancel(const QUrl &url)
+void ThumbnailProvider::cancel(const QUrl& url)
 {
     m_wanted.remove(url);
 }
 
-void ThumbnailProvider::setVisibleURLs(const QSet<QUrl> &visibleURLs)
+void ThumbnailProvider::setVisibleURLs(const QSet<QUrl>& visibleURLs)
 {
-    m_wanted.removeIf([&visibleURLs](const auto &entry) { return !visibleURLs.contains(entry.key()); });
+    m_wanted.removeIf([&visibleURLs](const auto& entry) { return !visibleURLs.contains(entry.key()); });
 }
 
-bool ThumbnailProvider::isLoading(const QUrl &url) const
+bool ThumbnailProvider::isLoading(const QUrl& url) const
 {
     const auto found = m_wanted.constFind(url);
     return found != m_wanted.cend() && found->loadID != 0;
 }
 
-void ThumbnailProvider::startLoad(const QUrl &url, Wanted &wanted, int size)
+void ThumbnailProvider::startLoad(const QUrl& url, Wanted& wanted, int size)
 {
     const quint64 loadID = m_nextLoadID++;
     wanted.loadID = loadID;
@@ -90,8 +89,7 @@ void ThumbnailProvider::startLoad(const QUrl &url, Wanted &wanted, int size)
     });
 }
 
-void ThumbnailProvider::decodeIfStillWanted(
-    const QUrl &url, quint64 loadID, int size, ThumbnailSemaphore::Slot slot)
+void ThumbnailProvider::decodeIfStillWanted(const QUrl& url, quint64 loadID, int size, ThumbnailSemaphore::Slot slot)
 {
     if (!isCurrentLoad(url, loadID))
         return; // cancelled while waiting: the slot goes back now
@@ -109,11 +107,11 @@ void ThumbnailProvider::decodeIfStillWanted(
     });
 }
 
-void ThumbnailProvider::land(const QUrl &url, quint64 loadID, int size, const QImage &image)
+void ThumbnailProvider::land(const QUrl& url, quint64 loadID, int size, const QImage& image)
 {
     if (!isCurrentLoad(url, loadID))
         return;
-    Wanted &wanted = m_wanted[url];
+    Wanted& wanted = m_wanted[url];
     wanted.loadID = 0;
     if (image.isNull()) {
         wanted.failed = true;
@@ -125,7 +123,7 @@ void ThumbnailProvider::land(const QUrl &url, quint64 loadID, int size, const QI
     Q_EMIT thumbnailReady(url);
 }
 
-bool ThumbnailProvider::isCurrentLoad(const QUrl &url, quint64 loadID) const
+bool ThumbnailProvider::isCurrentLoad(const QUrl& url, quint64 loadID) const
 {
     const auto found = m_wanted.constFind(url);
     return found != m_wanted.cend() && found->loadID == loadID;

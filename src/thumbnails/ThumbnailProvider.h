@@ -27,7 +27,7 @@ class ThumbnailProvider : public QObject
     Q_OBJECT
 
 public:
-    using Decoder = std::function<QImage(const QUrl &url, int maxPixelSize)>;
+    using Decoder = std::function<QImage(const QUrl& url, int maxPixelSize)>;
 
     // Thumbnails are decoded at 2.5 times their width on screen, room for a device pixel ratio of
     // 2, and never smaller than the classic 136-pixel thumbnail.
@@ -37,9 +37,9 @@ public:
     static constexpr int decodeSizeTolerance = 20;
 
     // Uses the shared gate and cache and decodeDownsampled().
-    explicit ThumbnailProvider(QObject *parent = nullptr);
+    explicit ThumbnailProvider(QObject* parent = nullptr);
     // `decoder` runs on worker threads and must be thread-safe.
-    ThumbnailProvider(ThumbnailSemaphore &gate, ThumbnailCache &cache, Decoder decoder, QObject *parent = nullptr);
+    ThumbnailProvider(ThumbnailSemaphore& gate, ThumbnailCache& cache, Decoder decoder, QObject* parent = nullptr);
     // Waits for decodes already running (at most the gate's limit) before the provider goes away.
     ~ThumbnailProvider() override;
 
@@ -48,20 +48,20 @@ public:
 
     // The picture to show for `url` at `thumbnailSize` now, null while there is none; starts a
     // decode when there is no picture or it was decoded for a size too far off.
-    [[nodiscard]] QImage thumbnail(const QUrl &url, double thumbnailSize);
+    [[nodiscard]] QImage thumbnail(const QUrl& url, double thumbnailSize);
 
     // Forgets `url`: its waiting decode is dropped when its turn comes, a running one's result is
     // discarded, and the next request starts afresh (and retries a file that failed).
-    void cancel(const QUrl &url);
+    void cancel(const QUrl& url);
     // Cancels every wanted URL that is not in `visibleURLs`.
-    void setVisibleURLs(const QSet<QUrl> &visibleURLs);
+    void setVisibleURLs(const QSet<QUrl>& visibleURLs);
 
     // Whether a decode for `url` is waiting for the gate or running.
-    [[nodiscard]] bool isLoading(const QUrl &url) const;
+    [[nodiscard]] bool isLoading(const QUrl& url) const;
 
 Q_SIGNALS:
     // A new picture for `url` is ready: ask thumbnail() again.
-    void thumbnailReady(const QUrl &url);
+    void thumbnailReady(const QUrl& url);
 
 private:
     struct Wanted {
@@ -72,13 +72,13 @@ private:
         bool failed = false;
     };
 
-    void startLoad(const QUrl &url, Wanted &wanted, int size);
-    void decodeIfStillWanted(const QUrl &url, quint64 loadID, int size, ThumbnailSemaphore::Slot slot);
-    void land(const QUrl &url, quint64 loadID, int size, const QImage &image);
-    [[nodiscard]] bool isCurrentLoad(const QUrl &url, quint64 loadID) const;
+    void startLoad(const QUrl& url, Wanted& wanted, int size);
+    void decodeIfStillWanted(const QUrl& url, quint64 loadID, int size, ThumbnailSemaphore::Slot slot);
+    void land(const QUrl& url, quint64 loadID, int size, const QImage& image);
+    [[nodiscard]] bool isCurrentLoad(const QUrl& url, quint64 loadID) const;
 
-    ThumbnailSemaphore &m_gate;
-    ThumbnailCache &m_cache;
+    ThumbnailSemaphore& m_gate;
+    ThumbnailCache& m_cache;
     Decoder m_decoder;
     QThreadPool m_workers;
     QHash<QUrl, Wanted> m_wanted;

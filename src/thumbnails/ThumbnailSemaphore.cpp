@@ -7,12 +7,15 @@
 namespace limnoscope {
 
 struct ThumbnailSemaphore::Slot::Holder {
-    explicit Holder(ThumbnailSemaphore *gate) : gate(gate) { }
+    explicit Holder(ThumbnailSemaphore* gate)
+        : gate(gate)
+    {
+    }
     ~Holder() { gate->signal(); }
-    Holder(const Holder &) = delete;
-    Holder &operator=(const Holder &) = delete;
+    Holder(const Holder&) = delete;
+    Holder& operator=(const Holder&) = delete;
 
-    ThumbnailSemaphore *gate;
+    ThumbnailSemaphore* gate;
 };
 
 // A waiter taken off the queue whose resumption is on its way to the waiter's thread. If the
@@ -20,7 +23,11 @@ struct ThumbnailSemaphore::Slot::Holder {
 class ThumbnailSemaphore::PendingResume
 {
 public:
-    PendingResume(ThumbnailSemaphore *gate, Waiter waiter) : gate(gate), waiter(std::move(waiter)) { }
+    PendingResume(ThumbnailSemaphore* gate, Waiter waiter)
+        : gate(gate)
+        , waiter(std::move(waiter))
+    {
+    }
     ~PendingResume()
     {
         if (delivered)
@@ -29,17 +36,17 @@ public:
         if (gate->m_running < limit)
             gate->resumeFirstWaiterLocked();
     }
-    PendingResume(const PendingResume &) = delete;
-    PendingResume &operator=(const PendingResume &) = delete;
+    PendingResume(const PendingResume&) = delete;
+    PendingResume& operator=(const PendingResume&) = delete;
 
-    ThumbnailSemaphore *gate;
+    ThumbnailSemaphore* gate;
     Waiter waiter;
     bool delivered = false; // guarded by gate->m_mutex
 };
 
-ThumbnailSemaphore &ThumbnailSemaphore::shared()
+ThumbnailSemaphore& ThumbnailSemaphore::shared()
 {
-    static auto *gate = new ThumbnailSemaphore; // never destroyed: slots may be released at exit
+    static auto* gate = new ThumbnailSemaphore; // never destroyed: slots may be released at exit
     return *gate;
 }
 
@@ -47,11 +54,11 @@ ThumbnailSemaphore::~ThumbnailSemaphore()
 {
     QMutexLocker lock(&m_mutex);
     Q_ASSERT(m_running == 0);
-    for (const Waiter &waiter : m_waiters)
+    for (const Waiter& waiter : m_waiters)
         QObject::disconnect(waiter.contextDestroyed);
 }
 
-void ThumbnailSemaphore::wait(QObject *context, Granted granted)
+void ThumbnailSemaphore::wait(QObject* context, Granted granted)
 {
     Q_ASSERT(context && context->thread() == QThread::currentThread());
     {
@@ -59,7 +66,7 @@ void ThumbnailSemaphore::wait(QObject *context, Granted granted)
         // A free slot goes to whoever asks first, even while a released slot's waiter is still on
         // its way back: the waiter then queues again at the front.
         if (m_running >= limit) {
-            enqueueLocked(Waiter{m_nextWaiterID++, context, std::move(granted), {}}, false);
+            enqueueLocked(Waiter { m_nextWaiterID++, context, std::move(granted), {} }, false);
             return;
         }
         ++m_running;
@@ -92,8 +99,7 @@ void ThumbnailSemaphore::enqueueLocked(Waiter waiter, bool atFront)
     // Runs on the context's thread, so the context cannot be half destroyed here.
     const quint64 id = waiter.id;
     waiter.contextDestroyed = QObject::connect(
-        waiter.context, &QObject::destroyed, &m_contextWatcher, [this, id] { dropWaiter(id); },
-        Qt::DirectConnection);
+        waiter.context, &QObject::destroyed, &m_contextWatcher, [this, id] { dropWaiter(id); }, Qt::DirectConnection);
     if (atFront)
         m_waiters.push_front(std::move(waiter));
     else
@@ -107,15 +113,16 @@ void ThumbnailSemaphore::resumeFirstWaiterLocked()
         m_waiters.pop_front();
         QObject::disconnect(waiter.contextDestroyed);
         // The context is alive: its destruction would first have to take m_mutex to drop it.
-        QObject *context = waiter.context;
+        QObject* context = waiter.context;
         auto pending = std::make_shared<PendingResume>(this, std::move(waiter));
-        if (QMetaObject::invokeMethod(context, [this, pending] { resume(pending); }, Qt::QueuedConnection))
+        if (QMetaObject::invokeMethod(
+                context, [this, pending] { resume(pending); }, Qt::QueuedConnection))
             return;
         pending->delivered = true;
     }
 }
 
-void ThumbnailSemaphore::resume(const std::shared_ptr<PendingResume> &pending)
+void ThumbnailSemaphore::resume(const std::shared_ptr<PendingResume>& pending)
 {
     Granted granted;
     {
@@ -136,8 +143,8 @@ void ThumbnailSemaphore::dropWaiter(quint64 id)
 {
     Granted dropped; // destroyed after unlocking: whatever it holds may come back to the gate
     QMutexLocker lock(&m_mutex);
-    const auto found = std::find_if(
-        m_waiters.begin(), m_waiters.end(), [id](const Waiter &waiter) { return waiter.id == id; });
+    const auto found
+        = std::find_if(m_waiters.begin(), m_waiters.end(), [id](const Waiter& waiter) { return waiter.id == id; });
     if (found == m_waiters.end())
         return;
     dropped = std::move(found->granted);

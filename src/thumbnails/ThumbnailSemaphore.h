@@ -27,7 +27,10 @@ public:
     private:
         friend class ThumbnailSemaphore;
         struct Holder;
-        explicit Slot(std::shared_ptr<Holder> holder) : m_holder(std::move(holder)) { }
+        explicit Slot(std::shared_ptr<Holder> holder)
+            : m_holder(std::move(holder))
+        {
+        }
         std::shared_ptr<Holder> m_holder;
     };
     using Granted = std::function<void(Slot)>;
@@ -35,20 +38,20 @@ public:
     static constexpr int limit = 3;
 
     // The process-wide gate, created on first use and never destroyed.
-    [[nodiscard]] static ThumbnailSemaphore &shared();
+    [[nodiscard]] static ThumbnailSemaphore& shared();
 
     ThumbnailSemaphore() = default;
     // Every slot must have been released and every waiter's context destroyed or served.
     ~ThumbnailSemaphore();
-    ThumbnailSemaphore(const ThumbnailSemaphore &) = delete;
-    ThumbnailSemaphore &operator=(const ThumbnailSemaphore &) = delete;
+    ThumbnailSemaphore(const ThumbnailSemaphore&) = delete;
+    ThumbnailSemaphore& operator=(const ThumbnailSemaphore&) = delete;
 
     // Calls `granted` with a held slot: at once, before returning, when fewer than `limit` are
     // held; otherwise later, from `context`'s event loop, after the waiters that came before
     // (first in, first out). Call on `context`'s thread. A waiter cannot be withdrawn: one whose
     // work is no longer wanted lets its slot go at once. When `context` is destroyed first, its
     // waiters are dropped and their turn passes on.
-    void wait(QObject *context, Granted granted);
+    void wait(QObject* context, Granted granted);
 
     [[nodiscard]] int running() const;
     [[nodiscard]] int waiting() const;
@@ -56,7 +59,7 @@ public:
 private:
     struct Waiter {
         quint64 id = 0;
-        QObject *context = nullptr;
+        QObject* context = nullptr;
         Granted granted;
         QMetaObject::Connection contextDestroyed;
     };
@@ -66,7 +69,7 @@ private:
     void signal();
     void enqueueLocked(Waiter waiter, bool atFront);
     void resumeFirstWaiterLocked();
-    void resume(const std::shared_ptr<PendingResume> &pending);
+    void resume(const std::shared_ptr<PendingResume>& pending);
     void dropWaiter(quint64 id);
 
     mutable QMutex m_mutex;

@@ -34,7 +34,7 @@ QImage solid(int width, int height, QColor colour)
     return image;
 }
 
-QByteArray encoded(const QImage &image, const char *format)
+QByteArray encoded(const QImage& image, const char* format)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -44,28 +44,28 @@ QByteArray encoded(const QImage &image, const char *format)
     return bytes;
 }
 
-void setExifOrientation(const QString &path, int orientation)
+void setExifOrientation(const QString& path, int orientation)
 {
     try {
         auto image = Exiv2::ImageFactory::open(path.toStdString());
         image->readMetadata();
         image->exifData()["Exif.Image.Orientation"] = uint16_t(orientation);
         image->writeMetadata();
-    } catch (const std::exception &error) {
+    } catch (const std::exception& error) {
         QFAIL(error.what());
     }
 }
 
 namespace {
 
-heif_image *heifImage(const QImage &source)
+heif_image* heifImage(const QImage& source)
 {
     const QImage rgb = source.convertToFormat(QImage::Format_RGB888);
-    heif_image *image = nullptr;
+    heif_image* image = nullptr;
     heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
     heif_image_add_plane(image, heif_channel_interleaved, rgb.width(), rgb.height(), 8);
     int stride = 0;
-    uint8_t *plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+    uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
     for (int y = 0; y < rgb.height(); ++y)
         std::memcpy(plane + qsizetype(y) * stride, rgb.constScanLine(y), size_t(rgb.width()) * 3);
     return image;
@@ -73,22 +73,23 @@ heif_image *heifImage(const QImage &source)
 
 } // namespace
 
-void writeHEIC(const QString &path, const QImage &primary, const QImage &thumbnailSource, int thumbnailBox)
+void writeHEIC(const QString& path, const QImage& primary, const QImage& thumbnailSource, int thumbnailBox)
 {
-    heif_context *context = heif_context_alloc();
-    heif_encoder *encoder = nullptr;
+    heif_context* context = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
     if (heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code != heif_error_Ok) {
         heif_context_free(context);
         QFAIL("no HEVC encoder");
     }
     heif_encoder_set_lossy_quality(encoder, 90);
-    heif_image *image = heifImage(primary);
-    heif_image_handle *handle = nullptr;
-    const bool encodedPrimary = heif_context_encode_image(context, image, encoder, nullptr, &handle).code == heif_error_Ok;
+    heif_image* image = heifImage(primary);
+    heif_image_handle* handle = nullptr;
+    const bool encodedPrimary
+        = heif_context_encode_image(context, image, encoder, nullptr, &handle).code == heif_error_Ok;
     bool encodedThumbnail = true;
     if (encodedPrimary && !thumbnailSource.isNull()) {
-        heif_image *thumbnail = heifImage(thumbnailSource);
-        heif_image_handle *thumbnailHandle = nullptr;
+        heif_image* thumbnail = heifImage(thumbnailSource);
+        heif_image_handle* thumbnailHandle = nullptr;
         encodedThumbnail = heif_context_encode_thumbnail(
                                context, thumbnail, handle, encoder, nullptr, thumbnailBox, &thumbnailHandle)
                                .code

@@ -9,7 +9,7 @@ using namespace limnoscope;
 using namespace limnoscope::test;
 
 namespace {
-QColor centreColour(const QImage &image)
+QColor centreColour(const QImage& image)
 {
     return image.pixelColor(image.width() / 2, image.height() / 2);
 }
@@ -22,7 +22,7 @@ class TestDecodeDownsampled : public QObject
 private:
     QTemporaryDir m_dir;
 
-    QUrl write(const QString &name, const QByteArray &bytes)
+    QUrl write(const QString& name, const QByteArray& bytes)
     {
         const QString path = m_dir.filePath(name);
         writeFile(path, bytes);
@@ -38,22 +38,22 @@ private slots:
         QTest::addColumn<QSize>("expected");
 
         const QColor teal(0, 128, 128);
-        QTest::newRow("4000x3000 JPEG to 136") << "large.jpg" << encoded(solid(4000, 3000, teal), "jpg") << 136
-                                               << QSize(136, 102);
+        QTest::newRow("4000x3000 JPEG to 136")
+            << "large.jpg" << encoded(solid(4000, 3000, teal), "jpg") << 136 << QSize(136, 102);
         QTest::newRow("square PNG") << "square.png" << encoded(solid(1024, 1024, teal), "png") << 136
                                     << QSize(136, 136);
         QTest::newRow("portrait PNG at preview size")
             << "portrait.png" << encoded(solid(900, 1800, teal), "png") << 800 << QSize(400, 800);
-        QTest::newRow("WebP rounds to nearest") << "wide.webp" << encoded(solid(300, 200, teal), "webp") << 136
-                                                << QSize(136, 91);
+        QTest::newRow("WebP rounds to nearest")
+            << "wide.webp" << encoded(solid(300, 200, teal), "webp") << 136 << QSize(136, 91);
         QTest::newRow("TIFF") << "photo.tiff" << encoded(solid(600, 300, teal), "tiff") << 170 << QSize(170, 85);
         QTest::newRow("tif") << "photo.tif" << encoded(solid(300, 600, teal), "tiff") << 136 << QSize(68, 136);
         QTest::newRow("small image is not enlarged")
             << "small.jpeg" << encoded(solid(100, 50, teal), "jpg") << 136 << QSize(100, 50);
-        QTest::newRow("upper-case extension") << "UPPER.JPG" << encoded(solid(272, 136, teal), "jpg") << 136
-                                              << QSize(136, 68);
-        QTest::newRow("PNG content named .jpg") << "png-inside.jpg" << encoded(solid(200, 200, teal), "png") << 136
-                                                << QSize(136, 136);
+        QTest::newRow("upper-case extension")
+            << "UPPER.JPG" << encoded(solid(272, 136, teal), "jpg") << 136 << QSize(136, 68);
+        QTest::newRow("PNG content named .jpg")
+            << "png-inside.jpg" << encoded(solid(200, 200, teal), "png") << 136 << QSize(136, 136);
     }
 
     void sizes()
@@ -86,15 +86,15 @@ private slots:
         QTest::addColumn<QList<QColor>>("corners"); // top left, top right, bottom left, bottom right
 
         QTest::newRow("1 as stored") << 1 << QSize(136, 68)
-                                     << QList<QColor>{Qt::red, Qt::green, Qt::blue, Qt::yellow};
+                                     << QList<QColor> { Qt::red, Qt::green, Qt::blue, Qt::yellow };
         QTest::newRow("2 mirrored") << 2 << QSize(136, 68)
-                                    << QList<QColor>{Qt::green, Qt::red, Qt::yellow, Qt::blue};
+                                    << QList<QColor> { Qt::green, Qt::red, Qt::yellow, Qt::blue };
         QTest::newRow("3 upside down") << 3 << QSize(136, 68)
-                                       << QList<QColor>{Qt::yellow, Qt::blue, Qt::green, Qt::red};
-        QTest::newRow("6 turned clockwise") << 6 << QSize(68, 136)
-                                            << QList<QColor>{Qt::blue, Qt::red, Qt::yellow, Qt::green};
-        QTest::newRow("8 turned anticlockwise") << 8 << QSize(68, 136)
-                                                << QList<QColor>{Qt::green, Qt::yellow, Qt::red, Qt::blue};
+                                       << QList<QColor> { Qt::yellow, Qt::blue, Qt::green, Qt::red };
+        QTest::newRow("6 turned clockwise")
+            << 6 << QSize(68, 136) << QList<QColor> { Qt::blue, Qt::red, Qt::yellow, Qt::green };
+        QTest::newRow("8 turned anticlockwise")
+            << 8 << QSize(68, 136) << QList<QColor> { Qt::green, Qt::yellow, Qt::red, Qt::blue };
     }
 
     void orientation()
@@ -110,8 +110,8 @@ private slots:
         const QImage image = decodeDownsampled(QUrl::fromLocalFile(path), 136);
         QCOMPARE(image.size(), expected);
         const int inset = 8;
-        const QList<QPoint> points{{inset, inset}, {image.width() - inset, inset}, {inset, image.height() - inset},
-            {image.width() - inset, image.height() - inset}};
+        const QList<QPoint> points { { inset, inset }, { image.width() - inset, inset },
+            { inset, image.height() - inset }, { image.width() - inset, image.height() - inset } };
         for (int corner = 0; corner < 4; ++corner) {
             const QColor actual = image.pixelColor(points[corner]);
             QVERIFY2(isNear(actual, corners[corner]),
@@ -156,7 +156,7 @@ private slots:
 
         const QByteArray jpeg = encoded(quadrants(640, 480), "jpg");
         const QByteArray png = encoded(quadrants(640, 480), "png");
-        for (const char *extension : {"jpg", "jpeg", "png", "webp", "heic", "tiff", "tif"})
+        for (const char* extension : { "jpg", "jpeg", "png", "webp", "heic", "tiff", "tif" })
             QTest::addRow("zero bytes .%s", extension) << QStringLiteral("empty.%1").arg(extension) << QByteArray();
         QTest::newRow("JPEG cut in its header") << "cut-header.jpg" << jpeg.left(300);
         QTest::newRow("JPEG cut in its pixels") << "cut-pixels.jpg" << jpeg.left(jpeg.size() * 2 / 3);

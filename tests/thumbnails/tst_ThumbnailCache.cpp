@@ -65,13 +65,13 @@ private slots:
         QTest::addColumn<QList<int>>("evicted");
         QTest::addColumn<int>("count");
 
-        QTest::newRow("50 small ones fit") << 50 << QSize(136, 102) << 0 << QList<int>{} << 50;
-        QTest::newRow("the 51st evicts the oldest") << 51 << QSize(136, 102) << 0 << QList<int>{1} << 50;
-        QTest::newRow("a lookup keeps an entry") << 52 << QSize(136, 102) << 1 << QList<int>{2, 3} << 50;
+        QTest::newRow("50 small ones fit") << 50 << QSize(136, 102) << 0 << QList<int> {} << 50;
+        QTest::newRow("the 51st evicts the oldest") << 51 << QSize(136, 102) << 0 << QList<int> { 1 } << 50;
+        QTest::newRow("a lookup keeps an entry") << 52 << QSize(136, 102) << 1 << QList<int> { 2, 3 } << 50;
         // 500 x 500 x 4 = 1,000,000: eight fit into 8,000,000.
-        QTest::newRow("cost limit") << 10 << QSize(500, 500) << 0 << QList<int>{1, 2} << 8;
-        QTest::newRow("cost limit with a lookup") << 10 << QSize(500, 500) << 2 << QList<int>{1, 3} << 8;
-        QTest::newRow("larger than the whole cache") << 1 << QSize(1500, 1500) << 0 << QList<int>{1} << 0;
+        QTest::newRow("cost limit") << 10 << QSize(500, 500) << 0 << QList<int> { 1, 2 } << 8;
+        QTest::newRow("cost limit with a lookup") << 10 << QSize(500, 500) << 2 << QList<int> { 1, 3 } << 8;
+        QTest::newRow("larger than the whole cache") << 1 << QSize(1500, 1500) << 0 << QList<int> { 1 } << 0;
     }
 
     void limits()

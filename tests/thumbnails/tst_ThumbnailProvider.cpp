@@ -24,9 +24,9 @@ class HeldDecoder
 public:
     ThumbnailProvider::Decoder decoder() const
     {
-        return [state = m_state](const QUrl &url, int maxPixelSize) {
+        return [state = m_state](const QUrl& url, int maxPixelSize) {
             QMutexLocker lock(&state->mutex);
-            state->calls.append({url, maxPixelSize});
+            state->calls.append({ url, maxPixelSize });
             while (state->holding)
                 state->released.wait(&state->mutex);
             lock.unlock();
@@ -73,7 +73,7 @@ private:
     QUrl m_broken; // text named .jpg
     QList<QUrl> m_more; // 400 x 300 each
 
-    QUrl write(const QString &name, const QByteArray &bytes)
+    QUrl write(const QString& name, const QByteArray& bytes)
     {
         writeFile(m_dir.filePath(name), bytes);
         return QUrl::fromLocalFile(m_dir.filePath(name));
@@ -83,15 +83,14 @@ private:
         ThumbnailSemaphore gate;
         ThumbnailCache cache;
         HeldDecoder decoder;
-        ThumbnailProvider provider{gate, cache, decoder.decoder()};
-        QSignalSpy ready{&provider, &ThumbnailProvider::thumbnailReady};
+        ThumbnailProvider provider { gate, cache, decoder.decoder() };
+        QSignalSpy ready { &provider, &ThumbnailProvider::thumbnailReady };
     };
 
     // Waits until `url` has no decode in flight and every slot is back.
-    static bool settled(Fixture &fixture, const QUrl &url)
+    static bool settled(Fixture& fixture, const QUrl& url)
     {
-        return QTest::qWaitFor(
-            [&] { return !fixture.provider.isLoading(url) && fixture.gate.running() == 0; }, waitMs);
+        return QTest::qWaitFor([&] { return !fixture.provider.isLoading(url) && fixture.gate.running() == 0; }, waitMs);
     }
 
 private slots:
@@ -152,15 +151,15 @@ private slots:
         QTest::addColumn<QList<int>>("decodeSizes");
         QTest::addColumn<QSize>("finalSize");
 
-        QTest::newRow("same size") << m_landscape << 68.0 << QList<int>{170} << QSize(170, 128);
-        QTest::newRow("20 pixels off is close enough") << m_landscape << 76.0 << QList<int>{170} << QSize(170, 128);
+        QTest::newRow("same size") << m_landscape << 68.0 << QList<int> { 170 } << QSize(170, 128);
+        QTest::newRow("20 pixels off is close enough") << m_landscape << 76.0 << QList<int> { 170 } << QSize(170, 128);
         QTest::newRow("more than 20 off is decoded again")
-            << m_landscape << 78.0 << QList<int>{170, 195} << QSize(195, 146);
-        QTest::newRow("smaller again") << m_landscape << 44.0 << QList<int>{170, 136} << QSize(136, 102);
+            << m_landscape << 78.0 << QList<int> { 170, 195 } << QSize(195, 146);
+        QTest::newRow("smaller again") << m_landscape << 44.0 << QList<int> { 170, 136 } << QSize(136, 102);
         QTest::newRow("portrait: width below the decode size")
-            << m_portrait << 68.0 << QList<int>{170} << QSize(85, 170);
-        QTest::newRow("small picture: never enlarged") << m_landscape << 200.0 << QList<int>{170, 500}
-                                                       << QSize(400, 300);
+            << m_portrait << 68.0 << QList<int> { 170 } << QSize(85, 170);
+        QTest::newRow("small picture: never enlarged")
+            << m_landscape << 200.0 << QList<int> { 170, 500 } << QSize(400, 300);
     }
 
     void sizeChange()
@@ -182,7 +181,7 @@ private slots:
         QCOMPARE(fixture.provider.thumbnail(url, newSize).size(), finalSize);
         QVERIFY(settled(fixture, url));
         QList<int> sizes;
-        for (const auto &call : fixture.decoder.calls())
+        for (const auto& call : fixture.decoder.calls())
             sizes.append(call.second);
         QCOMPARE(sizes, decodeSizes);
         QCOMPARE(fixture.ready.count(), decodeSizes.size());
@@ -193,7 +192,7 @@ private slots:
     {
         Fixture fixture;
         fixture.decoder.hold();
-        for (const QUrl &url : m_more)
+        for (const QUrl& url : m_more)
             (void)fixture.provider.thumbnail(url, 68);
         QTRY_COMPARE_WITH_TIMEOUT(fixture.decoder.calls().size(), 3, waitMs);
         QCOMPARE(fixture.gate.running(), 3);
@@ -224,14 +223,14 @@ private slots:
         Fixture fixture;
         fixture.decoder.hold();
         const bool waiting = how == "cancel waiting";
-        const QList<QUrl> busy = waiting ? m_more.mid(0, 3) : QList<QUrl>{};
-        for (const QUrl &url : busy)
+        const QList<QUrl> busy = waiting ? m_more.mid(0, 3) : QList<QUrl> {};
+        for (const QUrl& url : busy)
             (void)fixture.provider.thumbnail(url, 68);
         (void)fixture.provider.thumbnail(m_landscape, 68);
         QTRY_COMPARE_WITH_TIMEOUT(fixture.decoder.calls().size(), waiting ? 3 : 1, waitMs);
 
         if (how == "visible")
-            fixture.provider.setVisibleURLs({m_portrait});
+            fixture.provider.setVisibleURLs({ m_portrait });
         else
             fixture.provider.cancel(m_landscape);
         QVERIFY(!fixture.provider.isLoading(m_landscape));
@@ -240,7 +239,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(fixture.gate.running(), 0, waitMs);
         QCOMPARE(fixture.gate.waiting(), 0);
         QCOMPARE(fixture.ready.count(), busy.size());
-        for (const QList<QVariant> &signal : fixture.ready)
+        for (const QList<QVariant>& signal : fixture.ready)
             QVERIFY(signal.first().toUrl() != m_landscape);
         QVERIFY(!fixture.cache.find(m_landscape));
         QCOMPARE(fixture.decoder.calls().size(), waiting ? 3 : 1); // a waiting one never decodes
@@ -273,7 +272,7 @@ private slots:
         Fixture fixture;
         QVERIFY(fixture.provider.thumbnail(m_broken, 68).isNull());
         QVERIFY(settled(fixture, m_broken));
-        for (double size : {68.0, 68.0, 120.0})
+        for (double size : { 68.0, 68.0, 120.0 })
             QVERIFY(fixture.provider.thumbnail(m_broken, size).isNull());
         QVERIFY(settled(fixture, m_broken));
         QCOMPARE(fixture.decoder.calls().size(), 1);
@@ -310,7 +309,7 @@ private slots:
         HeldDecoder decoder;
         decoder.hold();
         auto provider = std::make_unique<ThumbnailProvider>(gate, cache, decoder.decoder());
-        for (const QUrl &url : m_more)
+        for (const QUrl& url : m_more)
             (void)provider->thumbnail(url, 68);
         QTRY_COMPARE_WITH_TIMEOUT(decoder.calls().size(), 3, waitMs);
         QCOMPARE(gate.waiting(), 1);

@@ -17,9 +17,12 @@ namespace {
 class Requests
 {
 public:
-    explicit Requests(ThumbnailSemaphore &gate) : m_gate(gate) { }
+    explicit Requests(ThumbnailSemaphore& gate)
+        : m_gate(gate)
+    {
+    }
 
-    void ask(int number, QObject *context)
+    void ask(int number, QObject* context)
     {
         m_gate.wait(context, [this, number](Slot slot) {
             granted.append(number);
@@ -31,7 +34,7 @@ public:
     QList<int> granted;
 
 private:
-    ThumbnailSemaphore &m_gate;
+    ThumbnailSemaphore& m_gate;
     std::map<int, Slot> m_held;
 };
 
@@ -48,18 +51,18 @@ private slots:
         Requests requests(gate);
         for (int number = 1; number <= 6; ++number)
             requests.ask(number, this);
-        QCOMPARE(requests.granted, (QList<int>{1, 2, 3}));
+        QCOMPARE(requests.granted, (QList<int> { 1, 2, 3 }));
         QCOMPARE(gate.running(), 3);
         QCOMPARE(gate.waiting(), 3);
 
         requests.release(2);
-        QTRY_COMPARE_WITH_TIMEOUT(requests.granted, (QList<int>{1, 2, 3, 4}), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(requests.granted, (QList<int> { 1, 2, 3, 4 }), 5000);
         requests.release(1);
         requests.release(3);
-        QTRY_COMPARE_WITH_TIMEOUT(requests.granted, (QList<int>{1, 2, 3, 4, 5, 6}), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(requests.granted, (QList<int> { 1, 2, 3, 4, 5, 6 }), 5000);
         QCOMPARE(gate.running(), 3);
         QCOMPARE(gate.waiting(), 0);
-        for (int number : {4, 5, 6})
+        for (int number : { 4, 5, 6 })
             requests.release(number);
         QCOMPARE(gate.running(), 0);
     }
@@ -75,18 +78,18 @@ private slots:
         requests.release(1);
         requests.ask(5, this);
         requests.ask(6, this);
-        QCOMPARE(requests.granted, (QList<int>{1, 2, 3, 5}));
+        QCOMPARE(requests.granted, (QList<int> { 1, 2, 3, 5 }));
 
         QCoreApplication::processEvents();
-        QCOMPARE(requests.granted, (QList<int>{1, 2, 3, 5}));
+        QCOMPARE(requests.granted, (QList<int> { 1, 2, 3, 5 }));
         QCOMPARE(gate.running(), 3);
         QCOMPARE(gate.waiting(), 2);
 
         requests.release(2);
-        QTRY_COMPARE_WITH_TIMEOUT(requests.granted, (QList<int>{1, 2, 3, 5, 4}), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(requests.granted, (QList<int> { 1, 2, 3, 5, 4 }), 5000);
         requests.release(3);
-        QTRY_COMPARE_WITH_TIMEOUT(requests.granted, (QList<int>{1, 2, 3, 5, 4, 6}), 5000);
-        for (int number : {4, 5, 6})
+        QTRY_COMPARE_WITH_TIMEOUT(requests.granted, (QList<int> { 1, 2, 3, 5, 4, 6 }), 5000);
+        for (int number : { 4, 5, 6 })
             requests.release(number);
         QCOMPARE(gate.running(), 0);
     }
@@ -116,7 +119,7 @@ private slots:
 
         std::vector<Slot> holders(size_t(copies), kept);
         kept = Slot();
-        for (Slot &holder : holders) {
+        for (Slot& holder : holders) {
             QCOMPARE(gate.running(), 2);
             QVERIFY(holder.isHeld());
             if (releaseExplicitly) {
@@ -144,10 +147,10 @@ private slots:
         requests.ask(4, this);
 
         requests.release(1);
-        QTRY_COMPARE_WITH_TIMEOUT(requests.granted, (QList<int>{1, 2, 3, 4}), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(requests.granted, (QList<int> { 1, 2, 3, 4 }), 5000);
         QCOMPARE(passedThrough, 1);
         QCOMPARE(gate.running(), 3);
-        for (int number : {2, 3, 4})
+        for (int number : { 2, 3, 4 })
             requests.release(number);
     }
 
@@ -181,10 +184,10 @@ private slots:
             QCOMPARE(gate.waiting(), 1);
             requests.release(1);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(requests.granted, (QList<int>{1, 2, 3, 4}), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(requests.granted, (QList<int> { 1, 2, 3, 4 }), 5000);
         QVERIFY(!doomedGranted);
         QCOMPARE(gate.running(), 3);
-        for (int number : {2, 3, 4})
+        for (int number : { 2, 3, 4 })
             requests.release(number);
         QCOMPARE(gate.running(), 0);
     }
