@@ -4,14 +4,14 @@
 
 namespace limnoscope {
 
-AppNotifications::AppNotifications(QObject *parent)
+AppNotifications::AppNotifications(QObject* parent)
     : QObject(parent)
 {
 }
 
-AppNotifications *AppNotifications::shared()
+AppNotifications* AppNotifications::shared()
 {
-    static AppNotifications *const instance = new AppNotifications(QCoreApplication::instance());
+    static AppNotifications* const instance = new AppNotifications(QCoreApplication::instance());
     return instance;
 }
 

@@ -12,7 +12,7 @@ class AppNotifications : public QObject
 
 public:
     // Created on first use (with the application as parent) and kept until the application ends.
-    [[nodiscard]] static AppNotifications *shared();
+    [[nodiscard]] static AppNotifications* shared();
 
 signals:
     void openFolderCommand();
@@ -23,7 +23,7 @@ signals:
     void tagsDidChange();
 
 private:
-    explicit AppNotifications(QObject *parent);
+    explicit AppNotifications(QObject* parent);
 };
 
 } // namespace limnoscope

@@ -24,11 +24,11 @@ public:
 
     [[nodiscard]] Kind kind() const { return m_metadata ? Kind::loaded : Kind::noMetadata; }
     [[nodiscard]] bool isLoaded() const { return m_metadata.has_value(); }
-    [[nodiscard]] const std::optional<LimnoraMetadata> &metadata() const { return m_metadata; }
-    [[nodiscard]] const std::optional<FileStamp> &fileStamp() const { return m_stamp; }
+    [[nodiscard]] const std::optional<LimnoraMetadata>& metadata() const { return m_metadata; }
+    [[nodiscard]] const std::optional<FileStamp>& fileStamp() const { return m_stamp; }
 
     // True when the file's stamp now differs from the one it had when it was read.
-    [[nodiscard]] bool isOutOfDate(const std::optional<FileStamp> &currentStamp) const
+    [[nodiscard]] bool isOutOfDate(const std::optional<FileStamp>& currentStamp) const
     {
         return currentStamp != m_stamp;
     }

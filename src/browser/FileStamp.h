@@ -13,10 +13,10 @@ struct FileStamp {
     qint64 size = 0;
     qint64 modifiedNanoseconds = 0;
 
-    bool operator==(const FileStamp &other) const = default;
+    bool operator==(const FileStamp& other) const = default;
 
     // The stamp of the file at `path` (symbolic links followed); nothing when it cannot be read.
-    [[nodiscard]] static std::optional<FileStamp> of(const QString &path);
+    [[nodiscard]] static std::optional<FileStamp> of(const QString& path);
 };
 
 } // namespace limnoscope

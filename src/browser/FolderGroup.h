@@ -16,17 +16,17 @@ struct FolderGroup {
     QList<QUrl> images;
     bool isExpanded = true;
 
-    bool operator==(const FolderGroup &other) const = default;
+    bool operator==(const FolderGroup& other) const = default;
 
     // Everything but the id: what the window shows of the group.
-    [[nodiscard]] bool showsSameAs(const FolderGroup &other) const
+    [[nodiscard]] bool showsSameAs(const FolderGroup& other) const
     {
         return url == other.url && name == other.name && images == other.images && isExpanded == other.isExpanded;
     }
 };
 
 // The browsing order: the images of the expanded groups, group after group.
-[[nodiscard]] QList<QUrl> flattenGroups(const QList<FolderGroup> &groups);
+[[nodiscard]] QList<QUrl> flattenGroups(const QList<FolderGroup>& groups);
 
 } // namespace limnoscope
 

@@ -26,48 +26,49 @@ struct DirectoryEntry {
 
 // One level, hidden entries (names starting with a dot) skipped, in the file system's own order.
 // Nothing when the folder cannot be opened.
-std::optional<QList<DirectoryEntry>> listFolder(const QString &path)
+std::optional<QList<DirectoryEntry>> listFolder(const QString& path)
 {
-    DIR *directory = ::opendir(QFile::encodeName(path).constData());
+    DIR* directory = ::opendir(QFile::encodeName(path).constData());
     if (!directory)
         return std::nullopt;
     const auto closeDirectory = qScopeGuard([directory] { ::closedir(directory); });
     const int directoryFD = ::dirfd(directory);
 
     QList<DirectoryEntry> entries;
-    while (const dirent *entry = ::readdir(directory)) {
+    while (const dirent* entry = ::readdir(directory)) {
         if (entry->d_name[0] == '.')
             continue;
         bool isDirectory = entry->d_type == DT_DIR;
         // Links and file systems without entry types need a look at the target itself; a link
         // loop or a dangling link fails that look and is no directory.
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            struct stat info {};
+            struct stat info {
+            };
             isDirectory = ::fstatat(directoryFD, entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
         }
-        entries.append({QFile::decodeName(entry->d_name), isDirectory});
+        entries.append({ QFile::decodeName(entry->d_name), isDirectory });
     }
     return entries;
 }
 
-QString childPath(const QString &folderPath, const QString &name)
+QString childPath(const QString& folderPath, const QString& name)
 {
     return folderPath.endsWith(QLatin1Char('/')) ? folderPath + name : folderPath + QLatin1Char('/') + name;
 }
 
 // Birth time where the file system keeps one, else modification time, in nanoseconds since
 // the epoch; the most distant past when neither can be read.
-qint64 creationTime(const QUrl &url)
+qint64 creationTime(const QUrl& url)
 {
     constexpr qint64 mostDistantPast = std::numeric_limits<qint64>::min();
     const QByteArray path = QFile::encodeName(url.toLocalFile());
 #if defined(STATX_BTIME)
-    struct statx info {};
+    struct statx info {
+    };
     if (::statx(AT_FDCWD, path.constData(), 0, STATX_BTIME | STATX_MTIME, &info) != 0)
         return mostDistantPast;
-    const auto nanoseconds = [](const statx_timestamp &time) {
-        return qint64(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
-    };
+    const auto nanoseconds
+        = [](const statx_timestamp& time) { return qint64(time.tv_sec) * 1'000'000'000 + time.tv_nsec; };
     if (info.stx_mask & STATX_BTIME)
         return nanoseconds(info.stx_btime);
     if (info.stx_mask & STATX_MTIME)
@@ -83,8 +84,7 @@ qint64 creationTime(const QUrl &url)
 }
 
 // Positions of `count` items in a stable order given by `comesBefore(a, b)` on their positions.
-template<typename ComesBefore>
-std::vector<qsizetype> stableOrder(qsizetype count, ComesBefore comesBefore)
+template <typename ComesBefore> std::vector<qsizetype> stableOrder(qsizetype count, ComesBefore comesBefore)
 {
     std::vector<qsizetype> positions(count);
     std::iota(positions.begin(), positions.end(), 0);
@@ -92,8 +92,7 @@ std::vector<qsizetype> stableOrder(qsizetype count, ComesBefore comesBefore)
     return positions;
 }
 
-template<typename Item>
-QList<Item> reordered(const QList<Item> &items, const std::vector<qsizetype> &positions)
+template <typename Item> QList<Item> reordered(const QList<Item>& items, const std::vector<qsizetype>& positions)
 {
     QList<Item> result;
     result.reserve(items.size());
@@ -104,12 +103,12 @@ QList<Item> reordered(const QList<Item> &items, const std::vector<qsizetype> &po
 
 // Natural order of names, ascending or descending; equal names keep their order. Sort keys
 // are made once per name, which is far cheaper than comparing through the collator each time.
-std::vector<qsizetype> naturalOrder(const QStringList &names, bool ascending)
+std::vector<qsizetype> naturalOrder(const QStringList& names, bool ascending)
 {
     const QCollator collator = naturalNameCollator();
     std::vector<QCollatorSortKey> keys;
     keys.reserve(names.size());
-    for (const QString &name : names)
+    for (const QString& name : names)
         keys.push_back(collator.sortKey(name));
     return stableOrder(names.size(), [&keys, ascending](qsizetype a, qsizetype b) {
         const int comparison = keys[a].compare(keys[b]);
@@ -117,10 +116,10 @@ std::vector<qsizetype> naturalOrder(const QStringList &names, bool ascending)
     });
 }
 
-QList<QUrl> imageURLs(const QString &folderPath, const QList<DirectoryEntry> &entries)
+QList<QUrl> imageURLs(const QString& folderPath, const QList<DirectoryEntry>& entries)
 {
     QList<QUrl> urls;
-    for (const DirectoryEntry &entry : entries) {
+    for (const DirectoryEntry& entry : entries) {
         // A directory named like an image is a folder, not an image.
         if (!entry.isDirectory && hasSupportedImageExtension(entry.name))
             urls.append(QUrl::fromLocalFile(childPath(folderPath, entry.name)));
@@ -130,11 +129,10 @@ QList<QUrl> imageURLs(const QString &folderPath, const QList<DirectoryEntry> &en
 
 } // namespace
 
-const QStringList &supportedImageExtensions()
+const QStringList& supportedImageExtensions()
 {
-    static const QStringList extensions{QStringLiteral("jpg"),  QStringLiteral("jpeg"), QStringLiteral("png"),
-                                        QStringLiteral("webp"), QStringLiteral("heic"), QStringLiteral("tiff"),
-                                        QStringLiteral("tif")};
+    static const QStringList extensions { QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
+        QStringLiteral("webp"), QStringLiteral("heic"), QStringLiteral("tiff"), QStringLiteral("tif") };
     return extensions;
 }
 
@@ -145,9 +143,7 @@ bool hasSupportedImageExtension(QStringView fileName)
         return false;
     const QStringView extension = fileName.mid(dot + 1);
     return std::any_of(supportedImageExtensions().cbegin(), supportedImageExtensions().cend(),
-                       [extension](const QString &supported) {
-                           return extension.compare(supported, Qt::CaseInsensitive) == 0;
-                       });
+        [extension](const QString& supported) { return extension.compare(supported, Qt::CaseInsensitive) == 0; });
 }
 
 QCollator naturalNameCollator()
@@ -161,14 +157,14 @@ QCollator naturalNameCollator()
     return collator;
 }
 
-QList<QUrl> sortImages(const QList<QUrl> &urls, SortOrder order)
+QList<QUrl> sortImages(const QList<QUrl>& urls, SortOrder order)
 {
     switch (order) {
     case SortOrder::nameAscending:
     case SortOrder::nameDescending: {
         QStringList names;
         names.reserve(urls.size());
-        for (const QUrl &url : urls)
+        for (const QUrl& url : urls)
             names.append(url.fileName());
         return reordered(urls, naturalOrder(names, order == SortOrder::nameAscending));
     }
@@ -178,18 +174,18 @@ QList<QUrl> sortImages(const QList<QUrl> &urls, SortOrder order)
         // leave the order undefined.
         std::vector<qint64> times;
         times.reserve(urls.size());
-        for (const QUrl &url : urls)
+        for (const QUrl& url : urls)
             times.push_back(creationTime(url));
         const bool ascending = order == SortOrder::dateAscending;
         return reordered(urls, stableOrder(urls.size(), [&times, ascending](qsizetype a, qsizetype b) {
-                             return ascending ? times[a] < times[b] : times[a] > times[b];
-                         }));
+            return ascending ? times[a] < times[b] : times[a] > times[b];
+        }));
     }
     }
     return urls;
 }
 
-std::optional<QList<FolderGroup>> scanFolder(const QUrl &root, SortOrder order, QStringList *subfolderPaths)
+std::optional<QList<FolderGroup>> scanFolder(const QUrl& root, SortOrder order, QStringList* subfolderPaths)
 {
     const QString rootPath = QDir::cleanPath(root.toLocalFile());
     if (!root.isLocalFile() || rootPath.isEmpty())
@@ -201,16 +197,17 @@ std::optional<QList<FolderGroup>> scanFolder(const QUrl &root, SortOrder order, 
     QList<FolderGroup> groups;
     const QList<QUrl> rootImages = imageURLs(rootPath, *rootEntries);
     if (!rootImages.isEmpty())
-        groups.append({QUuid::createUuid(), root, QFileInfo(rootPath).fileName(), sortImages(rootImages, order), true});
+        groups.append(
+            { QUuid::createUuid(), root, QFileInfo(rootPath).fileName(), sortImages(rootImages, order), true });
 
     QStringList subfolderNames;
-    for (const DirectoryEntry &entry : *rootEntries) {
+    for (const DirectoryEntry& entry : *rootEntries) {
         if (entry.isDirectory)
             subfolderNames.append(entry.name);
     }
     subfolderNames = reordered(subfolderNames, naturalOrder(subfolderNames, true));
 
-    for (const QString &name : std::as_const(subfolderNames)) {
+    for (const QString& name : std::as_const(subfolderNames)) {
         const QString path = childPath(rootPath, name);
         if (subfolderPaths)
             subfolderPaths->append(path);
@@ -219,7 +216,7 @@ std::optional<QList<FolderGroup>> scanFolder(const QUrl &root, SortOrder order, 
             continue;
         const QList<QUrl> images = imageURLs(path, *entries);
         if (!images.isEmpty())
-            groups.append({QUuid::createUuid(), QUrl::fromLocalFile(path), name, sortImages(images, order), true});
+            groups.append({ QUuid::createUuid(), QUrl::fromLocalFile(path), name, sortImages(images, order), true });
     }
     return groups;
 }

@@ -17,7 +17,7 @@ namespace limnoscope {
 // any one thread at a time per call.
 
 // The lower-case file extensions shown: jpg, jpeg, png, webp, heic, tiff, tif.
-[[nodiscard]] const QStringList &supportedImageExtensions();
+[[nodiscard]] const QStringList& supportedImageExtensions();
 
 // True when the text after the last dot of `fileName` is a supported extension, in any case.
 [[nodiscard]] bool hasSupportedImageExtension(QStringView fileName);
@@ -28,14 +28,14 @@ namespace limnoscope {
 
 // A stable sort of `urls` in `order`: file names by the natural comparison, or creation dates
 // (birth time, else modification time; a file without either counts as the most distant past).
-[[nodiscard]] QList<QUrl> sortImages(const QList<QUrl> &urls, SortOrder order);
+[[nodiscard]] QList<QUrl> sortImages(const QList<QUrl>& urls, SortOrder order);
 
 // The groups of the folder `root`: its own images first (if any), then one group per immediate
 // subfolder with images, subfolders in natural name order whatever `order` is; the images of
 // each group sorted in `order`. Hidden entries are skipped; deeper folders are not looked at.
 // Nothing when `root` itself cannot be listed; a subfolder that cannot be listed is skipped.
 // `subfolderPaths`, when given, receives the paths of every immediate subfolder, listable or not.
-[[nodiscard]] std::optional<QList<FolderGroup>> scanFolder(const QUrl &root, SortOrder order,
-                                                           QStringList *subfolderPaths = nullptr);
+[[nodiscard]] std::optional<QList<FolderGroup>> scanFolder(
+    const QUrl& root, SortOrder order, QStringList* subfolderPaths = nullptr);
 
 } // namespace limnoscope

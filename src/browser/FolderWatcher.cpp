@@ -10,7 +10,7 @@ namespace {
 Q_LOGGING_CATEGORY(lcWatch, "limnoscope.browser.watch")
 }
 
-FolderWatcher::FolderWatcher(QObject *parent)
+FolderWatcher::FolderWatcher(QObject* parent)
     : QObject(parent)
     , m_watcher(new QFileSystemWatcher(this))
 {
@@ -21,7 +21,7 @@ FolderWatcher::FolderWatcher(QObject *parent)
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &FolderWatcher::noteChange);
 }
 
-void FolderWatcher::watch(const QString &folderPath, const QStringList &subfolderPaths)
+void FolderWatcher::watch(const QString& folderPath, const QStringList& subfolderPaths)
 {
     stop();
     if (!m_watcher->addPath(folderPath)) {
@@ -32,13 +32,13 @@ void FolderWatcher::watch(const QString &folderPath, const QStringList &subfolde
     updateSubfolders(subfolderPaths);
 }
 
-void FolderWatcher::updateSubfolders(const QStringList &subfolderPaths)
+void FolderWatcher::updateSubfolders(const QStringList& subfolderPaths)
 {
     if (!isWatching())
         return;
     const QSet<QString> wanted(subfolderPaths.cbegin(), subfolderPaths.cend());
     QStringList gone;
-    for (const QString &path : m_watcher->directories()) {
+    for (const QString& path : m_watcher->directories()) {
         if (path != m_folderPath && !wanted.contains(path))
             gone.append(path);
     }
@@ -47,7 +47,7 @@ void FolderWatcher::updateSubfolders(const QStringList &subfolderPaths)
     const QStringList watched = m_watcher->directories();
     const QSet<QString> alreadyWatched(watched.cbegin(), watched.cend());
     QStringList added;
-    for (const QString &path : subfolderPaths) {
+    for (const QString& path : subfolderPaths) {
         if (!alreadyWatched.contains(path))
             added.append(path);
     }

@@ -17,14 +17,14 @@ class FolderWatcher : public QObject
     Q_OBJECT
 
 public:
-    static constexpr std::chrono::milliseconds coalescingDelay{1000};
+    static constexpr std::chrono::milliseconds coalescingDelay { 1000 };
 
-    explicit FolderWatcher(QObject *parent = nullptr);
+    explicit FolderWatcher(QObject* parent = nullptr);
 
     // Replaces any earlier watch. Watches nothing when `folderPath` itself cannot be watched.
-    void watch(const QString &folderPath, const QStringList &subfolderPaths);
+    void watch(const QString& folderPath, const QStringList& subfolderPaths);
     // Keeps the folder and watches exactly `subfolderPaths` beside it; nothing when not watching.
-    void updateSubfolders(const QStringList &subfolderPaths);
+    void updateSubfolders(const QStringList& subfolderPaths);
     // Ends the watch; a burst still waiting for its delay is dropped.
     void stop();
 
@@ -37,7 +37,7 @@ signals:
 private:
     void noteChange();
 
-    QFileSystemWatcher *m_watcher;
+    QFileSystemWatcher* m_watcher;
     QTimer m_delay;
     QString m_folderPath;
 };

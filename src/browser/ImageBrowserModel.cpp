@@ -27,26 +27,26 @@ QString noExifDataText()
     return qtTrId("no_exif_data");
 }
 
-std::optional<FileStamp> stampOf(const QUrl &url)
+std::optional<FileStamp> stampOf(const QUrl& url)
 {
     return FileStamp::of(url.toLocalFile());
 }
 
 } // namespace
 
-ImageBrowserModel *ImageBrowserModel::shared()
+ImageBrowserModel* ImageBrowserModel::shared()
 {
-    static ImageBrowserModel *const instance = new ImageBrowserModel(QCoreApplication::instance());
+    static ImageBrowserModel* const instance = new ImageBrowserModel(QCoreApplication::instance());
     return instance;
 }
 
-ImageBrowserModel::ImageBrowserModel(QObject *parent)
+ImageBrowserModel::ImageBrowserModel(QObject* parent)
     : QObject(parent)
     , m_watcher(new FolderWatcher(this))
 {
     m_workers.setMaxThreadCount(metadataWorkerThreads);
     connect(m_watcher, &FolderWatcher::changed, this, &ImageBrowserModel::rescanFolder);
-    if (const QCoreApplication *application = QCoreApplication::instance()) {
+    if (const QCoreApplication* application = QCoreApplication::instance()) {
         connect(application, &QCoreApplication::aboutToQuit, this, [stopWork = m_stopWork] { *stopWork = true; });
     }
 
@@ -64,7 +64,7 @@ ImageBrowserModel::~ImageBrowserModel()
 
 // Published fields
 
-void ImageBrowserModel::setGroups(const QList<FolderGroup> &groups)
+void ImageBrowserModel::setGroups(const QList<FolderGroup>& groups)
 {
     if (groups == m_groups)
         return;
@@ -72,7 +72,7 @@ void ImageBrowserModel::setGroups(const QList<FolderGroup> &groups)
     emit groupsChanged();
 }
 
-void ImageBrowserModel::setRootFolderURL(const QUrl &url)
+void ImageBrowserModel::setRootFolderURL(const QUrl& url)
 {
     if (url == m_rootFolderURL)
         return;
@@ -88,7 +88,7 @@ void ImageBrowserModel::setCurrentIndex(qint64 index)
     emit currentIndexChanged();
 }
 
-void ImageBrowserModel::setCurrentImageURL(const QUrl &url)
+void ImageBrowserModel::setCurrentImageURL(const QUrl& url)
 {
     if (url == m_currentImageURL)
         return;
@@ -96,7 +96,7 @@ void ImageBrowserModel::setCurrentImageURL(const QUrl &url)
     emit currentImageURLChanged();
 }
 
-void ImageBrowserModel::setCurrentMetadata(const std::optional<LimnoraMetadata> &metadata)
+void ImageBrowserModel::setCurrentMetadata(const std::optional<LimnoraMetadata>& metadata)
 {
     // Records have no equality (their rows carry fresh ids), so any record counts as a change.
     if (!metadata && !m_currentMetadata)
@@ -105,7 +105,7 @@ void ImageBrowserModel::setCurrentMetadata(const std::optional<LimnoraMetadata> 
     emit currentMetadataChanged();
 }
 
-void ImageBrowserModel::setErrorMessage(const QString &message)
+void ImageBrowserModel::setErrorMessage(const QString& message)
 {
     if (message == m_errorMessage)
         return;
@@ -113,7 +113,7 @@ void ImageBrowserModel::setErrorMessage(const QString &message)
     emit errorMessageChanged();
 }
 
-void ImageBrowserModel::setFlatURLs(const QList<QUrl> &urls)
+void ImageBrowserModel::setFlatURLs(const QList<QUrl>& urls)
 {
     if (urls == m_flatURLs)
         return;
@@ -121,7 +121,7 @@ void ImageBrowserModel::setFlatURLs(const QList<QUrl> &urls)
     emit flatURLsChanged();
 }
 
-void ImageBrowserModel::setSelectedURLs(const QSet<QUrl> &urls)
+void ImageBrowserModel::setSelectedURLs(const QSet<QUrl>& urls)
 {
     if (urls == m_selectedURLs)
         return;
@@ -165,7 +165,7 @@ void ImageBrowserModel::setPrefetchProgress(qint64 done, qint64 total)
 
 // Opening and sorting
 
-std::optional<QList<FolderGroup>> ImageBrowserModel::scanFolder(const QUrl &root)
+std::optional<QList<FolderGroup>> ImageBrowserModel::scanFolder(const QUrl& root)
 {
     QStringList subfolderPaths;
     std::optional<QList<FolderGroup>> groups = limnoscope::scanFolder(root, m_sortOrder, &subfolderPaths);
@@ -179,7 +179,7 @@ void ImageBrowserModel::rebuildFlatURLs()
     setFlatURLs(flattenGroups(m_groups));
 }
 
-void ImageBrowserModel::loadFolder(const QUrl &url)
+void ImageBrowserModel::loadFolder(const QUrl& url)
 {
     QSettings().setValue(lastFolderPathKey, url.toLocalFile());
     setRootFolderURL(url);
@@ -209,9 +209,9 @@ void ImageBrowserModel::loadFolder(const QUrl &url)
     }
 }
 
-void ImageBrowserModel::loadFiles(const QList<QUrl> &urls)
+void ImageBrowserModel::loadFiles(const QList<QUrl>& urls)
 {
-    setGroups({FolderGroup{QUuid::createUuid(), QUrl::fromLocalFile(QStringLiteral("/")), QString(), urls, true}});
+    setGroups({ FolderGroup { QUuid::createUuid(), QUrl::fromLocalFile(QStringLiteral("/")), QString(), urls, true } });
     setRootFolderURL({});
     rebuildFlatURLs();
     setSelectedURLs({});
@@ -232,7 +232,7 @@ void ImageBrowserModel::setSortOrder(SortOrder order)
     const QUrl current = m_currentImageURL;
 
     QList<FolderGroup> groups = m_groups;
-    for (FolderGroup &group : groups)
+    for (FolderGroup& group : groups)
         group.images = sortImages(group.images, order);
     setGroups(groups);
     rebuildFlatURLs();
@@ -283,22 +283,22 @@ bool ImageBrowserModel::hasNext() const
     return m_currentIndex < m_flatURLs.size() - 1;
 }
 
-void ImageBrowserModel::toggleGroup(const QUuid &id)
+void ImageBrowserModel::toggleGroup(const QUuid& id)
 {
-    const auto group = std::find_if(m_groups.cbegin(), m_groups.cend(),
-                                    [&id](const FolderGroup &candidate) { return candidate.id == id; });
+    const auto group = std::find_if(
+        m_groups.cbegin(), m_groups.cend(), [&id](const FolderGroup& candidate) { return candidate.id == id; });
     if (group == m_groups.cend())
         return;
     QList<FolderGroup> groups = m_groups;
-    FolderGroup &toggled = groups[std::distance(m_groups.cbegin(), group)];
+    FolderGroup& toggled = groups[std::distance(m_groups.cbegin(), group)];
     toggled.isExpanded = !toggled.isExpanded;
     setGroups(groups);
     rebuildFlatURLs();
 }
 
-void ImageBrowserModel::removeDeletedImage(const QUrl &url)
+void ImageBrowserModel::removeDeletedImage(const QUrl& url)
 {
-    forgetImages({url});
+    forgetImages({ url });
     selectAfterForgetting();
     postRestoreFirstResponder(deletionFocusDelay);
 }
@@ -314,13 +314,13 @@ void ImageBrowserModel::removeDeletedSelection()
     postRestoreFirstResponder(deletionFocusDelay);
 }
 
-void ImageBrowserModel::forgetImages(const QSet<QUrl> &urls)
+void ImageBrowserModel::forgetImages(const QSet<QUrl>& urls)
 {
     QList<FolderGroup> groups = m_groups;
-    for (FolderGroup &group : groups)
-        group.images.removeIf([&urls](const QUrl &image) { return urls.contains(image); });
-    groups.removeIf([](const FolderGroup &group) { return group.images.isEmpty(); });
-    for (const QUrl &url : urls)
+    for (FolderGroup& group : groups)
+        group.images.removeIf([&urls](const QUrl& image) { return urls.contains(image); });
+    groups.removeIf([](const FolderGroup& group) { return group.images.isEmpty(); });
+    for (const QUrl& url : urls)
         m_metadataCache.remove(url);
     setGroups(groups);
     rebuildFlatURLs();
@@ -341,18 +341,17 @@ void ImageBrowserModel::selectAfterForgetting()
 
 void ImageBrowserModel::postRestoreFirstResponder(std::chrono::milliseconds delay)
 {
-    QTimer::singleShot(delay, this,
-                       [] { emit AppNotifications::shared()->restoreFirstResponder(); });
+    QTimer::singleShot(delay, this, [] { emit AppNotifications::shared()->restoreFirstResponder(); });
 }
 
 // Metadata cache and prefetch
 
-void ImageBrowserModel::prefetchMetadata(const QList<QUrl> &urls)
+void ImageBrowserModel::prefetchMetadata(const QList<QUrl>& urls)
 {
     if (urls.isEmpty())
         return;
     if (m_isPrefetching) {
-        for (const QUrl &url : urls) {
+        for (const QUrl& url : urls) {
             if (!m_pendingPrefetchSet.contains(url)) {
                 m_pendingPrefetchSet.insert(url);
                 m_pendingPrefetchURLs.append(url);
@@ -368,31 +367,32 @@ void ImageBrowserModel::prefetchMetadata(const QList<QUrl> &urls)
 // Worker thread: touches no field, only posts results back to the GUI thread, one hop per
 // delivery and one for the end of the run. The posts are safe because the pool is destroyed,
 // waiting for this run, before the model object itself.
-void ImageBrowserModel::runPrefetch(const QList<QUrl> &urls)
+void ImageBrowserModel::runPrefetch(const QList<QUrl>& urls)
 {
     // Stamps are taken before any reading: a file that changes while it is read then looks
     // changed at the next rescan and is read again.
     QHash<QUrl, std::optional<FileStamp>> stamps;
     stamps.reserve(urls.size());
-    for (const QUrl &url : urls)
+    for (const QUrl& url : urls)
         stamps.insert(url, stampOf(url));
 
-    const auto deliver = [this, &stamps](const QList<ImageMetadataResult> &results) {
+    const auto deliver = [this, &stamps](const QList<ImageMetadataResult>& results) {
         QList<QPair<QUrl, CacheEntry>> entries;
         entries.reserve(results.size());
-        for (const ImageMetadataResult &result : results)
-            entries.append({result.url, CacheEntry(result.metadata, stamps.value(result.url))});
+        for (const ImageMetadataResult& result : results)
+            entries.append({ result.url, CacheEntry(result.metadata, stamps.value(result.url)) });
         QMetaObject::invokeMethod(
             this, [this, entries = std::move(entries)] { storePrefetched(entries); }, Qt::QueuedConnection);
     };
     const std::shared_ptr<std::atomic_bool> stopWork = m_stopWork;
     readFolderMetadata(urls, deliver, [stopWork] { return stopWork->load(); });
-    QMetaObject::invokeMethod(this, [this] { finishPrefetchRun(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { finishPrefetchRun(); }, Qt::QueuedConnection);
 }
 
-void ImageBrowserModel::storePrefetched(const QList<QPair<QUrl, CacheEntry>> &entries)
+void ImageBrowserModel::storePrefetched(const QList<QPair<QUrl, CacheEntry>>& entries)
 {
-    for (const auto &[url, entry] : entries)
+    for (const auto& [url, entry] : entries)
         m_metadataCache.insert(url, entry);
     setPrefetchProgress(std::min(m_prefetchDoneCount + entries.size(), m_prefetchTotalCount), m_prefetchTotalCount);
 }
@@ -408,7 +408,7 @@ void ImageBrowserModel::finishPrefetchRun()
     prefetchMetadata(pending);
 }
 
-void ImageBrowserModel::loadCurrentMetadata(const QUrl &url)
+void ImageBrowserModel::loadCurrentMetadata(const QUrl& url)
 {
     m_workers.start([this, url] {
         const std::optional<FileStamp> stamp = stampOf(url);
@@ -418,7 +418,7 @@ void ImageBrowserModel::loadCurrentMetadata(const QUrl &url)
     });
 }
 
-void ImageBrowserModel::applyCurrentMetadata(const QUrl &url, const CacheEntry &entry)
+void ImageBrowserModel::applyCurrentMetadata(const QUrl& url, const CacheEntry& entry)
 {
     m_metadataCache.insert(url, entry);
     // Only the load of the image that is still current changes what is shown.
@@ -435,7 +435,7 @@ bool ImageBrowserModel::isWatching() const
     return m_watcher->isWatching();
 }
 
-void ImageBrowserModel::startWatching(const QUrl &url)
+void ImageBrowserModel::startWatching(const QUrl& url)
 {
     stopWatching();
     m_watcher->watch(QFileInfo(url.toLocalFile()).absoluteFilePath(), m_subfolderPaths);
@@ -456,14 +456,14 @@ void ImageBrowserModel::rescanFolder()
         return;
     m_watcher->updateSubfolders(m_subfolderPaths);
 
-    for (FolderGroup &group : *groups) {
-        const auto previous = std::find_if(m_groups.cbegin(), m_groups.cend(),
-                                           [&group](const FolderGroup &old) { return old.url == group.url; });
+    for (FolderGroup& group : *groups) {
+        const auto previous = std::find_if(
+            m_groups.cbegin(), m_groups.cend(), [&group](const FolderGroup& old) { return old.url == group.url; });
         group.isExpanded = previous == m_groups.cend() || previous->isExpanded;
     }
     // Unchanged folders keep their groups as they are (ids included), so the window stays still.
     const bool showsSame = std::equal(groups->cbegin(), groups->cend(), m_groups.cbegin(), m_groups.cend(),
-                                      [](const FolderGroup &a, const FolderGroup &b) { return a.showsSameAs(b); });
+        [](const FolderGroup& a, const FolderGroup& b) { return a.showsSameAs(b); });
     if (!showsSame) {
         setGroups(*groups);
         rebuildFlatURLs();
@@ -472,7 +472,7 @@ void ImageBrowserModel::rescanFolder()
     // New images, and images whose file changed since it was read (it may have been half
     // written then).
     QList<QUrl> unread;
-    for (const QUrl &url : std::as_const(m_flatURLs)) {
+    for (const QUrl& url : std::as_const(m_flatURLs)) {
         const auto entry = m_metadataCache.constFind(url);
         if (entry == m_metadataCache.cend() || entry->isOutOfDate(stampOf(url)))
             unread.append(url);

@@ -33,8 +33,8 @@ class ImageBrowserModel : public QObject
     Q_PROPERTY(QUrl rootFolderURL READ rootFolderURL NOTIFY rootFolderURLChanged)
     Q_PROPERTY(qint64 currentIndex READ currentIndex NOTIFY currentIndexChanged)
     Q_PROPERTY(QUrl currentImageURL READ currentImageURL NOTIFY currentImageURLChanged)
-    Q_PROPERTY(std::optional<limnoscope::LimnoraMetadata> currentMetadata READ currentMetadata NOTIFY
-                   currentMetadataChanged)
+    Q_PROPERTY(
+        std::optional<limnoscope::LimnoraMetadata> currentMetadata READ currentMetadata NOTIFY currentMetadataChanged)
     Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
     Q_PROPERTY(QList<QUrl> flatURLs READ flatURLs NOTIFY flatURLsChanged)
     Q_PROPERTY(QSet<QUrl> selectedURLs READ selectedURLs WRITE setSelectedURLs NOTIFY selectedURLsChanged)
@@ -49,8 +49,8 @@ public:
     static constexpr double defaultThumbnailSize = 68.0;
     // After a folder opens, and after deleted images are forgotten, keyboard focus goes back to
     // the image list this long later.
-    static constexpr std::chrono::milliseconds folderOpenedFocusDelay{300};
-    static constexpr std::chrono::milliseconds deletionFocusDelay{150};
+    static constexpr std::chrono::milliseconds folderOpenedFocusDelay { 300 };
+    static constexpr std::chrono::milliseconds deletionFocusDelay { 150 };
     // One prefetch run plus a few current-image loads at once.
     static constexpr int metadataWorkerThreads = 4;
 
@@ -59,25 +59,25 @@ public:
     static constexpr auto thumbnailSizeKey = "thumbnailSize";
 
     // The process-wide model, created on first use with the application as parent.
-    [[nodiscard]] static ImageBrowserModel *shared();
+    [[nodiscard]] static ImageBrowserModel* shared();
 
     // Reads the sort order and thumbnail size from the preferences. Tests make their own.
-    explicit ImageBrowserModel(QObject *parent = nullptr);
+    explicit ImageBrowserModel(QObject* parent = nullptr);
     ~ImageBrowserModel() override;
 
     // Published fields.
-    [[nodiscard]] const QList<FolderGroup> &groups() const { return m_groups; }
+    [[nodiscard]] const QList<FolderGroup>& groups() const { return m_groups; }
     // Empty when nothing is open or a file list is shown.
-    [[nodiscard]] const QUrl &rootFolderURL() const { return m_rootFolderURL; }
+    [[nodiscard]] const QUrl& rootFolderURL() const { return m_rootFolderURL; }
     [[nodiscard]] qint64 currentIndex() const { return m_currentIndex; }
     // Empty when there is no current image.
-    [[nodiscard]] const QUrl &currentImageURL() const { return m_currentImageURL; }
-    [[nodiscard]] const std::optional<LimnoraMetadata> &currentMetadata() const { return m_currentMetadata; }
+    [[nodiscard]] const QUrl& currentImageURL() const { return m_currentImageURL; }
+    [[nodiscard]] const std::optional<LimnoraMetadata>& currentMetadata() const { return m_currentMetadata; }
     // Empty when there is no message.
-    [[nodiscard]] const QString &errorMessage() const { return m_errorMessage; }
-    [[nodiscard]] const QList<QUrl> &flatURLs() const { return m_flatURLs; }
-    [[nodiscard]] const QSet<QUrl> &selectedURLs() const { return m_selectedURLs; }
-    void setSelectedURLs(const QSet<QUrl> &urls);
+    [[nodiscard]] const QString& errorMessage() const { return m_errorMessage; }
+    [[nodiscard]] const QList<QUrl>& flatURLs() const { return m_flatURLs; }
+    [[nodiscard]] const QSet<QUrl>& selectedURLs() const { return m_selectedURLs; }
+    void setSelectedURLs(const QSet<QUrl>& urls);
     [[nodiscard]] qint64 tagVersion() const { return m_tagVersion; }
     void setTagVersion(qint64 version);
     [[nodiscard]] double thumbnailSize() const { return m_thumbnailSize; }
@@ -92,15 +92,15 @@ public:
     [[nodiscard]] qint64 prefetchTotalCount() const { return m_prefetchTotalCount; }
 
     // Plain fields.
-    [[nodiscard]] const QHash<QUrl, CacheEntry> &metadataCache() const { return m_metadataCache; }
+    [[nodiscard]] const QHash<QUrl, CacheEntry>& metadataCache() const { return m_metadataCache; }
     // Waiting for the next prefetch run, in the order they were handed over.
-    [[nodiscard]] const QList<QUrl> &pendingPrefetchURLs() const { return m_pendingPrefetchURLs; }
+    [[nodiscard]] const QList<QUrl>& pendingPrefetchURLs() const { return m_pendingPrefetchURLs; }
     [[nodiscard]] bool isWatching() const;
 
     // Opening.
-    void loadFolder(const QUrl &url);
-    void loadFiles(const QList<QUrl> &urls);
-    [[nodiscard]] std::optional<QList<FolderGroup>> scanFolder(const QUrl &root);
+    void loadFolder(const QUrl& url);
+    void loadFiles(const QList<QUrl>& urls);
+    [[nodiscard]] std::optional<QList<FolderGroup>> scanFolder(const QUrl& root);
     void rebuildFlatURLs();
 
     // Navigation, selection and deletion.
@@ -108,17 +108,17 @@ public:
     void nextImage();
     void previousImage();
     [[nodiscard]] bool hasNext() const;
-    void toggleGroup(const QUuid &id);
+    void toggleGroup(const QUuid& id);
     // Forget images the caller has already moved to the Trash; the disk is not touched.
-    void removeDeletedImage(const QUrl &url);
+    void removeDeletedImage(const QUrl& url);
     void removeDeletedSelection();
 
     // Metadata.
-    void prefetchMetadata(const QList<QUrl> &urls);
-    void loadCurrentMetadata(const QUrl &url);
+    void prefetchMetadata(const QList<QUrl>& urls);
+    void loadCurrentMetadata(const QUrl& url);
 
     // Watching and preferences.
-    void startWatching(const QUrl &url);
+    void startWatching(const QUrl& url);
     void stopWatching();
     void rescanFolder();
     void restoreLastFolder();
@@ -139,24 +139,24 @@ signals:
     void prefetchProgressChanged();
 
 private:
-    void setGroups(const QList<FolderGroup> &groups);
-    void setRootFolderURL(const QUrl &url);
+    void setGroups(const QList<FolderGroup>& groups);
+    void setRootFolderURL(const QUrl& url);
     void setCurrentIndex(qint64 index);
-    void setCurrentImageURL(const QUrl &url);
-    void setCurrentMetadata(const std::optional<LimnoraMetadata> &metadata);
-    void setErrorMessage(const QString &message);
-    void setFlatURLs(const QList<QUrl> &urls);
+    void setCurrentImageURL(const QUrl& url);
+    void setCurrentMetadata(const std::optional<LimnoraMetadata>& metadata);
+    void setErrorMessage(const QString& message);
+    void setFlatURLs(const QList<QUrl>& urls);
     void setPrefetching(bool prefetching);
     void setPrefetchProgress(qint64 done, qint64 total);
 
-    void forgetImages(const QSet<QUrl> &urls);
+    void forgetImages(const QSet<QUrl>& urls);
     void selectAfterForgetting();
     void postRestoreFirstResponder(std::chrono::milliseconds delay);
 
-    void runPrefetch(const QList<QUrl> &urls); // worker thread
-    void storePrefetched(const QList<QPair<QUrl, CacheEntry>> &entries);
+    void runPrefetch(const QList<QUrl>& urls); // worker thread
+    void storePrefetched(const QList<QPair<QUrl, CacheEntry>>& entries);
     void finishPrefetchRun();
-    void applyCurrentMetadata(const QUrl &url, const CacheEntry &entry);
+    void applyCurrentMetadata(const QUrl& url, const CacheEntry& entry);
 
     QList<FolderGroup> m_groups;
     QUrl m_rootFolderURL;
@@ -177,7 +177,7 @@ private:
     qint64 m_prefetchDoneCount = 0;
     qint64 m_prefetchTotalCount = 0;
 
-    FolderWatcher *m_watcher;
+    FolderWatcher* m_watcher;
     QStringList m_subfolderPaths; // of the last scan, for the watch
 
     // Set when the model goes away or the application quits, so that a long prefetch run stops

@@ -4,7 +4,7 @@ namespace limnoscope {
 
 QList<SortOrder> SortOrders::all()
 {
-    return {SortOrder::nameAscending, SortOrder::nameDescending, SortOrder::dateAscending, SortOrder::dateDescending};
+    return { SortOrder::nameAscending, SortOrder::nameDescending, SortOrder::dateAscending, SortOrder::dateDescending };
 }
 
 QString SortOrders::rawValue(SortOrder order)
@@ -23,7 +23,7 @@ QString SortOrders::rawValue(SortOrder order)
     return {};
 }
 
-std::optional<SortOrder> SortOrders::fromRawValue(const QString &rawValue)
+std::optional<SortOrder> SortOrders::fromRawValue(const QString& rawValue)
 {
     for (const SortOrder order : all()) {
         if (SortOrders::rawValue(order) == rawValue)
@@ -32,7 +32,7 @@ std::optional<SortOrder> SortOrders::fromRawValue(const QString &rawValue)
     return std::nullopt;
 }
 
-const char *SortOrders::displayKey(SortOrder order)
+const char* SortOrders::displayKey(SortOrder order)
 {
     switch (order) {
     case SortOrder::nameAscending:

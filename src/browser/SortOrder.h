@@ -23,9 +23,9 @@ public:
     // "name_asc", "name_desc", "date_asc", "date_desc".
     [[nodiscard]] static QString rawValue(SortOrder order);
     // Nothing for any text that is not one of the four raw values.
-    [[nodiscard]] static std::optional<SortOrder> fromRawValue(const QString &rawValue);
+    [[nodiscard]] static std::optional<SortOrder> fromRawValue(const QString& rawValue);
     // The localisation key of the display text ("sort_name_asc", ...).
-    [[nodiscard]] static const char *displayKey(SortOrder order);
+    [[nodiscard]] static const char* displayKey(SortOrder order);
     [[nodiscard]] static QString displayText(SortOrder order);
 };
 

@@ -17,18 +17,18 @@ using limnoscope::test::writeFile;
 namespace {
 
 // Paths of `urls` relative to `root`, for readable comparisons.
-QStringList relativePaths(const QTemporaryDir &root, const QList<QUrl> &urls)
+QStringList relativePaths(const QTemporaryDir& root, const QList<QUrl>& urls)
 {
     QStringList paths;
-    for (const QUrl &url : urls)
+    for (const QUrl& url : urls)
         paths.append(QDir(root.path()).relativeFilePath(url.toLocalFile()));
     return paths;
 }
 
-QList<QUrl> urlsIn(const QTemporaryDir &root, const QStringList &names)
+QList<QUrl> urlsIn(const QTemporaryDir& root, const QStringList& names)
 {
     QList<QUrl> urls;
-    for (const QString &name : names)
+    for (const QString& name : names)
         urls.append(QUrl::fromLocalFile(root.filePath(name)));
     return urls;
 }
@@ -36,9 +36,9 @@ QList<QUrl> urlsIn(const QTemporaryDir &root, const QStringList &names)
 // The kernel's file clock ticks in milliseconds; this gap gives files distinct times.
 constexpr int fileClockGapMs = 20;
 
-void writeInTimeOrder(const QTemporaryDir &root, const QStringList &names)
+void writeInTimeOrder(const QTemporaryDir& root, const QStringList& names)
 {
-    for (const QString &name : names) {
+    for (const QString& name : names) {
         writeFile(root.filePath(name), {});
         QTest::qSleep(fileClockGapMs);
     }
@@ -59,39 +59,39 @@ private slots:
         QTest::addColumn<QStringList>("flat");
 
         QTest::newRow("own images first, then subfolders by name")
-            << QStringList{"top.png", "b/b1.png", "a/a2.png", "a/a1.png"} << SortOrder::nameAscending
-            << QStringList{"<root>", "a", "b"} << QStringList{"top.png", "a/a1.png", "a/a2.png", "b/b1.png"};
+            << QStringList { "top.png", "b/b1.png", "a/a2.png", "a/a1.png" } << SortOrder::nameAscending
+            << QStringList { "<root>", "a", "b" } << QStringList { "top.png", "a/a1.png", "a/a2.png", "b/b1.png" };
         QTest::newRow("date order leaves subfolders in name order")
-            << QStringList{"b/b1.png", "a/a1.png", "c/c1.png"} << SortOrder::dateDescending
-            << QStringList{"a", "b", "c"} << QStringList{"a/a1.png", "b/b1.png", "c/c1.png"};
+            << QStringList { "b/b1.png", "a/a1.png", "c/c1.png" } << SortOrder::dateDescending
+            << QStringList { "a", "b", "c" } << QStringList { "a/a1.png", "b/b1.png", "c/c1.png" };
         QTest::newRow("name descending leaves subfolders ascending")
-            << QStringList{"b/1.png", "a/1.png", "a/2.png"} << SortOrder::nameDescending << QStringList{"a", "b"}
-            << QStringList{"a/2.png", "a/1.png", "b/1.png"};
-        QTest::newRow("images only in subfolders") << QStringList{"a/x.png", "notes.txt"} << SortOrder::nameAscending
-                                                   << QStringList{"a"} << QStringList{"a/x.png"};
+            << QStringList { "b/1.png", "a/1.png", "a/2.png" } << SortOrder::nameDescending << QStringList { "a", "b" }
+            << QStringList { "a/2.png", "a/1.png", "b/1.png" };
+        QTest::newRow("images only in subfolders") << QStringList { "a/x.png", "notes.txt" } << SortOrder::nameAscending
+                                                   << QStringList { "a" } << QStringList { "a/x.png" };
         QTest::newRow("two levels down is not looked at")
-            << QStringList{"top.png", "a/deep/x.png"} << SortOrder::nameAscending << QStringList{"<root>"}
-            << QStringList{"top.png"};
+            << QStringList { "top.png", "a/deep/x.png" } << SortOrder::nameAscending << QStringList { "<root>" }
+            << QStringList { "top.png" };
         QTest::newRow("hidden files and folders skipped")
-            << QStringList{".hidden.png", ".cache/x.png", "shown.png"} << SortOrder::nameAscending
-            << QStringList{"<root>"} << QStringList{"shown.png"};
+            << QStringList { ".hidden.png", ".cache/x.png", "shown.png" } << SortOrder::nameAscending
+            << QStringList { "<root>" } << QStringList { "shown.png" };
         QTest::newRow("extensions in any case, only the seven")
-            << QStringList{"p.PNG", "q.Tif", "r.gif", "s.jpe", "png", "t.jpeg", "u.webp", "v.HEIC", "w.tiff", "x.jpg",
-                           "y.png.txt"}
-            << SortOrder::nameAscending << QStringList{"<root>"}
-            << QStringList{"p.PNG", "q.Tif", "t.jpeg", "u.webp", "v.HEIC", "w.tiff", "x.jpg"};
+            << QStringList { "p.PNG", "q.Tif", "r.gif", "s.jpe", "png", "t.jpeg", "u.webp", "v.HEIC", "w.tiff", "x.jpg",
+                   "y.png.txt" }
+            << SortOrder::nameAscending << QStringList { "<root>" }
+            << QStringList { "p.PNG", "q.Tif", "t.jpeg", "u.webp", "v.HEIC", "w.tiff", "x.jpg" };
         QTest::newRow("subfolder without images gets no group")
-            << QStringList{"empty/readme.txt", "a.png"} << SortOrder::nameAscending << QStringList{"<root>"}
-            << QStringList{"a.png"};
+            << QStringList { "empty/readme.txt", "a.png" } << SortOrder::nameAscending << QStringList { "<root>" }
+            << QStringList { "a.png" };
         QTest::newRow("subfolders in natural order")
-            << QStringList{"folder10/x.png", "folder2/x.png", "Folder3/x.png"} << SortOrder::nameAscending
-            << QStringList{"folder2", "Folder3", "folder10"}
-            << QStringList{"folder2/x.png", "Folder3/x.png", "folder10/x.png"};
+            << QStringList { "folder10/x.png", "folder2/x.png", "Folder3/x.png" } << SortOrder::nameAscending
+            << QStringList { "folder2", "Folder3", "folder10" }
+            << QStringList { "folder2/x.png", "Folder3/x.png", "folder10/x.png" };
         QTest::newRow("a folder named like an image is a folder")
-            << QStringList{"album.png/x.png", "a.png"} << SortOrder::nameAscending << QStringList{"<root>", "album.png"}
-            << QStringList{"a.png", "album.png/x.png"};
-        QTest::newRow("no images anywhere") << QStringList{"readme.txt", "a/notes.md"} << SortOrder::nameAscending
-                                            << QStringList{} << QStringList{};
+            << QStringList { "album.png/x.png", "a.png" } << SortOrder::nameAscending
+            << QStringList { "<root>", "album.png" } << QStringList { "a.png", "album.png/x.png" };
+        QTest::newRow("no images anywhere") << QStringList { "readme.txt", "a/notes.md" } << SortOrder::nameAscending
+                                            << QStringList {} << QStringList {};
     }
 
     void groups()
@@ -104,12 +104,12 @@ private slots:
         QTemporaryDir root;
         writeInTimeOrder(root, files);
         QStringList subfolders;
-        const std::optional<QList<FolderGroup>> groups =
-            scanFolder(QUrl::fromLocalFile(root.path()), order, &subfolders);
+        const std::optional<QList<FolderGroup>> groups
+            = scanFolder(QUrl::fromLocalFile(root.path()), order, &subfolders);
         QVERIFY(groups);
 
         QStringList names;
-        for (const FolderGroup &group : *groups) {
+        for (const FolderGroup& group : *groups) {
             const bool isRoot = group.url == QUrl::fromLocalFile(root.path());
             names.append(isRoot ? QStringLiteral("<root>") : group.name);
             if (isRoot)
@@ -121,7 +121,7 @@ private slots:
         }
         QCOMPARE(names, groupNames);
         QCOMPARE(relativePaths(root, flattenGroups(*groups)), flat);
-        for (const QString &subfolder : std::as_const(subfolders))
+        for (const QString& subfolder : std::as_const(subfolders))
             QVERIFY2(QFileInfo(subfolder).isDir(), qPrintable(subfolder));
     }
 
@@ -151,7 +151,7 @@ private slots:
         QVERIFY(groups);
         // A link to a folder counts as a subfolder; a dangling link passes by its name alone.
         QCOMPARE(relativePaths(root, flattenGroups(*groups)),
-                 (QStringList{"dangling.png", "top.png", "a/a.png", "linked/a.png"}));
+            (QStringList { "dangling.png", "top.png", "a/a.png", "linked/a.png" }));
     }
 
     void listingFailure_data()
@@ -190,7 +190,7 @@ private slots:
         const auto groups = scanFolder(QUrl::fromLocalFile(root.path()), SortOrder::nameAscending);
         QFile::setPermissions(root.filePath("closed"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         QVERIFY(groups);
-        QCOMPARE(relativePaths(root, flattenGroups(*groups)), QStringList{"open/y.png"});
+        QCOMPARE(relativePaths(root, flattenGroups(*groups)), QStringList { "open/y.png" });
     }
 
     void naturalNameOrder_data()
@@ -199,20 +199,17 @@ private slots:
         QTest::addColumn<SortOrder>("order");
         QTest::addColumn<QStringList>("expected");
 
-        QTest::newRow("digits by value, case ignored")
-            << QStringList{"B.png", "10.png", "a.png", "2.png"} << SortOrder::nameAscending
-            << QStringList{"2.png", "10.png", "a.png", "B.png"};
-        QTest::newRow("descending") << QStringList{"B.png", "10.png", "a.png", "2.png"} << SortOrder::nameDescending
-                                    << QStringList{"B.png", "a.png", "10.png", "2.png"};
+        QTest::newRow("digits by value, case ignored") << QStringList { "B.png", "10.png", "a.png",
+            "2.png" } << SortOrder::nameAscending << QStringList { "2.png", "10.png", "a.png", "B.png" };
+        QTest::newRow("descending") << QStringList { "B.png", "10.png", "a.png", "2.png" } << SortOrder::nameDescending
+                                    << QStringList { "B.png", "a.png", "10.png", "2.png" };
         QTest::newRow("digit runs inside names")
-            << QStringList{"img10.png", "img2.png", "img1.png", "img100.png"} << SortOrder::nameAscending
-            << QStringList{"img1.png", "img2.png", "img10.png", "img100.png"};
-        QTest::newRow("equal names keep their order (ascending)")
-            << QStringList{"IMG.png", "b.png", "img.png"} << SortOrder::nameAscending
-            << QStringList{"b.png", "IMG.png", "img.png"};
-        QTest::newRow("equal names keep their order (descending)")
-            << QStringList{"img.png", "a.png", "IMG.png"} << SortOrder::nameDescending
-            << QStringList{"img.png", "IMG.png", "a.png"};
+            << QStringList { "img10.png", "img2.png", "img1.png", "img100.png" } << SortOrder::nameAscending
+            << QStringList { "img1.png", "img2.png", "img10.png", "img100.png" };
+        QTest::newRow("equal names keep their order (ascending)") << QStringList { "IMG.png", "b.png",
+            "img.png" } << SortOrder::nameAscending << QStringList { "b.png", "IMG.png", "img.png" };
+        QTest::newRow("equal names keep their order (descending)") << QStringList { "img.png", "a.png",
+            "IMG.png" } << SortOrder::nameDescending << QStringList { "img.png", "IMG.png", "a.png" };
     }
 
     void naturalNameOrder()
@@ -240,9 +237,9 @@ private slots:
         QTest::addColumn<QStringList>("expected");
         // Written in the order first, second, third; "undated.png" is a link to nothing.
         QTest::newRow("oldest first") << SortOrder::dateAscending
-                                      << QStringList{"undated.png", "first.png", "second.png", "third.png"};
+                                      << QStringList { "undated.png", "first.png", "second.png", "third.png" };
         QTest::newRow("newest first") << SortOrder::dateDescending
-                                      << QStringList{"third.png", "second.png", "first.png", "undated.png"};
+                                      << QStringList { "third.png", "second.png", "first.png", "undated.png" };
     }
 
     void dateOrder()
@@ -251,20 +248,21 @@ private slots:
         QFETCH(QStringList, expected);
 
         QTemporaryDir root;
-        writeInTimeOrder(root, {"first.png", "second.png", "third.png"});
+        writeInTimeOrder(root, { "first.png", "second.png", "third.png" });
         QVERIFY(QFile::link(root.filePath("nothing"), root.filePath("undated.png")));
-        const QStringList listed{"second.png", "undated.png", "third.png", "first.png"};
+        const QStringList listed { "second.png", "undated.png", "third.png", "first.png" };
         QCOMPARE(relativePaths(root, sortImages(urlsIn(root, listed), order)), expected);
     }
 
     void birthTimeBeforeModificationTime()
     {
         QTemporaryDir root;
-        writeInTimeOrder(root, {"born-first.png", "born-second.png"});
-        struct statx info {};
-        QCOMPARE(::statx(AT_FDCWD, QFile::encodeName(root.filePath("born-first.png")).constData(), 0, STATX_BTIME,
-                         &info),
-                 0);
+        writeInTimeOrder(root, { "born-first.png", "born-second.png" });
+        struct statx info {
+        };
+        QCOMPARE(
+            ::statx(AT_FDCWD, QFile::encodeName(root.filePath("born-first.png")).constData(), 0, STATX_BTIME, &info),
+            0);
         if (!(info.stx_mask & STATX_BTIME))
             QSKIP("this file system keeps no birth times");
         // Modified after the second file was made: the birth time still puts it first.
@@ -272,9 +270,9 @@ private slots:
         QVERIFY(file.open(QIODevice::Append));
         QVERIFY(file.setFileTime(QDateTime::currentDateTime().addDays(1), QFileDevice::FileModificationTime));
         file.close();
-        QCOMPARE(relativePaths(root, sortImages(urlsIn(root, {"born-second.png", "born-first.png"}),
-                                                SortOrder::dateAscending)),
-                 (QStringList{"born-first.png", "born-second.png"}));
+        QCOMPARE(relativePaths(
+                     root, sortImages(urlsIn(root, { "born-second.png", "born-first.png" }), SortOrder::dateAscending)),
+            (QStringList { "born-first.png", "born-second.png" }));
     }
 
     void sortOrderValues_data()
@@ -282,10 +280,14 @@ private slots:
         QTest::addColumn<SortOrder>("order");
         QTest::addColumn<QString>("raw");
         QTest::addColumn<QString>("key");
-        QTest::newRow("name ascending") << SortOrder::nameAscending << "name_asc" << "sort_name_asc";
-        QTest::newRow("name descending") << SortOrder::nameDescending << "name_desc" << "sort_name_desc";
-        QTest::newRow("date ascending") << SortOrder::dateAscending << "date_asc" << "sort_date_asc";
-        QTest::newRow("date descending") << SortOrder::dateDescending << "date_desc" << "sort_date_desc";
+        QTest::newRow("name ascending") << SortOrder::nameAscending << "name_asc"
+                                        << "sort_name_asc";
+        QTest::newRow("name descending") << SortOrder::nameDescending << "name_desc"
+                                         << "sort_name_desc";
+        QTest::newRow("date ascending") << SortOrder::dateAscending << "date_asc"
+                                        << "sort_date_asc";
+        QTest::newRow("date descending") << SortOrder::dateDescending << "date_desc"
+                                         << "sort_date_desc";
     }
 
     void sortOrderValues()

@@ -24,28 +24,28 @@ constexpr int asyncTimeoutMs = 10'000;
 constexpr int quietWatchMs = 1'800;
 
 // A PNG whose generation text carries `seed`, so that records can be told apart.
-void writeImage(const QString &path, int seed)
+void writeImage(const QString& path, int seed)
 {
     writeFile(path, pngWithDescription(sampleLimnoraText(seed).toLatin1()));
 }
 
-QString seedOf(const std::optional<LimnoraMetadata> &metadata)
+QString seedOf(const std::optional<LimnoraMetadata>& metadata)
 {
     return metadata ? metadata->settings.value(QStringLiteral("Seed")).value_or(QString()) : QStringLiteral("<none>");
 }
 
-QStringList namesOf(const QList<QUrl> &urls)
+QStringList namesOf(const QList<QUrl>& urls)
 {
     QStringList names;
-    for (const QUrl &url : urls)
+    for (const QUrl& url : urls)
         names.append(url.fileName());
     return names;
 }
 
-QList<QUrl> urlsIn(const QTemporaryDir &dir, const QStringList &names)
+QList<QUrl> urlsIn(const QTemporaryDir& dir, const QStringList& names)
 {
     QList<QUrl> urls;
-    for (const QString &name : names)
+    for (const QString& name : names)
         urls.append(QUrl::fromLocalFile(dir.filePath(name)));
     return urls;
 }
@@ -60,10 +60,10 @@ private:
     QTemporaryDir m_config;
 
     // A folder holding `names` as images with seeds 1, 2, ... in that order.
-    static void writeImages(const QTemporaryDir &dir, const QStringList &names)
+    static void writeImages(const QTemporaryDir& dir, const QStringList& names)
     {
         int seed = 0;
-        for (const QString &name : names)
+        for (const QString& name : names)
             writeImage(dir.filePath(name), ++seed);
     }
 
@@ -84,9 +84,9 @@ private slots:
     void loadFolder()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"top.png", "b/b1.png", "a/a1.png", "a/a2.png"});
+        writeImages(dir, { "top.png", "b/b1.png", "a/a1.png", "a/a2.png" });
         ImageBrowserModel model;
-        model.setSelectedURLs({QUrl::fromLocalFile("/elsewhere/x.png")});
+        model.setSelectedURLs({ QUrl::fromLocalFile("/elsewhere/x.png") });
         QSignalSpy focus(AppNotifications::shared(), &AppNotifications::restoreFirstResponder);
         QElapsedTimer clock;
         clock.start();
@@ -96,7 +96,7 @@ private slots:
         QCOMPARE(model.rootFolderURL(), root);
         QCOMPARE(model.groups().size(), 3);
         QCOMPARE(model.groups().at(1).name, QStringLiteral("a"));
-        QCOMPARE(namesOf(model.flatURLs()), (QStringList{"top.png", "a1.png", "a2.png", "b1.png"}));
+        QCOMPARE(namesOf(model.flatURLs()), (QStringList { "top.png", "a1.png", "a2.png", "b1.png" }));
         QCOMPARE(model.currentIndex(), 0);
         QCOMPARE(model.currentImageURL(), QUrl::fromLocalFile(dir.filePath("top.png")));
         QVERIFY(model.selectedURLs().isEmpty());
@@ -114,7 +114,7 @@ private slots:
     void loadFolderThatCannotBeListed()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"a.png", "b.png"});
+        writeImages(dir, { "a.png", "b.png" });
         ImageBrowserModel model;
         model.loadFolder(QUrl::fromLocalFile(dir.path()));
         QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
@@ -134,7 +134,7 @@ private slots:
     void loadFolderWithoutImages()
     {
         QTemporaryDir images;
-        writeImages(images, {"a.png"});
+        writeImages(images, { "a.png" });
         QTemporaryDir empty;
         writeFile(empty.filePath("notes.txt"), "x");
         ImageBrowserModel model;
@@ -151,16 +151,16 @@ private slots:
     void loadFiles()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"c.png", "a.png", "b.png"});
+        writeImages(dir, { "c.png", "a.png", "b.png" });
         ImageBrowserModel model;
         model.loadFolder(QUrl::fromLocalFile(dir.path()));
-        model.setSelectedURLs({QUrl::fromLocalFile(dir.filePath("b.png"))});
+        model.setSelectedURLs({ QUrl::fromLocalFile(dir.filePath("b.png")) });
 
-        model.loadFiles(urlsIn(dir, {"c.png", "a.png", "b.png"}));
+        model.loadFiles(urlsIn(dir, { "c.png", "a.png", "b.png" }));
         QCOMPARE(model.groups().size(), 1);
         QCOMPARE(model.groups().first().name, QString());
         QCOMPARE(model.groups().first().url, QUrl::fromLocalFile("/"));
-        QCOMPARE(namesOf(model.flatURLs()), (QStringList{"c.png", "a.png", "b.png"}));
+        QCOMPARE(namesOf(model.flatURLs()), (QStringList { "c.png", "a.png", "b.png" }));
         QVERIFY(model.rootFolderURL().isEmpty());
         QCOMPARE(model.currentImageURL(), QUrl::fromLocalFile(dir.filePath("c.png")));
         QVERIFY(model.selectedURLs().isEmpty());
@@ -174,7 +174,7 @@ private slots:
     void sortChangeKeepsCurrentImage()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"1.png", "2.png", "3.png", "4.png", "5.png", "sub/x.png"});
+        writeImages(dir, { "1.png", "2.png", "3.png", "4.png", "5.png", "sub/x.png" });
         ImageBrowserModel model;
         model.loadFolder(QUrl::fromLocalFile(dir.path()));
         model.selectImage(1);
@@ -182,7 +182,7 @@ private slots:
         QSignalSpy metadataChanges(&model, &ImageBrowserModel::currentMetadataChanged);
 
         model.setSortOrder(SortOrder::nameDescending);
-        QCOMPARE(namesOf(model.flatURLs()), (QStringList{"5.png", "4.png", "3.png", "2.png", "1.png", "x.png"}));
+        QCOMPARE(namesOf(model.flatURLs()), (QStringList { "5.png", "4.png", "3.png", "2.png", "1.png", "x.png" }));
         QCOMPARE(model.currentIndex(), 3);
         QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("2.png"));
         QCOMPARE(model.groups().last().name, QStringLiteral("sub"));
@@ -216,11 +216,11 @@ private slots:
         QFETCH(bool, selectionEmptied);
 
         QTemporaryDir dir;
-        writeImages(dir, {"1.png", "2.png", "3.png", "4.png", "5.png"});
+        writeImages(dir, { "1.png", "2.png", "3.png", "4.png", "5.png" });
         ImageBrowserModel model;
         model.loadFolder(QUrl::fromLocalFile(dir.path()));
         model.selectImage(start);
-        const QSet<QUrl> selection{model.flatURLs().at(0), model.flatURLs().at(3)};
+        const QSet<QUrl> selection { model.flatURLs().at(0), model.flatURLs().at(3) };
         model.setSelectedURLs(selection);
 
         if (action == "next")
@@ -246,20 +246,20 @@ private slots:
         QTest::addColumn<int>("expectedIndex");
         QTest::addColumn<int>("expectedGroups");
 
-        const QStringList five{"1.png", "2.png", "3.png", "4.png", "5.png"};
-        QTest::newRow("current third of five") << five << 2 << QStringList{"3.png"} << false << "4.png" << 2 << 1;
-        QTest::newRow("current last") << five << 4 << QStringList{"5.png"} << false << "4.png" << 3 << 1;
+        const QStringList five { "1.png", "2.png", "3.png", "4.png", "5.png" };
+        QTest::newRow("current third of five") << five << 2 << QStringList { "3.png" } << false << "4.png" << 2 << 1;
+        QTest::newRow("current last") << five << 4 << QStringList { "5.png" } << false << "4.png" << 3 << 1;
         QTest::newRow("an image before the current one")
-            << five << 3 << QStringList{"1.png"} << false << "5.png" << 3 << 1;
+            << five << 3 << QStringList { "1.png" } << false << "5.png" << 3 << 1;
         QTest::newRow("selection before the current image")
-            << QStringList{"1.png", "2.png", "3.png", "4.png", "5.png", "6.png"} << 3 << QStringList{"1.png", "2.png"}
-            << true << "6.png" << 3 << 1;
-        QTest::newRow("the only image") << QStringList{"1.png"} << 0 << QStringList{"1.png"} << false << "" << 0 << 0;
-        QTest::newRow("the only image of a group")
-            << QStringList{"1.png", "2.png", "sub/x.png"} << 2 << QStringList{"sub/x.png"} << false << "2.png" << 1
-            << 1;
-        QTest::newRow("whole selection") << QStringList{"1.png", "2.png"} << 1 << QStringList{"1.png", "2.png"} << true
-                                         << "" << 0 << 0;
+            << QStringList { "1.png", "2.png", "3.png", "4.png", "5.png", "6.png" } << 3
+            << QStringList { "1.png", "2.png" } << true << "6.png" << 3 << 1;
+        QTest::newRow("the only image") << QStringList { "1.png" } << 0 << QStringList { "1.png" } << false << "" << 0
+                                        << 0;
+        QTest::newRow("the only image of a group") << QStringList { "1.png", "2.png", "sub/x.png" } << 2
+                                                   << QStringList { "sub/x.png" } << false << "2.png" << 1 << 1;
+        QTest::newRow("whole selection") << QStringList { "1.png", "2.png" } << 1 << QStringList { "1.png", "2.png" }
+                                         << true << "" << 0 << 0;
     }
 
     void deletion()
@@ -296,7 +296,7 @@ private slots:
         QCOMPARE(model.groups().size(), expectedGroups);
         if (expectedCurrent.isEmpty())
             QVERIFY(!model.currentMetadata());
-        for (const QUrl &url : deletedURLs) {
+        for (const QUrl& url : deletedURLs) {
             QVERIFY(!model.flatURLs().contains(url));
             QVERIFY(!model.metadataCache().contains(url));
             QVERIFY2(QFile::exists(url.toLocalFile()), "forgetting must not touch the disk");
@@ -307,11 +307,11 @@ private slots:
     void removeDeletedImageKeepsSelection()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"1.png", "2.png", "3.png"});
+        writeImages(dir, { "1.png", "2.png", "3.png" });
         ImageBrowserModel model;
         QSignalSpy focus(AppNotifications::shared(), &AppNotifications::restoreFirstResponder);
         model.loadFolder(QUrl::fromLocalFile(dir.path()));
-        const QSet<QUrl> selection{model.flatURLs().at(0), model.flatURLs().at(1)};
+        const QSet<QUrl> selection { model.flatURLs().at(0), model.flatURLs().at(1) };
         model.setSelectedURLs(selection);
         model.removeDeletedImage(model.flatURLs().at(0));
         QCOMPARE(model.selectedURLs(), selection);
@@ -327,7 +327,7 @@ private slots:
     void collapseThenStep()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"r1.png", "r2.png", "a/a1.png", "a/a2.png", "a/a3.png", "a/a4.png"});
+        writeImages(dir, { "r1.png", "r2.png", "a/a1.png", "a/a2.png", "a/a3.png", "a/a4.png" });
         ImageBrowserModel model;
         model.loadFolder(QUrl::fromLocalFile(dir.path()));
         model.selectImage(2);
@@ -335,7 +335,7 @@ private slots:
 
         model.toggleGroup(model.groups().first().id);
         QVERIFY(!model.groups().first().isExpanded);
-        QCOMPARE(namesOf(model.flatURLs()), (QStringList{"a1.png", "a2.png", "a3.png", "a4.png"}));
+        QCOMPARE(namesOf(model.flatURLs()), (QStringList { "a1.png", "a2.png", "a3.png", "a4.png" }));
         QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("a1.png"));
         QCOMPARE(model.currentIndex(), 2);
 
@@ -354,12 +354,12 @@ private slots:
     void onlyTheStillCurrentLoadIsShown()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"1.png", "2.png", "3.png"});
+        writeImages(dir, { "1.png", "2.png", "3.png" });
         ImageBrowserModel model;
         // No turn of the event loop in between: neither the prefetch nor any load has answered,
         // so each step starts a load of its own.
         QSignalSpy metadataChanges(&model, &ImageBrowserModel::currentMetadataChanged);
-        model.loadFiles(urlsIn(dir, {"1.png", "2.png", "3.png"}));
+        model.loadFiles(urlsIn(dir, { "1.png", "2.png", "3.png" }));
         model.nextImage();
         model.nextImage();
         QVERIFY(!model.currentMetadata());
@@ -380,12 +380,12 @@ private slots:
     {
         QTemporaryDir dir;
         writeFile(dir.filePath("plain.png"), "not an image");
-        writeImages(dir, {"text.png"});
+        writeImages(dir, { "text.png" });
         ImageBrowserModel model;
         model.loadFolder(QUrl::fromLocalFile(dir.path()));
         QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
         QCOMPARE(model.metadataCache().value(model.flatURLs().at(0), CacheEntry({}, {})).kind(),
-                 CacheEntry::Kind::noMetadata);
+            CacheEntry::Kind::noMetadata);
 
         model.selectImage(1);
         QVERIFY(model.currentMetadata());
@@ -404,12 +404,12 @@ private slots:
             many.append(QStringLiteral("%1.png").arg(i));
         writeImages(first, many);
         QTemporaryDir second;
-        writeImages(second, {"x.png", "y.png", "z.png"});
+        writeImages(second, { "x.png", "y.png", "z.png" });
 
         ImageBrowserModel model;
         QList<qint64> doneCounts;
         connect(&model, &ImageBrowserModel::prefetchProgressChanged, this,
-                [&] { doneCounts.append(model.prefetchDoneCount()); });
+            [&] { doneCounts.append(model.prefetchDoneCount()); });
         model.loadFolder(QUrl::fromLocalFile(first.path()));
         QVERIFY(model.isPrefetching());
         QCOMPARE(model.prefetchTotalCount(), 40);
@@ -437,21 +437,23 @@ private slots:
         setExiftoolDisabled(false);
         const auto restore = qScopeGuard([] { setExiftoolDisabled(true); });
         QTemporaryDir dir;
-        writeImages(dir, {"1.png", "2.png", "3.png"});
+        writeImages(dir, { "1.png", "2.png", "3.png" });
         writeFile(dir.filePath("4.png"), "no image at all");
 
         ImageBrowserModel model;
         QList<qint64> doneCounts;
         connect(&model, &ImageBrowserModel::prefetchProgressChanged, this,
-                [&] { doneCounts.append(model.prefetchDoneCount()); });
-        model.prefetchMetadata(urlsIn(dir, {"1.png", "2.png", "3.png", "4.png"}));
+            [&] { doneCounts.append(model.prefetchDoneCount()); });
+        model.prefetchMetadata(urlsIn(dir, { "1.png", "2.png", "3.png", "4.png" }));
         QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs * 3);
-        QCOMPARE(doneCounts, (QList<qint64>{0, 4}));
+        QCOMPARE(doneCounts, (QList<qint64> { 0, 4 }));
         QCOMPARE(model.metadataCache().size(), 4);
-        QCOMPARE(seedOf(model.metadataCache().value(QUrl::fromLocalFile(dir.filePath("2.png")), CacheEntry({}, {}))
-                            .metadata()),
-                 QStringLiteral("2"));
-        QVERIFY(!model.metadataCache().value(QUrl::fromLocalFile(dir.filePath("4.png")), CacheEntry({}, {})).isLoaded());
+        QCOMPARE(
+            seedOf(
+                model.metadataCache().value(QUrl::fromLocalFile(dir.filePath("2.png")), CacheEntry({}, {})).metadata()),
+            QStringLiteral("2"));
+        QVERIFY(
+            !model.metadataCache().value(QUrl::fromLocalFile(dir.filePath("4.png")), CacheEntry({}, {})).isLoaded());
     }
 
     // Watching
@@ -459,7 +461,7 @@ private slots:
     void newImageAppearsAboutOneSecondLater()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"b.png", "d.png"});
+        writeImages(dir, { "b.png", "d.png" });
         ImageBrowserModel model;
         model.loadFolder(QUrl::fromLocalFile(dir.path()));
         model.selectImage(1);
@@ -480,7 +482,7 @@ private slots:
     void newSubfoldersAreWatchedToo()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"top.png", "z/z.png"});
+        writeImages(dir, { "top.png", "z/z.png" });
         ImageBrowserModel model;
         model.loadFolder(QUrl::fromLocalFile(dir.path()));
 
@@ -498,7 +500,7 @@ private slots:
     void rescanKeepsCollapsedGroupsAndCurrentImage()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"1.png", "2.png", "a/a1.png", "b/b1.png", "b/b2.png"});
+        writeImages(dir, { "1.png", "2.png", "a/a1.png", "b/b1.png", "b/b2.png" });
         ImageBrowserModel model;
         model.loadFolder(QUrl::fromLocalFile(dir.path()));
         model.toggleGroup(model.groups().at(1).id);
@@ -509,7 +511,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(model.groups().first().images.size(), 3, asyncTimeoutMs);
         QVERIFY(!model.groups().at(1).isExpanded);
         QVERIFY(model.groups().at(2).isExpanded);
-        QCOMPARE(namesOf(model.flatURLs()), (QStringList{"0.png", "1.png", "2.png", "b1.png", "b2.png"}));
+        QCOMPARE(namesOf(model.flatURLs()), (QStringList { "0.png", "1.png", "2.png", "b1.png", "b2.png" }));
         QCOMPARE(model.currentIndex(), 3);
         QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("b1.png"));
     }
@@ -527,7 +529,7 @@ private slots:
         QFETCH(int, current);
         QFETCH(QString, expected);
         QTemporaryDir dir;
-        writeImages(dir, {"1.png", "2.png", "3.png"});
+        writeImages(dir, { "1.png", "2.png", "3.png" });
         ImageBrowserModel model;
         model.loadFolder(QUrl::fromLocalFile(dir.path()));
         model.selectImage(current);
@@ -541,7 +543,7 @@ private slots:
     void lastImageDeletedOutside()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"1.png"});
+        writeImages(dir, { "1.png" });
         ImageBrowserModel model;
         model.loadFolder(QUrl::fromLocalFile(dir.path()));
         QTRY_VERIFY_WITH_TIMEOUT(model.currentMetadata(), asyncTimeoutMs);
@@ -555,7 +557,7 @@ private slots:
     void burstOfChangesGivesOneRescan()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"a.png"});
+        writeImages(dir, { "a.png" });
         ImageBrowserModel model;
         model.loadFolder(QUrl::fromLocalFile(dir.path()));
         QSignalSpy flatChanges(&model, &ImageBrowserModel::flatURLsChanged);
@@ -585,7 +587,7 @@ private slots:
     void rescanWithoutChangesLeavesTheModelStill()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"1.png", "sub/2.png"});
+        writeImages(dir, { "1.png", "sub/2.png" });
         ImageBrowserModel model;
         model.loadFolder(QUrl::fromLocalFile(dir.path()));
         QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
@@ -605,7 +607,7 @@ private slots:
     void changedFileIsReadAgain()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"done.png"});
+        writeImages(dir, { "done.png" });
         writeFile(dir.filePath("half.png"), "\x89PNG\r\n"); // caught while still being written
         ImageBrowserModel model;
         model.loadFolder(QUrl::fromLocalFile(dir.path()));
@@ -633,10 +635,10 @@ private slots:
         QTest::newRow("nothing stored") << QVariant() << QVariant() << 68.0 << SortOrder::nameAscending;
         QTest::newRow("stored zero") << QVariant(0.0) << QVariant("date_desc") << 68.0 << SortOrder::dateDescending;
         QTest::newRow("stored 120") << QVariant(120.0) << QVariant("name_desc") << 120.0 << SortOrder::nameDescending;
-        QTest::newRow("off the slider's grid, kept") << QVariant(45.5) << QVariant("date_asc") << 45.5
-                                                     << SortOrder::dateAscending;
-        QTest::newRow("unknown order, text size") << QVariant("big") << QVariant("newest") << 68.0
-                                                  << SortOrder::nameAscending;
+        QTest::newRow("off the slider's grid, kept")
+            << QVariant(45.5) << QVariant("date_asc") << 45.5 << SortOrder::dateAscending;
+        QTest::newRow("unknown order, text size")
+            << QVariant("big") << QVariant("newest") << 68.0 << SortOrder::nameAscending;
         QTest::newRow("not a finite number") << QVariant("nan") << QVariant("") << 68.0 << SortOrder::nameAscending;
     }
 
@@ -684,7 +686,7 @@ private slots:
         QFETCH(QString, stored);
         QFETCH(bool, opens);
         QTemporaryDir dir;
-        writeImages(dir, {"folder/1.png"});
+        writeImages(dir, { "folder/1.png" });
         const QString path = stored.isEmpty() ? QString() : dir.filePath(stored);
         if (!path.isEmpty())
             QSettings().setValue("lastFolderPath", path);
