@@ -456,6 +456,36 @@ private slots:
             !model.metadataCache().value(QUrl::fromLocalFile(dir.filePath("4.png")), CacheEntry({}, {})).isLoaded());
     }
 
+    void modelGoneDuringARun()
+    {
+        QTemporaryDir dir;
+        QStringList names;
+        for (int i = 0; i < 3000; ++i)
+            names.append(QStringLiteral("%1.png").arg(i));
+        writeImages(dir, names);
+        const QList<QUrl> urls = urlsIn(dir, names);
+
+        QElapsedTimer clock;
+        clock.start();
+        {
+            ImageBrowserModel model;
+            model.prefetchMetadata(urls);
+            QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs * 3);
+        }
+        const qint64 wholeRun = clock.restart();
+
+        // The run stops at its next image instead of holding up the model's end, and what it
+        // posted before is dropped with the model.
+        {
+            ImageBrowserModel model;
+            model.prefetchMetadata(urls);
+            QTest::qSleep(5);
+        }
+        const qint64 teardown = clock.elapsed();
+        QCoreApplication::processEvents();
+        QVERIFY2(teardown < wholeRun / 2, qPrintable(QStringLiteral("%1 ms vs %2 ms").arg(teardown).arg(wholeRun)));
+    }
+
     // Watching
 
     void newImageAppearsAboutOneSecondLater()
