@@ -199,14 +199,17 @@ std::optional<QString> readDescriptionWithExiftool(const QUrl &fileURL)
     return text;
 }
 
-QHash<QUrl, QString> readBatchWithExiftool(const QList<QUrl> &fileURLs)
+QHash<QUrl, QString> readBatchWithExiftool(const QList<QUrl> &fileURLs, const std::function<bool()> &isCancelled)
 {
     const auto program = locateExiftool();
     if (!program)
         return {};
     QHash<QUrl, QString> texts;
-    for (qsizetype start = 0; start < fileURLs.size(); start += filesPerBatch)
+    for (qsizetype start = 0; start < fileURLs.size(); start += filesPerBatch) {
+        if (isCancelled && isCancelled())
+            break;
         texts.insert(runBatch(*program, fileURLs.mid(start, filesPerBatch)));
+    }
     return texts;
 }
 

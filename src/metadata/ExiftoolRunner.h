@@ -5,6 +5,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
 #include <optional>
 
 namespace limnoscope {
@@ -20,8 +21,10 @@ namespace limnoscope {
 [[nodiscard]] std::optional<QString> readDescriptionWithExiftool(const QUrl &fileURL);
 
 // Texts for many files, 100 per process; a text may end in the render-time marker.
-// Empty when the program is missing or yields nothing.
-[[nodiscard]] QHash<QUrl, QString> readBatchWithExiftool(const QList<QUrl> &fileURLs);
+// Empty when the program is missing or yields nothing. `isCancelled`, asked before each
+// process, stops the remaining batches (so that quitting does not wait for a large folder).
+[[nodiscard]] QHash<QUrl, QString> readBatchWithExiftool(const QList<QUrl> &fileURLs,
+                                                         const std::function<bool()> &isCancelled = {});
 
 // Single-quotes `text` for /bin/sh so that any path survives unchanged.
 [[nodiscard]] QString shellQuote(const QString &text);

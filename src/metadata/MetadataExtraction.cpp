@@ -192,7 +192,9 @@ std::optional<LimnoraMetadata> readImageMetadata(const QUrl &fileURL)
 void readFolderMetadata(const QList<QUrl> &fileURLs, const std::function<void(QList<ImageMetadataResult>)> &deliver,
                         const std::function<bool()> &isCancelled)
 {
-    const QHash<QUrl, QString> texts = readBatchWithExiftool(fileURLs);
+    const QHash<QUrl, QString> texts = readBatchWithExiftool(fileURLs, isCancelled);
+    if (isCancelled && isCancelled())
+        return;
     if (texts.isEmpty()) {
         for (const QUrl &url : fileURLs) {
             if (isCancelled && isCancelled())

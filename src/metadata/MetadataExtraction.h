@@ -29,7 +29,8 @@ struct ImageMetadataResult {
 // The folder route: exiftool's batch reader over the whole list (render-time marker split
 // off); when that yields nothing, the images one by one in order. `deliver` receives one
 // result per call on the one-by-one path, or all results in one call after a batch.
-// `isCancelled` is asked before each one-by-one image.
+// `isCancelled` is asked before each exiftool process and each one-by-one image; a cancelled
+// run delivers nothing more.
 void readFolderMetadata(const QList<QUrl> &fileURLs,
                         const std::function<void(QList<ImageMetadataResult>)> &deliver,
                         const std::function<bool()> &isCancelled = {});

@@ -93,6 +93,14 @@ private slots:
         QVERIFY(log.open(QIODevice::ReadOnly));
         // Seven words before the files: -json, the five tag names, -q.
         QCOMPARE(log.readAll(), QByteArray("107\n107\n57\n"));
+        log.close();
+
+        // Cancelled after the first process: the other batches are never started.
+        QFile::remove(resources + "/runs.log");
+        int asked = 0;
+        QVERIFY(readBatchWithExiftool(files, [&] { return ++asked > 1; }).isEmpty());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll(), QByteArray("107\n"));
     }
 
     void batchOutput_data()
@@ -206,7 +214,7 @@ private slots:
         int asked = 0;
         deliveries.clear();
         readFolderMetadata(urls, [&](QList<ImageMetadataResult> results) { deliveries.append(results); },
-                           [&] { return ++asked > 1; });
+                           [&] { return ++asked > 2; }); // asked after the batch, then before each image
         QCOMPARE(deliveries.size(), 1);
     }
 };
