@@ -22,8 +22,10 @@ std::atomic_bool exiftoolDisabled = false;
 constexpr qsizetype filesPerBatch = 100;
 // exiftool starts in about 80 ms and reads hundreds of files a second; these bounds only stop
 // a child that hangs.
-constexpr int singleFileTimeoutMs = 30'000;
-constexpr int batchTimeoutMs = 300'000;
+constexpr std::chrono::milliseconds defaultSingleFileTimeout{30'000};
+constexpr std::chrono::milliseconds defaultBatchTimeout{300'000};
+std::atomic<int> singleFileTimeoutMs = int(defaultSingleFileTimeout.count());
+std::atomic<int> batchTimeoutMs = int(defaultBatchTimeout.count());
 
 QMutex resourcesMutex;
 QString resourcesOverride;
@@ -100,9 +102,18 @@ QHash<QUrl, QString> runBatch(const QString &program, const QList<QUrl> &fileURL
         + quotedPaths.join(u' ');
 
     const auto output = runAndCollect(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), commandLine}, batchTimeoutMs);
-    if (!output || output->isEmpty())
+    if (!output)
         return {};
-    const QJsonDocument document = QJsonDocument::fromJson(*output);
+    return parseExiftoolBatchOutput(*output);
+}
+
+} // namespace
+
+QHash<QUrl, QString> parseExiftoolBatchOutput(const QByteArray &output)
+{
+    if (output.isEmpty())
+        return {};
+    const QJsonDocument document = QJsonDocument::fromJson(output);
     if (!document.isArray())
         return {};
     const QJsonArray entries = document.array();
@@ -132,7 +143,11 @@ QHash<QUrl, QString> runBatch(const QString &program, const QList<QUrl> &fileURL
     return texts;
 }
 
-} // namespace
+void setExiftoolTimeouts(std::chrono::milliseconds singleFile, std::chrono::milliseconds batch)
+{
+    singleFileTimeoutMs = int(singleFile.count());
+    batchTimeoutMs = int(batch.count());
+}
 
 void setExiftoolDisabled(bool disabled)
 {

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -26,12 +27,21 @@ namespace limnoscope {
 [[nodiscard]] QHash<QUrl, QString> readBatchWithExiftool(const QList<QUrl> &fileURLs,
                                                          const std::function<bool()> &isCancelled = {});
 
+// The texts in one batch's JSON output: an array of objects, each with "SourceFile" and
+// "Description" (or "ImageDescription"), the render time from "UserComment" appended after the
+// marker. Empty for output that is not such an array. Pure; any thread.
+[[nodiscard]] QHash<QUrl, QString> parseExiftoolBatchOutput(const QByteArray &output);
+
 // Single-quotes `text` for /bin/sh so that any path survives unchanged.
 [[nodiscard]] QString shellQuote(const QString &text);
 
 // Process-wide switch: when set, locateExiftool finds nothing (limnoscope-info --no-exiftool,
 // tests and benchmarks that measure the in-process readers).
 void setExiftoolDisabled(bool disabled);
+
+// How long a child may run before it is killed and what it printed so far is used: by
+// default 30 s for one file and 300 s for a batch. Tests shorten them.
+void setExiftoolTimeouts(std::chrono::milliseconds singleFile, std::chrono::milliseconds batch);
 
 // The resources directory searched first: `share/limnoscope` beside the installed binary,
 // or the build tree's equivalent. Tests may point it elsewhere.

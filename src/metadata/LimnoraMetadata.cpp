@@ -9,21 +9,18 @@ namespace limnoscope {
 
 void SettingsMap::insert(const QString &key, const QString &value)
 {
-    for (auto &entry : m_entries) {
-        if (entry.first == key) {
-            entry.second = value;
-            return;
-        }
+    if (const auto found = m_positions.constFind(key); found != m_positions.cend()) {
+        m_entries[*found].second = value;
+        return;
     }
+    m_positions.insert(key, m_entries.size());
     m_entries.append({key, value});
 }
 
 std::optional<QString> SettingsMap::value(const QString &key) const
 {
-    for (const auto &entry : m_entries) {
-        if (entry.first == key)
-            return entry.second;
-    }
+    if (const auto found = m_positions.constFind(key); found != m_positions.cend())
+        return m_entries.at(*found).second;
     return std::nullopt;
 }
 

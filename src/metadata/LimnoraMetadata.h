@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -41,6 +42,9 @@ public:
 
 private:
     QList<QPair<QString, QString>> m_entries;
+    // Position of each key in m_entries: a settings line can hold very many keys, and a
+    // search through the list for each one would make reading it quadratic.
+    QHash<QString, qsizetype> m_positions;
 };
 
 // What Limnora wrote into one image, taken apart. Built once by the parser, then only read;

@@ -144,15 +144,21 @@ std::optional<QByteArray> readTagData(const QUrl& fileURL)
 QStringList readTagEntries(const QUrl& fileURL)
 {
     const std::optional<QByteArray> data = readTagData(fileURL);
-    if (!data)
+    return data ? tagEntriesFromData(*data) : QStringList();
+}
+
+QStringList tagEntriesFromData(QByteArrayView data)
+{
+    if (data.isEmpty() || data.size() > maxTagAttributeBytes)
         return {};
-    const bool binary = data->startsWith(binaryPlistMagic);
-    if (binary ? binaryPlistHasNestedContainers(*data) : xmlPlistHasNestedContainers(*data))
+    const bool binary = data.startsWith(binaryPlistMagic);
+    if (binary ? binaryPlistHasNestedContainers(data) : xmlPlistHasNestedContainers(data))
         return {};
 
-    // QByteArray keeps a terminating zero past the end, a guard for the text parser.
+    // The text parser may look one byte past the end: give it a zero-terminated copy.
+    const QByteArray terminated = data.toByteArray();
     plist_t parsed = nullptr;
-    plist_from_memory(data->constData(), uint32_t(data->size()), &parsed);
+    plist_from_memory(terminated.constData(), uint32_t(terminated.size()), &parsed);
     const PlistPtr root(parsed);
     if (!root || plist_get_node_type(root.get()) != PLIST_ARRAY)
         return {};

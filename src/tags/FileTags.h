@@ -3,6 +3,7 @@
 #include "FinderTag.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -31,6 +32,9 @@ inline constexpr qsizetype maxTagAttributeBytes = 64 * 1024;
 // The stored array of texts (binary or XML property list); empty when the attribute is
 // missing, unreadable, not a property list, or not an array whose every element is a text.
 [[nodiscard]] QStringList readTagEntries(const QUrl& fileURL);
+
+// The array of texts held by an attribute value; empty under the same conditions as above.
+[[nodiscard]] QStringList tagEntriesFromData(QByteArrayView data);
 
 // The colour tags among the entries, in entry order, repeats kept.
 [[nodiscard]] QList<FinderTag> readTags(const QUrl& fileURL);
