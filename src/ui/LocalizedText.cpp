@@ -1,0 +1,49 @@
+#include "LocalizedText.h"
+
+#include <array>
+
+namespace limnoscope {
+namespace {
+
+// Longest first, so that "%lld" is never taken for "%d" with "ll" left over.
+constexpr std::array printfPlaces{"%lld", "%ld", "%d", "%@"};
+
+// The first printf-style place at or after `from`: its position and length, or -1.
+std::pair<qsizetype, qsizetype> nextPrintfPlace(const QString &text, qsizetype from)
+{
+    qsizetype earliest = -1;
+    qsizetype length = 0;
+    for (const char *place : printfPlaces) {
+        const qsizetype at = text.indexOf(QLatin1String(place), from);
+        if (at >= 0 && (earliest < 0 || at < earliest)) {
+            earliest = at;
+            length = qsizetype(qstrlen(place));
+        }
+    }
+    return {earliest, length};
+}
+
+} // namespace
+
+QString localizedFormat(const char *key, const QStringList &arguments)
+{
+    QString text = qtTrId(key);
+    if (nextPrintfPlace(text, 0).first < 0) {
+        // Qt-style places may be reordered by a translation; fill them all at once.
+        for (const QString &argument : arguments)
+            text = text.arg(argument);
+        return text;
+    }
+    // Search on after each argument put in, so that a place inside an argument stays as it is.
+    qsizetype from = 0;
+    for (const QString &argument : arguments) {
+        const auto [at, length] = nextPrintfPlace(text, from);
+        if (at < 0)
+            break;
+        text.replace(at, length, argument);
+        from = at + argument.size();
+    }
+    return text;
+}
+
+} // namespace limnoscope

@@ -1,0 +1,94 @@
+#include "TagContextMenu.h"
+
+#include "AppNotifications.h"
+#include "FileTags.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+namespace limnoscope {
+namespace {
+
+const QString activeMark = QStringLiteral("\u25CF ");
+const QString inactiveMark = QStringLiteral("\u25CB ");
+
+// One worker for every tag change from these menus, so that two quick changes of one file never
+// overlap (each is a read, then a write).
+QThreadPool *tagWorker()
+{
+    static QThreadPool *const worker = [] {
+        auto *pool = new QThreadPool(QCoreApplication::instance());
+        pool->setMaxThreadCount(1);
+        return pool;
+    }();
+    return worker;
+}
+
+} // namespace
+
+TagContextMenu::TagContextMenu(const QUrl &url, const QList<FinderTag> &knownTags, QWidget *parent)
+    : QMenu(qtTrId("ctx_tags"), parent)
+    , m_url(url)
+    , m_activeTags(knownTags)
+{
+    for (std::size_t i = 0; i < allFinderTags.size(); ++i) {
+        const FinderTag tag = allFinderTags[i];
+        m_tagActions[i] = addAction(entryTitle(tag, m_activeTags.contains(tag)), this, [this, tag] { toggle(tag); });
+    }
+    addSeparator();
+    addAction(qtTrId("tag_remove_all"), this, &TagContextMenu::removeAll);
+    connect(this, &QMenu::aboutToShow, this, &TagContextMenu::readActiveTags);
+}
+
+QString TagContextMenu::entryTitle(FinderTag tag, bool isActive)
+{
+    return (isActive ? activeMark : inactiveMark) + localizedName(tag);
+}
+
+void TagContextMenu::setActiveTags(const QList<FinderTag> &tags)
+{
+    m_activeTags = tags;
+    for (std::size_t i = 0; i < allFinderTags.size(); ++i)
+        m_tagActions[i]->setText(entryTitle(allFinderTags[i], m_activeTags.contains(allFinderTags[i])));
+    emit activeTagsChanged();
+}
+
+// The menu closes, and may be gone, before a change lands: the announcement is made regardless.
+
+void TagContextMenu::readActiveTags()
+{
+    QPointer<TagContextMenu> menu(this);
+    QtConcurrent::run(tagWorker(), [url = m_url] { return readTags(url); })
+        .then(AppNotifications::shared(), [menu](const QList<FinderTag> &tags) {
+            if (menu)
+                menu->setActiveTags(tags);
+        });
+}
+
+void TagContextMenu::toggle(FinderTag tag)
+{
+    QPointer<TagContextMenu> menu(this);
+    QtConcurrent::run(tagWorker(), [url = m_url, tag] {
+        toggleTag(tag, url);
+        return readTags(url);
+    }).then(AppNotifications::shared(), [menu](const QList<FinderTag> &tags) {
+        if (menu)
+            menu->setActiveTags(tags);
+        emit AppNotifications::shared()->tagsDidChange();
+    });
+}
+
+void TagContextMenu::removeAll()
+{
+    QPointer<TagContextMenu> menu(this);
+    QtConcurrent::run(tagWorker(), [url = m_url] { removeAllTags(url); })
+        .then(AppNotifications::shared(), [menu] {
+            if (menu)
+                menu->setActiveTags({});
+            emit AppNotifications::shared()->tagsDidChange();
+        });
+}
+
+} // namespace limnoscope

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "FinderTag.h"
+
+#include <QList>
+#include <QMenu>
+#include <QUrl>
+
+#include <array>
+
+namespace limnoscope {
+
+// The colour-tag submenu of an image row: "● " before each tag the file has, "○ " before the
+// others, then "remove all". The file's tags are read anew each time the submenu opens; reading
+// and writing run on a worker thread, one operation at a time, and every change is announced
+// with tagsDidChange. GUI thread.
+class TagContextMenu : public QMenu
+{
+    Q_OBJECT
+
+public:
+    // `knownTags` are shown until the reading started on opening lands.
+    TagContextMenu(const QUrl &url, const QList<FinderTag> &knownTags, QWidget *parent = nullptr);
+
+    [[nodiscard]] const QList<FinderTag> &activeTags() const { return m_activeTags; }
+    // The entry's title: the mark, a space, the tag's name.
+    [[nodiscard]] static QString entryTitle(FinderTag tag, bool isActive);
+
+signals:
+    void activeTagsChanged();
+
+private:
+    void readActiveTags();
+    void toggle(FinderTag tag);
+    void removeAll();
+    void setActiveTags(const QList<FinderTag> &tags);
+
+    QUrl m_url;
+    QList<FinderTag> m_activeTags;
+    std::array<QAction *, allFinderTags.size()> m_tagActions{};
+};
+
+} // namespace limnoscope
