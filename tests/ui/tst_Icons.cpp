@@ -1,0 +1,168 @@
+#include "Icons.h"
+
+#include <QApplication>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QPalette>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace limnoscope;
+
+namespace {
+
+constexpr int iconSide = 32;
+
+QString sourceRoot()
+{
+    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../.."));
+}
+
+// The symbol names the window's code asks for: literals handed to symbolIcon() or to a section
+// frame, and the names of the sort menu's icons.
+QSet<QByteArray> symbolNamesInSources()
+{
+    static const QRegularExpression literal(QStringLiteral("\"([a-z0-9]+(?:\\.[a-z0-9]+)+)\""));
+    static const QRegularExpression iconUse(QStringLiteral("symbolIcon|SectionFrame|iconName|Icon\\("));
+    QSet<QByteArray> names;
+    QDirIterator files(sourceRoot() + QStringLiteral("/src/ui"), { QStringLiteral("*.cpp") }, QDir::Files);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const QString text = QString::fromUtf8(line);
+            if (!text.contains(iconUse))
+                continue;
+            for (const QRegularExpressionMatch& match : literal.globalMatch(text))
+                names.insert(match.captured(1).toLatin1());
+        }
+    }
+    return names;
+}
+
+// How much of `image` is covered (summed opacity, in whole pixels), and the colour of its most
+// opaque pixel.
+std::pair<int, QColor> inkOf(const QImage& image)
+{
+    int alphaSum = 0;
+    QColor strongest(0, 0, 0, 0);
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y) {
+        for (int x = 0; x < argb.width(); ++x) {
+            const QColor colour = argb.pixelColor(x, y);
+            if (colour.alpha() == 0)
+                continue;
+            alphaSum += colour.alpha();
+            if (colour.alpha() > strongest.alpha())
+                strongest = colour;
+        }
+    }
+    return { alphaSum / 255, strongest };
+}
+
+} // namespace
+
+class TestIcons : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_emptyThemes;
+
+private slots:
+    void initTestCase()
+    {
+        // A desktop without any icon theme: only what Limnoscope ships can draw.
+        QVERIFY(m_emptyThemes.isValid());
+        QIcon::setThemeSearchPaths({ m_emptyThemes.path() });
+        QIcon::setFallbackSearchPaths({});
+        QIcon::setThemeName(QStringLiteral("no-such-theme"));
+        QPalette palette = QApplication::palette();
+        palette.setColor(QPalette::Active, QPalette::WindowText, QColor(20, 40, 200));
+        palette.setColor(QPalette::Inactive, QPalette::WindowText, QColor(20, 40, 200));
+        palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(180, 180, 180));
+        QApplication::setPalette(palette);
+    }
+
+    void everySymbolDrawsWithoutTheme_data()
+    {
+        QTest::addColumn<QByteArray>("symbol");
+        const QList<QByteArray> names = symbolNames();
+        QVERIFY(names.size() >= 24);
+        for (const QByteArray& name : names)
+            QTest::newRow(name.constData()) << name;
+    }
+
+    void everySymbolDrawsWithoutTheme()
+    {
+        QFETCH(QByteArray, symbol);
+        const QIcon icon = symbolIcon(symbol.constData());
+        QVERIFY(!icon.isNull());
+
+        const QImage normal = icon.pixmap(QSize(iconSide, iconSide), 1.0).toImage();
+        QCOMPARE(normal.size(), QSize(iconSide, iconSide));
+        const auto [ink, colour] = inkOf(normal);
+        QVERIFY2(ink > iconSide, "the icon is (nearly) blank");
+        QVERIFY2(ink < iconSide * iconSide * 3 / 4, "the icon is a filled square, not a drawing");
+        // Drawn in the palette's text colour, so it reads on light and dark palettes.
+        QCOMPARE(colour.rgb(), QColor(20, 40, 200).rgb());
+
+        const QImage disabled = icon.pixmap(QSize(iconSide, iconSide), 1.0, QIcon::Disabled).toImage();
+        QCOMPARE(inkOf(disabled).second.rgb(), QColor(180, 180, 180).rgb());
+
+        // At a device pixel ratio of 2 the icon is drawn at twice the pixels, not scaled up.
+        const QPixmap sharp = icon.pixmap(QSize(iconSide, iconSide), 2.0);
+        QCOMPARE(sharp.size(), QSize(iconSide * 2, iconSide * 2));
+        QVERIFY(inkOf(sharp.toImage()).first > ink * 2);
+    }
+
+    void paintingIntoHighResolutionDeviceIsSharp()
+    {
+        QImage canvas(iconSide * 2, iconSide * 2, QImage::Format_ARGB32_Premultiplied);
+        canvas.setDevicePixelRatio(2.0);
+        canvas.fill(Qt::transparent);
+        QPainter painter(&canvas);
+        symbolIcon("checkmark").paint(&painter, QRect(0, 0, iconSide, iconSide));
+        painter.end();
+        canvas.setDevicePixelRatio(1.0);
+        const QImage direct = symbolIcon("checkmark").pixmap(QSize(iconSide * 2, iconSide * 2), 1.0).toImage();
+        QCOMPARE(canvas.convertToFormat(QImage::Format_ARGB32), direct.convertToFormat(QImage::Format_ARGB32));
+    }
+
+    void checkedSidebarButtonShowsFilledSymbol()
+    {
+        const QIcon icon = symbolIcon("sidebar.right");
+        const int plain = inkOf(icon.pixmap(QSize(iconSide, iconSide), 1.0, QIcon::Normal, QIcon::Off).toImage()).first;
+        const int filled = inkOf(icon.pixmap(QSize(iconSide, iconSide), 1.0, QIcon::Normal, QIcon::On).toImage()).first;
+        QVERIFY2(filled > plain + iconSide * 2, "the On state should fill the right pane");
+    }
+
+    void everySymbolUsedInCodeIsKnown()
+    {
+        const QList<QByteArray> known = symbolNames();
+        const QSet<QByteArray> used = symbolNamesInSources();
+        QVERIFY2(used.size() > 5, "no symbol names found in the window's sources");
+        for (const QByteArray& name : used)
+            QVERIFY2(known.contains(name), name.constData());
+    }
+
+    void unknownSymbolGivesNoIcon() { QVERIFY(symbolIcon("no.such.symbol").isNull()); }
+
+    void applicationIconIsShipped()
+    {
+        const QIcon icon = applicationIcon();
+        QVERIFY(!icon.isNull());
+        const QImage image = icon.pixmap(QSize(128, 128), 1.0).toImage();
+        QCOMPARE(image.size(), QSize(128, 128));
+        QVERIFY(inkOf(image).first > 128 * 128 / 2);
+    }
+};
+
+QTEST_MAIN(TestIcons)
+#include "tst_Icons.moc"

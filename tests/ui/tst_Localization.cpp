@@ -1,0 +1,217 @@
+#include "FinderTag.h"
+#include "Localization.h"
+#include "SortOrder.h"
+
+#include <QApplication>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTest>
+#include <QTranslator>
+#include <QXmlStreamReader>
+
+using namespace limnoscope;
+
+namespace {
+
+// The project's source tree, found from this file's own path.
+QString sourceRoot()
+{
+    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../.."));
+}
+
+// The message ids of a translation source file, in file order.
+QStringList idsInTranslationSource(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList ids;
+    QXmlStreamReader xml(&file);
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("message"))
+            ids.append(xml.attributes().value(QLatin1String("id")).toString());
+    }
+    return xml.hasError() ? QStringList {} : ids;
+}
+
+// Every string literal that the code hands to qtTrId, QT_TRID_NOOP or localizedFormat as a key:
+// all literals inside qtTrId(...) (both sides of a conditional), the first one of the others.
+QMap<QString, QString> keysUsedInSources()
+{
+    // Spelled without raw strings: moc's preprocessor does not understand them.
+    static const QRegularExpression call(QStringLiteral("(qtTrId|QT_TRID_"
+                                                        "NOOP|localizedFormat)\\s*\\("));
+    static const QRegularExpression literal(QStringLiteral("\"((?:[^\"\\\\]|\\\\.)*)\""));
+    QMap<QString, QString> keys; // key -> where it was first seen
+    QDirIterator files(sourceRoot() + QStringLiteral("/src"), { QStringLiteral("*.cpp"), QStringLiteral("*.h") },
+        QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString path = files.next();
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QString text = QString::fromUtf8(file.readAll());
+        for (const QRegularExpressionMatch& match : call.globalMatch(text)) {
+            // The argument list up to its closing parenthesis.
+            qsizetype end = match.capturedEnd();
+            int depth = 1;
+            bool inString = false;
+            for (; end < text.size() && depth > 0; ++end) {
+                const QChar c = text.at(end);
+                if (inString && c == u'\\')
+                    ++end;
+                else if (c == u'"')
+                    inString = !inString;
+                else if (!inString && c == u'(')
+                    ++depth;
+                else if (!inString && c == u')')
+                    --depth;
+            }
+            const QString arguments = text.mid(match.capturedEnd(), end - match.capturedEnd());
+            const bool everyLiteral = match.captured(1) == QLatin1String("qtTrId");
+            for (const QRegularExpressionMatch& key : literal.globalMatch(arguments)) {
+                const QString where = QFileInfo(path).fileName();
+                keys.insert(key.captured(1), where);
+                if (!everyLiteral)
+                    break;
+            }
+        }
+    }
+    keys.remove(QStringLiteral("key")); // the comment example in Localization.h
+    return keys;
+}
+
+// The argument places of a text: "%1", "%2", ... and printf-style "%lld", "%@", counted.
+QStringList argumentPlaces(const QString& text)
+{
+    static const QRegularExpression place(QStringLiteral("%(\\d+|lld|ld|d|@)"));
+    QStringList places;
+    for (const QRegularExpressionMatch& match : place.globalMatch(text))
+        places.append(match.captured(0));
+    places.sort();
+    return places;
+}
+
+QString compiledText(const QTranslator& translator, const QString& key)
+{
+    return translator.translate(nullptr, key.toUtf8().constData());
+}
+
+void removeInstalledTranslators()
+{
+    for (QTranslator* translator : qApp->findChildren<QTranslator*>()) {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    }
+}
+
+} // namespace
+
+class TestLocalization : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTranslator m_english;
+    QTranslator m_german;
+    QStringList m_englishKeys;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_english.load(QStringLiteral(":/i18n/limnoscope_en.qm")));
+        QVERIFY(m_german.load(QStringLiteral(":/i18n/limnoscope_de.qm")));
+        m_englishKeys = idsInTranslationSource(sourceRoot() + QStringLiteral("/translations/limnoscope_en.ts"));
+        QVERIFY2(m_englishKeys.size() > 40, "the English translation source could not be read");
+    }
+
+    void cleanup()
+    {
+        removeInstalledTranslators();
+        QLocale::setDefault(QLocale::c());
+    }
+
+    void keyUsedInCodeHasEnglishText_data()
+    {
+        QTest::addColumn<QString>("key");
+        const QMap<QString, QString> keys = keysUsedInSources();
+        QVERIFY2(keys.size() > 20, "too few keys found in the sources: is the source tree where it was?");
+        for (auto key = keys.cbegin(); key != keys.cend(); ++key)
+            QTest::addRow("%s in %s", qPrintable(key.key()), qPrintable(key.value())) << key.key();
+        // Keys that reach qtTrId through a table of values.
+        for (FinderTag tag : allFinderTags)
+            QTest::addRow("%s (colour tag)", qPrintable(localizationKey(tag))) << localizationKey(tag);
+        for (SortOrder order : SortOrders::all())
+            QTest::addRow("%s (sort order)", SortOrders::displayKey(order))
+                << QString::fromLatin1(SortOrders::displayKey(order));
+    }
+
+    void keyUsedInCodeHasEnglishText()
+    {
+        QFETCH(QString, key);
+        QVERIFY2(!compiledText(m_english, key).isEmpty(), "no English text for this key");
+    }
+
+    void germanTranslatesEveryEnglishKey_data()
+    {
+        QTest::addColumn<QString>("key");
+        for (const QString& key : std::as_const(m_englishKeys))
+            QTest::newRow(qPrintable(key)) << key;
+    }
+
+    void germanTranslatesEveryEnglishKey()
+    {
+        QFETCH(QString, key);
+        const QString english = compiledText(m_english, key);
+        const QString german = compiledText(m_german, key);
+        QVERIFY2(!english.isEmpty(), "English source lists the key, but the compiled English text is empty");
+        QVERIFY2(!german.isEmpty(), "no German text for this key");
+        // Both languages must take the same arguments, or one of them shows a raw "%1".
+        QCOMPARE(argumentPlaces(german), argumentPlaces(english));
+    }
+
+    void germanHasNoKeyEnglishLacks()
+    {
+        const QStringList germanKeys
+            = idsInTranslationSource(sourceRoot() + QStringLiteral("/translations/limnoscope_de.ts"));
+        QVERIFY(!germanKeys.isEmpty());
+        const QSet<QString> english(m_englishKeys.cbegin(), m_englishKeys.cend());
+        for (const QString& key : germanKeys)
+            QVERIFY2(
+                english.contains(key), qPrintable(QStringLiteral("German key \"%1\" is unknown in English").arg(key)));
+    }
+
+    void installedLanguageFollowsLocale_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<bool>("german");
+        QTest::newRow("German, Germany") << QStringLiteral("de_DE") << true;
+        QTest::newRow("German, Austria") << QStringLiteral("de_AT") << true;
+        QTest::newRow("English, UK") << QStringLiteral("en_GB") << false;
+        QTest::newRow("French: no translation, English") << QStringLiteral("fr_FR") << false;
+        QTest::newRow("C locale: English") << QStringLiteral("C") << false;
+    }
+
+    void installedLanguageFollowsLocale()
+    {
+        QFETCH(QString, locale);
+        QFETCH(bool, german);
+        QLocale::setDefault(QLocale(locale));
+        installTranslations(qApp);
+        const QTranslator& expected = german ? m_german : m_english;
+        int differing = 0;
+        for (const QString& key : std::as_const(m_englishKeys)) {
+            const QByteArray id = key.toUtf8();
+            QCOMPARE(qtTrId(id.constData()), compiledText(expected, key));
+            differing += compiledText(m_german, key) != compiledText(m_english, key) ? 1 : 0;
+        }
+        // The two languages must really differ, or this test could not tell them apart.
+        QVERIFY(differing > m_englishKeys.size() / 2);
+    }
+};
+
+QTEST_MAIN(TestLocalization)
+#include "tst_Localization.moc"

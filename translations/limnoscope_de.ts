@@ -1,0 +1,243 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de">
+<context>
+    <name>Limnoscope</name>
+    <message id="%lld">
+        <source>%lld</source>
+        <translation>%1</translation>
+    </message>
+    <message id="%lld / %lld">
+        <source>%lld / %lld</source>
+        <translation>%1 / %2</translation>
+    </message>
+    <message id="LN API ✓ Port %lld">
+        <source>LN API ✓ Port %lld</source>
+        <translation>LN-API ✓ Port %1</translation>
+    </message>
+    <message id="copied">
+        <source>copied</source>
+        <translation>Kopiert</translation>
+    </message>
+    <message id="copy_json">
+        <source>copy_json</source>
+        <translation>JSON kopieren</translation>
+    </message>
+    <message id="copy_text">
+        <source>copy_text</source>
+        <translation>Kopieren</translation>
+    </message>
+    <message id="ctx_copy_image">
+        <source>ctx_copy_image</source>
+        <translation>Bild kopieren</translation>
+    </message>
+    <message id="ctx_copy_path">
+        <source>ctx_copy_path</source>
+        <translation>Pfad kopieren</translation>
+    </message>
+    <message id="ctx_delete_file">
+        <source>ctx_delete_file</source>
+        <translation>In den Papierkorb verschieben</translation>
+    </message>
+    <message id="ctx_generate_in_limnora">
+        <source>ctx_generate_in_limnora</source>
+        <translation>In Limnora generieren</translation>
+    </message>
+    <message id="ctx_quicklook">
+        <source>ctx_quicklook</source>
+        <translation>Schnellansicht</translation>
+    </message>
+    <message id="ctx_reveal_finder">
+        <source>ctx_reveal_finder</source>
+        <translation>Im Dateimanager zeigen</translation>
+    </message>
+    <message id="ctx_tags">
+        <source>ctx_tags</source>
+        <translation>Markierungen</translation>
+    </message>
+    <message id="delete_alert_cancel">
+        <source>delete_alert_cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message id="delete_alert_confirm">
+        <source>delete_alert_confirm</source>
+        <translation>In den Papierkorb</translation>
+    </message>
+    <message id="delete_alert_message">
+        <source>delete_alert_message</source>
+        <translation>„%1“ in den Papierkorb verschieben?</translation>
+    </message>
+    <message id="delete_multi_alert_message">
+        <source>delete_multi_alert_message</source>
+        <translation>%1 Bilder in den Papierkorb verschieben?</translation>
+    </message>
+    <message id="drop_hint">
+        <source>drop_hint</source>
+        <translation>Ordner oder Bilder hierher ziehen</translation>
+    </message>
+    <message id="hide_preview">
+        <source>hide_preview</source>
+        <translation>Vorschau ausblenden</translation>
+    </message>
+    <message id="ln_api_unavailable">
+        <source>ln_api_unavailable</source>
+        <translation>Limnora-API nicht erreichbar</translation>
+    </message>
+    <message id="menu_sort">
+        <source>menu_sort</source>
+        <translation>Sortieren nach</translation>
+    </message>
+    <message id="menu_tags">
+        <source>menu_tags</source>
+        <translation>Markierungen</translation>
+    </message>
+    <message id="no_exif_data">
+        <source>no_exif_data</source>
+        <translation>Dieses Bild enthält keine Generierungseinstellungen.</translation>
+    </message>
+    <message id="no_folder_selected">
+        <source>no_folder_selected</source>
+        <translation>Kein Ordner ausgewählt</translation>
+    </message>
+    <message id="no_images_in_folder">
+        <source>no_images_in_folder</source>
+        <translation>Keine Bilder in diesem Ordner.</translation>
+    </message>
+    <message id="no_settings">
+        <source>no_settings</source>
+        <translation>Keine Einstellungen</translation>
+    </message>
+    <message id="open_folder_button">
+        <source>open_folder_button</source>
+        <translation>Ordner öffnen …</translation>
+    </message>
+    <message id="open_folder_tooltip">
+        <source>open_folder_tooltip</source>
+        <translation>Einen Ordner öffnen</translation>
+    </message>
+    <message id="section_loras">
+        <source>section_loras</source>
+        <translation>LoRAs</translation>
+    </message>
+    <message id="section_negative_prompt">
+        <source>section_negative_prompt</source>
+        <translation>Negativer Prompt</translation>
+    </message>
+    <message id="section_prompt">
+        <source>section_prompt</source>
+        <translation>Prompt</translation>
+    </message>
+    <message id="section_settings">
+        <source>section_settings</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message id="select_image_hint">
+        <source>select_image_hint</source>
+        <translation>Wählen Sie ein Bild, um zu sehen, wie es generiert wurde.</translation>
+    </message>
+    <message id="setting_batch_count">
+        <source>setting_batch_count</source>
+        <translation>Stapelanzahl</translation>
+    </message>
+    <message id="setting_batch_size">
+        <source>setting_batch_size</source>
+        <translation>Stapelgröße</translation>
+    </message>
+    <message id="setting_cfg">
+        <source>setting_cfg</source>
+        <translation>Guidance-Skala</translation>
+    </message>
+    <message id="setting_hires_fix">
+        <source>setting_hires_fix</source>
+        <translation>Hires-Fix</translation>
+    </message>
+    <message id="setting_model">
+        <source>setting_model</source>
+        <translation>Modell</translation>
+    </message>
+    <message id="setting_render_time">
+        <source>setting_render_time</source>
+        <translation>Renderzeit</translation>
+    </message>
+    <message id="setting_sampler">
+        <source>setting_sampler</source>
+        <translation>Sampler</translation>
+    </message>
+    <message id="setting_seed">
+        <source>setting_seed</source>
+        <translation>Seed</translation>
+    </message>
+    <message id="setting_seed_mode">
+        <source>setting_seed_mode</source>
+        <translation>Seed-Modus</translation>
+    </message>
+    <message id="setting_shift">
+        <source>setting_shift</source>
+        <translation>Shift</translation>
+    </message>
+    <message id="setting_size">
+        <source>setting_size</source>
+        <translation>Größe</translation>
+    </message>
+    <message id="setting_steps">
+        <source>setting_steps</source>
+        <translation>Schritte</translation>
+    </message>
+    <message id="setting_strength">
+        <source>setting_strength</source>
+        <translation>Stärke</translation>
+    </message>
+    <message id="show_preview">
+        <source>show_preview</source>
+        <translation>Vorschau einblenden</translation>
+    </message>
+    <message id="sort_date_asc">
+        <source>sort_date_asc</source>
+        <translation>Erstellungsdatum (älteste zuerst)</translation>
+    </message>
+    <message id="sort_date_desc">
+        <source>sort_date_desc</source>
+        <translation>Erstellungsdatum (neueste zuerst)</translation>
+    </message>
+    <message id="sort_name_asc">
+        <source>sort_name_asc</source>
+        <translation>Name (A bis Z)</translation>
+    </message>
+    <message id="sort_name_desc">
+        <source>sort_name_desc</source>
+        <translation>Name (Z bis A)</translation>
+    </message>
+    <message id="tag_blue">
+        <source>tag_blue</source>
+        <translation>Blau</translation>
+    </message>
+    <message id="tag_gray">
+        <source>tag_gray</source>
+        <translation>Grau</translation>
+    </message>
+    <message id="tag_green">
+        <source>tag_green</source>
+        <translation>Grün</translation>
+    </message>
+    <message id="tag_orange">
+        <source>tag_orange</source>
+        <translation>Orange</translation>
+    </message>
+    <message id="tag_purple">
+        <source>tag_purple</source>
+        <translation>Lila</translation>
+    </message>
+    <message id="tag_red">
+        <source>tag_red</source>
+        <translation>Rot</translation>
+    </message>
+    <message id="tag_remove_all">
+        <source>tag_remove_all</source>
+        <translation>Alle Markierungen entfernen</translation>
+    </message>
+    <message id="tag_yellow">
+        <source>tag_yellow</source>
+        <translation>Gelb</translation>
+    </message>
+</context>
+</TS>
