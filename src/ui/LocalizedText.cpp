@@ -1,5 +1,7 @@
 #include "LocalizedText.h"
 
+#include <QRegularExpression>
+
 #include <array>
 
 namespace limnoscope {
@@ -29,9 +31,14 @@ QString localizedFormat(const char *key, const QStringList &arguments)
 {
     QString text = qtTrId(key);
     if (nextPrintfPlace(text, 0).first < 0) {
-        // Qt-style places may be reordered by a translation; fill them all at once.
-        for (const QString &argument : arguments)
+        // Qt-style places may be reordered by a translation; each argument fills the lowest
+        // numbered place left. A text without places (no translation yet) stays as it is.
+        static const QRegularExpression numberedPlace(QStringLiteral("%[1-9]"));
+        for (const QString &argument : arguments) {
+            if (!text.contains(numberedPlace))
+                break;
             text = text.arg(argument);
+        }
         return text;
     }
     // Search on after each argument put in, so that a place inside an argument stays as it is.

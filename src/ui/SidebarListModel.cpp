@@ -13,6 +13,12 @@ SidebarListModel::SidebarListModel(ImageBrowserModel *browser, QObject *parent)
     synchronize();
 }
 
+bool SidebarListModel::isRow(const QModelIndex &index) const
+{
+    return index.isValid() && index.model() == this && !index.parent().isValid() && index.column() == 0
+           && index.row() < m_rows.size();
+}
+
 int SidebarListModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_rows.size());
@@ -20,7 +26,7 @@ int SidebarListModel::rowCount(const QModelIndex &parent) const
 
 QVariant SidebarListModel::data(const QModelIndex &index, int role) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+    if (!isRow(index))
         return {};
     const Row &row = m_rows.at(index.row());
     switch (role) {
@@ -50,7 +56,7 @@ QVariant SidebarListModel::data(const QModelIndex &index, int role) const
 
 Qt::ItemFlags SidebarListModel::flags(const QModelIndex &index) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+    if (!isRow(index))
         return Qt::NoItemFlags;
     if (m_rows.at(index.row()).kind == RowKind::image)
         return Qt::ItemIsEnabled | Qt::ItemIsDragEnabled | Qt::ItemNeverHasChildren;

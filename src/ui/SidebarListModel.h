@@ -75,6 +75,7 @@ private:
         bool operator==(const GroupInfo &other) const = default;
     };
 
+    [[nodiscard]] bool isRow(const QModelIndex &index) const;
     // Brings the rows in line with the browser model.
     void synchronize();
     [[nodiscard]] QList<Row> rowsFor(const QList<FolderGroup> &groups, bool showsHeaders) const;

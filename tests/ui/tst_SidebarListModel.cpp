@@ -1,0 +1,366 @@
+// The sidebar's row model over real folders (rows following rescans, collapsing, sorting), the
+// name line breaking, the tag-dot cache on real extended attributes, and localised formats.
+
+#include "ExiftoolRunner.h"
+#include "FileTags.h"
+#include "ImageBrowserModel.h"
+#include "LocalizedText.h"
+#include "NameLayout.h"
+#include "SidebarListModel.h"
+#include "TagDotsCache.h"
+#include "TagDotsView.h"
+#include "TestFiles.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QFile>
+#include <QFontMetricsF>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace limnoscope;
+using RowKind = SidebarListModel::RowKind;
+
+namespace {
+
+constexpr int asyncTimeoutMs = 10'000;
+
+void writeImages(const QTemporaryDir &dir, const QStringList &names)
+{
+    for (const QString &name : names)
+        test::writeImage(dir.filePath(name), "PNG", 8, 8);
+}
+
+// The rows as text: "# folder" for a header, the file name for an image.
+QStringList rowTexts(const SidebarListModel &rows)
+{
+    QStringList texts;
+    for (int row = 0; row < rows.rowCount(); ++row) {
+        const QUrl url = rows.index(row).data(SidebarListModel::URLRole).toUrl();
+        texts.append(rows.rowKind(row) == RowKind::groupHeader ? QStringLiteral("# ") + url.fileName()
+                                                                : url.fileName());
+    }
+    return texts;
+}
+
+int headerRow(const SidebarListModel &rows, const QString &folderName)
+{
+    for (int row = 0; row < rows.rowCount(); ++row) {
+        if (rows.rowKind(row) == RowKind::groupHeader && rows.rowURL(row).fileName() == folderName)
+            return row;
+    }
+    return -1;
+}
+
+} // namespace
+
+class TestSidebarListModel : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_config;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        QCoreApplication::setOrganizationName(QStringLiteral("LimnoscopeTests"));
+        QCoreApplication::setApplicationName(QStringLiteral("tst_SidebarListModel"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
+        setExiftoolDisabled(true);
+    }
+
+    void init() { QSettings().clear(); }
+
+    void rowsOfAFolder_data()
+    {
+        QTest::addColumn<bool>("openAsFolder");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("expectedRows");
+
+        QTest::newRow("one folder has its header") << true << QStringList{"b.png", "a.png"}
+                                                   << QStringList{"# ", "a.png", "b.png"};
+        QTest::newRow("subfolders each have a header")
+            << true << QStringList{"top.png", "sub/s2.png", "sub/s10.png"}
+            << QStringList{"# ", "top.png", "# sub", "s2.png", "s10.png"};
+        QTest::newRow("dropped files have no header") << false << QStringList{"x.png", "y.jpg"}
+                                                      << QStringList{"x.png", "y.jpg"};
+    }
+
+    void rowsOfAFolder()
+    {
+        QFETCH(bool, openAsFolder);
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, expectedRows);
+        QTemporaryDir dir;
+        writeImages(dir, files);
+        ImageBrowserModel browser;
+        SidebarListModel rows(&browser);
+        QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        if (openAsFolder) {
+            browser.loadFolder(QUrl::fromLocalFile(dir.path()));
+        } else {
+            QList<QUrl> urls;
+            for (const QString &file : files)
+                urls.append(QUrl::fromLocalFile(dir.filePath(file)));
+            browser.loadFiles(urls);
+        }
+        // The opened folder's own header is named after it; compare the rest.
+        QStringList texts = rowTexts(rows);
+        if (openAsFolder)
+            texts.first() = QStringLiteral("# ");
+        QCOMPARE(texts, expectedRows);
+        QCOMPARE(rows.showsGroupHeaders(), openAsFolder);
+        QCOMPARE(rows.index(expectedRows.indexOf(files.first())).data().toString(),
+                 QFileInfo(files.first()).completeBaseName());
+    }
+
+    // Rescans: rows that stay are left alone; only what came or went is inserted or removed.
+    void rescanChangesOnlyWhatChanged_data()
+    {
+        QTest::addColumn<QStringList>("added");
+        QTest::addColumn<QStringList>("removed");
+        QTest::addColumn<int>("insertions");
+        QTest::addColumn<int>("removals");
+
+        QTest::newRow("nothing changed") << QStringList{} << QStringList{} << 0 << 0;
+        QTest::newRow("one image added") << QStringList{"a/a25.png"} << QStringList{} << 1 << 0;
+        QTest::newRow("one image removed") << QStringList{} << QStringList{"b/b3.png"} << 0 << 1;
+        QTest::newRow("images in two folders added")
+            << QStringList{"a/a05.png", "b/b9.png"} << QStringList{} << 2 << 0;
+        QTest::newRow("added and removed apart")
+            << QStringList{"b/b0.png"} << QStringList{"a/a1.png", "a/a2.png"} << 1 << 1;
+        QTest::newRow("a new subfolder") << QStringList{"c/c1.png", "c/c2.png"} << QStringList{} << 1 << 0;
+        QTest::newRow("a whole subfolder gone") << QStringList{} << QStringList{"b/b1.png", "b/b3.png"} << 0 << 1;
+    }
+
+    void rescanChangesOnlyWhatChanged()
+    {
+        QFETCH(QStringList, added);
+        QFETCH(QStringList, removed);
+        QFETCH(int, insertions);
+        QFETCH(int, removals);
+        QTemporaryDir dir;
+        writeImages(dir, {"top.png", "a/a1.png", "a/a2.png", "a/a3.png", "b/b1.png", "b/b3.png"});
+        ImageBrowserModel browser;
+        browser.loadFolder(QUrl::fromLocalFile(dir.path()));
+        browser.stopWatching(); // this test decides when to rescan
+        SidebarListModel rows(&browser);
+        QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const QPersistentModelIndex keptImage = rows.index(rowTexts(rows).indexOf(QStringLiteral("top.png")));
+        rows.setMeasuredHeight(keptImage.row(), 77);
+
+        writeImages(dir, added);
+        for (const QString &file : removed)
+            QVERIFY(QFile::remove(dir.filePath(file)));
+        QSignalSpy inserted(&rows, &QAbstractItemModel::rowsInserted);
+        QSignalSpy removedRows(&rows, &QAbstractItemModel::rowsRemoved);
+        QSignalSpy reset(&rows, &QAbstractItemModel::modelReset);
+        QSignalSpy layout(&rows, &QAbstractItemModel::layoutChanged);
+        browser.rescanFolder();
+
+        QCOMPARE(inserted.count(), insertions);
+        QCOMPARE(removedRows.count(), removals);
+        QCOMPARE(reset.count(), 0);
+        QCOMPARE(layout.count(), 0);
+        // The rows now match a list built afresh, and the untouched row kept what it had.
+        SidebarListModel fresh(&browser);
+        QCOMPARE(rowTexts(rows), rowTexts(fresh));
+        QVERIFY(keptImage.isValid());
+        QCOMPARE(rows.measuredHeight(keptImage.row()), 77);
+        // Headers answer with the groups' current ids, so folding still works.
+        const int header = headerRow(rows, QStringLiteral("a"));
+        if (header >= 0) {
+            const QUuid id = rows.index(header).data(SidebarListModel::GroupIDRole).toUuid();
+            QVERIFY(std::any_of(browser.groups().cbegin(), browser.groups().cend(),
+                                [&id](const FolderGroup &group) { return group.id == id; }));
+        }
+    }
+
+    void rescanAfterATagWriteChangesNothing()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"one.png", "sub/two.png"});
+        ImageBrowserModel browser;
+        browser.loadFolder(QUrl::fromLocalFile(dir.path()));
+        SidebarListModel rows(&browser);
+        const QStringList before = rowTexts(rows);
+        QSignalSpy anyChange(&rows, &QAbstractItemModel::rowsInserted);
+        QSignalSpy removals(&rows, &QAbstractItemModel::rowsRemoved);
+        QSignalSpy reset(&rows, &QAbstractItemModel::modelReset);
+        QSignalSpy groups(&browser, &ImageBrowserModel::groupsChanged);
+        QVERIFY(toggleTag(FinderTag::red, QUrl::fromLocalFile(dir.filePath("sub/two.png"))));
+        browser.rescanFolder();
+        QCOMPARE(anyChange.count() + removals.count() + reset.count(), 0);
+        QCOMPARE(rowTexts(rows), before);
+    }
+
+    void collapsingKeepsHeaderAndCount()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"top.png", "sub/s1.png", "sub/s2.png", "sub/s3.png"});
+        ImageBrowserModel browser;
+        browser.loadFolder(QUrl::fromLocalFile(dir.path()));
+        SidebarListModel rows(&browser);
+        QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const int header = headerRow(rows, QStringLiteral("sub"));
+        QVERIFY(header >= 0);
+        const QUuid id = rows.index(header).data(SidebarListModel::GroupIDRole).toUuid();
+        QSignalSpy removed(&rows, &QAbstractItemModel::rowsRemoved);
+
+        browser.toggleGroup(id);
+        QCOMPARE(removed.count(), 1);
+        QCOMPARE(rowTexts(rows), (QStringList{"# " + QFileInfo(dir.path()).fileName(), "top.png", "# sub"}));
+        const QModelIndex collapsed = rows.index(headerRow(rows, QStringLiteral("sub")));
+        QCOMPARE(collapsed.data(SidebarListModel::GroupIsExpandedRole).toBool(), false);
+        QCOMPARE(collapsed.data(SidebarListModel::GroupImageCountRole).toLongLong(), 3);
+
+        browser.toggleGroup(collapsed.data(SidebarListModel::GroupIDRole).toUuid());
+        QCOMPARE(rows.rowCount(), 6);
+        QCOMPARE(rows.index(headerRow(rows, QStringLiteral("sub"))).data(SidebarListModel::GroupIsExpandedRole).toBool(),
+                 true);
+    }
+
+    void sortOrderReordersRows()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"2.png", "10.png", "1.png"});
+        ImageBrowserModel browser;
+        browser.loadFolder(QUrl::fromLocalFile(dir.path()));
+        SidebarListModel rows(&browser);
+        QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        browser.setSortOrder(SortOrder::nameDescending);
+        QCOMPARE(rowTexts(rows).mid(1), (QStringList{"10.png", "2.png", "1.png"}));
+        QCOMPARE(rows.rowOfImage(QUrl::fromLocalFile(dir.filePath("1.png"))), 3);
+        QCOMPARE(rows.rowOfImage(QUrl::fromLocalFile(dir.filePath("missing.png"))), -1);
+    }
+
+    // Name line breaking: every line fits the width as drawn, nothing is lost, spaces and hyphens
+    // are preferred places to break.
+    void nameLinesFitTheWidth_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("minimumLines");
+
+        QTest::newRow("short") << "cat" << 120 << 1;
+        QTest::newRow("words") << "a cat in space with a hat and a very long tail" << 80 << 3;
+        QTest::newRow("one long word") << QString(60, QLatin1Char('W')) << 70 << 4;
+        QTest::newRow("hyphens") << "2024-05-12-10-33-12-seed-123456789" << 60 << 3;
+        QTest::newRow("underscores only") << "limnora_00042_a_cat_sitting_on_a_red_chair" << 90 << 2;
+        QTest::newRow("narrower than a letter") << "abc" << 1 << 3;
+        QTest::newRow("joined script") << QStringLiteral("صورة قطة في الفضاء مع قبعة") << 60 << 2;
+        QTest::newRow("combining marks") << QStringLiteral("cafe\u0301 nai\u0308ve re\u0301sume\u0301") << 40 << 2;
+        QTest::newRow("empty") << "" << 100 << 1;
+    }
+
+    void nameLinesFitTheWidth()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, width);
+        QFETCH(int, minimumLines);
+        const QFont font = QApplication::font();
+        const NameLayout layout(font);
+        const NameLayout::Lines lines = layout.lines(name, width);
+        QVERIFY(lines.size() >= minimumLines);
+        QString joined;
+        const QFontMetricsF metrics(font);
+        for (const NameLayout::Line &line : lines) {
+            const QString text = name.mid(line.start, line.length);
+            QCOMPARE(line.start, joined.size());
+            joined += text;
+            // A single character wider than the width stands alone on its line.
+            if (text.trimmed().size() > 1)
+                QVERIFY2(metrics.horizontalAdvance(text.trimmed()) <= width + 0.5, qPrintable(text));
+        }
+        QCOMPARE(joined, name);
+    }
+
+    void nameLinesBreakAtSpacesFirst()
+    {
+        const NameLayout layout(QApplication::font());
+        const QString name = QStringLiteral("alpha beta gamma");
+        const QFontMetricsF metrics(QApplication::font());
+        const int width = int(metrics.horizontalAdvance(QStringLiteral("alpha beta ")) * 1.1) + 4;
+        const NameLayout::Lines lines = layout.lines(name, width);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(name.mid(lines[0].start, lines[0].length), QStringLiteral("alpha beta "));
+        QCOMPARE(name.mid(lines[1].start, lines[1].length), QStringLiteral("gamma"));
+    }
+
+    void tagDotsNaturalSize_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("none") << 0 << QSize(0, 8);
+        QTest::newRow("one") << 1 << QSize(8, 8);
+        QTest::newRow("red and blue") << 2 << QSize(19, 8);
+        QTest::newRow("all seven") << 7 << QSize(74, 8);
+    }
+
+    void tagDotsNaturalSize()
+    {
+        QFETCH(int, count);
+        QFETCH(QSize, size);
+        QCOMPARE(TagDotsView::naturalSize(count), size);
+    }
+
+    // The cache reads real attributes off the GUI thread and keeps showing what it had until a
+    // new reading lands.
+    void tagDotsCacheReadsAndRefreshes()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"tagged.png", "plain.png"});
+        const QUrl tagged = QUrl::fromLocalFile(dir.filePath("tagged.png"));
+        const QUrl plain = QUrl::fromLocalFile(dir.filePath("plain.png"));
+        QVERIFY(toggleTag(FinderTag::red, tagged));
+        QVERIFY(toggleTag(FinderTag::blue, tagged));
+
+        TagDotsCache cache;
+        cache.setVisibleURLs({tagged, plain});
+        QSignalSpy read(&cache, &TagDotsCache::tagsRead);
+        QCOMPARE(cache.tags(tagged), std::nullopt);
+        (void)cache.tags(plain);
+        QTRY_COMPARE_WITH_TIMEOUT(cache.tags(tagged), (QList<FinderTag>{FinderTag::red, FinderTag::blue}),
+                                  asyncTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(cache.tags(plain), QList<FinderTag>{}, asyncTimeoutMs);
+
+        QVERIFY(toggleTag(FinderTag::green, plain));
+        QCOMPARE(cache.tags(plain), QList<FinderTag>{}); // nothing announced yet
+        read.clear();
+        cache.invalidate();
+        QCOMPARE(cache.tags(plain), QList<FinderTag>{}); // still the old reading until the new lands
+        QTRY_COMPARE_WITH_TIMEOUT(cache.tags(plain), QList<FinderTag>{FinderTag::green}, asyncTimeoutMs);
+        // Only the file whose tags differ is announced.
+        QCOMPARE(read.count(), 1);
+        QCOMPARE(read.first().first().toUrl(), plain);
+    }
+
+    void localizedFormatFillsPlaces_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("counter") << "%lld / %lld" << QStringList{"3", "10"} << "3 / 10";
+        QTest::newRow("text argument") << "Move “%@” to the Trash?" << QStringList{"a b.png"}
+                                       << "Move “a b.png” to the Trash?";
+        QTest::newRow("qt places reordered") << "%2 of %1" << QStringList{"10", "3"} << "3 of 10";
+        QTest::newRow("argument holding a place") << "%@ and %@" << QStringList{"100%d", "x"} << "100%d and x";
+        QTest::newRow("more places than arguments") << "%lld / %lld" << QStringList{"1"} << "1 / %lld";
+    }
+
+    void localizedFormatFillsPlaces()
+    {
+        QFETCH(QString, key);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, expected);
+        // Without a translation the key is its own text.
+        QCOMPARE(localizedFormat(key.toUtf8().constData(), arguments), expected);
+    }
+};
+
+QTEST_MAIN(TestSidebarListModel)
+#include "tst_SidebarListModel.moc"

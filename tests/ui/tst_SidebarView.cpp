@@ -1,0 +1,593 @@
+// The sidebar as a person uses it, offscreen, on real folders: clicks with and without modifiers,
+// folding groups, the counter and its buttons, the size slider's stored values, the context menu
+// with and without a listening API port, colour tags on real attributes, copying a path, the
+// delete confirmation, and keeping the current image in view.
+
+#include "AppNotifications.h"
+#include "ExiftoolRunner.h"
+#include "FileTags.h"
+#include "ImageBrowserModel.h"
+#include "ImageContextMenu.h"
+#include "ImageListView.h"
+#include "LimnoraAPI.h"
+#include "LocalizedText.h"
+#include "SidebarListModel.h"
+#include "SidebarView.h"
+#include "TagContextMenu.h"
+#include "TagDotsCache.h"
+#include "TestFiles.h"
+#include "ThumbnailProvider.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+using namespace limnoscope;
+using RowKind = SidebarListModel::RowKind;
+
+namespace {
+
+constexpr int asyncTimeoutMs = 10'000;
+
+QStringList numberedNames(int count, const QString &prefix = QStringLiteral("img"))
+{
+    QStringList names;
+    for (int i = 0; i < count; ++i)
+        names.append(QStringLiteral("%1%2.png").arg(prefix).arg(i, 4, 10, QLatin1Char('0')));
+    return names;
+}
+
+void writeImages(const QTemporaryDir &dir, const QStringList &names)
+{
+    for (const QString &name : names)
+        test::writeImage(dir.filePath(name), "PNG", 24, 16);
+}
+
+// A port on the loopback address that nothing listens on.
+quint16 closedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+QStringList menuTexts(const QMenu &menu)
+{
+    QStringList texts;
+    for (const QAction *action : menu.actions())
+        texts.append(action->isSeparator() ? QStringLiteral("---") : action->text());
+    return texts;
+}
+
+// One sidebar on screen over a real folder.
+struct Sidebar {
+    explicit Sidebar(quint16 apiPort = closedPort())
+        : api(apiPort)
+        , view(&browser, &api)
+        , tester(view.imageList()->rowsModel(), QAbstractItemModelTester::FailureReportingMode::QtTest)
+    {
+        view.resize(300, 640);
+        view.show();
+        view.activateWindow();
+    }
+
+    void open(const QTemporaryDir &dir)
+    {
+        browser.loadFolder(QUrl::fromLocalFile(dir.path()));
+        browser.stopWatching(); // rescans happen when a test asks for them
+    }
+
+    ImageListView *list() const { return view.imageList(); }
+    SidebarListModel *rows() const { return view.imageList()->rowsModel(); }
+
+    QRect rowRect(const QUrl &url) const
+    {
+        const QModelIndex index = rows()->index(rows()->rowOfImage(url));
+        list()->scrollTo(index);
+        return list()->visualRect(index);
+    }
+
+    void click(const QUrl &url, Qt::KeyboardModifiers modifiers = Qt::NoModifier) const
+    {
+        QTest::mouseClick(list()->viewport(), Qt::LeftButton, modifiers, rowRect(url).center());
+    }
+
+    template<typename T> T *child(const char *name) const { return view.findChild<T *>(QLatin1String(name)); }
+
+    ImageBrowserModel browser;
+    LimnoraAPIService api;
+    SidebarView view;
+    QAbstractItemModelTester tester;
+};
+
+QMessageBox *shownMessageBox()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
+            return box;
+    }
+    return nullptr;
+}
+
+QPushButton *buttonTitled(QMessageBox *box, const char *key)
+{
+    for (QAbstractButton *button : box->buttons()) {
+        if (button->text() == qtTrId(key))
+            return qobject_cast<QPushButton *>(button);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestSidebarView : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_home;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        QCoreApplication::setOrganizationName(QStringLiteral("LimnoscopeTests"));
+        QCoreApplication::setApplicationName(QStringLiteral("tst_SidebarView"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_home.filePath(QStringLiteral("config")));
+        // The Trash lives here, on the same file system as the test folders.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath(QStringLiteral("data"))));
+        setExiftoolDisabled(true);
+    }
+
+    void init() { QSettings().clear(); }
+
+    void emptyStateUntilImagesAreLoaded()
+    {
+        Sidebar sidebar;
+        auto *pages = sidebar.view.findChild<QStackedWidget *>();
+        QCOMPARE(pages->currentWidget()->objectName(), QStringLiteral("emptyState"));
+        QCOMPARE(sidebar.child<QLabel>("noFolderSelected")->text(), qtTrId("no_folder_selected"));
+        QVERIFY(sidebar.child<QLabel>("noFolderSelected")->isVisible());
+
+        QSignalSpy openRequests(&sidebar.view, &SidebarView::openFolderRequested);
+        QTest::mouseClick(sidebar.child<QPushButton>("emptyStateOpenFolderButton"), Qt::LeftButton);
+        QTest::mouseClick(sidebar.child<QToolButton>("openFolderButton"), Qt::LeftButton);
+        QCOMPARE(openRequests.count(), 2);
+
+        QTemporaryDir dir;
+        writeImages(dir, {"a.png"});
+        sidebar.open(dir);
+        QCOMPARE(pages->currentWidget()->findChild<ImageListView *>(), sidebar.list());
+        QVERIFY(!sidebar.child<QLabel>("noFolderSelected")->isVisible());
+    }
+
+    // Ctrl toggles a row in the selection, Shift selects the range to the current image, a plain
+    // click clears the selection and selects.
+    void clickRule_data()
+    {
+        QTest::addColumn<int>("currentIndex");
+        QTest::addColumn<QList<int>>("selectedBefore");
+        QTest::addColumn<int>("clickedIndex");
+        QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+        QTest::addColumn<QList<int>>("selectedAfter");
+        QTest::addColumn<int>("currentAfter");
+
+        QTest::newRow("shift selects 2 to 5 with 5 current")
+            << 5 << QList<int>{} << 2 << Qt::KeyboardModifiers(Qt::ShiftModifier) << QList<int>{2, 3, 4, 5} << 5;
+        QTest::newRow("shift below the current image")
+            << 1 << QList<int>{6} << 3 << Qt::KeyboardModifiers(Qt::ShiftModifier) << QList<int>{1, 2, 3} << 1;
+        QTest::newRow("ctrl removes a selected row")
+            << 0 << QList<int>{1, 3} << 3 << Qt::KeyboardModifiers(Qt::ControlModifier) << QList<int>{1} << 0;
+        QTest::newRow("ctrl adds a row") << 0 << QList<int>{1} << 4 << Qt::KeyboardModifiers(Qt::ControlModifier)
+                                         << QList<int>{1, 4} << 0;
+        QTest::newRow("ctrl wins over shift")
+            << 2 << QList<int>{} << 6 << Qt::KeyboardModifiers(Qt::ControlModifier | Qt::ShiftModifier)
+            << QList<int>{6} << 2;
+        QTest::newRow("plain click clears and selects")
+            << 0 << QList<int>{1, 2, 3} << 4 << Qt::KeyboardModifiers() << QList<int>{} << 4;
+    }
+
+    void clickRule()
+    {
+        QFETCH(int, currentIndex);
+        QFETCH(QList<int>, selectedBefore);
+        QFETCH(int, clickedIndex);
+        QFETCH(Qt::KeyboardModifiers, modifiers);
+        QFETCH(QList<int>, selectedAfter);
+        QFETCH(int, currentAfter);
+        QTemporaryDir dir;
+        writeImages(dir, numberedNames(8));
+        Sidebar sidebar;
+        sidebar.open(dir);
+        const QList<QUrl> flat = sidebar.browser.flatURLs();
+        const auto urlsAt = [&flat](const QList<int> &indices) {
+            QSet<QUrl> urls;
+            for (const int index : indices)
+                urls.insert(flat.at(index));
+            return urls;
+        };
+        sidebar.browser.selectImage(currentIndex);
+        sidebar.browser.setSelectedURLs(urlsAt(selectedBefore));
+
+        sidebar.click(flat.at(clickedIndex), modifiers);
+        QCOMPARE(sidebar.browser.selectedURLs(), urlsAt(selectedAfter));
+        QCOMPARE(sidebar.browser.currentIndex(), currentAfter);
+        QCOMPARE(sidebar.browser.currentImageURL(), flat.at(currentAfter));
+    }
+
+    void headerClickFoldsItsGroup()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"top.png", "sub/s1.png", "sub/s2.png"});
+        Sidebar sidebar;
+        sidebar.open(dir);
+        SidebarListModel *rows = sidebar.rows();
+        int header = -1;
+        for (int row = 0; row < rows->rowCount(); ++row) {
+            if (rows->rowKind(row) == RowKind::groupHeader && rows->rowURL(row).fileName() == QLatin1String("sub"))
+                header = row;
+        }
+        QVERIFY(header > 0);
+        const auto clickHeader = [&] {
+            QTest::mouseClick(sidebar.list()->viewport(), Qt::LeftButton, {},
+                              sidebar.list()->visualRect(rows->index(header)).center());
+        };
+        clickHeader();
+        QCOMPARE(rows->rowCount(), 3); // both headers and the top image
+        QCOMPARE(rows->index(header).data(SidebarListModel::GroupImageCountRole).toLongLong(), 2);
+        QCOMPARE(sidebar.browser.flatURLs().size(), 1);
+        clickHeader();
+        QCOMPARE(rows->rowCount(), 5);
+        QCOMPARE(sidebar.browser.flatURLs().size(), 3);
+    }
+
+    void counterAndButtons_data()
+    {
+        QTest::addColumn<int>("imageCount");
+        QTest::addColumn<int>("currentIndex");
+        QTest::addColumn<bool>("previousEnabled");
+        QTest::addColumn<bool>("nextEnabled");
+        QTest::newRow("one image") << 1 << 0 << false << false;
+        QTest::newRow("first of three") << 3 << 0 << false << true;
+        QTest::newRow("middle of three") << 3 << 1 << true << true;
+        QTest::newRow("last of three") << 3 << 2 << true << false;
+    }
+
+    void counterAndButtons()
+    {
+        QFETCH(int, imageCount);
+        QFETCH(int, currentIndex);
+        QFETCH(bool, previousEnabled);
+        QFETCH(bool, nextEnabled);
+        QTemporaryDir dir;
+        writeImages(dir, numberedNames(imageCount));
+        Sidebar sidebar;
+        sidebar.open(dir);
+        sidebar.browser.selectImage(currentIndex);
+        auto *previous = sidebar.child<QToolButton>("previousButton");
+        auto *next = sidebar.child<QToolButton>("nextButton");
+        QCOMPARE(sidebar.child<QLabel>("positionCounter")->text(),
+                 localizedFormat("%lld / %lld", {QString::number(currentIndex + 1), QString::number(imageCount)}));
+        QCOMPARE(previous->isEnabled(), previousEnabled);
+        QCOMPARE(next->isEnabled(), nextEnabled);
+
+        if (previousEnabled) {
+            sidebar.browser.setSelectedURLs({sidebar.browser.flatURLs().first()});
+            QTest::mouseClick(previous, Qt::LeftButton);
+            QCOMPARE(sidebar.browser.currentIndex(), currentIndex - 1);
+            QVERIFY(sidebar.browser.selectedURLs().isEmpty());
+        } else if (nextEnabled) {
+            QTest::mouseClick(next, Qt::LeftButton);
+            QCOMPARE(sidebar.browser.currentIndex(), currentIndex + 1);
+        }
+    }
+
+    // The slider stores every size it yields, always on the 4-point grid from 44 to 200.
+    void sliderStoresGridSizes_data()
+    {
+        QTest::addColumn<double>("startSize");
+        QTest::addColumn<int>("action");
+        QTest::addColumn<double>("storedSize");
+        QTest::newRow("68 to 72") << 68.0 << int(QAbstractSlider::SliderSingleStepAdd) << 72.0;
+        QTest::newRow("68 to 64") << 68.0 << int(QAbstractSlider::SliderSingleStepSub) << 64.0;
+        QTest::newRow("to the largest") << 68.0 << int(QAbstractSlider::SliderToMaximum) << 200.0;
+        QTest::newRow("to the smallest") << 100.0 << int(QAbstractSlider::SliderToMinimum) << 44.0;
+        QTest::newRow("off-grid start moves onto the grid") << 69.0 << int(QAbstractSlider::SliderSingleStepAdd)
+                                                             << 72.0;
+        QTest::newRow("no step past the top") << 200.0 << int(QAbstractSlider::SliderPageStepAdd) << 200.0;
+    }
+
+    void sliderStoresGridSizes()
+    {
+        QFETCH(double, startSize);
+        QFETCH(int, action);
+        QFETCH(double, storedSize);
+        Sidebar sidebar;
+        sidebar.browser.setThumbnailSize(startSize);
+        QSettings().remove(QLatin1String(ImageBrowserModel::thumbnailSizeKey));
+        auto *slider = sidebar.child<QSlider>("thumbnailSizeSlider");
+        slider->triggerAction(QAbstractSlider::SliderAction(action));
+        if (storedSize == startSize) {
+            QVERIFY(!QSettings().contains(QLatin1String(ImageBrowserModel::thumbnailSizeKey)));
+        } else {
+            QCOMPARE(QSettings().value(QLatin1String(ImageBrowserModel::thumbnailSizeKey)).toDouble(), storedSize);
+            QCOMPARE(sidebar.browser.thumbnailSize(), storedSize);
+        }
+        // Every position of the slider stands for a size on the grid.
+        for (int position = slider->minimum(); position <= slider->maximum(); ++position) {
+            const double size = SidebarView::thumbnailSizeAt(position);
+            QVERIFY(size >= 44 && size <= 200);
+            QCOMPARE(std::fmod(size - 44, 4.0), 0.0);
+        }
+        QCOMPARE(SidebarView::thumbnailSizeAt(slider->maximum()), 200.0);
+    }
+
+    void contextMenuItems_data()
+    {
+        QTest::addColumn<bool>("apiListening");
+        QTest::addColumn<QStringList>("expectedItems");
+        const QStringList tail{qtTrId("ctx_quicklook"), "---", qtTrId("ctx_copy_image"), qtTrId("ctx_copy_path"), "---",
+                               qtTrId("ctx_tags"), "---", qtTrId("ctx_delete_file")};
+        QTest::newRow("API available") << true
+                                       << QStringList{qtTrId("ctx_reveal_finder"), qtTrId("ctx_generate_in_limnora"),
+                                                      "---"} + tail;
+        QTest::newRow("API unavailable") << false << QStringList{qtTrId("ctx_reveal_finder"), "---"} + tail;
+    }
+
+    void contextMenuItems()
+    {
+        QFETCH(bool, apiListening);
+        QFETCH(QStringList, expectedItems);
+        QTcpServer limnora;
+        QVERIFY(limnora.listen(QHostAddress::LocalHost, 0));
+        const quint16 port = limnora.serverPort();
+        if (!apiListening)
+            limnora.close();
+        QTemporaryDir dir;
+        writeImages(dir, {"a.png", "b.png"});
+        Sidebar sidebar(port);
+        sidebar.open(dir);
+        QSignalSpy probed(&sidebar.api, &LimnoraAPIService::availabilityChecked);
+        QTRY_VERIFY_WITH_TIMEOUT(!probed.isEmpty(), asyncTimeoutMs);
+        QCOMPARE(sidebar.api.isAvailable(), apiListening);
+
+        // The menu a right click opens on a row.
+        const QUrl second = sidebar.browser.flatURLs().at(1);
+        const QPoint where = sidebar.rowRect(second).center();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, where, sidebar.list()->viewport()->mapToGlobal(where));
+        QApplication::sendEvent(sidebar.list()->viewport(), &event);
+        auto *menu = qobject_cast<ImageContextMenu *>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        QCOMPARE(menu->url(), second);
+        QCOMPARE(menuTexts(*menu), expectedItems);
+        menu->close();
+
+        // The footer tells the same.
+        auto *status = sidebar.child<QLabel>("apiStatus");
+        QCOMPARE(status->text(), apiListening ? localizedFormat("LN API ✓ Port %lld", {QString::number(port)})
+                                              : qtTrId("ln_api_unavailable"));
+        QVERIFY(!status->text().contains(QString::number(port)) || apiListening);
+    }
+
+    // Toggling a tag in one row's submenu writes the real attribute, shows "● " on the next
+    // opening and refreshes the dots of every visible row.
+    void tagsSubmenuAndDots()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"a.png", "b.png", "c.png"});
+        Sidebar sidebar;
+        sidebar.open(dir);
+        const QUrl a = QUrl::fromLocalFile(dir.filePath("a.png"));
+        const QUrl b = QUrl::fromLocalFile(dir.filePath("b.png"));
+        TagDotsCache *dots = sidebar.list()->tagDots();
+        QTRY_COMPARE_WITH_TIMEOUT(dots->tags(b), QList<FinderTag>{}, asyncTimeoutMs);
+        // Another program tags b: nothing is announced, so the row still shows no dots.
+        QVERIFY(toggleTag(FinderTag::red, b));
+
+        QSignalSpy announced(AppNotifications::shared(), &AppNotifications::tagsDidChange);
+        TagContextMenu menu(a, {});
+        menu.popup(QPoint(0, 0));
+        QCOMPARE(menuTexts(menu).first(), TagContextMenu::entryTitle(FinderTag::red, false));
+        QAction *green = menu.actions().at(3);
+        QCOMPARE(green->text(), TagContextMenu::entryTitle(FinderTag::green, false));
+        green->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(announced.count(), 1, asyncTimeoutMs);
+        QCOMPARE(readTags(a), QList<FinderTag>{FinderTag::green});
+        QCOMPARE(menu.activeTags(), QList<FinderTag>{FinderTag::green});
+        menu.close();
+        // Every visible row read its tags again, b included.
+        QTRY_COMPARE_WITH_TIMEOUT(dots->tags(b), QList<FinderTag>{FinderTag::red}, asyncTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(dots->tags(a), QList<FinderTag>{FinderTag::green}, asyncTimeoutMs);
+
+        // A new submenu for a, opened: green is marked once the reading lands.
+        TagContextMenu reopened(a, {});
+        QSignalSpy readAgain(&reopened, &TagContextMenu::activeTagsChanged);
+        reopened.popup(QPoint(0, 0));
+        QTRY_COMPARE_WITH_TIMEOUT(readAgain.count(), 1, asyncTimeoutMs);
+        const QStringList titles = menuTexts(reopened);
+        QCOMPARE(titles.at(3), QStringLiteral("● ") + localizedName(FinderTag::green));
+        QCOMPARE(titles.at(0), QStringLiteral("○ ") + localizedName(FinderTag::red));
+        QCOMPARE(titles.at(8), qtTrId("tag_remove_all"));
+
+        // Remove all, on a file with tags and on one without: both announce.
+        reopened.actions().at(8)->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(announced.count(), 2, asyncTimeoutMs);
+        QCOMPARE(readTags(a), QList<FinderTag>{});
+        reopened.actions().at(8)->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(announced.count(), 3, asyncTimeoutMs);
+        reopened.close();
+    }
+
+    void copyPathWithSpaces()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"my image 1.png"});
+        Sidebar sidebar;
+        sidebar.open(dir);
+        const QUrl url = sidebar.browser.flatURLs().first();
+        ImageContextMenu menu(url, &sidebar.browser, &sidebar.api, nullptr);
+        QApplication::clipboard()->clear();
+        for (QAction *action : menu.actions()) {
+            if (action->text() == qtTrId("ctx_copy_path"))
+                action->trigger();
+        }
+        QCOMPARE(QApplication::clipboard()->text(), dir.filePath("my image 1.png"));
+        QVERIFY(!QApplication::clipboard()->text().contains(QLatin1String("%20")));
+        // Dragging the row out offers the same file.
+        std::unique_ptr<QMimeData> dragged(ImageListView::dragData(url));
+        QCOMPARE(dragged->urls(), QList<QUrl>{url});
+    }
+
+    // deleteCurrentImage: only the current image's row asks, whatever else is selected.
+    void deleteConfirmationOfTheCurrentRow_data()
+    {
+        QTest::addColumn<bool>("confirm");
+        QTest::newRow("cancelled") << false;
+        QTest::newRow("confirmed") << true;
+    }
+
+    void deleteConfirmationOfTheCurrentRow()
+    {
+        QFETCH(bool, confirm);
+        QTemporaryDir dir;
+        writeImages(dir, {"a.png", "b.png", "c.png"});
+        Sidebar sidebar;
+        sidebar.open(dir);
+        const QList<QUrl> flat = sidebar.browser.flatURLs();
+        sidebar.browser.selectImage(1);
+        sidebar.browser.setSelectedURLs({flat.at(0), flat.at(2)});
+
+        emit AppNotifications::shared()->deleteCurrentImage();
+        QMessageBox *box = shownMessageBox();
+        QVERIFY(box);
+        QCOMPARE(box->text(), localizedFormat("delete_alert_message", {QStringLiteral("b.png")}));
+        QVERIFY(QApplication::activeModalWidget() == box);
+        // A second request while one is up asks nothing more.
+        emit AppNotifications::shared()->deleteCurrentImage();
+        QCOMPARE(sidebar.list()->deleteConfirmation(), box);
+
+        QPushButton *button = buttonTitled(box, confirm ? "delete_alert_confirm" : "delete_alert_cancel");
+        QVERIFY(button);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_VERIFY(!sidebar.list()->deleteConfirmation());
+        QCOMPARE(QFile::exists(dir.filePath("b.png")), !confirm);
+        QCOMPARE(sidebar.browser.flatURLs().contains(flat.at(1)), !confirm);
+        QCOMPARE(sidebar.rows()->rowOfImage(flat.at(1)) >= 0, !confirm);
+        QVERIFY(QFile::exists(dir.filePath("a.png")) && QFile::exists(dir.filePath("c.png")));
+    }
+
+    void noConfirmationWithoutAListedCurrentRow()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"top.png", "sub/s1.png"});
+        Sidebar sidebar;
+        sidebar.open(dir);
+        const QUrl inSub = QUrl::fromLocalFile(dir.filePath("sub/s1.png"));
+        sidebar.browser.selectImage(sidebar.browser.flatURLs().indexOf(inSub));
+        // Folding the current image's group hides its row: there is no row to ask.
+        for (const FolderGroup &group : sidebar.browser.groups()) {
+            if (group.name == QLatin1String("sub"))
+                sidebar.browser.toggleGroup(group.id);
+        }
+        QCOMPARE(sidebar.browser.currentImageURL(), inSub);
+        emit AppNotifications::shared()->deleteCurrentImage();
+        QVERIFY(!shownMessageBox());
+        QVERIFY(!sidebar.list()->deleteConfirmation());
+    }
+
+    void contextMenuDeleteAsksAboutItsRow()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, {"a.png", "b.png"});
+        Sidebar sidebar;
+        sidebar.open(dir);
+        const QUrl b = sidebar.browser.flatURLs().at(1);
+        ImageContextMenu menu(b, &sidebar.browser, &sidebar.api, nullptr);
+        connect(&menu, &ImageContextMenu::deleteRequested, sidebar.list(), &ImageListView::askToDelete);
+        menu.actions().last()->trigger();
+        QMessageBox *box = shownMessageBox();
+        QVERIFY(box);
+        QCOMPARE(box->text(), localizedFormat("delete_alert_message", {QStringLiteral("b.png")}));
+        QTest::mouseClick(buttonTitled(box, "delete_alert_confirm"), Qt::LeftButton);
+        QTRY_VERIFY(!QFile::exists(dir.filePath("b.png")));
+        QCOMPARE(sidebar.browser.flatURLs().size(), 1);
+    }
+
+    // The list scrolls the least distance that shows the current image, and rows out of view
+    // load nothing.
+    void currentImageStaysInView()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, numberedNames(300));
+        Sidebar sidebar;
+        sidebar.open(dir);
+        ImageListView *list = sidebar.list();
+        const auto rowOf = [&](int flatIndex) {
+            return list->visualRect(sidebar.rows()->index(sidebar.rows()->rowOfImage(sidebar.browser.flatURLs().at(flatIndex))));
+        };
+        const QRect area = list->viewport()->rect();
+
+        sidebar.browser.selectImage(200);
+        QVERIFY(area.contains(rowOf(200)));
+        // Scrolled down to it: the row sits at the bottom edge, not in the middle.
+        QVERIFY(rowOf(200).bottom() >= area.bottom() - 8);
+        const int scrolled = list->verticalScrollBar()->value();
+        sidebar.browser.selectImage(199); // already in view: no scrolling
+        QCOMPARE(list->verticalScrollBar()->value(), scrolled);
+        sidebar.browser.selectImage(10);
+        QVERIFY(area.contains(rowOf(10)));
+        QVERIFY(rowOf(10).top() <= area.top() + 8);
+
+        QTRY_VERIFY(!list->visibleImageURLs().isEmpty());
+        QVERIFY(list->visibleImageURLs().size() < 40);
+        const QUrl farAway = sidebar.browser.flatURLs().at(250);
+        QVERIFY(!list->visibleImageURLs().contains(farAway));
+        QVERIFY(!list->thumbnails()->isLoading(farAway));
+    }
+
+    // A rescan that finds the same images (a tag write fires the watcher) leaves the list as it
+    // was; a new image only adds its row.
+    void rescanKeepsTheScrollPosition()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, numberedNames(120));
+        Sidebar sidebar;
+        sidebar.open(dir);
+        ImageListView *list = sidebar.list();
+        sidebar.browser.selectImage(80);
+        const int scrolled = list->verticalScrollBar()->value();
+        QVERIFY(scrolled > 0);
+        QSignalSpy reset(sidebar.rows(), &QAbstractItemModel::modelReset);
+        QSignalSpy inserted(sidebar.rows(), &QAbstractItemModel::rowsInserted);
+
+        QVERIFY(toggleTag(FinderTag::blue, sidebar.browser.flatURLs().at(80)));
+        sidebar.browser.rescanFolder();
+        QCoreApplication::processEvents();
+        QCOMPARE(list->verticalScrollBar()->value(), scrolled);
+
+        writeImages(dir, {"zzz-new.png"});
+        sidebar.browser.rescanFolder();
+        QCOMPARE(inserted.count(), 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(list->verticalScrollBar()->value(), scrolled);
+        QCOMPARE(reset.count(), 0);
+    }
+};
+
+QTEST_MAIN(TestSidebarView)
+#include "tst_SidebarView.moc"
