@@ -2,6 +2,7 @@
 
 #include "MetadataParser.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -26,6 +27,9 @@ constexpr std::chrono::milliseconds defaultSingleFileTimeout{30'000};
 constexpr std::chrono::milliseconds defaultBatchTimeout{300'000};
 std::atomic<int> singleFileTimeoutMs = int(defaultSingleFileTimeout.count());
 std::atomic<int> batchTimeoutMs = int(defaultBatchTimeout.count());
+// A hundred files of generation text come to a few megabytes; more than this is a child gone
+// wrong, and reading on would only fill memory.
+constexpr qsizetype maxOutputBytes = 64 * 1024 * 1024;
 
 QMutex resourcesMutex;
 QString resourcesOverride;
@@ -47,8 +51,9 @@ QString defaultResourcesDirectory()
 }
 
 // Runs `program` with `arguments` and returns everything it printed on standard output.
-// QProcess drains both pipes while the child runs, so a child with a lot to say never blocks;
-// a child that outlives `timeoutMs` is killed and reaped, and what it printed is kept.
+// The output is read while the child runs, so a child with a lot to say never blocks; a child
+// that outlives `timeoutMs` is killed and reaped, and what it printed is kept. A child that
+// prints more than any real output comes to is killed and yields nothing.
 std::optional<QByteArray> runAndCollect(const QString &program, const QStringList &arguments, int timeoutMs)
 {
     QProcess process;
@@ -59,11 +64,27 @@ std::optional<QByteArray> runAndCollect(const QString &program, const QStringLis
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted())
         return std::nullopt;
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
+
+    const QDeadlineTimer deadline(timeoutMs);
+    QByteArray output;
+    for (;;) {
+        const bool readMore = process.waitForReadyRead(int(deadline.remainingTime()));
+        output += process.readAllStandardOutput();
+        if (output.size() > maxOutputBytes) {
+            process.kill();
+            process.waitForFinished();
+            return std::nullopt;
+        }
+        if (readMore)
+            continue;
+        // Finished, out of time, or standard output closed by a child that still runs.
+        if (process.state() != QProcess::NotRunning && !process.waitForFinished(int(deadline.remainingTime()))) {
+            process.kill();
+            process.waitForFinished();
+        }
+        output += process.readAllStandardOutput();
+        return output.size() > maxOutputBytes ? std::nullopt : std::optional<QByteArray>(output);
     }
-    return process.readAllStandardOutput();
 }
 
 // Shortest text that reads back to the same double, with at least one digit after the point.
