@@ -239,5 +239,29 @@
         <source>tag_yellow</source>
         <translation>Gelb</translation>
     </message>
+    <message id="menu_file">
+        <source>menu_file</source>
+        <translation>&amp;Datei</translation>
+    </message>
+    <message id="menu_edit">
+        <source>menu_edit</source>
+        <translation>&amp;Bearbeiten</translation>
+    </message>
+    <message id="menu_view">
+        <source>menu_view</source>
+        <translation>&amp;Ansicht</translation>
+    </message>
+    <message id="menu_quit">
+        <source>menu_quit</source>
+        <translation>&amp;Beenden</translation>
+    </message>
+    <message id="render_time_seconds">
+        <source>render_time_seconds</source>
+        <translation>%1 s</translation>
+    </message>
+    <message id="render_time_minutes">
+        <source>render_time_minutes</source>
+        <translation>%1:%2 min</translation>
+    </message>
 </context>
 </TS>

@@ -84,6 +84,29 @@ QMap<QString, QString> keysUsedInSources()
     return keys;
 }
 
+// Lines of the sources that show a text through Qt's source-text translations (tr("...")),
+// which bypass the keys and so never reach the German translation.
+QStringList textsOutsideKeys()
+{
+    static const QRegularExpression sourceTextCall(QStringLiteral("\\btr\\(\\s*\""));
+    QStringList found;
+    QDirIterator files(sourceRoot() + QStringLiteral("/src"), { QStringLiteral("*.cpp"), QStringLiteral("*.h") },
+        QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString path = files.next();
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        int lineNumber = 0;
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            ++lineNumber;
+            if (QString::fromUtf8(line).contains(sourceTextCall))
+                found.append(QStringLiteral("%1:%2").arg(QFileInfo(path).fileName()).arg(lineNumber));
+        }
+    }
+    return found;
+}
+
 // The argument places of a text: "%1", "%2", ... and printf-style "%lld", "%@", counted.
 QStringList argumentPlaces(const QString& text)
 {
@@ -153,6 +176,14 @@ private slots:
     {
         QFETCH(QString, key);
         QVERIFY2(!compiledText(m_english, key).isEmpty(), "no English text for this key");
+    }
+
+    void everyVisibleTextGoesThroughAKey()
+    {
+        const QStringList offenders = textsOutsideKeys();
+        QVERIFY2(offenders.isEmpty(),
+            qPrintable(
+                QStringLiteral("tr(\"...\") instead of qtTrId(\"key\") at ") + offenders.join(QStringLiteral(", "))));
     }
 
     void germanTranslatesEveryEnglishKey_data()
