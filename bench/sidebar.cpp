@@ -1,0 +1,162 @@
+// Sidebar with a folder of 100,000 images: the time until the first rows are painted, then a
+// scripted scroll from the top of the list to its bottom, one screenful per step, each step
+// painted at once, while the metadata prefetch of the folder runs. Prints the slowest step (a
+// frame) in wall and GUI-thread CPU time and the process's peak memory. Offscreen by
+// default (QT_QPA_PLATFORM), or under xvfb-run.
+
+#include "ExiftoolRunner.h"
+#include "ImageBrowserModel.h"
+#include "ImageListView.h"
+#include "LimnoraAPI.h"
+#include "SidebarView.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <ctime>
+#include <unistd.h>
+
+using namespace limnoscope;
+
+namespace {
+
+constexpr int imageCount = 100'000;
+constexpr int subfolderCount = 4;
+// Hard links to one picture per folder: a real directory of 100,000 image files in little space.
+// (ext4 allows 65,000 links to one file.)
+constexpr QSize sidebarSize{300, 860};
+
+QString nameOf(int i)
+{
+    switch (i % 5) {
+    case 0:
+        return QStringLiteral("%1").arg(i, 6, 10, QLatin1Char('0'));
+    case 1:
+        return QStringLiteral("limnora_%1_seed_%2").arg(i, 6, 10, QLatin1Char('0')).arg(i * 7919);
+    case 2:
+        return QStringLiteral("a cat in space wearing a very fancy hat %1").arg(i);
+    case 3:
+        return QStringLiteral("2024-05-12-10-33-12-%1-portrait of an old sailor with a pipe, oil painting").arg(i);
+    default:
+        return QStringLiteral("img%1").arg(i);
+    }
+}
+
+bool writeFolder(const QString &root)
+{
+    for (int folder = 0; folder < subfolderCount; ++folder) {
+        const QString dir = QStringLiteral("%1/set%2").arg(root).arg(folder);
+        QDir().mkpath(dir);
+        const QString original = dir + QStringLiteral("/.picture");
+        QImage picture(640, 480, QImage::Format_RGB32);
+        picture.fill(QColor::fromHsv(folder * 80, 160, 200));
+        if (!picture.save(original, "PNG"))
+            return false;
+        for (int i = folder; i < imageCount; i += subfolderCount) {
+            const QString path = QStringLiteral("%1/%2.png").arg(dir, nameOf(i));
+            if (::link(QFile::encodeName(original).constData(), QFile::encodeName(path).constData()) != 0)
+                return false;
+        }
+        QFile::remove(original);
+    }
+    return true;
+}
+
+// CPU time of the calling thread: on a busy machine a frame's wall time also holds the time the
+// GUI thread waited for a core.
+double threadCPUMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+double peakResidentMB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication application(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("LimnoscopeBench"));
+    QTemporaryDir home;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+    setExiftoolDisabled(true);
+    QTemporaryDir folder;
+    if (!folder.isValid() || !writeFolder(folder.path())) {
+        std::fprintf(stderr, "bench_sidebar: cannot write the test folder\n");
+        return 1;
+    }
+
+    quint16 closedPort = 0;
+    {
+        QTcpServer server;
+        server.listen(QHostAddress::LocalHost, 0);
+        closedPort = server.serverPort();
+    }
+    ImageBrowserModel browser;
+    LimnoraAPIService api(closedPort);
+    SidebarView sidebar(&browser, &api);
+    sidebar.resize(sidebarSize);
+    sidebar.show();
+    QCoreApplication::processEvents();
+    ImageListView *list = sidebar.imageList();
+
+    QElapsedTimer clock;
+    clock.start();
+    browser.loadFolder(QUrl::fromLocalFile(folder.path()));
+    browser.stopWatching();
+    const double scanMs = clock.nsecsElapsed() / 1e6;
+    clock.restart();
+    sidebar.repaint();
+    const double firstPaintMs = clock.nsecsElapsed() / 1e6;
+    QCoreApplication::processEvents();
+
+    // One screenful per step down to the bottom, every step painted before the next.
+    QScrollBar *scrollBar = list->verticalScrollBar();
+    const int step = list->viewport()->height();
+    double worstFrameMs = 0;
+    double worstFrameCPUMs = 0;
+    double totalMs = 0;
+    int frames = 0;
+    for (int value = 0; value <= scrollBar->maximum(); value += step) {
+        clock.restart();
+        const double cpuBefore = threadCPUMs();
+        scrollBar->setValue(value);
+        list->viewport()->repaint();
+        QCoreApplication::processEvents();
+        const double frameMs = clock.nsecsElapsed() / 1e6;
+        worstFrameMs = std::max(worstFrameMs, frameMs);
+        worstFrameCPUMs = std::max(worstFrameCPUMs, threadCPUMs() - cpuBefore);
+        totalMs += frameMs;
+        ++frames;
+    }
+    std::printf("sidebar.images: %d\n", imageCount);
+    std::printf("sidebar.rows: %d\n", list->model()->rowCount());
+    std::printf("sidebar.scan_ms: %.1f\n", scanMs);
+    std::printf("sidebar.first_paint_ms: %.1f\n", firstPaintMs);
+    std::printf("sidebar.frames: %d\n", frames);
+    std::printf("sidebar.mean_frame_ms: %.2f\n", frames > 0 ? totalMs / frames : 0.0);
+    std::printf("sidebar.worst_frame_ms: %.1f\n", worstFrameMs);
+    std::printf("sidebar.worst_frame_cpu_ms: %.1f\n", worstFrameCPUMs);
+    std::printf("sidebar.peak_rss_mb: %.1f\n", peakResidentMB());
+    return 0;
+}
