@@ -23,12 +23,11 @@ QString sourceRoot()
     return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../.."));
 }
 
-// The symbol names the window's code asks for: literals handed to symbolIcon() or to a section
-// frame, and the names of the sort menu's icons.
+// The symbol names the window's code asks for: every dotted lower-case literal ("folder.fill")
+// outside comments in the window's sources, wherever it is handed on to symbolIcon().
 QSet<QByteArray> symbolNamesInSources()
 {
     static const QRegularExpression literal(QStringLiteral("\"([a-z0-9]+(?:\\.[a-z0-9]+)+)\""));
-    static const QRegularExpression iconUse(QStringLiteral("symbolIcon|SectionFrame|iconName|Icon\\("));
     QSet<QByteArray> names;
     QDirIterator files(sourceRoot() + QStringLiteral("/src/ui"), { QStringLiteral("*.cpp") }, QDir::Files);
     while (files.hasNext()) {
@@ -36,8 +35,8 @@ QSet<QByteArray> symbolNamesInSources()
         if (!file.open(QIODevice::ReadOnly))
             continue;
         for (const QByteArray& line : file.readAll().split('\n')) {
-            const QString text = QString::fromUtf8(line);
-            if (!text.contains(iconUse))
+            const QString text = QString::fromUtf8(line).trimmed();
+            if (text.startsWith(QLatin1String("//")))
                 continue;
             for (const QRegularExpressionMatch& match : literal.globalMatch(text))
                 names.insert(match.captured(1).toLatin1());
