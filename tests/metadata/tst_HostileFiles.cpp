@@ -1,0 +1,309 @@
+#include "ExiftoolRunner.h"
+#include "MetadataExtraction.h"
+#include "MetadataParser.h"
+#include "PNGTextReader.h"
+#include "TestFiles.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace limnoscope;
+using namespace limnoscope::test;
+
+namespace {
+
+// Every hostile file is done with in this time, however it is built.
+constexpr qint64 readBoundMs = 10'000;
+// How long exiftool may spend on one hostile file here.
+constexpr std::chrono::milliseconds exiftoolTimeout { 5000 };
+// Rounds of reading a file that another thread keeps shrinking and growing.
+constexpr int shrinkRounds = 200;
+
+const QByteArray sampleText = sampleLimnoraText().toLatin1();
+
+// Bytes of a literal that holds zero bytes.
+template <std::size_t N> QByteArray literal(const char (&text)[N])
+{
+    return QByteArray(text, qsizetype(N - 1));
+}
+
+// A JPEG whose APP1 XMP segment holds `packet` (at most 65,502 bytes).
+QByteArray jpegWithXMP(const QByteArray& packet)
+{
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    QImage image(8, 8, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    image.save(&buffer, "JPEG");
+    const QByteArray payload = QByteArray("http://ns.adobe.com/xap/1.0/", 29) + packet;
+    const int length = int(payload.size()) + 2;
+    Q_ASSERT(length <= 0xffff);
+    const QByteArray segment = QByteArray("\xff\xe1") + char(length >> 8) + char(length & 0xff) + payload;
+    return jpeg.left(2) + segment + jpeg.mid(2);
+}
+
+// Nested elements `depth` deep, 15 bytes a level.
+QByteArray nestedElements(int depth)
+{
+    return QByteArray("<lim:a>").repeated(depth) + QByteArray("</lim:a>").repeated(depth);
+}
+
+// "p\nSteps: 1, K0: 0, K1: 1, ..." with `count` distinct keys.
+QString settingsLineWithKeys(int count)
+{
+    QString text = QStringLiteral("p\nSteps: 1");
+    text.reserve(count * 14);
+    for (int i = 0; i < count; ++i)
+        text += QStringLiteral(", K%1: %1").arg(i);
+    return text;
+}
+
+// Creates a file whose name is given as raw bytes, which need not be UTF-8.
+bool writeRawName(const QByteArray& directory, const QByteArray& name, const QByteArray& bytes)
+{
+    const int fd = ::open((directory + '/' + name).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    const bool written = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    ::close(fd);
+    return written;
+}
+
+} // namespace
+
+// Damaged, oversized and oddly named image files: no reader crashes, hangs or grows without
+// bound, and each gives its text when it can or nothing.
+class HostileFiles : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void init() { setExiftoolDisabled(true); }
+    void cleanup() { setExiftoolDisabled(false); }
+
+    void pngChunks_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<std::optional<QString>>("expected");
+        const auto nothing = std::optional<QString>();
+        const auto found = std::optional<QString>(QString::fromLatin1(sampleText));
+
+        QTest::newRow("text chunk declares 9,999,999 bytes, file ends early")
+            << PNGChunkWriter().chunk("tEXt", literal("Description\0abc"), 9'999'999).bytes() << nothing;
+        QTest::newRow("4 GB length on a chunk before the text")
+            << PNGChunkWriter().chunk("abCd", "", 0xffffffff).tEXt("Description", sampleText).bytes() << nothing;
+        QTest::newRow("4 GB length on the text chunk")
+            << PNGChunkWriter().chunk("tEXt", literal("Description\0") + sampleText, 0xffffffff).bytes() << nothing;
+        QTest::newRow("2 GB length on the text chunk")
+            << PNGChunkWriter().chunk("iTXt", literal("Description\0\0\0\0\0x"), 0x80000000).bytes() << nothing;
+        PNGChunkWriter tinyChunks;
+        for (int i = 0; i < 100'000; ++i)
+            tinyChunks.chunk("abCd", "");
+        QTest::newRow("100,000 tiny chunks before the text")
+            << tinyChunks.tEXt("Description", sampleText).tinyImageData().end().bytes() << found;
+        PNGChunkWriter otherTexts;
+        for (int i = 0; i < 10'000; ++i)
+            otherTexts.tEXt("k", "v").zTXt("Comment", "z");
+        QTest::newRow("20,000 text chunks that are not metadata")
+            << otherTexts.tEXt("Description", sampleText).bytes() << found;
+        QTest::newRow("compressed iTXt that inflates to 100 MB")
+            << PNGChunkWriter()
+                   .chunk("iTXt",
+                       literal("Description\0\1\0\0\0") + PNGChunkWriter::zlibCompress(QByteArray(100'000'000, 'a')))
+                   .bytes()
+            << nothing;
+    }
+
+    void pngChunks()
+    {
+        QFETCH(QByteArray, bytes);
+        const QString path = m_dir.filePath(QStringLiteral("chunks-%1.png").arg(QTest::currentDataTag()));
+        writeFile(path, bytes);
+        QElapsedTimer clock;
+        clock.start();
+        QTEST(readPNGTextMetadata(path), "expected");
+        QTEST(extractMetadataText(QUrl::fromLocalFile(path)), "expected");
+        QVERIFY2(clock.elapsed() < readBoundMs, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    // A settings line with a very large number of keys is read in linear time: the keys are
+    // looked up by hash, not searched for one by one.
+    void manySettingsKeys()
+    {
+        const QString small = settingsLineWithKeys(20'000);
+        const QString large = settingsLineWithKeys(200'000);
+        QElapsedTimer clock;
+        clock.start();
+        const LimnoraMetadata smallRecord = parseMetadataText(small);
+        const qint64 smallMs = std::max<qint64>(clock.restart(), 1);
+        const LimnoraMetadata largeRecord = parseMetadataText(large);
+        const qint64 largeMs = clock.elapsed();
+        QCOMPARE(smallRecord.settings.size(), 20'001);
+        QCOMPARE(largeRecord.settings.size(), 200'001);
+        QCOMPARE(largeRecord.settings.value(QStringLiteral("K199999")), QStringLiteral("199999"));
+        // Ten times the keys: a linear parser takes about ten times as long, a quadratic one a
+        // hundred times.
+        QVERIFY2(largeMs < 30 * smallMs + 500, qPrintable(QStringLiteral("%1 ms vs %2 ms").arg(largeMs).arg(smallMs)));
+    }
+
+    void nestedXMP_data()
+    {
+        QTest::addColumn<QByteArray>("properties");
+        QTest::newRow("4,000 nested elements") << nestedElements(4'000);
+        QTest::newRow("4,000 nested elements inside the description")
+            << "<dc:description>" + nestedElements(4'000) + "</dc:description>";
+        QTest::newRow("nested descriptions") << QByteArray("<dc:description><rdf:Alt><rdf:li>").repeated(1'800);
+    }
+
+    void nestedXMP()
+    {
+        QFETCH(QByteArray, properties);
+        const QByteArray jpeg = jpegWithXMP(xmpPacket(properties));
+        QVERIFY(jpeg.size() > 50'000);
+        const QString path = m_dir.filePath(QStringLiteral("nested-%1.jpg").arg(QTest::currentDataTag()));
+        writeFile(path, jpeg);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(extractMetadataText(QUrl::fromLocalFile(path)), std::nullopt);
+        QVERIFY2(clock.elapsed() < readBoundMs, qPrintable(QString::number(clock.elapsed())));
+
+        // exiftool recurses through every level and may take half a minute over such a
+        // packet: its time is bounded by the runner's timeout.
+        setExiftoolDisabled(false);
+        setExiftoolTimeouts(exiftoolTimeout, exiftoolTimeout);
+        clock.restart();
+        const std::optional<QString> text = readDescriptionWithExiftool(QUrl::fromLocalFile(path));
+        const qint64 exiftoolMs = clock.elapsed();
+        setExiftoolTimeouts(std::chrono::seconds(30), std::chrono::seconds(300));
+        QCOMPARE(text, std::nullopt);
+        QVERIFY2(exiftoolMs < exiftoolTimeout.count() + readBoundMs, qPrintable(QString::number(exiftoolMs)));
+    }
+
+    void shrinkingFile_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("extension");
+        QTest::newRow("png") << PNGChunkWriter()
+                                    .chunk("abCd", QByteArray(1 << 20, 'x'))
+                                    .tEXt("Description", sampleText)
+                                    .tinyImageData()
+                                    .end()
+                                    .bytes()
+                             << "png";
+        QTest::newRow("jpeg with XMP") << jpegWithXMP(xmpPacket("<dc:description>" + sampleText + "</dc:description>")
+            + QByteArray(30'000, ' ')) << "jpg";
+    }
+
+    // Another process rewrites the file while it is read: every read gives the whole text or
+    // nothing.
+    void shrinkingFile()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, extension);
+        const QString path = m_dir.filePath(QStringLiteral("shrinking.") + extension);
+        writeFile(path, bytes);
+        const QByteArray encodedPath = QFile::encodeName(path);
+
+        std::atomic_bool stop = false;
+        std::thread writer([&] {
+            const int fd = ::open(encodedPath.constData(), O_WRONLY);
+            for (qsizetype cut = 7; !stop; cut = (cut * 7919) % bytes.size()) {
+                [[maybe_unused]] const int truncated = ::ftruncate(fd, off_t(cut));
+                [[maybe_unused]] const ssize_t written = ::pwrite(fd, bytes.constData(), size_t(bytes.size()), 0);
+            }
+            ::close(fd);
+        });
+        const QString expected = parseMetadataText(QString::fromLatin1(sampleText)).prompt;
+        int found = 0;
+        for (int round = 0; round < shrinkRounds; ++round) {
+            if (const auto record = readImageMetadata(QUrl::fromLocalFile(path))) {
+                QCOMPARE(record->prompt, expected);
+                ++found;
+            }
+        }
+        stop = true;
+        writer.join();
+        qInfo("%d of %d reads found the text", found, shrinkRounds);
+    }
+
+    void awkwardNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("newline") << "new\nline.png";
+        QTest::newRow("quotes") << "it's \"quoted\".png";
+        QTest::newRow("leading dash") << "-json.png";
+        QTest::newRow("two dashes") << "--.png";
+        QTest::newRow("option with value") << "-execute.png";
+        QTest::newRow("shell substitution") << "$(touch pwned) `touch pwned`.png";
+        QTest::newRow("backslashes and spaces") << " a\\b  c .png";
+        QTest::newRow("non-ASCII") << "湖 ☂ é.png";
+    }
+
+    // Names pass unchanged to exiftool on both routes and to the in-process readers.
+    void awkwardNames()
+    {
+        QFETCH(QString, name);
+        setExiftoolDisabled(false);
+        const QString folder = m_dir.filePath(QStringLiteral("names-%1").arg(QTest::currentDataTag()));
+        const QString path = folder + u'/' + name;
+        writeFile(path, pngWithDescription(sampleText));
+        const QUrl url = QUrl::fromLocalFile(path);
+        const QString text = QString::fromLatin1(sampleText);
+
+        QCOMPARE(readPNGTextMetadata(path), text);
+        QCOMPARE(readDescriptionWithExiftool(url), text.trimmed());
+        QCOMPARE(readBatchWithExiftool({ url }).value(url), text);
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList { name });
+        QVERIFY(!QFileInfo::exists(QDir::current().filePath(QStringLiteral("pwned"))));
+    }
+
+    // A name that is not valid UTF-8 cannot be named through Qt: that image has no text, and
+    // its neighbours lose nothing.
+    void invalidUTF8Name()
+    {
+        setExiftoolDisabled(false);
+        const QString folder = m_dir.filePath(QStringLiteral("invalid-utf8"));
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(writeRawName(QFile::encodeName(folder), "bad\xff\xfe name.png", pngWithDescription(sampleText)));
+        writeFile(folder + "/good.png", pngWithDescription(sampleText));
+
+        // Qt leaves out of a listing the names it cannot decode: that image is never shown.
+        QList<QUrl> urls;
+        for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name))
+            urls.append(QUrl::fromLocalFile(folder + u'/' + name));
+        const QUrl good = QUrl::fromLocalFile(folder + "/good.png");
+        QCOMPARE(urls, QList<QUrl> { good });
+        // Asked for anyway, under the nearest name Qt can give it, it has no text.
+        urls.append(QUrl::fromLocalFile(QFile::decodeName(QFile::encodeName(folder) + "/bad\xff\xfe name.png")));
+
+        const QHash<QUrl, QString> batch = readBatchWithExiftool(urls);
+        QCOMPARE(batch.value(good), QString::fromLatin1(sampleText));
+        QHash<QUrl, bool> hasText;
+        readFolderMetadata(urls, [&](const QList<ImageMetadataResult>& results) {
+            for (const ImageMetadataResult& result : results)
+                hasText.insert(result.url, result.metadata.has_value());
+        });
+        QVERIFY(hasText.value(good));
+        QVERIFY(!hasText.value(urls.last()));
+        QVERIFY(!readImageMetadata(urls.last()));
+        QCOMPARE(::unlink((QFile::encodeName(folder) + "/bad\xff\xfe name.png").constData()), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(HostileFiles)
+#include "tst_HostileFiles.moc"
