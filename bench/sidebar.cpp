@@ -32,7 +32,7 @@ constexpr int imageCount = 100'000;
 constexpr int subfolderCount = 4;
 // Hard links to one picture per folder: a real directory of 100,000 image files in little space.
 // (ext4 allows 65,000 links to one file.)
-constexpr QSize sidebarSize{300, 860};
+constexpr QSize sidebarSize { 300, 860 };
 
 QString nameOf(int i)
 {
@@ -50,7 +50,7 @@ QString nameOf(int i)
     }
 }
 
-bool writeFolder(const QString &root)
+bool writeFolder(const QString& root)
 {
     for (int folder = 0; folder < subfolderCount; ++folder) {
         const QString dir = QStringLiteral("%1/set%2").arg(root).arg(folder);
@@ -74,7 +74,7 @@ bool writeFolder(const QString &root)
 // GUI thread waited for a core.
 double threadCPUMs()
 {
-    timespec now{};
+    timespec now {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
 }
@@ -84,7 +84,7 @@ double peakResidentMB()
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
+    for (const QByteArray& line : status.readAll().split('\n')) {
         if (line.startsWith("VmHWM:"))
             return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
     }
@@ -93,7 +93,7 @@ double peakResidentMB()
 
 } // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("LimnoscopeBench"));
@@ -118,7 +118,7 @@ int main(int argc, char **argv)
     sidebar.resize(sidebarSize);
     sidebar.show();
     QCoreApplication::processEvents();
-    ImageListView *list = sidebar.imageList();
+    ImageListView* list = sidebar.imageList();
 
     QElapsedTimer clock;
     clock.start();
@@ -131,7 +131,7 @@ int main(int argc, char **argv)
     QCoreApplication::processEvents();
 
     // One screenful per step down to the bottom, every step painted before the next.
-    QScrollBar *scrollBar = list->verticalScrollBar();
+    QScrollBar* scrollBar = list->verticalScrollBar();
     const int step = list->viewport()->height();
     double worstFrameMs = 0;
     double worstFrameCPUMs = 0;

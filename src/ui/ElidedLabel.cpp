@@ -4,13 +4,13 @@
 
 namespace limnoscope {
 
-ElidedLabel::ElidedLabel(QWidget *parent)
+ElidedLabel::ElidedLabel(QWidget* parent)
     : QWidget(parent)
 {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
-void ElidedLabel::setText(const QString &text)
+void ElidedLabel::setText(const QString& text)
 {
     if (text == m_text)
         return;
@@ -21,20 +21,20 @@ void ElidedLabel::setText(const QString &text)
 
 QSize ElidedLabel::sizeHint() const
 {
-    return {fontMetrics().horizontalAdvance(m_text), fontMetrics().height()};
+    return { fontMetrics().horizontalAdvance(m_text), fontMetrics().height() };
 }
 
 QSize ElidedLabel::minimumSizeHint() const
 {
-    return {0, fontMetrics().height()};
+    return { 0, fontMetrics().height() };
 }
 
-void ElidedLabel::paintEvent(QPaintEvent *)
+void ElidedLabel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setPen(palette().color(foregroundRole()));
-    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter,
-                     fontMetrics().elidedText(m_text, Qt::ElideMiddle, width()));
+    painter.drawText(
+        rect(), Qt::AlignLeft | Qt::AlignVCenter, fontMetrics().elidedText(m_text, Qt::ElideMiddle, width()));
 }
 
 } // namespace limnoscope

@@ -10,8 +10,8 @@
 
 namespace limnoscope {
 
-ImageContextMenu::ImageContextMenu(const QUrl &url, ImageBrowserModel *browser, LimnoraAPIService *api,
-                                   TagDotsCache *tagDots, QWidget *parent)
+ImageContextMenu::ImageContextMenu(
+    const QUrl& url, ImageBrowserModel* browser, LimnoraAPIService* api, TagDotsCache* tagDots, QWidget* parent)
     : QMenu(parent)
     , m_url(url)
     , m_browser(browser)
@@ -27,7 +27,7 @@ ImageContextMenu::ImageContextMenu(const QUrl &url, ImageBrowserModel *browser, 
     }
     addSeparator();
     addAction(symbolIcon("eye"), qtTrId("ctx_quicklook"), this, [] {
-        if (QuickLookPanel *panel = QuickLookPanel::shared())
+        if (QuickLookPanel* panel = QuickLookPanel::shared())
             panel->toggle();
     });
     addSeparator();
@@ -37,7 +37,7 @@ ImageContextMenu::ImageContextMenu(const QUrl &url, ImageBrowserModel *browser, 
     std::optional<QList<FinderTag>> knownTags;
     if (tagDots)
         knownTags = tagDots->tags(url);
-    addMenu(new TagContextMenu(url, knownTags.value_or(QList<FinderTag>{}), this));
+    addMenu(new TagContextMenu(url, knownTags.value_or(QList<FinderTag> {}), this));
     addSeparator();
     addAction(symbolIcon("trash"), qtTrId("ctx_delete_file"), this, [this] { emit deleteRequested(m_url); });
 }

@@ -19,14 +19,14 @@ class ImageContextMenu : public QMenu
 
 public:
     // `tagDots` (may be null) gives the tags submenu what is already known of the file's tags.
-    ImageContextMenu(const QUrl &url, ImageBrowserModel *browser, LimnoraAPIService *api, TagDotsCache *tagDots,
-                     QWidget *parent = nullptr);
+    ImageContextMenu(const QUrl& url, ImageBrowserModel* browser, LimnoraAPIService* api, TagDotsCache* tagDots,
+        QWidget* parent = nullptr);
 
-    [[nodiscard]] const QUrl &url() const { return m_url; }
+    [[nodiscard]] const QUrl& url() const { return m_url; }
 
 signals:
     // The row's delete confirmation should ask about `url`.
-    void deleteRequested(const QUrl &url);
+    void deleteRequested(const QUrl& url);
 
 private:
     QUrl m_url;

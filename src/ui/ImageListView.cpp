@@ -31,7 +31,7 @@ constexpr int dragPictureSize = 64;
 
 } // namespace
 
-ImageListView::ImageListView(ImageBrowserModel *browser, LimnoraAPIService *api, QWidget *parent)
+ImageListView::ImageListView(ImageBrowserModel* browser, LimnoraAPIService* api, QWidget* parent)
     : QListView(parent)
     , m_browser(browser)
     , m_api(api)
@@ -72,8 +72,7 @@ ImageListView::ImageListView(ImageBrowserModel *browser, LimnoraAPIService *api,
     });
     connect(browser, &ImageBrowserModel::selectedURLsChanged, viewport(), qOverload<>(&QWidget::update));
     connect(browser, &ImageBrowserModel::thumbnailSizeChanged, this, [this] { scheduleDelayedItemsLayout(); });
-    connect(m_rows, &QAbstractItemModel::modelReset, this, &ImageListView::scrollToCurrentImage,
-            Qt::QueuedConnection);
+    connect(m_rows, &QAbstractItemModel::modelReset, this, &ImageListView::scrollToCurrentImage, Qt::QueuedConnection);
 
     connect(m_thumbnails, &ThumbnailProvider::thumbnailReady, this, &ImageListView::updateImageRow);
     connect(m_tagDots, &TagDotsCache::tagsRead, this, &ImageListView::updateImageRow);
@@ -84,7 +83,7 @@ ImageListView::ImageListView(ImageBrowserModel *browser, LimnoraAPIService *api,
     connect(AppNotifications::shared(), &AppNotifications::tagsDidChange, this, tagsChanged);
     connect(browser, &ImageBrowserModel::tagVersionChanged, this, tagsChanged);
     connect(AppNotifications::shared(), &AppNotifications::deleteCurrentImage, this,
-            &ImageListView::deleteCurrentImageIfListed);
+        &ImageListView::deleteCurrentImageIfListed);
 }
 
 QSet<QUrl> ImageListView::visibleImageURLs() const
@@ -92,10 +91,10 @@ QSet<QUrl> ImageListView::visibleImageURLs() const
     return m_visibleImageURLs;
 }
 
-QMimeData *ImageListView::dragData(const QUrl &url)
+QMimeData* ImageListView::dragData(const QUrl& url)
 {
-    auto *data = new QMimeData;
-    data->setUrls({url});
+    auto* data = new QMimeData;
+    data->setUrls({ url });
     return data;
 }
 
@@ -109,7 +108,7 @@ void ImageListView::scrollToCurrentImage()
 // Mouse: a click acts when the button goes up over the row it went down on, unless the row was
 // dragged out meanwhile.
 
-void ImageListView::mousePressEvent(QMouseEvent *event)
+void ImageListView::mousePressEvent(QMouseEvent* event)
 {
     m_dragStarted = false;
     m_pressedIndex = QPersistentModelIndex();
@@ -122,13 +121,13 @@ void ImageListView::mousePressEvent(QMouseEvent *event)
     event->accept();
 }
 
-void ImageListView::mouseDoubleClickEvent(QMouseEvent *event)
+void ImageListView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     // Two quick clicks are two clicks.
     mousePressEvent(event);
 }
 
-void ImageListView::mouseMoveEvent(QMouseEvent *event)
+void ImageListView::mouseMoveEvent(QMouseEvent* event)
 {
     if (!(event->buttons() & Qt::LeftButton) || !m_pressedIndex.isValid() || m_dragStarted)
         return;
@@ -140,7 +139,7 @@ void ImageListView::mouseMoveEvent(QMouseEvent *event)
     startDragging(m_rows->rowURL(m_pressedIndex.row()));
 }
 
-void ImageListView::mouseReleaseEvent(QMouseEvent *event)
+void ImageListView::mouseReleaseEvent(QMouseEvent* event)
 {
     const QPersistentModelIndex pressed = m_pressedIndex;
     m_pressedIndex = QPersistentModelIndex();
@@ -157,7 +156,7 @@ void ImageListView::mouseReleaseEvent(QMouseEvent *event)
     clickImage(m_rows->rowURL(row), event->modifiers());
 }
 
-void ImageListView::clickImage(const QUrl &url, Qt::KeyboardModifiers modifiers)
+void ImageListView::clickImage(const QUrl& url, Qt::KeyboardModifiers modifiers)
 {
     if (modifiers & Qt::ControlModifier) {
         QSet<QUrl> selected = m_browser->selectedURLs();
@@ -166,7 +165,7 @@ void ImageListView::clickImage(const QUrl &url, Qt::KeyboardModifiers modifiers)
         m_browser->setSelectedURLs(selected);
         return;
     }
-    const QList<QUrl> &flat = m_browser->flatURLs();
+    const QList<QUrl>& flat = m_browser->flatURLs();
     const qsizetype position = flat.indexOf(url);
     if ((modifiers & Qt::ShiftModifier) && position >= 0) {
         const qsizetype current = m_browser->currentIndex();
@@ -183,13 +182,13 @@ void ImageListView::clickImage(const QUrl &url, Qt::KeyboardModifiers modifiers)
     if (position < 0)
         return;
     m_browser->selectImage(position);
-    if (QuickLookPanel *panel = QuickLookPanel::shared(); panel && panel->isVisible())
+    if (QuickLookPanel* panel = QuickLookPanel::shared(); panel && panel->isVisible())
         panel->refresh();
 }
 
-void ImageListView::startDragging(const QUrl &url)
+void ImageListView::startDragging(const QUrl& url)
 {
-    auto *drag = new QDrag(this);
+    auto* drag = new QDrag(this);
     drag->setMimeData(dragData(url));
     const QImage thumbnail = m_thumbnails->thumbnail(url, m_browser->thumbnailSize());
     if (!thumbnail.isNull())
@@ -198,14 +197,14 @@ void ImageListView::startDragging(const QUrl &url)
     drag->exec(Qt::CopyAction | Qt::LinkAction, Qt::CopyAction);
 }
 
-void ImageListView::contextMenuEvent(QContextMenuEvent *event)
+void ImageListView::contextMenuEvent(QContextMenuEvent* event)
 {
     const QModelIndex index = indexAt(event->pos());
     if (!index.isValid() || m_rows->rowKind(index.row()) != SidebarListModel::RowKind::image) {
         event->ignore();
         return;
     }
-    auto *menu = new ImageContextMenu(m_rows->rowURL(index.row()), m_browser, m_api, m_tagDots, this);
+    auto* menu = new ImageContextMenu(m_rows->rowURL(index.row()), m_browser, m_api, m_tagDots, this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     connect(menu, &ImageContextMenu::deleteRequested, this, &ImageListView::askToDelete);
     menu->popup(event->globalPos());
@@ -214,7 +213,7 @@ void ImageListView::contextMenuEvent(QContextMenuEvent *event)
 
 // Rows in view
 
-void ImageListView::paintEvent(QPaintEvent *event)
+void ImageListView::paintEvent(QPaintEvent* event)
 {
     QListView::paintEvent(event);
     m_visibleRowsTimer.start();
@@ -248,7 +247,7 @@ void ImageListView::noteVisibleRows()
     m_tagDots->setVisibleURLs(visible);
 }
 
-void ImageListView::updateImageRow(const QUrl &url)
+void ImageListView::updateImageRow(const QUrl& url)
 {
     if (!m_visibleImageURLs.contains(url) || m_firstVisibleRow < 0)
         return;
@@ -270,19 +269,19 @@ void ImageListView::deleteCurrentImageIfListed()
         askToDelete(current);
 }
 
-void ImageListView::askToDelete(const QUrl &url)
+void ImageListView::askToDelete(const QUrl& url)
 {
     if (m_deleteConfirmation || url.isEmpty())
         return;
     // Keys go to the confirmation while it is up.
-    if (QWidget *focused = QApplication::focusWidget())
+    if (QWidget* focused = QApplication::focusWidget())
         focused->clearFocus();
 
-    auto *box = new QMessageBox(window());
+    auto* box = new QMessageBox(window());
     box->setIcon(QMessageBox::Warning);
-    box->setText(localizedFormat("delete_alert_message", {url.fileName()}));
-    QPushButton *confirm = box->addButton(qtTrId("delete_alert_confirm"), QMessageBox::DestructiveRole);
-    QPushButton *cancel = box->addButton(qtTrId("delete_alert_cancel"), QMessageBox::RejectRole);
+    box->setText(localizedFormat("delete_alert_message", { url.fileName() }));
+    QPushButton* confirm = box->addButton(qtTrId("delete_alert_confirm"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box->addButton(qtTrId("delete_alert_cancel"), QMessageBox::RejectRole);
     box->setDefaultButton(confirm);
     box->setEscapeButton(cancel);
     box->setWindowModality(Qt::ApplicationModal);

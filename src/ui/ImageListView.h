@@ -28,46 +28,46 @@ class ImageListView : public QListView
     Q_OBJECT
 
 public:
-    ImageListView(ImageBrowserModel *browser, LimnoraAPIService *api, QWidget *parent = nullptr);
+    ImageListView(ImageBrowserModel* browser, LimnoraAPIService* api, QWidget* parent = nullptr);
 
-    [[nodiscard]] SidebarListModel *rowsModel() const { return m_rows; }
-    [[nodiscard]] TagDotsCache *tagDots() const { return m_tagDots; }
-    [[nodiscard]] ThumbnailProvider *thumbnails() const { return m_thumbnails; }
+    [[nodiscard]] SidebarListModel* rowsModel() const { return m_rows; }
+    [[nodiscard]] TagDotsCache* tagDots() const { return m_tagDots; }
+    [[nodiscard]] ThumbnailProvider* thumbnails() const { return m_thumbnails; }
     // The image rows at least partly in view.
     [[nodiscard]] QSet<QUrl> visibleImageURLs() const;
     // The delete confirmation on screen, or null.
-    [[nodiscard]] QMessageBox *deleteConfirmation() const { return m_deleteConfirmation; }
+    [[nodiscard]] QMessageBox* deleteConfirmation() const { return m_deleteConfirmation; }
 
     // What a row dragged out carries: the file's URL.
-    [[nodiscard]] static QMimeData *dragData(const QUrl &url);
+    [[nodiscard]] static QMimeData* dragData(const QUrl& url);
 
     // Asks whether to move `url` to the Trash; confirmed and moved, the model forgets it. One
     // confirmation at a time.
-    void askToDelete(const QUrl &url);
+    void askToDelete(const QUrl& url);
     // Scrolls the least distance that shows the current image's row.
     void scrollToCurrentImage();
 
 protected:
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void mouseDoubleClickEvent(QMouseEvent *event) override;
-    void contextMenuEvent(QContextMenuEvent *event) override;
-    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
-    void clickImage(const QUrl &url, Qt::KeyboardModifiers modifiers);
-    void startDragging(const QUrl &url);
+    void clickImage(const QUrl& url, Qt::KeyboardModifiers modifiers);
+    void startDragging(const QUrl& url);
     void noteVisibleRows();
-    void updateImageRow(const QUrl &url);
+    void updateImageRow(const QUrl& url);
     void deleteCurrentImageIfListed();
 
-    ImageBrowserModel *m_browser;
-    LimnoraAPIService *m_api;
-    SidebarListModel *m_rows;
-    ThumbnailProvider *m_thumbnails;
-    TagDotsCache *m_tagDots;
-    ThumbnailDelegate *m_delegate;
+    ImageBrowserModel* m_browser;
+    LimnoraAPIService* m_api;
+    SidebarListModel* m_rows;
+    ThumbnailProvider* m_thumbnails;
+    TagDotsCache* m_tagDots;
+    ThumbnailDelegate* m_delegate;
 
     QPersistentModelIndex m_pressedIndex;
     QPoint m_pressPosition;

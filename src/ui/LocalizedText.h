@@ -10,6 +10,6 @@ namespace limnoscope {
 
 // The text of `key` with each argument, in order, put in the first remaining place: the first
 // "%lld", "%ld", "%d" or "%@", or else "%1", "%2", ... by the argument's number.
-[[nodiscard]] QString localizedFormat(const char *key, const QStringList &arguments);
+[[nodiscard]] QString localizedFormat(const char* key, const QStringList& arguments);
 
 } // namespace limnoscope

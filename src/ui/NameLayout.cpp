@@ -20,7 +20,7 @@ bool shapesWithNeighbours(QChar character)
     if (character.isSurrogate() || character.isMark() || character.category() == QChar::Other_Format)
         return true;
     return (code >= 0x0590 && code <= 0x1CFF) || (code >= 0xA800 && code <= 0xABFF)
-           || (code >= 0xFB1D && code <= 0xFEFF);
+        || (code >= 0xFB1D && code <= 0xFEFF);
 }
 
 bool isBreakAfter(QChar character)
@@ -30,7 +30,7 @@ bool isBreakAfter(QChar character)
 
 } // namespace
 
-NameLayout::NameLayout(const QFont &font)
+NameLayout::NameLayout(const QFont& font)
     : m_font(font)
     , m_metrics(font)
     , m_lineSpacing(int(std::ceil(m_metrics.lineSpacing())))
@@ -41,13 +41,13 @@ NameLayout::NameLayout(const QFont &font)
 
 qreal NameLayout::advance(QChar character) const
 {
-    float &stored = m_advances[character.unicode()];
+    float& stored = m_advances[character.unicode()];
     if (stored < 0)
         stored = float(m_metrics.horizontalAdvance(character));
     return stored;
 }
 
-NameLayout::Lines NameLayout::lines(const QString &text, qreal width) const
+NameLayout::Lines NameLayout::lines(const QString& text, qreal width) const
 {
     for (const QChar character : text) {
         if (shapesWithNeighbours(character))
@@ -64,13 +64,13 @@ NameLayout::Lines NameLayout::lines(const QString &text, qreal width) const
         const qreal characterWidth = advance(text.at(i));
         if (lineWidth + characterWidth > available && i > lineStart) {
             if (breakAt > lineStart) {
-                result.append({lineStart, breakAt - lineStart});
+                result.append({ lineStart, breakAt - lineStart });
                 lineStart = breakAt;
                 lineWidth -= widthBeforeBreak;
             }
             // The rest of the word still overflows (or there was no place to break): break here.
             if (lineWidth + characterWidth > available && i > lineStart) {
-                result.append({lineStart, i - lineStart});
+                result.append({ lineStart, i - lineStart });
                 lineStart = i;
                 lineWidth = 0;
             }
@@ -82,11 +82,11 @@ NameLayout::Lines NameLayout::lines(const QString &text, qreal width) const
             widthBeforeBreak = lineWidth;
         }
     }
-    result.append({lineStart, text.size() - lineStart});
+    result.append({ lineStart, text.size() - lineStart });
     return result;
 }
 
-NameLayout::Lines NameLayout::shapedLines(const QString &text, qreal width) const
+NameLayout::Lines NameLayout::shapedLines(const QString& text, qreal width) const
 {
     QTextLayout layout(text, m_font);
     QTextOption option;
@@ -96,11 +96,11 @@ NameLayout::Lines NameLayout::shapedLines(const QString &text, qreal width) cons
     layout.beginLayout();
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
         line.setLineWidth(width);
-        result.append({line.textStart(), line.textLength()});
+        result.append({ line.textStart(), line.textLength() });
     }
     layout.endLayout();
     if (result.isEmpty())
-        result.append({0, 0});
+        result.append({ 0, 0 });
     return result;
 }
 

@@ -22,18 +22,18 @@ public:
     };
     using Lines = QVarLengthArray<Line, 4>;
 
-    explicit NameLayout(const QFont &font);
+    explicit NameLayout(const QFont& font);
 
-    [[nodiscard]] const QFont &font() const { return m_font; }
+    [[nodiscard]] const QFont& font() const { return m_font; }
     [[nodiscard]] int lineSpacing() const { return m_lineSpacing; }
     [[nodiscard]] int ascent() const { return m_ascent; }
 
     // At least one line, also for an empty text.
-    [[nodiscard]] Lines lines(const QString &text, qreal width) const;
+    [[nodiscard]] Lines lines(const QString& text, qreal width) const;
 
 private:
     [[nodiscard]] qreal advance(QChar character) const;
-    [[nodiscard]] Lines shapedLines(const QString &text, qreal width) const;
+    [[nodiscard]] Lines shapedLines(const QString& text, qreal width) const;
 
     QFont m_font;
     QFontMetricsF m_metrics;

@@ -4,7 +4,7 @@
 
 namespace limnoscope {
 
-SidebarListModel::SidebarListModel(ImageBrowserModel *browser, QObject *parent)
+SidebarListModel::SidebarListModel(ImageBrowserModel* browser, QObject* parent)
     : QAbstractListModel(parent)
     , m_browser(browser)
 {
@@ -13,22 +13,22 @@ SidebarListModel::SidebarListModel(ImageBrowserModel *browser, QObject *parent)
     synchronize();
 }
 
-bool SidebarListModel::isRow(const QModelIndex &index) const
+bool SidebarListModel::isRow(const QModelIndex& index) const
 {
     return index.isValid() && index.model() == this && !index.parent().isValid() && index.column() == 0
-           && index.row() < m_rows.size();
+        && index.row() < m_rows.size();
 }
 
-int SidebarListModel::rowCount(const QModelIndex &parent) const
+int SidebarListModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : int(m_rows.size());
 }
 
-QVariant SidebarListModel::data(const QModelIndex &index, int role) const
+QVariant SidebarListModel::data(const QModelIndex& index, int role) const
 {
     if (!isRow(index))
         return {};
-    const Row &row = m_rows.at(index.row());
+    const Row& row = m_rows.at(index.row());
     switch (role) {
     case Qt::DisplayRole:
         return rowTitle(index.row());
@@ -54,7 +54,7 @@ QVariant SidebarListModel::data(const QModelIndex &index, int role) const
     }
 }
 
-Qt::ItemFlags SidebarListModel::flags(const QModelIndex &index) const
+Qt::ItemFlags SidebarListModel::flags(const QModelIndex& index) const
 {
     if (!isRow(index))
         return Qt::NoItemFlags;
@@ -76,7 +76,7 @@ QHash<int, QByteArray> SidebarListModel::roleNames() const
 
 QString SidebarListModel::rowTitle(int row) const
 {
-    const Row &entry = m_rows.at(row);
+    const Row& entry = m_rows.at(row);
     if (entry.kind == RowKind::groupHeader)
         return m_groups.value(entry.url).name;
     QString name = entry.url.fileName();
@@ -86,7 +86,7 @@ QString SidebarListModel::rowTitle(int row) const
     return name;
 }
 
-int SidebarListModel::rowOfImage(const QUrl &url) const
+int SidebarListModel::rowOfImage(const QUrl& url) const
 {
     if (url.isEmpty())
         return -1;
@@ -99,38 +99,38 @@ int SidebarListModel::rowOfImage(const QUrl &url) const
 
 void SidebarListModel::forgetMeasuredHeights()
 {
-    for (const Row &row : std::as_const(m_rows))
+    for (const Row& row : std::as_const(m_rows))
         row.measuredHeight = -1;
 }
 
-QList<SidebarListModel::Row> SidebarListModel::rowsFor(const QList<FolderGroup> &groups, bool showsHeaders) const
+QList<SidebarListModel::Row> SidebarListModel::rowsFor(const QList<FolderGroup>& groups, bool showsHeaders) const
 {
     qsizetype count = 0;
-    for (const FolderGroup &group : groups)
+    for (const FolderGroup& group : groups)
         count += (showsHeaders ? 1 : 0) + (group.isExpanded ? group.images.size() : 0);
     QList<Row> rows;
     rows.reserve(count);
-    for (const FolderGroup &group : groups) {
+    for (const FolderGroup& group : groups) {
         if (showsHeaders)
-            rows.append(Row{RowKind::groupHeader, group.url});
+            rows.append(Row { RowKind::groupHeader, group.url });
         if (!group.isExpanded)
             continue;
-        for (const QUrl &image : group.images)
-            rows.append(Row{RowKind::image, image});
+        for (const QUrl& image : group.images)
+            rows.append(Row { RowKind::image, image });
     }
     return rows;
 }
 
 void SidebarListModel::synchronize()
 {
-    const QList<FolderGroup> &groups = m_browser->groups();
-    const QUrl &root = m_browser->rootFolderURL();
+    const QList<FolderGroup>& groups = m_browser->groups();
+    const QUrl& root = m_browser->rootFolderURL();
     const bool showsHeaders = groups.size() >= 2 || !root.isEmpty();
     const QList<Row> newRows = rowsFor(groups, showsHeaders);
 
     QHash<QUrl, GroupInfo> newGroups;
-    for (const FolderGroup &group : groups)
-        newGroups.insert(group.url, GroupInfo{group.id, group.name, group.images.size(), group.isExpanded});
+    for (const FolderGroup& group : groups)
+        newGroups.insert(group.url, GroupInfo { group.id, group.name, group.images.size(), group.isExpanded });
 
     const bool otherFolder = root != m_rootFolderURL;
     m_rootFolderURL = root;
@@ -157,7 +157,7 @@ void SidebarListModel::synchronize()
     notifyChangedHeaders(before);
 }
 
-bool SidebarListModel::applyRowChanges(const QList<Row> &newRows)
+bool SidebarListModel::applyRowChanges(const QList<Row>& newRows)
 {
     const qsizetype oldCount = m_rows.size();
     const qsizetype newCount = newRows.size();
@@ -166,8 +166,7 @@ bool SidebarListModel::applyRowChanges(const QList<Row> &newRows)
     while (prefix < shorter && m_rows.at(prefix).sameKey(newRows.at(prefix)))
         ++prefix;
     qsizetype suffix = 0;
-    while (suffix < shorter - prefix
-           && m_rows.at(oldCount - 1 - suffix).sameKey(newRows.at(newCount - 1 - suffix)))
+    while (suffix < shorter - prefix && m_rows.at(oldCount - 1 - suffix).sameKey(newRows.at(newCount - 1 - suffix)))
         ++suffix;
     const qsizetype oldEnd = oldCount - suffix;
     const qsizetype newEnd = newCount - suffix;
@@ -177,8 +176,8 @@ bool SidebarListModel::applyRowChanges(const QList<Row> &newRows)
     QList<bool> newKept(newEnd - prefix, false);
     if (prefix < oldEnd && prefix < newEnd) {
         const bool hashOld = oldEnd - prefix <= newEnd - prefix;
-        const QList<Row> &hashed = hashOld ? m_rows : newRows;
-        const QList<Row> &scanned = hashOld ? newRows : m_rows;
+        const QList<Row>& hashed = hashOld ? m_rows : newRows;
+        const QList<Row>& scanned = hashOld ? newRows : m_rows;
         const qsizetype hashedEnd = hashOld ? oldEnd : newEnd;
         const qsizetype scannedEnd = hashOld ? newEnd : oldEnd;
         QHash<QUrl, qsizetype> positions;
@@ -223,7 +222,7 @@ bool SidebarListModel::applyRowChanges(const QList<Row> &newRows)
         while (last + 1 < newEnd && !newKept.at(last + 1 - prefix))
             ++last;
         beginInsertRows({}, int(first), int(last));
-        m_rows.insert(first, last - first + 1, Row{});
+        m_rows.insert(first, last - first + 1, Row {});
         std::copy(newRows.cbegin() + first, newRows.cbegin() + last + 1, m_rows.begin() + first);
         endInsertRows();
         first = last + 1;
@@ -232,12 +231,12 @@ bool SidebarListModel::applyRowChanges(const QList<Row> &newRows)
     return true;
 }
 
-void SidebarListModel::notifyChangedHeaders(const QHash<QUrl, GroupInfo> &before)
+void SidebarListModel::notifyChangedHeaders(const QHash<QUrl, GroupInfo>& before)
 {
     if (!m_showsHeaders)
         return;
     for (qsizetype row = 0; row < m_rows.size(); ++row) {
-        const Row &entry = m_rows.at(row);
+        const Row& entry = m_rows.at(row);
         if (entry.kind != RowKind::groupHeader)
             continue;
         // Headers that were not there before came with their rows inserted.

@@ -28,26 +28,26 @@ public:
 
     enum Role {
         RowKindRole = Qt::UserRole + 1, // RowKind
-        URLRole,                        // the image's URL, or the group's folder URL
-        GroupIDRole,                    // the group's id (for toggleGroup), header rows only
-        GroupImageCountRole,            // header rows only
-        GroupIsExpandedRole,            // header rows only
+        URLRole, // the image's URL, or the group's folder URL
+        GroupIDRole, // the group's id (for toggleGroup), header rows only
+        GroupImageCountRole, // header rows only
+        GroupIsExpandedRole, // header rows only
     };
 
-    explicit SidebarListModel(ImageBrowserModel *browser, QObject *parent = nullptr);
+    explicit SidebarListModel(ImageBrowserModel* browser, QObject* parent = nullptr);
 
-    [[nodiscard]] int rowCount(const QModelIndex &parent = {}) const override;
-    [[nodiscard]] QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-    [[nodiscard]] Qt::ItemFlags flags(const QModelIndex &index) const override;
+    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    [[nodiscard]] Qt::ItemFlags flags(const QModelIndex& index) const override;
     [[nodiscard]] QHash<int, QByteArray> roleNames() const override;
 
     // Quick accessors for painting and layout.
     [[nodiscard]] RowKind rowKind(int row) const { return m_rows.at(row).kind; }
-    [[nodiscard]] const QUrl &rowURL(int row) const { return m_rows.at(row).url; }
+    [[nodiscard]] const QUrl& rowURL(int row) const { return m_rows.at(row).url; }
     // The image's file name without its extension, or the group's name.
     [[nodiscard]] QString rowTitle(int row) const;
     // The row of the image, or -1 when it has none (not listed, or its group is collapsed).
-    [[nodiscard]] int rowOfImage(const QUrl &url) const;
+    [[nodiscard]] int rowOfImage(const QUrl& url) const;
 
     // A height measured by the delegate, kept with the row until forgetMeasuredHeights(); -1 when
     // none was stored.
@@ -64,7 +64,7 @@ private:
         QUrl url;
         mutable int measuredHeight = -1;
 
-        [[nodiscard]] bool sameKey(const Row &other) const { return kind == other.kind && url == other.url; }
+        [[nodiscard]] bool sameKey(const Row& other) const { return kind == other.kind && url == other.url; }
     };
     struct GroupInfo {
         QUuid id;
@@ -72,18 +72,18 @@ private:
         qsizetype imageCount = 0;
         bool isExpanded = true;
 
-        bool operator==(const GroupInfo &other) const = default;
+        bool operator==(const GroupInfo& other) const = default;
     };
 
-    [[nodiscard]] bool isRow(const QModelIndex &index) const;
+    [[nodiscard]] bool isRow(const QModelIndex& index) const;
     // Brings the rows in line with the browser model.
     void synchronize();
-    [[nodiscard]] QList<Row> rowsFor(const QList<FolderGroup> &groups, bool showsHeaders) const;
+    [[nodiscard]] QList<Row> rowsFor(const QList<FolderGroup>& groups, bool showsHeaders) const;
     // False when the rows kept from the old list are not in the same order in the new one.
-    bool applyRowChanges(const QList<Row> &newRows);
-    void notifyChangedHeaders(const QHash<QUrl, GroupInfo> &before);
+    bool applyRowChanges(const QList<Row>& newRows);
+    void notifyChangedHeaders(const QHash<QUrl, GroupInfo>& before);
 
-    ImageBrowserModel *m_browser;
+    ImageBrowserModel* m_browser;
     mutable QList<Row> m_rows;
     QHash<QUrl, GroupInfo> m_groups; // by folder URL
     bool m_showsHeaders = false;

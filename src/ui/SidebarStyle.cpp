@@ -49,17 +49,17 @@ QFont statusFont()
     return scaledFont(statusScale);
 }
 
-QColor secondaryColor(const QPalette &palette)
+QColor secondaryColor(const QPalette& palette)
 {
     return withOpacity(palette.color(QPalette::WindowText), secondaryOpacity);
 }
 
-QColor tertiaryColor(const QPalette &palette)
+QColor tertiaryColor(const QPalette& palette)
 {
     return withOpacity(palette.color(QPalette::WindowText), tertiaryOpacity);
 }
 
-QColor accentColor(const QPalette &palette, double opacity)
+QColor accentColor(const QPalette& palette, double opacity)
 {
     return withOpacity(palette.color(QPalette::Highlight), opacity);
 }

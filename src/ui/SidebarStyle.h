@@ -18,11 +18,11 @@ namespace SidebarStyle {
 [[nodiscard]] QFont statusFont();
 
 // Text and icons that matter less than the main text, and those that matter least.
-[[nodiscard]] QColor secondaryColor(const QPalette &palette);
-[[nodiscard]] QColor tertiaryColor(const QPalette &palette);
+[[nodiscard]] QColor secondaryColor(const QPalette& palette);
+[[nodiscard]] QColor tertiaryColor(const QPalette& palette);
 
 // The accent colour at `opacity` (0 to 1).
-[[nodiscard]] QColor accentColor(const QPalette &palette, double opacity = 1.0);
+[[nodiscard]] QColor accentColor(const QPalette& palette, double opacity = 1.0);
 
 // The API status line: green when Limnora answers, orange when it does not.
 [[nodiscard]] QColor availableColor();

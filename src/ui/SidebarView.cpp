@@ -47,7 +47,7 @@ constexpr double secondaryIconOpacity = 0.6;
 constexpr double tertiaryIconOpacity = 0.35;
 
 // The icon drawn at `size` points with `opacity`, for a label.
-QPixmap fadedIcon(const char *symbolName, int size, double opacity, qreal pixelRatio)
+QPixmap fadedIcon(const char* symbolName, int size, double opacity, qreal pixelRatio)
 {
     const QPixmap source = symbolIcon(symbolName).pixmap(QSize(size, size), pixelRatio);
     QPixmap faded(source.size());
@@ -59,17 +59,17 @@ QPixmap fadedIcon(const char *symbolName, int size, double opacity, qreal pixelR
     return faded;
 }
 
-QLabel *iconLabel(const char *symbolName, int size, double opacity, QWidget *parent)
+QLabel* iconLabel(const char* symbolName, int size, double opacity, QWidget* parent)
 {
-    auto *label = new QLabel(parent);
+    auto* label = new QLabel(parent);
     label->setPixmap(fadedIcon(symbolName, size, opacity, parent->devicePixelRatioF()));
     label->setFixedSize(size, size);
     return label;
 }
 
-QFrame *divider(QWidget *parent)
+QFrame* divider(QWidget* parent)
 {
-    auto *line = new QFrame(parent);
+    auto* line = new QFrame(parent);
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Plain);
     QPalette palette = line->palette();
@@ -78,16 +78,16 @@ QFrame *divider(QWidget *parent)
     return line;
 }
 
-void setTextColour(QWidget *widget, const QColor &colour)
+void setTextColour(QWidget* widget, const QColor& colour)
 {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::WindowText, colour);
     widget->setPalette(palette);
 }
 
-QToolButton *borderlessButton(const char *symbolName, int iconSize, QWidget *parent)
+QToolButton* borderlessButton(const char* symbolName, int iconSize, QWidget* parent)
 {
-    auto *button = new QToolButton(parent);
+    auto* button = new QToolButton(parent);
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::NoFocus);
     button->setIcon(symbolIcon(symbolName));
@@ -97,12 +97,12 @@ QToolButton *borderlessButton(const char *symbolName, int iconSize, QWidget *par
 
 } // namespace
 
-SidebarView::SidebarView(ImageBrowserModel *model, LimnoraAPIService *api, QWidget *parent)
+SidebarView::SidebarView(ImageBrowserModel* model, LimnoraAPIService* api, QWidget* parent)
     : QWidget(parent)
     , m_model(model)
     , m_api(api)
 {
-    auto *layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(makeHeader());
@@ -113,7 +113,7 @@ SidebarView::SidebarView(ImageBrowserModel *model, LimnoraAPIService *api, QWidg
     m_emptyState = makeEmptyState();
     m_pages->addWidget(m_emptyState);
     m_listPage = new QWidget(m_pages);
-    auto *listLayout = new QVBoxLayout(m_listPage);
+    auto* listLayout = new QVBoxLayout(m_listPage);
     listLayout->setContentsMargins(0, 0, 0, 0);
     listLayout->setSpacing(0);
     m_list = new ImageListView(model, api, m_listPage);
@@ -150,12 +150,12 @@ double SidebarView::thumbnailSizeAt(int sliderPosition)
     return minimumThumbnailSize + double(sliderPosition) * thumbnailSizeStep;
 }
 
-QWidget *SidebarView::makeHeader()
+QWidget* SidebarView::makeHeader()
 {
-    auto *header = new QWidget(this);
-    auto *row = new QHBoxLayout(header);
-    row->setContentsMargins(headerHorizontalPadding, headerVerticalPadding, headerHorizontalPadding,
-                            headerVerticalPadding);
+    auto* header = new QWidget(this);
+    auto* row = new QHBoxLayout(header);
+    row->setContentsMargins(
+        headerHorizontalPadding, headerVerticalPadding, headerHorizontalPadding, headerVerticalPadding);
     row->setSpacing(6);
     m_folderIcon = iconLabel("folder.fill", headerIconSize, secondaryIconOpacity, header);
     m_folderName = new ElidedLabel(header);
@@ -170,10 +170,10 @@ QWidget *SidebarView::makeHeader()
     row->addWidget(m_folderName, 1);
     row->addWidget(m_noFolder, 1);
 
-    auto *sortButton = new SortMenuButton(m_model, header);
+    auto* sortButton = new SortMenuButton(m_model, header);
     sortButton->setObjectName(QStringLiteral("sortMenuButton"));
     row->addWidget(sortButton);
-    QToolButton *openButton = borderlessButton("folder.badge.plus", 16, header);
+    QToolButton* openButton = borderlessButton("folder.badge.plus", 16, header);
     openButton->setObjectName(QStringLiteral("openFolderButton"));
     openButton->setToolTip(qtTrId("open_folder_tooltip"));
     connect(openButton, &QToolButton::clicked, this, &SidebarView::openFolderRequested);
@@ -181,10 +181,10 @@ QWidget *SidebarView::makeHeader()
     return header;
 }
 
-QWidget *SidebarView::makeSizeRow()
+QWidget* SidebarView::makeSizeRow()
 {
-    auto *sizeRow = new QWidget(this);
-    auto *row = new QHBoxLayout(sizeRow);
+    auto* sizeRow = new QWidget(this);
+    auto* row = new QHBoxLayout(sizeRow);
     row->setContentsMargins(sizeRowHorizontalPadding, 0, sizeRowHorizontalPadding, sizeRowBottomPadding);
     row->addWidget(iconLabel("photo", smallPhotoIconSize, secondaryIconOpacity, sizeRow));
     m_sizeSlider = new QSlider(Qt::Horizontal, sizeRow);
@@ -195,30 +195,30 @@ QWidget *SidebarView::makeSizeRow()
     m_sizeSlider->setSingleStep(1);
     m_sizeSlider->setPageStep(1);
     connect(m_sizeSlider, &QSlider::valueChanged, this,
-            [this](int position) { m_model->setThumbnailSize(thumbnailSizeAt(position)); });
+        [this](int position) { m_model->setThumbnailSize(thumbnailSizeAt(position)); });
     row->addWidget(m_sizeSlider, 1);
     row->addWidget(iconLabel("photo", largePhotoIconSize, secondaryIconOpacity, sizeRow));
     return sizeRow;
 }
 
-QWidget *SidebarView::makeEmptyState()
+QWidget* SidebarView::makeEmptyState()
 {
-    auto *empty = new QWidget(this);
+    auto* empty = new QWidget(this);
     empty->setObjectName(QStringLiteral("emptyState"));
-    auto *column = new QVBoxLayout(empty);
+    auto* column = new QVBoxLayout(empty);
     column->setContentsMargins(emptyStatePadding, emptyStatePadding, emptyStatePadding, emptyStatePadding);
     column->setSpacing(emptyStateSpacing);
     column->addStretch(1);
-    column->addWidget(iconLabel("photo.on.rectangle.angled", emptyStateIconSize, tertiaryIconOpacity, empty), 0,
-                      Qt::AlignHCenter);
-    auto *hint = new QLabel(qtTrId("drop_hint"), empty);
+    column->addWidget(
+        iconLabel("photo.on.rectangle.angled", emptyStateIconSize, tertiaryIconOpacity, empty), 0, Qt::AlignHCenter);
+    auto* hint = new QLabel(qtTrId("drop_hint"), empty);
     hint->setObjectName(QStringLiteral("dropHint"));
     hint->setFont(SidebarStyle::captionFont());
     hint->setAlignment(Qt::AlignHCenter);
     hint->setWordWrap(true);
     setTextColour(hint, SidebarStyle::secondaryColor(palette()));
     column->addWidget(hint);
-    auto *openButton = new QPushButton(qtTrId("open_folder_button"), empty);
+    auto* openButton = new QPushButton(qtTrId("open_folder_button"), empty);
     openButton->setObjectName(QStringLiteral("emptyStateOpenFolderButton"));
     openButton->setFocusPolicy(Qt::NoFocus);
     openButton->setAttribute(Qt::WA_MacSmallSize);
@@ -229,15 +229,15 @@ QWidget *SidebarView::makeEmptyState()
     return empty;
 }
 
-QWidget *SidebarView::makeFooter()
+QWidget* SidebarView::makeFooter()
 {
-    auto *footer = new QWidget(this);
-    auto *column = new QVBoxLayout(footer);
+    auto* footer = new QWidget(this);
+    auto* column = new QVBoxLayout(footer);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(divider(footer));
 
-    auto *statusRow = new QHBoxLayout;
+    auto* statusRow = new QHBoxLayout;
     statusRow->setContentsMargins(statusHorizontalPadding, statusTopPadding, statusHorizontalPadding, 0);
     m_apiStatus = new QLabel(footer);
     m_apiStatus->setObjectName(QStringLiteral("apiStatus"));
@@ -251,9 +251,9 @@ QWidget *SidebarView::makeFooter()
     statusRow->addWidget(m_prefetchProgress, 0, Qt::AlignVCenter);
     column->addLayout(statusRow);
 
-    auto *navigation = new QHBoxLayout;
-    navigation->setContentsMargins(navigationHorizontalPadding, navigationVerticalPadding,
-                                   navigationHorizontalPadding, navigationVerticalPadding);
+    auto* navigation = new QHBoxLayout;
+    navigation->setContentsMargins(
+        navigationHorizontalPadding, navigationVerticalPadding, navigationHorizontalPadding, navigationVerticalPadding);
     m_previousButton = borderlessButton("chevron.left", navigationIconSize, footer);
     m_previousButton->setObjectName(QStringLiteral("previousButton"));
     connect(m_previousButton, &QToolButton::clicked, this, [this] {
@@ -278,7 +278,7 @@ QWidget *SidebarView::makeFooter()
 
 void SidebarView::showFolder()
 {
-    const QUrl &root = m_model->rootFolderURL();
+    const QUrl& root = m_model->rootFolderURL();
     const bool hasFolder = !root.isEmpty();
     m_folderIcon->setVisible(hasFolder);
     m_folderName->setVisible(hasFolder);
@@ -300,7 +300,7 @@ void SidebarView::showThumbnailSize()
 void SidebarView::showAPIStatus()
 {
     if (m_api->isAvailable()) {
-        m_apiStatus->setText(localizedFormat("LN API ✓ Port %lld", {QString::number(m_api->activePort())}));
+        m_apiStatus->setText(localizedFormat("LN API ✓ Port %lld", { QString::number(m_api->activePort()) }));
         setTextColour(m_apiStatus, SidebarStyle::availableColor());
     } else {
         m_apiStatus->setText(qtTrId("ln_api_unavailable"));
@@ -312,7 +312,8 @@ void SidebarView::showPosition()
 {
     const qint64 current = m_model->currentIndex();
     const qint64 count = m_model->flatURLs().size();
-    m_positionCounter->setText(localizedFormat("%lld / %lld", {QString::number(current + 1), QString::number(count)}));
+    m_positionCounter->setText(
+        localizedFormat("%lld / %lld", { QString::number(current + 1), QString::number(count) }));
     m_previousButton->setEnabled(current >= 1);
     m_nextButton->setEnabled(current < count - 1);
 }
@@ -326,7 +327,7 @@ void SidebarView::showPrefetchProgress()
     constexpr int scale = 1000;
     m_prefetchProgress->setRange(0, scale);
     m_prefetchProgress->setValue(total > 0 ? int(done * scale / total) : 0);
-    m_prefetchProgress->setToolTip(localizedFormat("%lld / %lld", {QString::number(done), QString::number(total)}));
+    m_prefetchProgress->setToolTip(localizedFormat("%lld / %lld", { QString::number(done), QString::number(total) }));
 }
 
 } // namespace limnoscope

@@ -29,9 +29,9 @@ public:
     static constexpr int maximumThumbnailSize = 200;
     static constexpr int thumbnailSizeStep = 4;
 
-    SidebarView(ImageBrowserModel *model, LimnoraAPIService *api, QWidget *parent = nullptr);
+    SidebarView(ImageBrowserModel* model, LimnoraAPIService* api, QWidget* parent = nullptr);
 
-    [[nodiscard]] ImageListView *imageList() const { return m_list; }
+    [[nodiscard]] ImageListView* imageList() const { return m_list; }
 
     // The slider position that shows `size` (the nearest grid point), and the size a position
     // stands for.
@@ -43,10 +43,10 @@ signals:
     void openFolderRequested();
 
 private:
-    QWidget *makeHeader();
-    QWidget *makeSizeRow();
-    QWidget *makeEmptyState();
-    QWidget *makeFooter();
+    QWidget* makeHeader();
+    QWidget* makeSizeRow();
+    QWidget* makeEmptyState();
+    QWidget* makeFooter();
 
     void showFolder();
     void showGroups();
@@ -55,22 +55,22 @@ private:
     void showPosition();
     void showPrefetchProgress();
 
-    ImageBrowserModel *m_model;
-    LimnoraAPIService *m_api;
+    ImageBrowserModel* m_model;
+    LimnoraAPIService* m_api;
 
-    QLabel *m_folderIcon = nullptr;
-    ElidedLabel *m_folderName = nullptr;
-    QLabel *m_noFolder = nullptr;
-    QSlider *m_sizeSlider = nullptr;
-    QStackedWidget *m_pages = nullptr;
-    QWidget *m_emptyState = nullptr;
-    QWidget *m_listPage = nullptr;
-    ImageListView *m_list = nullptr;
-    QLabel *m_apiStatus = nullptr;
-    QProgressBar *m_prefetchProgress = nullptr;
-    QToolButton *m_previousButton = nullptr;
-    QLabel *m_positionCounter = nullptr;
-    QToolButton *m_nextButton = nullptr;
+    QLabel* m_folderIcon = nullptr;
+    ElidedLabel* m_folderName = nullptr;
+    QLabel* m_noFolder = nullptr;
+    QSlider* m_sizeSlider = nullptr;
+    QStackedWidget* m_pages = nullptr;
+    QWidget* m_emptyState = nullptr;
+    QWidget* m_listPage = nullptr;
+    ImageListView* m_list = nullptr;
+    QLabel* m_apiStatus = nullptr;
+    QProgressBar* m_prefetchProgress = nullptr;
+    QToolButton* m_previousButton = nullptr;
+    QLabel* m_positionCounter = nullptr;
+    QToolButton* m_nextButton = nullptr;
 };
 
 } // namespace limnoscope

@@ -6,7 +6,7 @@
 
 namespace limnoscope {
 
-SortMenuButton::SortMenuButton(ImageBrowserModel *browser, QWidget *parent)
+SortMenuButton::SortMenuButton(ImageBrowserModel* browser, QWidget* parent)
     : QToolButton(parent)
     , m_browser(browser)
 {
@@ -15,10 +15,10 @@ SortMenuButton::SortMenuButton(ImageBrowserModel *browser, QWidget *parent)
     setPopupMode(InstantPopup);
     setToolTip(qtTrId("menu_sort"));
     setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0px; }"));
-    auto *menu = new QMenu(this);
+    auto* menu = new QMenu(this);
     for (const SortOrder order : SortOrders::all()) {
-        QAction *action = menu->addAction(SortOrders::displayText(order), this,
-                                          [this, order] { m_browser->setSortOrder(order); });
+        QAction* action
+            = menu->addAction(SortOrders::displayText(order), this, [this, order] { m_browser->setSortOrder(order); });
         action->setData(QVariant::fromValue(order));
         action->setIconVisibleInMenu(true);
     }
@@ -27,7 +27,7 @@ SortMenuButton::SortMenuButton(ImageBrowserModel *browser, QWidget *parent)
     showSortOrder();
 }
 
-const char *SortMenuButton::iconName(SortOrder order)
+const char* SortMenuButton::iconName(SortOrder order)
 {
     switch (order) {
     case SortOrder::dateAscending:
@@ -45,7 +45,7 @@ void SortMenuButton::showSortOrder()
 {
     const SortOrder current = m_browser->sortOrder();
     setIcon(symbolIcon(iconName(current)));
-    for (QAction *action : menu()->actions()) {
+    for (QAction* action : menu()->actions()) {
         const bool isCurrent = action->data().value<SortOrder>() == current;
         action->setIcon(isCurrent ? symbolIcon("checkmark") : QIcon());
     }

@@ -15,16 +15,16 @@ class SortMenuButton : public QToolButton
     Q_OBJECT
 
 public:
-    explicit SortMenuButton(ImageBrowserModel *browser, QWidget *parent = nullptr);
+    explicit SortMenuButton(ImageBrowserModel* browser, QWidget* parent = nullptr);
 
     // "textformat.abc" for the name orders, "calendar.badge.plus" / "calendar.badge.minus" for
     // the date orders.
-    [[nodiscard]] static const char *iconName(SortOrder order);
+    [[nodiscard]] static const char* iconName(SortOrder order);
 
 private:
     void showSortOrder();
 
-    ImageBrowserModel *m_browser;
+    ImageBrowserModel* m_browser;
 };
 
 } // namespace limnoscope

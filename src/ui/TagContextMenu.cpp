@@ -16,10 +16,10 @@ const QString inactiveMark = QStringLiteral("\u25CB ");
 
 // One worker for every tag change from these menus, so that two quick changes of one file never
 // overlap (each is a read, then a write).
-QThreadPool *tagWorker()
+QThreadPool* tagWorker()
 {
-    static QThreadPool *const worker = [] {
-        auto *pool = new QThreadPool(QCoreApplication::instance());
+    static QThreadPool* const worker = [] {
+        auto* pool = new QThreadPool(QCoreApplication::instance());
         pool->setMaxThreadCount(1);
         return pool;
     }();
@@ -28,7 +28,7 @@ QThreadPool *tagWorker()
 
 } // namespace
 
-TagContextMenu::TagContextMenu(const QUrl &url, const QList<FinderTag> &knownTags, QWidget *parent)
+TagContextMenu::TagContextMenu(const QUrl& url, const QList<FinderTag>& knownTags, QWidget* parent)
     : QMenu(qtTrId("ctx_tags"), parent)
     , m_url(url)
     , m_activeTags(knownTags)
@@ -47,7 +47,7 @@ QString TagContextMenu::entryTitle(FinderTag tag, bool isActive)
     return (isActive ? activeMark : inactiveMark) + localizedName(tag);
 }
 
-void TagContextMenu::setActiveTags(const QList<FinderTag> &tags)
+void TagContextMenu::setActiveTags(const QList<FinderTag>& tags)
 {
     m_activeTags = tags;
     for (std::size_t i = 0; i < allFinderTags.size(); ++i)
@@ -60,11 +60,12 @@ void TagContextMenu::setActiveTags(const QList<FinderTag> &tags)
 void TagContextMenu::readActiveTags()
 {
     QPointer<TagContextMenu> menu(this);
-    QtConcurrent::run(tagWorker(), [url = m_url] { return readTags(url); })
-        .then(AppNotifications::shared(), [menu](const QList<FinderTag> &tags) {
-            if (menu)
-                menu->setActiveTags(tags);
-        });
+    QtConcurrent::run(tagWorker(), [url = m_url] {
+        return readTags(url);
+    }).then(AppNotifications::shared(), [menu](const QList<FinderTag>& tags) {
+        if (menu)
+            menu->setActiveTags(tags);
+    });
 }
 
 void TagContextMenu::toggle(FinderTag tag)
@@ -73,7 +74,7 @@ void TagContextMenu::toggle(FinderTag tag)
     QtConcurrent::run(tagWorker(), [url = m_url, tag] {
         toggleTag(tag, url);
         return readTags(url);
-    }).then(AppNotifications::shared(), [menu](const QList<FinderTag> &tags) {
+    }).then(AppNotifications::shared(), [menu](const QList<FinderTag>& tags) {
         if (menu)
             menu->setActiveTags(tags);
         emit AppNotifications::shared()->tagsDidChange();
@@ -83,12 +84,11 @@ void TagContextMenu::toggle(FinderTag tag)
 void TagContextMenu::removeAll()
 {
     QPointer<TagContextMenu> menu(this);
-    QtConcurrent::run(tagWorker(), [url = m_url] { removeAllTags(url); })
-        .then(AppNotifications::shared(), [menu] {
-            if (menu)
-                menu->setActiveTags({});
-            emit AppNotifications::shared()->tagsDidChange();
-        });
+    QtConcurrent::run(tagWorker(), [url = m_url] { removeAllTags(url); }).then(AppNotifications::shared(), [menu] {
+        if (menu)
+            menu->setActiveTags({});
+        emit AppNotifications::shared()->tagsDidChange();
+    });
 }
 
 } // namespace limnoscope

@@ -20,9 +20,9 @@ class TagContextMenu : public QMenu
 
 public:
     // `knownTags` are shown until the reading started on opening lands.
-    TagContextMenu(const QUrl &url, const QList<FinderTag> &knownTags, QWidget *parent = nullptr);
+    TagContextMenu(const QUrl& url, const QList<FinderTag>& knownTags, QWidget* parent = nullptr);
 
-    [[nodiscard]] const QList<FinderTag> &activeTags() const { return m_activeTags; }
+    [[nodiscard]] const QList<FinderTag>& activeTags() const { return m_activeTags; }
     // The entry's title: the mark, a space, the tag's name.
     [[nodiscard]] static QString entryTitle(FinderTag tag, bool isActive);
 
@@ -33,11 +33,11 @@ private:
     void readActiveTags();
     void toggle(FinderTag tag);
     void removeAll();
-    void setActiveTags(const QList<FinderTag> &tags);
+    void setActiveTags(const QList<FinderTag>& tags);
 
     QUrl m_url;
     QList<FinderTag> m_activeTags;
-    std::array<QAction *, allFinderTags.size()> m_tagActions{};
+    std::array<QAction*, allFinderTags.size()> m_tagActions {};
 };
 
 } // namespace limnoscope

@@ -27,23 +27,23 @@ public:
     // Files read by one worker task.
     static constexpr qsizetype readBatchSize = 64;
 
-    explicit TagDotsCache(QObject *parent = nullptr);
+    explicit TagDotsCache(QObject* parent = nullptr);
     // Waits for a read already running.
     ~TagDotsCache() override;
 
     // The tags last read for `url`, nothing before the first reading lands. Queues a reading when
     // there is none or it is out of date.
-    [[nodiscard]] std::optional<QList<FinderTag>> tags(const QUrl &url);
+    [[nodiscard]] std::optional<QList<FinderTag>> tags(const QUrl& url);
 
     // Makes every entry out of date and reads the files in view again.
     void invalidate();
 
     // The files in view: readings of others still waiting are dropped.
-    void setVisibleURLs(const QSet<QUrl> &urls);
+    void setVisibleURLs(const QSet<QUrl>& urls);
 
 signals:
     // A reading landed that differs from what was known of `url`.
-    void tagsRead(const QUrl &url);
+    void tagsRead(const QUrl& url);
 
 private:
     struct Entry {
@@ -52,9 +52,9 @@ private:
     };
     using Readings = QList<QPair<QUrl, QList<FinderTag>>>;
 
-    void enqueue(const QUrl &url);
+    void enqueue(const QUrl& url);
     void startNextRead();
-    void land(quint64 generation, const Readings &readings);
+    void land(quint64 generation, const Readings& readings);
     void dropEntriesOutOfView();
 
     QHash<QUrl, Entry> m_entries;

@@ -8,10 +8,10 @@ QSize TagDotsView::naturalSize(qsizetype dotCount)
 {
     const int count = int(dotCount);
     const int width = count == 0 ? 0 : dotDiameter * count + dotSpacing * (count - 1);
-    return {width, dotDiameter};
+    return { width, dotDiameter };
 }
 
-void TagDotsView::paint(QPainter &painter, QPointF leftCentre, const QList<FinderTag> &tags)
+void TagDotsView::paint(QPainter& painter, QPointF leftCentre, const QList<FinderTag>& tags)
 {
     if (tags.isEmpty())
         return;

@@ -23,7 +23,7 @@ public:
     [[nodiscard]] static QSize naturalSize(qsizetype dotCount);
 
     // Paints the dots with the left end of their centre line at `leftCentre`.
-    static void paint(QPainter &painter, QPointF leftCentre, const QList<FinderTag> &tags);
+    static void paint(QPainter& painter, QPointF leftCentre, const QList<FinderTag>& tags);
 };
 
 } // namespace limnoscope

@@ -19,8 +19,8 @@ namespace limnoscope {
 
 using RowKind = SidebarListModel::RowKind;
 
-ThumbnailDelegate::ThumbnailDelegate(ImageBrowserModel *browser, SidebarListModel *rows,
-                                     ThumbnailProvider *thumbnails, TagDotsCache *tagDots, QAbstractItemView *view)
+ThumbnailDelegate::ThumbnailDelegate(ImageBrowserModel* browser, SidebarListModel* rows, ThumbnailProvider* thumbnails,
+    TagDotsCache* tagDots, QAbstractItemView* view)
     : QAbstractItemDelegate(view)
     , m_browser(browser)
     , m_rows(rows)
@@ -30,27 +30,28 @@ ThumbnailDelegate::ThumbnailDelegate(ImageBrowserModel *browser, SidebarListMode
 {
 }
 
-QRect ThumbnailDelegate::imageRowRect(const QRect &itemRect, bool isFirst, bool isLast)
+QRect ThumbnailDelegate::imageRowRect(const QRect& itemRect, bool isFirst, bool isLast)
 {
     return itemRect.adjusted(imageRowIndent + rowOuterPadding, isFirst ? listVerticalPadding : 0, -rowOuterPadding,
-                             isLast ? -listVerticalPadding : 0);
+        isLast ? -listVerticalPadding : 0);
 }
 
-QRect ThumbnailDelegate::thumbnailFrame(const QRect &rowRect, double thumbnailSize)
+QRect ThumbnailDelegate::thumbnailFrame(const QRect& rowRect, double thumbnailSize)
 {
-    return {rowRect.left() + contentHorizontalPadding, rowRect.top() + contentVerticalPadding, int(thumbnailSize),
-            int(std::lround(thumbnailSize * thumbnailHeightRatio))};
+    return { rowRect.left() + contentHorizontalPadding, rowRect.top() + contentVerticalPadding, int(thumbnailSize),
+        int(std::lround(thumbnailSize * thumbnailHeightRatio)) };
 }
 
-QRect ThumbnailDelegate::nameColumn(const QRect &rowRect, double thumbnailSize)
+QRect ThumbnailDelegate::nameColumn(const QRect& rowRect, double thumbnailSize)
 {
     const QRect frame = thumbnailFrame(rowRect, thumbnailSize);
     const int left = frame.right() + 1 + thumbnailToNameSpacing;
     const int right = rowRect.right() + 1 - contentHorizontalPadding;
-    return {left, frame.top(), std::max(1, right - left), rowRect.bottom() + 1 - contentVerticalPadding - frame.top()};
+    return { left, frame.top(), std::max(1, right - left),
+        rowRect.bottom() + 1 - contentVerticalPadding - frame.top() };
 }
 
-const NameLayout &ThumbnailDelegate::nameLayout() const
+const NameLayout& ThumbnailDelegate::nameLayout() const
 {
     if (!m_nameLayout)
         m_nameLayout.emplace(SidebarStyle::captionFont());
@@ -63,7 +64,7 @@ int ThumbnailDelegate::nameColumnWidth() const
     return nameColumn(imageRowRect(QRect(0, 0, itemWidth, 1), false, false), m_browser->thumbnailSize()).width();
 }
 
-QSize ThumbnailDelegate::sizeHint(const QStyleOptionViewItem &, const QModelIndex &index) const
+QSize ThumbnailDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const
 {
     const int row = index.row();
     int height = m_rows->rowKind(row) == RowKind::groupHeader ? headerHeight() : imageRowHeight(row);
@@ -72,13 +73,13 @@ QSize ThumbnailDelegate::sizeHint(const QStyleOptionViewItem &, const QModelInde
     if (row == m_rows->rowCount() - 1)
         height += listVerticalPadding;
     // Rows take the list's width; asking for none keeps a horizontal scroll bar away.
-    return {1, height};
+    return { 1, height };
 }
 
 int ThumbnailDelegate::headerHeight() const
 {
     const int textHeight = QFontMetrics(SidebarStyle::captionFont()).height();
-    return headerVerticalPadding + std::max({textHeight, folderIconSize, chevronSize}) + headerVerticalPadding;
+    return headerVerticalPadding + std::max({ textHeight, folderIconSize, chevronSize }) + headerVerticalPadding;
 }
 
 int ThumbnailDelegate::imageRowHeight(int row) const
@@ -93,7 +94,7 @@ int ThumbnailDelegate::imageRowHeight(int row) const
     if (const int measured = m_rows->measuredHeight(row); measured >= 0)
         return measured;
 
-    const NameLayout &layout = nameLayout();
+    const NameLayout& layout = nameLayout();
     const qsizetype lineCount = layout.lines(m_rows->rowTitle(row), nameColumnWidth()).size();
     const int textHeight = int(lineCount) * layout.lineSpacing() + nameToDotsSpacing + TagDotsView::dotDiameter;
     const int thumbnailHeight = int(std::lround(thumbnailSize * thumbnailHeightRatio));
@@ -102,15 +103,15 @@ int ThumbnailDelegate::imageRowHeight(int row) const
     return height;
 }
 
-void ThumbnailDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+void ThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
     const int row = index.row();
     const bool isFirst = row == 0;
     const bool isLast = row == m_rows->rowCount() - 1;
     painter->save();
     if (m_rows->rowKind(row) == RowKind::groupHeader) {
-        const QRect rect = option.rect.adjusted(0, isFirst ? listVerticalPadding : 0, 0,
-                                                isLast ? -listVerticalPadding : 0);
+        const QRect rect
+            = option.rect.adjusted(0, isFirst ? listVerticalPadding : 0, 0, isLast ? -listVerticalPadding : 0);
         paintHeader(painter, option, row, rect);
     } else {
         paintImageRow(painter, option, row, imageRowRect(option.rect, isFirst, isLast));
@@ -118,32 +119,31 @@ void ThumbnailDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opt
     painter->restore();
 }
 
-void ThumbnailDelegate::paintHeader(QPainter *painter, const QStyleOptionViewItem &option, int row,
-                                    const QRect &rect) const
+void ThumbnailDelegate::paintHeader(
+    QPainter* painter, const QStyleOptionViewItem& option, int row, const QRect& rect) const
 {
     const QModelIndex index = m_rows->index(row);
     const bool isExpanded = index.data(SidebarListModel::GroupIsExpandedRole).toBool();
     const qint64 count = index.data(SidebarListModel::GroupImageCountRole).toLongLong();
-    const QRect content = rect.adjusted(headerHorizontalPadding, headerVerticalPadding, -headerHorizontalPadding,
-                                        -headerVerticalPadding);
+    const QRect content = rect.adjusted(
+        headerHorizontalPadding, headerVerticalPadding, -headerHorizontalPadding, -headerVerticalPadding);
     const int centreY = content.center().y();
     int x = content.left();
 
     const QIcon chevron = symbolIcon(isExpanded ? "chevron.down" : "chevron.right");
-    chevron.paint(painter, QRect(x + (chevronFrameWidth - chevronSize) / 2, centreY - chevronSize / 2, chevronSize,
-                                 chevronSize));
+    chevron.paint(
+        painter, QRect(x + (chevronFrameWidth - chevronSize) / 2, centreY - chevronSize / 2, chevronSize, chevronSize));
     x += chevronFrameWidth + headerSpacing;
-    symbolIcon("folder.fill")
-        .paint(painter, QRect(x, centreY - folderIconSize / 2, folderIconSize, folderIconSize));
+    symbolIcon("folder.fill").paint(painter, QRect(x, centreY - folderIconSize / 2, folderIconSize, folderIconSize));
     x += folderIconSize + headerSpacing;
 
-    const QString countText = localizedFormat("%lld", {QString::number(count)});
+    const QString countText = localizedFormat("%lld", { QString::number(count) });
     const QFont countFont = SidebarStyle::secondCaptionFont();
     const int countWidth = QFontMetrics(countFont).horizontalAdvance(countText);
     painter->setFont(countFont);
     painter->setPen(SidebarStyle::tertiaryColor(option.palette));
     painter->drawText(QRect(content.right() + 1 - countWidth, content.top(), countWidth, content.height()),
-                      Qt::AlignRight | Qt::AlignVCenter, countText);
+        Qt::AlignRight | Qt::AlignVCenter, countText);
 
     QFont nameFont = SidebarStyle::captionFont();
     nameFont.setWeight(QFont::DemiBold);
@@ -154,10 +154,10 @@ void ThumbnailDelegate::paintHeader(QPainter *painter, const QStyleOptionViewIte
     painter->drawText(QRect(x, content.top(), nameWidth, content.height()), Qt::AlignLeft | Qt::AlignVCenter, name);
 }
 
-void ThumbnailDelegate::paintImageRow(QPainter *painter, const QStyleOptionViewItem &option, int row,
-                                      const QRect &rowRect) const
+void ThumbnailDelegate::paintImageRow(
+    QPainter* painter, const QStyleOptionViewItem& option, int row, const QRect& rowRect) const
 {
-    const QUrl &url = m_rows->rowURL(row);
+    const QUrl& url = m_rows->rowURL(row);
     const bool isSelected = url == m_browser->currentImageURL();
     const bool isMultiSelected = m_browser->selectedURLs().contains(url);
     const double thumbnailSize = m_browser->thumbnailSize();
@@ -166,8 +166,8 @@ void ThumbnailDelegate::paintImageRow(QPainter *painter, const QStyleOptionViewI
     const QRectF outline = QRectF(rowRect).adjusted(0.5, 0.5, -0.5, -0.5);
     if (isSelected || isMultiSelected) {
         painter->setPen(Qt::NoPen);
-        painter->setBrush(SidebarStyle::accentColor(option.palette, isSelected ? currentRowOpacity
-                                                                               : multiSelectedRowOpacity));
+        painter->setBrush(
+            SidebarStyle::accentColor(option.palette, isSelected ? currentRowOpacity : multiSelectedRowOpacity));
         painter->drawRoundedRect(rowRect, rowCornerRadius, rowCornerRadius);
     }
     if (isMultiSelected) {
@@ -193,13 +193,13 @@ void ThumbnailDelegate::paintImageRow(QPainter *painter, const QStyleOptionViewI
     }
 
     const QRect column = nameColumn(rowRect, thumbnailSize);
-    const NameLayout &layout = nameLayout();
+    const NameLayout& layout = nameLayout();
     const QString title = m_rows->rowTitle(row);
     const NameLayout::Lines lines = layout.lines(title, column.width());
     painter->setFont(layout.font());
     painter->setPen(option.palette.color(QPalette::WindowText));
     int baseline = column.top() + layout.ascent();
-    for (const NameLayout::Line &line : lines) {
+    for (const NameLayout::Line& line : lines) {
         painter->drawText(QPoint(column.left(), baseline), title.mid(line.start, line.length));
         baseline += layout.lineSpacing();
     }

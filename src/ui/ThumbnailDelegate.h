@@ -48,29 +48,29 @@ public:
     static constexpr int headerSpacing = 6;
     static constexpr int folderIconSize = 12;
 
-    ThumbnailDelegate(ImageBrowserModel *browser, SidebarListModel *rows, ThumbnailProvider *thumbnails,
-                      TagDotsCache *tagDots, QAbstractItemView *view);
+    ThumbnailDelegate(ImageBrowserModel* browser, SidebarListModel* rows, ThumbnailProvider* thumbnails,
+        TagDotsCache* tagDots, QAbstractItemView* view);
 
-    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
-    [[nodiscard]] QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    [[nodiscard]] QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
     // Where an image row of the list's item rectangle `itemRect` shows its parts.
-    [[nodiscard]] static QRect imageRowRect(const QRect &itemRect, bool isFirst, bool isLast);
-    [[nodiscard]] static QRect thumbnailFrame(const QRect &rowRect, double thumbnailSize);
-    [[nodiscard]] static QRect nameColumn(const QRect &rowRect, double thumbnailSize);
+    [[nodiscard]] static QRect imageRowRect(const QRect& itemRect, bool isFirst, bool isLast);
+    [[nodiscard]] static QRect thumbnailFrame(const QRect& rowRect, double thumbnailSize);
+    [[nodiscard]] static QRect nameColumn(const QRect& rowRect, double thumbnailSize);
 
 private:
-    void paintHeader(QPainter *painter, const QStyleOptionViewItem &option, int row, const QRect &rect) const;
-    void paintImageRow(QPainter *painter, const QStyleOptionViewItem &option, int row, const QRect &rowRect) const;
+    void paintHeader(QPainter* painter, const QStyleOptionViewItem& option, int row, const QRect& rect) const;
+    void paintImageRow(QPainter* painter, const QStyleOptionViewItem& option, int row, const QRect& rowRect) const;
     [[nodiscard]] int headerHeight() const;
     [[nodiscard]] int imageRowHeight(int row) const;
     [[nodiscard]] int nameColumnWidth() const;
-    [[nodiscard]] const NameLayout &nameLayout() const;
+    [[nodiscard]] const NameLayout& nameLayout() const;
 
-    ImageBrowserModel *m_browser;
-    SidebarListModel *m_rows;
-    ThumbnailProvider *m_thumbnails;
-    TagDotsCache *m_tagDots;
+    ImageBrowserModel* m_browser;
+    SidebarListModel* m_rows;
+    ThumbnailProvider* m_thumbnails;
+    TagDotsCache* m_tagDots;
     QPointer<QAbstractItemView> m_view;
     mutable std::optional<NameLayout> m_nameLayout;
     // What the stored row heights were measured for.

@@ -27,25 +27,25 @@ namespace {
 
 constexpr int asyncTimeoutMs = 10'000;
 
-void writeImages(const QTemporaryDir &dir, const QStringList &names)
+void writeImages(const QTemporaryDir& dir, const QStringList& names)
 {
-    for (const QString &name : names)
+    for (const QString& name : names)
         test::writeImage(dir.filePath(name), "PNG", 8, 8);
 }
 
 // The rows as text: "# folder" for a header, the file name for an image.
-QStringList rowTexts(const SidebarListModel &rows)
+QStringList rowTexts(const SidebarListModel& rows)
 {
     QStringList texts;
     for (int row = 0; row < rows.rowCount(); ++row) {
         const QUrl url = rows.index(row).data(SidebarListModel::URLRole).toUrl();
-        texts.append(rows.rowKind(row) == RowKind::groupHeader ? QStringLiteral("# ") + url.fileName()
-                                                                : url.fileName());
+        texts.append(
+            rows.rowKind(row) == RowKind::groupHeader ? QStringLiteral("# ") + url.fileName() : url.fileName());
     }
     return texts;
 }
 
-int headerRow(const SidebarListModel &rows, const QString &folderName)
+int headerRow(const SidebarListModel& rows, const QString& folderName)
 {
     for (int row = 0; row < rows.rowCount(); ++row) {
         if (rows.rowKind(row) == RowKind::groupHeader && rows.rowURL(row).fileName() == folderName)
@@ -81,13 +81,12 @@ private slots:
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<QStringList>("expectedRows");
 
-        QTest::newRow("one folder has its header") << true << QStringList{"b.png", "a.png"}
-                                                   << QStringList{"# ", "a.png", "b.png"};
-        QTest::newRow("subfolders each have a header")
-            << true << QStringList{"top.png", "sub/s2.png", "sub/s10.png"}
-            << QStringList{"# ", "top.png", "# sub", "s2.png", "s10.png"};
-        QTest::newRow("dropped files have no header") << false << QStringList{"x.png", "y.jpg"}
-                                                      << QStringList{"x.png", "y.jpg"};
+        QTest::newRow("one folder has its header")
+            << true << QStringList { "b.png", "a.png" } << QStringList { "# ", "a.png", "b.png" };
+        QTest::newRow("subfolders each have a header") << true << QStringList { "top.png", "sub/s2.png", "sub/s10.png" }
+                                                       << QStringList { "# ", "top.png", "# sub", "s2.png", "s10.png" };
+        QTest::newRow("dropped files have no header")
+            << false << QStringList { "x.png", "y.jpg" } << QStringList { "x.png", "y.jpg" };
     }
 
     void rowsOfAFolder()
@@ -104,7 +103,7 @@ private slots:
             browser.loadFolder(QUrl::fromLocalFile(dir.path()));
         } else {
             QList<QUrl> urls;
-            for (const QString &file : files)
+            for (const QString& file : files)
                 urls.append(QUrl::fromLocalFile(dir.filePath(file)));
             browser.loadFiles(urls);
         }
@@ -115,7 +114,7 @@ private slots:
         QCOMPARE(texts, expectedRows);
         QCOMPARE(rows.showsGroupHeaders(), openAsFolder);
         QCOMPARE(rows.index(expectedRows.indexOf(files.first())).data().toString(),
-                 QFileInfo(files.first()).completeBaseName());
+            QFileInfo(files.first()).completeBaseName());
     }
 
     // Rescans: rows that stay are left alone; only what came or went is inserted or removed.
@@ -126,15 +125,15 @@ private slots:
         QTest::addColumn<int>("insertions");
         QTest::addColumn<int>("removals");
 
-        QTest::newRow("nothing changed") << QStringList{} << QStringList{} << 0 << 0;
-        QTest::newRow("one image added") << QStringList{"a/a25.png"} << QStringList{} << 1 << 0;
-        QTest::newRow("one image removed") << QStringList{} << QStringList{"b/b3.png"} << 0 << 1;
+        QTest::newRow("nothing changed") << QStringList {} << QStringList {} << 0 << 0;
+        QTest::newRow("one image added") << QStringList { "a/a25.png" } << QStringList {} << 1 << 0;
+        QTest::newRow("one image removed") << QStringList {} << QStringList { "b/b3.png" } << 0 << 1;
         QTest::newRow("images in two folders added")
-            << QStringList{"a/a05.png", "b/b9.png"} << QStringList{} << 2 << 0;
+            << QStringList { "a/a05.png", "b/b9.png" } << QStringList {} << 2 << 0;
         QTest::newRow("added and removed apart")
-            << QStringList{"b/b0.png"} << QStringList{"a/a1.png", "a/a2.png"} << 1 << 1;
-        QTest::newRow("a new subfolder") << QStringList{"c/c1.png", "c/c2.png"} << QStringList{} << 1 << 0;
-        QTest::newRow("a whole subfolder gone") << QStringList{} << QStringList{"b/b1.png", "b/b3.png"} << 0 << 1;
+            << QStringList { "b/b0.png" } << QStringList { "a/a1.png", "a/a2.png" } << 1 << 1;
+        QTest::newRow("a new subfolder") << QStringList { "c/c1.png", "c/c2.png" } << QStringList {} << 1 << 0;
+        QTest::newRow("a whole subfolder gone") << QStringList {} << QStringList { "b/b1.png", "b/b3.png" } << 0 << 1;
     }
 
     void rescanChangesOnlyWhatChanged()
@@ -144,7 +143,7 @@ private slots:
         QFETCH(int, insertions);
         QFETCH(int, removals);
         QTemporaryDir dir;
-        writeImages(dir, {"top.png", "a/a1.png", "a/a2.png", "a/a3.png", "b/b1.png", "b/b3.png"});
+        writeImages(dir, { "top.png", "a/a1.png", "a/a2.png", "a/a3.png", "b/b1.png", "b/b3.png" });
         ImageBrowserModel browser;
         browser.loadFolder(QUrl::fromLocalFile(dir.path()));
         browser.stopWatching(); // this test decides when to rescan
@@ -154,7 +153,7 @@ private slots:
         rows.setMeasuredHeight(keptImage.row(), 77);
 
         writeImages(dir, added);
-        for (const QString &file : removed)
+        for (const QString& file : removed)
             QVERIFY(QFile::remove(dir.filePath(file)));
         QSignalSpy inserted(&rows, &QAbstractItemModel::rowsInserted);
         QSignalSpy removedRows(&rows, &QAbstractItemModel::rowsRemoved);
@@ -176,14 +175,14 @@ private slots:
         if (header >= 0) {
             const QUuid id = rows.index(header).data(SidebarListModel::GroupIDRole).toUuid();
             QVERIFY(std::any_of(browser.groups().cbegin(), browser.groups().cend(),
-                                [&id](const FolderGroup &group) { return group.id == id; }));
+                [&id](const FolderGroup& group) { return group.id == id; }));
         }
     }
 
     void rescanAfterATagWriteChangesNothing()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"one.png", "sub/two.png"});
+        writeImages(dir, { "one.png", "sub/two.png" });
         ImageBrowserModel browser;
         browser.loadFolder(QUrl::fromLocalFile(dir.path()));
         SidebarListModel rows(&browser);
@@ -201,7 +200,7 @@ private slots:
     void collapsingKeepsHeaderAndCount()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"top.png", "sub/s1.png", "sub/s2.png", "sub/s3.png"});
+        writeImages(dir, { "top.png", "sub/s1.png", "sub/s2.png", "sub/s3.png" });
         ImageBrowserModel browser;
         browser.loadFolder(QUrl::fromLocalFile(dir.path()));
         SidebarListModel rows(&browser);
@@ -213,27 +212,28 @@ private slots:
 
         browser.toggleGroup(id);
         QCOMPARE(removed.count(), 1);
-        QCOMPARE(rowTexts(rows), (QStringList{"# " + QFileInfo(dir.path()).fileName(), "top.png", "# sub"}));
+        QCOMPARE(rowTexts(rows), (QStringList { "# " + QFileInfo(dir.path()).fileName(), "top.png", "# sub" }));
         const QModelIndex collapsed = rows.index(headerRow(rows, QStringLiteral("sub")));
         QCOMPARE(collapsed.data(SidebarListModel::GroupIsExpandedRole).toBool(), false);
         QCOMPARE(collapsed.data(SidebarListModel::GroupImageCountRole).toLongLong(), 3);
 
         browser.toggleGroup(collapsed.data(SidebarListModel::GroupIDRole).toUuid());
         QCOMPARE(rows.rowCount(), 6);
-        QCOMPARE(rows.index(headerRow(rows, QStringLiteral("sub"))).data(SidebarListModel::GroupIsExpandedRole).toBool(),
-                 true);
+        QCOMPARE(
+            rows.index(headerRow(rows, QStringLiteral("sub"))).data(SidebarListModel::GroupIsExpandedRole).toBool(),
+            true);
     }
 
     void sortOrderReordersRows()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"2.png", "10.png", "1.png"});
+        writeImages(dir, { "2.png", "10.png", "1.png" });
         ImageBrowserModel browser;
         browser.loadFolder(QUrl::fromLocalFile(dir.path()));
         SidebarListModel rows(&browser);
         QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
         browser.setSortOrder(SortOrder::nameDescending);
-        QCOMPARE(rowTexts(rows).mid(1), (QStringList{"10.png", "2.png", "1.png"}));
+        QCOMPARE(rowTexts(rows).mid(1), (QStringList { "10.png", "2.png", "1.png" }));
         QCOMPARE(rows.rowOfImage(QUrl::fromLocalFile(dir.filePath("1.png"))), 3);
         QCOMPARE(rows.rowOfImage(QUrl::fromLocalFile(dir.filePath("missing.png"))), -1);
     }
@@ -268,7 +268,7 @@ private slots:
         QVERIFY(lines.size() >= minimumLines);
         QString joined;
         const QFontMetricsF metrics(font);
-        for (const NameLayout::Line &line : lines) {
+        for (const NameLayout::Line& line : lines) {
             const QString text = name.mid(line.start, line.length);
             QCOMPARE(line.start, joined.size());
             joined += text;
@@ -313,27 +313,27 @@ private slots:
     void tagDotsCacheReadsAndRefreshes()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"tagged.png", "plain.png"});
+        writeImages(dir, { "tagged.png", "plain.png" });
         const QUrl tagged = QUrl::fromLocalFile(dir.filePath("tagged.png"));
         const QUrl plain = QUrl::fromLocalFile(dir.filePath("plain.png"));
         QVERIFY(toggleTag(FinderTag::red, tagged));
         QVERIFY(toggleTag(FinderTag::blue, tagged));
 
         TagDotsCache cache;
-        cache.setVisibleURLs({tagged, plain});
+        cache.setVisibleURLs({ tagged, plain });
         QSignalSpy read(&cache, &TagDotsCache::tagsRead);
         QCOMPARE(cache.tags(tagged), std::nullopt);
         (void)cache.tags(plain);
-        QTRY_COMPARE_WITH_TIMEOUT(cache.tags(tagged), (QList<FinderTag>{FinderTag::red, FinderTag::blue}),
-                                  asyncTimeoutMs);
-        QTRY_COMPARE_WITH_TIMEOUT(cache.tags(plain), QList<FinderTag>{}, asyncTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            cache.tags(tagged), (QList<FinderTag> { FinderTag::red, FinderTag::blue }), asyncTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(cache.tags(plain), QList<FinderTag> {}, asyncTimeoutMs);
 
         QVERIFY(toggleTag(FinderTag::green, plain));
-        QCOMPARE(cache.tags(plain), QList<FinderTag>{}); // nothing announced yet
+        QCOMPARE(cache.tags(plain), QList<FinderTag> {}); // nothing announced yet
         read.clear();
         cache.invalidate();
-        QCOMPARE(cache.tags(plain), QList<FinderTag>{}); // still the old reading until the new lands
-        QTRY_COMPARE_WITH_TIMEOUT(cache.tags(plain), QList<FinderTag>{FinderTag::green}, asyncTimeoutMs);
+        QCOMPARE(cache.tags(plain), QList<FinderTag> {}); // still the old reading until the new lands
+        QTRY_COMPARE_WITH_TIMEOUT(cache.tags(plain), QList<FinderTag> { FinderTag::green }, asyncTimeoutMs);
         // Only the file whose tags differ is announced.
         QCOMPARE(read.count(), 1);
         QCOMPARE(read.first().first().toUrl(), plain);
@@ -344,12 +344,12 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("counter") << "%lld / %lld" << QStringList{"3", "10"} << "3 / 10";
-        QTest::newRow("text argument") << "Move “%@” to the Trash?" << QStringList{"a b.png"}
+        QTest::newRow("counter") << "%lld / %lld" << QStringList { "3", "10" } << "3 / 10";
+        QTest::newRow("text argument") << "Move “%@” to the Trash?" << QStringList { "a b.png" }
                                        << "Move “a b.png” to the Trash?";
-        QTest::newRow("qt places reordered") << "%2 of %1" << QStringList{"10", "3"} << "3 of 10";
-        QTest::newRow("argument holding a place") << "%@ and %@" << QStringList{"100%d", "x"} << "100%d and x";
-        QTest::newRow("more places than arguments") << "%lld / %lld" << QStringList{"1"} << "1 / %lld";
+        QTest::newRow("qt places reordered") << "%2 of %1" << QStringList { "10", "3" } << "3 of 10";
+        QTest::newRow("argument holding a place") << "%@ and %@" << QStringList { "100%d", "x" } << "100%d and x";
+        QTest::newRow("more places than arguments") << "%lld / %lld" << QStringList { "1" } << "1 / %lld";
     }
 
     void localizedFormatFillsPlaces()

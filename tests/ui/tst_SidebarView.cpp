@@ -44,7 +44,7 @@ namespace {
 
 constexpr int asyncTimeoutMs = 10'000;
 
-QStringList numberedNames(int count, const QString &prefix = QStringLiteral("img"))
+QStringList numberedNames(int count, const QString& prefix = QStringLiteral("img"))
 {
     QStringList names;
     for (int i = 0; i < count; ++i)
@@ -52,9 +52,9 @@ QStringList numberedNames(int count, const QString &prefix = QStringLiteral("img
     return names;
 }
 
-void writeImages(const QTemporaryDir &dir, const QStringList &names)
+void writeImages(const QTemporaryDir& dir, const QStringList& names)
 {
-    for (const QString &name : names)
+    for (const QString& name : names)
         test::writeImage(dir.filePath(name), "PNG", 24, 16);
 }
 
@@ -66,10 +66,10 @@ quint16 closedPort()
     return server.serverPort();
 }
 
-QStringList menuTexts(const QMenu &menu)
+QStringList menuTexts(const QMenu& menu)
 {
     QStringList texts;
-    for (const QAction *action : menu.actions())
+    for (const QAction* action : menu.actions())
         texts.append(action->isSeparator() ? QStringLiteral("---") : action->text());
     return texts;
 }
@@ -86,28 +86,28 @@ struct Sidebar {
         view.activateWindow();
     }
 
-    void open(const QTemporaryDir &dir)
+    void open(const QTemporaryDir& dir)
     {
         browser.loadFolder(QUrl::fromLocalFile(dir.path()));
         browser.stopWatching(); // rescans happen when a test asks for them
     }
 
-    ImageListView *list() const { return view.imageList(); }
-    SidebarListModel *rows() const { return view.imageList()->rowsModel(); }
+    ImageListView* list() const { return view.imageList(); }
+    SidebarListModel* rows() const { return view.imageList()->rowsModel(); }
 
-    QRect rowRect(const QUrl &url) const
+    QRect rowRect(const QUrl& url) const
     {
         const QModelIndex index = rows()->index(rows()->rowOfImage(url));
         list()->scrollTo(index);
         return list()->visualRect(index);
     }
 
-    void click(const QUrl &url, Qt::KeyboardModifiers modifiers = Qt::NoModifier) const
+    void click(const QUrl& url, Qt::KeyboardModifiers modifiers = Qt::NoModifier) const
     {
         QTest::mouseClick(list()->viewport(), Qt::LeftButton, modifiers, rowRect(url).center());
     }
 
-    template<typename T> T *child(const char *name) const { return view.findChild<T *>(QLatin1String(name)); }
+    template <typename T> T* child(const char* name) const { return view.findChild<T*>(QLatin1String(name)); }
 
     ImageBrowserModel browser;
     LimnoraAPIService api;
@@ -115,20 +115,20 @@ struct Sidebar {
     QAbstractItemModelTester tester;
 };
 
-QMessageBox *shownMessageBox()
+QMessageBox* shownMessageBox()
 {
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
             return box;
     }
     return nullptr;
 }
 
-QPushButton *buttonTitled(QMessageBox *box, const char *key)
+QPushButton* buttonTitled(QMessageBox* box, const char* key)
 {
-    for (QAbstractButton *button : box->buttons()) {
+    for (QAbstractButton* button : box->buttons()) {
         if (button->text() == qtTrId(key))
-            return qobject_cast<QPushButton *>(button);
+            return qobject_cast<QPushButton*>(button);
     }
     return nullptr;
 }
@@ -159,7 +159,7 @@ private slots:
     void emptyStateUntilImagesAreLoaded()
     {
         Sidebar sidebar;
-        auto *pages = sidebar.view.findChild<QStackedWidget *>();
+        auto* pages = sidebar.view.findChild<QStackedWidget*>();
         QCOMPARE(pages->currentWidget()->objectName(), QStringLiteral("emptyState"));
         QCOMPARE(sidebar.child<QLabel>("noFolderSelected")->text(), qtTrId("no_folder_selected"));
         QVERIFY(sidebar.child<QLabel>("noFolderSelected")->isVisible());
@@ -170,9 +170,9 @@ private slots:
         QCOMPARE(openRequests.count(), 2);
 
         QTemporaryDir dir;
-        writeImages(dir, {"a.png"});
+        writeImages(dir, { "a.png" });
         sidebar.open(dir);
-        QCOMPARE(pages->currentWidget()->findChild<ImageListView *>(), sidebar.list());
+        QCOMPARE(pages->currentWidget()->findChild<ImageListView*>(), sidebar.list());
         QVERIFY(!sidebar.child<QLabel>("noFolderSelected")->isVisible());
     }
 
@@ -188,18 +188,18 @@ private slots:
         QTest::addColumn<int>("currentAfter");
 
         QTest::newRow("shift selects 2 to 5 with 5 current")
-            << 5 << QList<int>{} << 2 << Qt::KeyboardModifiers(Qt::ShiftModifier) << QList<int>{2, 3, 4, 5} << 5;
+            << 5 << QList<int> {} << 2 << Qt::KeyboardModifiers(Qt::ShiftModifier) << QList<int> { 2, 3, 4, 5 } << 5;
         QTest::newRow("shift below the current image")
-            << 1 << QList<int>{6} << 3 << Qt::KeyboardModifiers(Qt::ShiftModifier) << QList<int>{1, 2, 3} << 1;
+            << 1 << QList<int> { 6 } << 3 << Qt::KeyboardModifiers(Qt::ShiftModifier) << QList<int> { 1, 2, 3 } << 1;
         QTest::newRow("ctrl removes a selected row")
-            << 0 << QList<int>{1, 3} << 3 << Qt::KeyboardModifiers(Qt::ControlModifier) << QList<int>{1} << 0;
-        QTest::newRow("ctrl adds a row") << 0 << QList<int>{1} << 4 << Qt::KeyboardModifiers(Qt::ControlModifier)
-                                         << QList<int>{1, 4} << 0;
+            << 0 << QList<int> { 1, 3 } << 3 << Qt::KeyboardModifiers(Qt::ControlModifier) << QList<int> { 1 } << 0;
+        QTest::newRow("ctrl adds a row") << 0 << QList<int> { 1 } << 4 << Qt::KeyboardModifiers(Qt::ControlModifier)
+                                         << QList<int> { 1, 4 } << 0;
         QTest::newRow("ctrl wins over shift")
-            << 2 << QList<int>{} << 6 << Qt::KeyboardModifiers(Qt::ControlModifier | Qt::ShiftModifier)
-            << QList<int>{6} << 2;
+            << 2 << QList<int> {} << 6 << Qt::KeyboardModifiers(Qt::ControlModifier | Qt::ShiftModifier)
+            << QList<int> { 6 } << 2;
         QTest::newRow("plain click clears and selects")
-            << 0 << QList<int>{1, 2, 3} << 4 << Qt::KeyboardModifiers() << QList<int>{} << 4;
+            << 0 << QList<int> { 1, 2, 3 } << 4 << Qt::KeyboardModifiers() << QList<int> {} << 4;
     }
 
     void clickRule()
@@ -215,7 +215,7 @@ private slots:
         Sidebar sidebar;
         sidebar.open(dir);
         const QList<QUrl> flat = sidebar.browser.flatURLs();
-        const auto urlsAt = [&flat](const QList<int> &indices) {
+        const auto urlsAt = [&flat](const QList<int>& indices) {
             QSet<QUrl> urls;
             for (const int index : indices)
                 urls.insert(flat.at(index));
@@ -233,10 +233,10 @@ private slots:
     void headerClickFoldsItsGroup()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"top.png", "sub/s1.png", "sub/s2.png"});
+        writeImages(dir, { "top.png", "sub/s1.png", "sub/s2.png" });
         Sidebar sidebar;
         sidebar.open(dir);
-        SidebarListModel *rows = sidebar.rows();
+        SidebarListModel* rows = sidebar.rows();
         int header = -1;
         for (int row = 0; row < rows->rowCount(); ++row) {
             if (rows->rowKind(row) == RowKind::groupHeader && rows->rowURL(row).fileName() == QLatin1String("sub"))
@@ -245,7 +245,7 @@ private slots:
         QVERIFY(header > 0);
         const auto clickHeader = [&] {
             QTest::mouseClick(sidebar.list()->viewport(), Qt::LeftButton, {},
-                              sidebar.list()->visualRect(rows->index(header)).center());
+                sidebar.list()->visualRect(rows->index(header)).center());
         };
         clickHeader();
         QCOMPARE(rows->rowCount(), 3); // both headers and the top image
@@ -279,15 +279,15 @@ private slots:
         Sidebar sidebar;
         sidebar.open(dir);
         sidebar.browser.selectImage(currentIndex);
-        auto *previous = sidebar.child<QToolButton>("previousButton");
-        auto *next = sidebar.child<QToolButton>("nextButton");
+        auto* previous = sidebar.child<QToolButton>("previousButton");
+        auto* next = sidebar.child<QToolButton>("nextButton");
         QCOMPARE(sidebar.child<QLabel>("positionCounter")->text(),
-                 localizedFormat("%lld / %lld", {QString::number(currentIndex + 1), QString::number(imageCount)}));
+            localizedFormat("%lld / %lld", { QString::number(currentIndex + 1), QString::number(imageCount) }));
         QCOMPARE(previous->isEnabled(), previousEnabled);
         QCOMPARE(next->isEnabled(), nextEnabled);
 
         if (previousEnabled) {
-            sidebar.browser.setSelectedURLs({sidebar.browser.flatURLs().first()});
+            sidebar.browser.setSelectedURLs({ sidebar.browser.flatURLs().first() });
             QTest::mouseClick(previous, Qt::LeftButton);
             QCOMPARE(sidebar.browser.currentIndex(), currentIndex - 1);
             QVERIFY(sidebar.browser.selectedURLs().isEmpty());
@@ -307,8 +307,8 @@ private slots:
         QTest::newRow("68 to 64") << 68.0 << int(QAbstractSlider::SliderSingleStepSub) << 64.0;
         QTest::newRow("to the largest") << 68.0 << int(QAbstractSlider::SliderToMaximum) << 200.0;
         QTest::newRow("to the smallest") << 100.0 << int(QAbstractSlider::SliderToMinimum) << 44.0;
-        QTest::newRow("off-grid start moves onto the grid") << 69.0 << int(QAbstractSlider::SliderSingleStepAdd)
-                                                             << 72.0;
+        QTest::newRow("off-grid start moves onto the grid")
+            << 69.0 << int(QAbstractSlider::SliderSingleStepAdd) << 72.0;
         QTest::newRow("no step past the top") << 200.0 << int(QAbstractSlider::SliderPageStepAdd) << 200.0;
     }
 
@@ -320,7 +320,7 @@ private slots:
         Sidebar sidebar;
         sidebar.browser.setThumbnailSize(startSize);
         QSettings().remove(QLatin1String(ImageBrowserModel::thumbnailSizeKey));
-        auto *slider = sidebar.child<QSlider>("thumbnailSizeSlider");
+        auto* slider = sidebar.child<QSlider>("thumbnailSizeSlider");
         slider->triggerAction(QAbstractSlider::SliderAction(action));
         if (storedSize == startSize) {
             QVERIFY(!QSettings().contains(QLatin1String(ImageBrowserModel::thumbnailSizeKey)));
@@ -341,12 +341,13 @@ private slots:
     {
         QTest::addColumn<bool>("apiListening");
         QTest::addColumn<QStringList>("expectedItems");
-        const QStringList tail{qtTrId("ctx_quicklook"), "---", qtTrId("ctx_copy_image"), qtTrId("ctx_copy_path"), "---",
-                               qtTrId("ctx_tags"), "---", qtTrId("ctx_delete_file")};
+        const QStringList tail { qtTrId("ctx_quicklook"), "---", qtTrId("ctx_copy_image"), qtTrId("ctx_copy_path"),
+            "---", qtTrId("ctx_tags"), "---", qtTrId("ctx_delete_file") };
         QTest::newRow("API available") << true
-                                       << QStringList{qtTrId("ctx_reveal_finder"), qtTrId("ctx_generate_in_limnora"),
-                                                      "---"} + tail;
-        QTest::newRow("API unavailable") << false << QStringList{qtTrId("ctx_reveal_finder"), "---"} + tail;
+                                       << QStringList { qtTrId("ctx_reveal_finder"), qtTrId("ctx_generate_in_limnora"),
+                                              "---" }
+                + tail;
+        QTest::newRow("API unavailable") << false << QStringList { qtTrId("ctx_reveal_finder"), "---" } + tail;
     }
 
     void contextMenuItems()
@@ -359,7 +360,7 @@ private slots:
         if (!apiListening)
             limnora.close();
         QTemporaryDir dir;
-        writeImages(dir, {"a.png", "b.png"});
+        writeImages(dir, { "a.png", "b.png" });
         Sidebar sidebar(port);
         sidebar.open(dir);
         QSignalSpy probed(&sidebar.api, &LimnoraAPIService::availabilityChecked);
@@ -371,16 +372,17 @@ private slots:
         const QPoint where = sidebar.rowRect(second).center();
         QContextMenuEvent event(QContextMenuEvent::Mouse, where, sidebar.list()->viewport()->mapToGlobal(where));
         QApplication::sendEvent(sidebar.list()->viewport(), &event);
-        auto *menu = qobject_cast<ImageContextMenu *>(QApplication::activePopupWidget());
+        auto* menu = qobject_cast<ImageContextMenu*>(QApplication::activePopupWidget());
         QVERIFY(menu);
         QCOMPARE(menu->url(), second);
         QCOMPARE(menuTexts(*menu), expectedItems);
         menu->close();
 
         // The footer tells the same.
-        auto *status = sidebar.child<QLabel>("apiStatus");
-        QCOMPARE(status->text(), apiListening ? localizedFormat("LN API ✓ Port %lld", {QString::number(port)})
-                                              : qtTrId("ln_api_unavailable"));
+        auto* status = sidebar.child<QLabel>("apiStatus");
+        QCOMPARE(status->text(),
+            apiListening ? localizedFormat("LN API ✓ Port %lld", { QString::number(port) })
+                         : qtTrId("ln_api_unavailable"));
         QVERIFY(!status->text().contains(QString::number(port)) || apiListening);
     }
 
@@ -389,13 +391,13 @@ private slots:
     void tagsSubmenuAndDots()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"a.png", "b.png", "c.png"});
+        writeImages(dir, { "a.png", "b.png", "c.png" });
         Sidebar sidebar;
         sidebar.open(dir);
         const QUrl a = QUrl::fromLocalFile(dir.filePath("a.png"));
         const QUrl b = QUrl::fromLocalFile(dir.filePath("b.png"));
-        TagDotsCache *dots = sidebar.list()->tagDots();
-        QTRY_COMPARE_WITH_TIMEOUT(dots->tags(b), QList<FinderTag>{}, asyncTimeoutMs);
+        TagDotsCache* dots = sidebar.list()->tagDots();
+        QTRY_COMPARE_WITH_TIMEOUT(dots->tags(b), QList<FinderTag> {}, asyncTimeoutMs);
         // Another program tags b: nothing is announced, so the row still shows no dots.
         QVERIFY(toggleTag(FinderTag::red, b));
 
@@ -403,16 +405,16 @@ private slots:
         TagContextMenu menu(a, {});
         menu.popup(QPoint(0, 0));
         QCOMPARE(menuTexts(menu).first(), TagContextMenu::entryTitle(FinderTag::red, false));
-        QAction *green = menu.actions().at(3);
+        QAction* green = menu.actions().at(3);
         QCOMPARE(green->text(), TagContextMenu::entryTitle(FinderTag::green, false));
         green->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(announced.count(), 1, asyncTimeoutMs);
-        QCOMPARE(readTags(a), QList<FinderTag>{FinderTag::green});
-        QCOMPARE(menu.activeTags(), QList<FinderTag>{FinderTag::green});
+        QCOMPARE(readTags(a), QList<FinderTag> { FinderTag::green });
+        QCOMPARE(menu.activeTags(), QList<FinderTag> { FinderTag::green });
         menu.close();
         // Every visible row read its tags again, b included.
-        QTRY_COMPARE_WITH_TIMEOUT(dots->tags(b), QList<FinderTag>{FinderTag::red}, asyncTimeoutMs);
-        QTRY_COMPARE_WITH_TIMEOUT(dots->tags(a), QList<FinderTag>{FinderTag::green}, asyncTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(dots->tags(b), QList<FinderTag> { FinderTag::red }, asyncTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(dots->tags(a), QList<FinderTag> { FinderTag::green }, asyncTimeoutMs);
 
         // A new submenu for a, opened: green is marked once the reading lands.
         TagContextMenu reopened(a, {});
@@ -427,7 +429,7 @@ private slots:
         // Remove all, on a file with tags and on one without: both announce.
         reopened.actions().at(8)->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(announced.count(), 2, asyncTimeoutMs);
-        QCOMPARE(readTags(a), QList<FinderTag>{});
+        QCOMPARE(readTags(a), QList<FinderTag> {});
         reopened.actions().at(8)->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(announced.count(), 3, asyncTimeoutMs);
         reopened.close();
@@ -436,13 +438,13 @@ private slots:
     void copyPathWithSpaces()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"my image 1.png"});
+        writeImages(dir, { "my image 1.png" });
         Sidebar sidebar;
         sidebar.open(dir);
         const QUrl url = sidebar.browser.flatURLs().first();
         ImageContextMenu menu(url, &sidebar.browser, &sidebar.api, nullptr);
         QApplication::clipboard()->clear();
-        for (QAction *action : menu.actions()) {
+        for (QAction* action : menu.actions()) {
             if (action->text() == qtTrId("ctx_copy_path"))
                 action->trigger();
         }
@@ -450,7 +452,7 @@ private slots:
         QVERIFY(!QApplication::clipboard()->text().contains(QLatin1String("%20")));
         // Dragging the row out offers the same file.
         std::unique_ptr<QMimeData> dragged(ImageListView::dragData(url));
-        QCOMPARE(dragged->urls(), QList<QUrl>{url});
+        QCOMPARE(dragged->urls(), QList<QUrl> { url });
     }
 
     // deleteCurrentImage: only the current image's row asks, whatever else is selected.
@@ -465,23 +467,23 @@ private slots:
     {
         QFETCH(bool, confirm);
         QTemporaryDir dir;
-        writeImages(dir, {"a.png", "b.png", "c.png"});
+        writeImages(dir, { "a.png", "b.png", "c.png" });
         Sidebar sidebar;
         sidebar.open(dir);
         const QList<QUrl> flat = sidebar.browser.flatURLs();
         sidebar.browser.selectImage(1);
-        sidebar.browser.setSelectedURLs({flat.at(0), flat.at(2)});
+        sidebar.browser.setSelectedURLs({ flat.at(0), flat.at(2) });
 
         emit AppNotifications::shared()->deleteCurrentImage();
-        QMessageBox *box = shownMessageBox();
+        QMessageBox* box = shownMessageBox();
         QVERIFY(box);
-        QCOMPARE(box->text(), localizedFormat("delete_alert_message", {QStringLiteral("b.png")}));
+        QCOMPARE(box->text(), localizedFormat("delete_alert_message", { QStringLiteral("b.png") }));
         QVERIFY(QApplication::activeModalWidget() == box);
         // A second request while one is up asks nothing more.
         emit AppNotifications::shared()->deleteCurrentImage();
         QCOMPARE(sidebar.list()->deleteConfirmation(), box);
 
-        QPushButton *button = buttonTitled(box, confirm ? "delete_alert_confirm" : "delete_alert_cancel");
+        QPushButton* button = buttonTitled(box, confirm ? "delete_alert_confirm" : "delete_alert_cancel");
         QVERIFY(button);
         QTest::mouseClick(button, Qt::LeftButton);
         QTRY_VERIFY(!sidebar.list()->deleteConfirmation());
@@ -494,13 +496,13 @@ private slots:
     void noConfirmationWithoutAListedCurrentRow()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"top.png", "sub/s1.png"});
+        writeImages(dir, { "top.png", "sub/s1.png" });
         Sidebar sidebar;
         sidebar.open(dir);
         const QUrl inSub = QUrl::fromLocalFile(dir.filePath("sub/s1.png"));
         sidebar.browser.selectImage(sidebar.browser.flatURLs().indexOf(inSub));
         // Folding the current image's group hides its row: there is no row to ask.
-        for (const FolderGroup &group : sidebar.browser.groups()) {
+        for (const FolderGroup& group : sidebar.browser.groups()) {
             if (group.name == QLatin1String("sub"))
                 sidebar.browser.toggleGroup(group.id);
         }
@@ -513,16 +515,16 @@ private slots:
     void contextMenuDeleteAsksAboutItsRow()
     {
         QTemporaryDir dir;
-        writeImages(dir, {"a.png", "b.png"});
+        writeImages(dir, { "a.png", "b.png" });
         Sidebar sidebar;
         sidebar.open(dir);
         const QUrl b = sidebar.browser.flatURLs().at(1);
         ImageContextMenu menu(b, &sidebar.browser, &sidebar.api, nullptr);
         connect(&menu, &ImageContextMenu::deleteRequested, sidebar.list(), &ImageListView::askToDelete);
         menu.actions().last()->trigger();
-        QMessageBox *box = shownMessageBox();
+        QMessageBox* box = shownMessageBox();
         QVERIFY(box);
-        QCOMPARE(box->text(), localizedFormat("delete_alert_message", {QStringLiteral("b.png")}));
+        QCOMPARE(box->text(), localizedFormat("delete_alert_message", { QStringLiteral("b.png") }));
         QTest::mouseClick(buttonTitled(box, "delete_alert_confirm"), Qt::LeftButton);
         QTRY_VERIFY(!QFile::exists(dir.filePath("b.png")));
         QCOMPARE(sidebar.browser.flatURLs().size(), 1);
@@ -536,9 +538,10 @@ private slots:
         writeImages(dir, numberedNames(300));
         Sidebar sidebar;
         sidebar.open(dir);
-        ImageListView *list = sidebar.list();
+        ImageListView* list = sidebar.list();
         const auto rowOf = [&](int flatIndex) {
-            return list->visualRect(sidebar.rows()->index(sidebar.rows()->rowOfImage(sidebar.browser.flatURLs().at(flatIndex))));
+            return list->visualRect(
+                sidebar.rows()->index(sidebar.rows()->rowOfImage(sidebar.browser.flatURLs().at(flatIndex))));
         };
         const QRect area = list->viewport()->rect();
 
@@ -568,7 +571,7 @@ private slots:
         writeImages(dir, numberedNames(120));
         Sidebar sidebar;
         sidebar.open(dir);
-        ImageListView *list = sidebar.list();
+        ImageListView* list = sidebar.list();
         sidebar.browser.selectImage(80);
         const int scrolled = list->verticalScrollBar()->value();
         QVERIFY(scrolled > 0);
@@ -580,7 +583,7 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(list->verticalScrollBar()->value(), scrolled);
 
-        writeImages(dir, {"zzz-new.png"});
+        writeImages(dir, { "zzz-new.png" });
         sidebar.browser.rescanFolder();
         QCOMPARE(inserted.count(), 1);
         QCoreApplication::processEvents();
