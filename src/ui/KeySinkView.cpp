@@ -64,7 +64,7 @@ void KeySinkView::keyPressEvent(QKeyEvent *event)
         return;
     }
     const KeyboardMap::Action action = KeyboardMap::actionFor(event);
-    if (action == KeyboardMap::Action::None) {
+    if (action == KeyboardMap::Action::None || KeyboardMap::keyboardIsTaken()) {
         QWidget::keyPressEvent(event);
         return;
     }

@@ -1,0 +1,240 @@
+#include "ContentView.h"
+
+#include "AppNotifications.h"
+#include "CenterPanelView.h"
+#include "FileOperations.h"
+#include "FolderScan.h"
+#include "ImageBrowserModel.h"
+#include "KeySinkView.h"
+#include "Localization.h"
+#include "LocalizedText.h"
+#include "PreviewPanel.h"
+#include "QuickLookPanel.h"
+#include "SidebarView.h"
+#include "StableSplitView.h"
+
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace limnoscope {
+namespace {
+
+// Drawn over the window while files are dragged over it; lets every click through.
+class DropOverlay : public QWidget
+{
+public:
+    static constexpr int inset = 6;
+    static constexpr qreal cornerRadius = 10;
+    static constexpr qreal lineWidth = 3;
+    static constexpr int fillAlpha = 20; // 8 %
+
+    explicit DropOverlay(QWidget *parent)
+        : QWidget(parent)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        hide();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QColor accent = palette().color(QPalette::Highlight);
+        QColor fill = accent;
+        fill.setAlpha(fillAlpha);
+        painter.setBrush(fill);
+        painter.setPen(QPen(accent, lineWidth));
+        painter.drawRoundedRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset), cornerRadius, cornerRadius);
+    }
+};
+
+} // namespace
+
+ContentView::ContentView(ImageBrowserModel *model, LimnoraAPIService *api, QWidget *parent)
+    : QWidget(parent)
+    , m_model(model)
+    , m_keySink(new KeySinkView(model, this))
+{
+    setObjectName(QStringLiteral("ContentView"));
+    setAcceptDrops(true);
+    auto *sidebar = new SidebarView(model, api);
+    m_center = new CenterPanelView(model, api);
+    m_preview = new PreviewPanel;
+    m_splitView = new StableSplitView(sidebar, m_center, m_preview, m_keySink);
+
+    auto *sinkLayout = new QVBoxLayout(m_keySink);
+    sinkLayout->setContentsMargins(0, 0, 0, 0);
+    sinkLayout->addWidget(m_splitView);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_keySink);
+    m_dropOverlay = new DropOverlay(this);
+
+    connect(sidebar, &SidebarView::openFolderRequested, this, &ContentView::showFolderPicker);
+    connect(model, &ImageBrowserModel::currentImageURLChanged, this,
+            [this] { m_preview->setImageURL(m_model->currentImageURL()); });
+    AppNotifications *notifications = AppNotifications::shared();
+    connect(notifications, &AppNotifications::openFolderCommand, this, &ContentView::showFolderPicker);
+    connect(notifications, &AppNotifications::deleteSelectedImages, this, &ContentView::confirmDeleteSelection);
+    connect(notifications, &AppNotifications::deleteImmediately, this, &ContentView::deleteWithoutConfirmation);
+    connect(notifications, &AppNotifications::restoreFirstResponder, this, &KeySinkView::restoreFocus);
+    m_preview->setImageURL(model->currentImageURL());
+}
+
+void ContentView::handleDroppedURLs(const QList<QUrl> &urls)
+{
+    if (urls.size() == 1) {
+        const QFileInfo item(urls.first().toLocalFile());
+        if (item.isDir()) {
+            m_model->loadFolder(QUrl::fromLocalFile(item.absoluteFilePath()));
+            return;
+        }
+        const QUrl root = m_model->rootFolderURL();
+        if (!root.isEmpty() && QDir::cleanPath(item.absolutePath()) == QDir::cleanPath(root.toLocalFile()))
+            return;
+    }
+    QList<QUrl> images;
+    for (const QUrl &url : urls) {
+        if (hasSupportedImageExtension(url.fileName()))
+            images.append(url);
+    }
+    const QCollator collator = naturalNameCollator();
+    std::stable_sort(images.begin(), images.end(),
+                     [&](const QUrl &a, const QUrl &b) { return collator.compare(a.fileName(), b.fileName()) < 0; });
+    if (!images.isEmpty())
+        m_model->loadFiles(images);
+}
+
+void ContentView::showFolderPicker()
+{
+    if (m_folderPicker)
+        return;
+    auto *picker = new QFileDialog(window(), qtTrId("open_folder_button"));
+    picker->setAttribute(Qt::WA_DeleteOnClose);
+    picker->setFileMode(QFileDialog::Directory);
+    picker->setOption(QFileDialog::ShowDirsOnly);
+    picker->setObjectName(QStringLiteral("FolderPicker"));
+    if (const QUrl root = m_model->rootFolderURL(); !root.isEmpty())
+        picker->setDirectory(root.toLocalFile());
+    connect(picker, &QFileDialog::urlsSelected, this, [this](const QList<QUrl> &urls) {
+        if (!urls.isEmpty())
+            m_model->loadFolder(urls.first());
+    });
+    m_folderPicker = picker;
+    picker->open();
+}
+
+QList<QUrl> ContentView::listedImages(const QList<QUrl> &urls) const
+{
+    QSet<QUrl> listed;
+    for (const FolderGroup &group : m_model->groups())
+        listed.unite(QSet<QUrl>(group.images.begin(), group.images.end()));
+    QList<QUrl> kept;
+    for (const QUrl &url : urls) {
+        if (listed.contains(url))
+            kept.append(url);
+    }
+    return kept;
+}
+
+void ContentView::confirmDeleteSelection()
+{
+    const QSet<QUrl> selection = m_model->selectedURLs();
+    if (selection.isEmpty() || m_confirmation)
+        return;
+    auto *dialog = new QMessageBox(QMessageBox::Warning, QString(),
+                                   localizedFormat("delete_multi_alert_message", {QString::number(selection.size())}),
+                                   QMessageBox::NoButton, window());
+    dialog->setObjectName(QStringLiteral("DeleteSelectionConfirmation"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton *confirm = dialog->addButton(qtTrId("delete_alert_confirm"), QMessageBox::DestructiveRole);
+    dialog->addButton(qtTrId("delete_alert_cancel"), QMessageBox::RejectRole);
+    connect(dialog, &QMessageBox::finished, this, [this, dialog, confirm] {
+        if (dialog->clickedButton() != confirm)
+            return;
+        const QSet<QUrl> selected = m_model->selectedURLs();
+        for (const QUrl &url : listedImages(QList<QUrl>(selected.begin(), selected.end())))
+            moveFileToTrash(url); // a file that cannot be moved stays; nothing is said
+        m_model->removeDeletedSelection();
+    });
+    m_confirmation = dialog;
+    dialog->open();
+}
+
+void ContentView::deleteWithoutConfirmation()
+{
+    const QSet<QUrl> selection = m_model->selectedURLs();
+    const QUrl current = m_model->currentImageURL();
+    QList<QUrl> doomed = selection.isEmpty() ? QList<QUrl>() : QList<QUrl>(selection.begin(), selection.end());
+    if (selection.isEmpty() && !current.isEmpty())
+        doomed.append(current);
+    for (const QUrl &url : listedImages(doomed))
+        moveFileToTrash(url);
+
+    if (!m_model->selectedURLs().isEmpty())
+        m_model->removeDeletedSelection();
+    else if (!current.isEmpty())
+        m_model->removeDeletedImage(current);
+
+    if (doomed.isEmpty())
+        return;
+    QTimer::singleShot(quickLookReshowDelayMs, this, [this] {
+        if (!m_model->currentImageURL().isEmpty()) {
+            if (QuickLookPanel *quickLook = QuickLookPanel::shared())
+                quickLook->present();
+        }
+    });
+}
+
+void ContentView::setDraggingOver(bool dragging)
+{
+    m_draggingOver = dragging;
+    m_dropOverlay->setVisible(dragging);
+    if (dragging)
+        m_dropOverlay->raise();
+}
+
+void ContentView::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!event->mimeData()->hasUrls())
+        return;
+    event->acceptProposedAction();
+    setDraggingOver(true);
+}
+
+void ContentView::dragLeaveEvent(QDragLeaveEvent *event)
+{
+    QWidget::dragLeaveEvent(event);
+    setDraggingOver(false);
+}
+
+void ContentView::dropEvent(QDropEvent *event)
+{
+    setDraggingOver(false);
+    QList<QUrl> urls;
+    for (const QUrl &url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) // an item that gives no file is left out
+            urls.append(url);
+    }
+    event->acceptProposedAction();
+    handleDroppedURLs(urls);
+}
+
+void ContentView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    m_dropOverlay->setGeometry(rect());
+}
+
+} // namespace limnoscope

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPointer>
+#include <QUrl>
+#include <QWidget>
+
+namespace limnoscope {
+
+class CenterPanelView;
+class ImageBrowserModel;
+class KeySinkView;
+class LimnoraAPIService;
+class PreviewPanel;
+class SidebarView;
+class StableSplitView;
+
+// The main window's content: sidebar, inspector and preview side by side over the key sink. It
+// opens folders (dialog or drop) and moves the selection to the Trash on request. GUI thread.
+class ContentView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int quickLookReshowDelayMs = 200;
+
+    ContentView(ImageBrowserModel *model, LimnoraAPIService *api, QWidget *parent = nullptr);
+
+    // What a drop of these items does: one folder opens it; one image of the open folder does
+    // nothing; otherwise the images among them, in natural name order, are shown as a list.
+    void handleDroppedURLs(const QList<QUrl> &urls);
+    // Shows the folder chooser (folders only, one).
+    void showFolderPicker();
+    // Asks before moving the multi-selection to the Trash; nothing without a selection.
+    void confirmDeleteSelection();
+    // Moves the selection, or else the current image, to the Trash without asking.
+    void deleteWithoutConfirmation();
+
+    [[nodiscard]] StableSplitView *splitView() const { return m_splitView; }
+    [[nodiscard]] CenterPanelView *centerPanel() const { return m_center; }
+    [[nodiscard]] PreviewPanel *previewPanel() const { return m_preview; }
+    [[nodiscard]] KeySinkView *keySink() const { return m_keySink; }
+    [[nodiscard]] bool isDraggingOver() const { return m_draggingOver; }
+    [[nodiscard]] QMessageBox *openConfirmation() const { return m_confirmation; }
+    [[nodiscard]] QFileDialog *openFolderPicker() const { return m_folderPicker; }
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void setDraggingOver(bool dragging);
+    // The given images that are listed in the open folder or file list: nothing else is ever
+    // moved to the Trash.
+    [[nodiscard]] QList<QUrl> listedImages(const QList<QUrl> &urls) const;
+
+    ImageBrowserModel *m_model;
+    KeySinkView *m_keySink;
+    CenterPanelView *m_center;
+    PreviewPanel *m_preview;
+    StableSplitView *m_splitView;
+    QWidget *m_dropOverlay;
+    bool m_draggingOver = false;
+    QPointer<QMessageBox> m_confirmation;
+    QPointer<QFileDialog> m_folderPicker;
+};
+
+} // namespace limnoscope

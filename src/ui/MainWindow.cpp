@@ -1,0 +1,137 @@
+#include "MainWindow.h"
+
+#include "AppNotifications.h"
+#include "ContentView.h"
+#include "FileTags.h"
+#include "FinderTag.h"
+#include "Icons.h"
+#include "ImageBrowserModel.h"
+#include "KeyboardMap.h"
+#include "QuickLookPanel.h"
+#include "StableSplitView.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenuBar>
+#include <QToolBar>
+
+namespace limnoscope {
+
+MainWindow::MainWindow(ImageBrowserModel *model, LimnoraAPIService *api, QWidget *parent)
+    : QMainWindow(parent)
+    , m_model(model)
+    , m_content(new ContentView(model, api, this))
+    , m_quickLook(new QuickLookPanel(model, this))
+    , m_keyboardMap(new KeyboardMap(model, this, this))
+{
+    setWindowTitle(QStringLiteral("Limnoscope"));
+    setObjectName(QStringLiteral("MainWindow"));
+    setUnifiedTitleAndToolBarOnMac(true);
+    setCentralWidget(m_content);
+    resize(defaultSize);
+    buildMenus();
+    buildToolbar();
+}
+
+QList<QAction *> MainWindow::sortActions() const
+{
+    return m_sortGroup->actions();
+}
+
+void MainWindow::buildMenus()
+{
+    QMenu *file = menuBar()->addMenu(qtTrId("menu_file"));
+    QAction *open = file->addAction(symbolIcon("folder.badge.plus"), qtTrId("open_folder_button"));
+    open->setShortcut(QKeySequence::Open);
+    connect(open, &QAction::triggered, this, [] { emit AppNotifications::shared()->openFolderCommand(); });
+    file->addSeparator();
+    QAction *quit = file->addAction(qtTrId("menu_quit"));
+    quit->setShortcut(QKeySequence::Quit);
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+
+    QMenu *edit = menuBar()->addMenu(qtTrId("menu_edit"));
+    edit->addSeparator();
+    QMenu *tags = edit->addMenu(qtTrId("menu_tags"));
+    for (FinderTag tag : allFinderTags) {
+        QAction *action = tags->addAction(localizedName(tag));
+        action->setShortcut(QKeySequence(QStringLiteral("Ctrl+%1").arg(shortcutDigit(tag))));
+        action->setData(int(tag));
+        connect(action, &QAction::triggered, this,
+                [this, tag] { changeCurrentImageTags([tag](const QUrl &url) { toggleTag(tag, url); }); });
+        m_tagActions.append(action);
+    }
+    tags->addSeparator();
+    QAction *removeAll = tags->addAction(qtTrId("tag_remove_all"));
+    removeAll->setShortcut(QKeySequence(QStringLiteral("Ctrl+0")));
+    connect(removeAll, &QAction::triggered, this,
+            [this] { changeCurrentImageTags([](const QUrl &url) { removeAllTags(url); }); });
+    m_tagActions.append(removeAll);
+    edit->addSeparator();
+
+    QMenu *view = menuBar()->addMenu(qtTrId("menu_view"));
+    QMenu *sort = view->addMenu(qtTrId("menu_sort"));
+    m_sortGroup = new QActionGroup(this);
+    for (SortOrder order : SortOrders::all()) {
+        QAction *action = sort->addAction(SortOrders::displayText(order));
+        action->setCheckable(true);
+        action->setData(QVariant::fromValue(order));
+        m_sortGroup->addAction(action);
+        connect(action, &QAction::triggered, this, [this, order] { m_model->setSortOrder(order); });
+    }
+    view->addSeparator();
+    connect(m_model, &ImageBrowserModel::sortOrderChanged, this, &MainWindow::updateSortChecks);
+    updateSortChecks();
+}
+
+void MainWindow::buildToolbar()
+{
+    QToolBar *toolbar = addToolBar(QStringLiteral("Main"));
+    toolbar->setObjectName(QStringLiteral("MainToolbar"));
+    toolbar->setMovable(false);
+    toolbar->setFloatable(false);
+    toolbar->setContextMenuPolicy(Qt::PreventContextMenu);
+    auto *spacer = new QWidget(toolbar);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar->addWidget(spacer);
+    m_previewToggle = toolbar->addAction(symbolIcon("sidebar.right"), QString());
+    m_previewToggle->setCheckable(true);
+    m_previewToggle->setChecked(m_content->splitView()->isPreviewVisible());
+    connect(m_previewToggle, &QAction::triggered, this, [this](bool checked) {
+        m_content->splitView()->setPreviewVisible(checked);
+        updatePreviewToggle();
+    });
+    updatePreviewToggle();
+}
+
+void MainWindow::updatePreviewToggle()
+{
+    const bool visible = m_content->splitView()->isPreviewVisible();
+    m_previewToggle->setChecked(visible);
+    m_previewToggle->setToolTip(qtTrId(visible ? "hide_preview" : "show_preview"));
+}
+
+void MainWindow::updateSortChecks()
+{
+    for (QAction *action : m_sortGroup->actions())
+        action->setChecked(action->data().value<SortOrder>() == m_model->sortOrder());
+}
+
+void MainWindow::changeCurrentImageTags(const std::function<void(const QUrl &)> &change)
+{
+    const QUrl current = m_model->currentImageURL();
+    if (current.isEmpty())
+        return;
+    change(current); // the outcome is not looked at: the tag views read the file again
+    emit AppNotifications::shared()->tagsDidChange();
+    m_model->setTagVersion(m_model->tagVersion() + 1);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted())
+        QApplication::quit(); // the Quick Look window must not keep the application alive
+}
+
+} // namespace limnoscope

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QMainWindow>
+
+class QAction;
+class QActionGroup;
+
+namespace limnoscope {
+
+class ContentView;
+class ImageBrowserModel;
+class KeyboardMap;
+class LimnoraAPIService;
+class QuickLookPanel;
+
+// The one window: menus (open folder, sort, colour tags), the preview toggle in the toolbar,
+// and the content view. Closing it ends the application. GUI thread.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    static constexpr QSize defaultSize{1100, 720};
+
+    MainWindow(ImageBrowserModel *model, LimnoraAPIService *api, QWidget *parent = nullptr);
+
+    [[nodiscard]] ContentView *contentView() const { return m_content; }
+    [[nodiscard]] QAction *previewToggle() const { return m_previewToggle; }
+    [[nodiscard]] QList<QAction *> sortActions() const;
+    [[nodiscard]] QList<QAction *> tagActions() const { return m_tagActions; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildMenus();
+    void buildToolbar();
+    void updateSortChecks();
+    void updatePreviewToggle();
+    // Changes the current image's tags, then tells every tag view and bumps the tag version.
+    void changeCurrentImageTags(const std::function<void(const QUrl &)> &change);
+
+    ImageBrowserModel *m_model;
+    ContentView *m_content;
+    QuickLookPanel *m_quickLook;
+    KeyboardMap *m_keyboardMap;
+    QActionGroup *m_sortGroup = nullptr;
+    QAction *m_previewToggle = nullptr;
+    QList<QAction *> m_tagActions;
+};
+
+} // namespace limnoscope

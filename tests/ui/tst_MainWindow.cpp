@@ -1,0 +1,364 @@
+#include "AppNotifications.h"
+#include "ContentView.h"
+#include "FileOperations.h"
+#include "FileTags.h"
+#include "ImageBrowserModel.h"
+#include "KeySinkView.h"
+#include "LimnoraAPI.h"
+#include "Localization.h"
+#include "LocalizedText.h"
+#include "MainWindow.h"
+#include "QuickLookPanel.h"
+#include "StableSplitView.h"
+#include "TestFiles.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace limnoscope;
+using namespace limnoscope::test;
+
+namespace {
+
+QString trashFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files";
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_home;
+    QTemporaryDir m_folder;
+    LimnoraAPIService *m_api = nullptr;
+    ImageBrowserModel *m_model = nullptr;
+    MainWindow *m_window = nullptr;
+
+    QUrl image(int number) const { return QUrl::fromLocalFile(m_folder.filePath(QStringLiteral("img%1.png").arg(number))); }
+
+    void sendKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : m_window;
+        QTest::keyClick(target, key, modifiers);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // Preferences and the Trash live in the temporary home.
+        qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());
+        qputenv("XDG_DATA_HOME", m_home.filePath("data").toUtf8());
+        QCoreApplication::setOrganizationName("LimnoscopeTest");
+        QCoreApplication::setApplicationName("tst_MainWindow");
+        installTranslations(qApp);
+
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const quint16 offlinePort = probe.serverPort();
+        probe.close();
+        m_api = new LimnoraAPIService(offlinePort, this);
+    }
+
+    void init()
+    {
+        QSettings().clear();
+        QDir(QFileInfo(trashFolder()).path()).removeRecursively();
+        QDir(m_folder.path()).removeRecursively();
+        QDir().mkpath(m_folder.path());
+        for (int i = 1; i <= 5; ++i)
+            writeFile(image(i).toLocalFile(), pngWithDescription(sampleLimnoraText(i).toLatin1()));
+        m_model = new ImageBrowserModel(this);
+        m_window = new MainWindow(m_model, m_api);
+        m_window->show();
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        m_model->loadFolder(QUrl::fromLocalFile(m_folder.path()));
+        QCOMPARE(m_model->currentImageURL(), image(1));
+        m_window->contentView()->keySink()->setFocus();
+    }
+
+    void cleanup()
+    {
+        delete m_window;
+        delete m_model;
+    }
+
+    void arrowsHomeAndEnd()
+    {
+        sendKey(Qt::Key_Down);
+        QCOMPARE(m_model->currentIndex(), 1);
+        sendKey(Qt::Key_Right);
+        QCOMPARE(m_model->currentIndex(), 2);
+        sendKey(Qt::Key_Up);
+        QCOMPARE(m_model->currentIndex(), 1);
+        m_model->setSelectedURLs({image(1), image(2)});
+        sendKey(Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(m_model->currentIndex(), 4);
+        QVERIFY(m_model->selectedURLs().isEmpty());
+        sendKey(Qt::Key_Left);
+        QCOMPARE(m_model->currentIndex(), 3);
+        sendKey(Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(m_model->currentIndex(), 0);
+        sendKey(Qt::Key_Left); // no wrap-around
+        QCOMPARE(m_model->currentIndex(), 0);
+    }
+
+    void deleteKeysPostTheRightNotification_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("withSelection");
+        QTest::addColumn<QString>("posted");
+        QTest::newRow("Delete, nothing selected") << int(Qt::Key_Delete) << 0 << false << "deleteCurrentImage";
+        QTest::newRow("Ctrl+Backspace, nothing selected")
+            << int(Qt::Key_Backspace) << int(Qt::ControlModifier) << false << "deleteCurrentImage";
+        QTest::newRow("Delete, three selected") << int(Qt::Key_Delete) << 0 << true << "deleteSelectedImages";
+        QTest::newRow("Shift+Delete") << int(Qt::Key_Delete) << int(Qt::ShiftModifier) << false << "deleteImmediately";
+        QTest::newRow("plain Backspace does nothing") << int(Qt::Key_Backspace) << 0 << false << "";
+    }
+
+    void deleteKeysPostTheRightNotification()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(bool, withSelection);
+        QFETCH(QString, posted);
+        AppNotifications *notifications = AppNotifications::shared();
+        // Observe only: no dialog and no Trash move in this test.
+        QObject::disconnect(notifications, nullptr, nullptr, nullptr);
+        QSignalSpy current(notifications, &AppNotifications::deleteCurrentImage);
+        QSignalSpy selected(notifications, &AppNotifications::deleteSelectedImages);
+        QSignalSpy immediately(notifications, &AppNotifications::deleteImmediately);
+        if (withSelection)
+            m_model->setSelectedURLs({image(1), image(2), image(3)});
+        sendKey(Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(current.size(), posted == "deleteCurrentImage" ? 1 : 0);
+        QCOMPARE(selected.size(), posted == "deleteSelectedImages" ? 1 : 0);
+        QCOMPARE(immediately.size(), posted == "deleteImmediately" ? 1 : 0);
+    }
+
+    void nothingHandledWhileTextOrDialogHasTheKeyboard()
+    {
+        auto *field = new QLineEdit(m_window);
+        field->show();
+        field->setFocus();
+        QTRY_VERIFY(field->hasFocus());
+        sendKey(Qt::Key_Down);
+        QCOMPARE(m_model->currentIndex(), 0);
+        delete field;
+
+        m_window->contentView()->keySink()->setFocus();
+        QDialog dialog(m_window);
+        dialog.setModal(true);
+        dialog.show();
+        QTRY_VERIFY(QApplication::activeModalWidget() == &dialog);
+        QTest::keyClick(m_window->contentView()->keySink(), Qt::Key_Down);
+        QCOMPARE(m_model->currentIndex(), 0);
+    }
+
+    void spaceTogglesQuickLook()
+    {
+        QuickLookPanel *panel = QuickLookPanel::shared();
+        QVERIFY(panel);
+        sendKey(Qt::Key_Space);
+        QTRY_VERIFY(panel->isVisible());
+        QCOMPARE(panel->shownURL(), image(1));
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        m_window->contentView()->keySink()->setFocus();
+        sendKey(Qt::Key_Down);
+        QCOMPARE(panel->shownURL(), image(2)); // the panel follows the current image
+        sendKey(Qt::Key_Space);
+        QTRY_VERIFY(!panel->isVisible());
+    }
+
+    void sortMenuChecksTheCurrentOrder()
+    {
+        const QList<QAction *> actions = m_window->sortActions();
+        QCOMPARE(actions.size(), 4);
+        const auto checked = [&] {
+            int count = 0;
+            for (QAction *action : actions)
+                count += action->isChecked();
+            return count;
+        };
+        QCOMPARE(checked(), 1);
+        QVERIFY(actions[0]->isChecked());
+        actions[1]->trigger();
+        QCOMPARE(m_model->sortOrder(), SortOrder::nameDescending);
+        QCOMPARE(checked(), 1);
+        QVERIFY(actions[1]->isChecked());
+        QCOMPARE(m_model->currentImageURL(), image(1)); // the sort keeps the current image
+        QCOMPARE(m_model->currentIndex(), 4);
+    }
+
+    void tagShortcutsChangeTheAttribute()
+    {
+        QSignalSpy changed(AppNotifications::shared(), &AppNotifications::tagsDidChange);
+        const qint64 version = m_model->tagVersion();
+        sendKey(Qt::Key_3, Qt::ControlModifier);
+        QCOMPARE(readTags(image(1)), QList<FinderTag>{FinderTag::yellow});
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(m_model->tagVersion(), version + 1);
+        sendKey(Qt::Key_1, Qt::ControlModifier);
+        QCOMPARE(readTags(image(1)).size(), 2);
+        sendKey(Qt::Key_0, Qt::ControlModifier);
+        QVERIFY(readTags(image(1)).isEmpty());
+        QCOMPARE(changed.size(), 3);
+    }
+
+    void dropRules_data()
+    {
+        QTest::addColumn<QStringList>("dropped"); // relative to the test folder; "/elsewhere/..." in the home
+        QTest::addColumn<QString>("expectedRoot");
+        QTest::addColumn<QStringList>("expectedList");
+
+        QTest::newRow("one folder opens") << QStringList{"/elsewhere"} << "/elsewhere" << QStringList{"a.png", "b.jpg", "img10.PNG"};
+        QTest::newRow("one image of the open folder does nothing")
+            << QStringList{"img3.png"} << "" << QStringList{"img1.png", "img2.png", "img3.png", "img4.png", "img5.png"};
+        QTest::newRow("one image from elsewhere") << QStringList{"/elsewhere/b.jpg"} << "none" << QStringList{"b.jpg"};
+        QTest::newRow("two folders do nothing")
+            << QStringList{"/elsewhere", "/"} << "" << QStringList{"img1.png", "img2.png", "img3.png", "img4.png", "img5.png"};
+        QTest::newRow("images only, natural order")
+            << QStringList{"/elsewhere/notes.txt", "/elsewhere/img10.PNG", "img2.png", "/elsewhere/b.jpg"} << "none"
+            << QStringList{"b.jpg", "img2.png", "img10.PNG"};
+    }
+
+    void dropRules()
+    {
+        QFETCH(QStringList, dropped);
+        QFETCH(QString, expectedRoot);
+        QFETCH(QStringList, expectedList);
+        const QString elsewhere = m_home.filePath("elsewhere");
+        writeFile(elsewhere + "/a.png", pngWithDescription("a"));
+        writeFile(elsewhere + "/b.jpg", "not really a jpeg");
+        writeFile(elsewhere + "/img10.PNG", pngWithDescription("ten"));
+        writeFile(elsewhere + "/notes.txt", "text");
+
+        QList<QUrl> urls;
+        for (const QString &item : dropped) {
+            if (item == "/")
+                urls.append(QUrl::fromLocalFile(m_home.path()));
+            else if (item.startsWith("/elsewhere"))
+                urls.append(QUrl::fromLocalFile(m_home.path() + item));
+            else
+                urls.append(QUrl::fromLocalFile(m_folder.filePath(item)));
+        }
+        const QUrl rootBefore = m_model->rootFolderURL();
+        m_window->contentView()->handleDroppedURLs(urls);
+
+        if (expectedRoot.isEmpty())
+            QCOMPARE(m_model->rootFolderURL(), rootBefore);
+        else if (expectedRoot == "none")
+            QVERIFY(m_model->rootFolderURL().isEmpty());
+        else
+            QCOMPARE(m_model->rootFolderURL(), QUrl::fromLocalFile(m_home.path() + expectedRoot));
+        QStringList names;
+        for (const QUrl &url : m_model->flatURLs())
+            names.append(url.fileName());
+        QCOMPARE(names, expectedList);
+    }
+
+    void multiDeleteMovesSelectionToTheTrash_data()
+    {
+        QTest::addColumn<bool>("confirm");
+        QTest::newRow("confirmed") << true;
+        QTest::newRow("cancelled") << false;
+    }
+
+    void multiDeleteMovesSelectionToTheTrash()
+    {
+        QFETCH(bool, confirm);
+        // A stale member of the selection that is not listed must never be touched.
+        const QString outsider = m_home.filePath("outsider.png");
+        writeFile(outsider, pngWithDescription("keep me"));
+        m_model->setSelectedURLs({image(2), image(3), QUrl::fromLocalFile(outsider)});
+        emit AppNotifications::shared()->deleteSelectedImages();
+        QMessageBox *dialog = m_window->contentView()->openConfirmation();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->text(), localizedFormat("delete_multi_alert_message", {"3"}));
+        for (QAbstractButton *button : dialog->buttons()) {
+            if (button->text() == qtTrId(confirm ? "delete_alert_confirm" : "delete_alert_cancel"))
+                button->click();
+        }
+        QTRY_VERIFY(!m_window->contentView()->openConfirmation());
+
+        QCOMPARE(QFileInfo::exists(image(2).toLocalFile()), !confirm);
+        QCOMPARE(QFileInfo::exists(image(3).toLocalFile()), !confirm);
+        QCOMPARE(QFileInfo::exists(trashFolder() + "/img2.png"), confirm);
+        QVERIFY(QFileInfo::exists(outsider));
+        QCOMPARE(m_model->flatURLs().size(), confirm ? 3 : 5);
+    }
+
+    void emptySelectionShowsNoDialog()
+    {
+        emit AppNotifications::shared()->deleteSelectedImages();
+        QVERIFY(!m_window->contentView()->openConfirmation());
+    }
+
+    void deleteImmediatelyTrashesTheCurrentImage()
+    {
+        m_model->selectImage(2);
+        emit AppNotifications::shared()->deleteImmediately();
+        QVERIFY(!QFileInfo::exists(image(3).toLocalFile()));
+        QVERIFY(QFileInfo::exists(trashFolder() + "/img3.png"));
+        QCOMPARE(m_model->currentImageURL(), image(4)); // the image that slid into place
+        QTRY_VERIFY(QuickLookPanel::shared()->isVisible()); // shown again 0.2 s later
+        QuickLookPanel::shared()->close();
+    }
+
+    void trashWithoutDataDirectory()
+    {
+        // The data directory is created first, so the file lands in a real Trash.
+        const QString data = m_home.filePath("fresh-data");
+        qputenv("XDG_DATA_HOME", data.toUtf8());
+        QVERIFY(moveFileToTrash(image(5)));
+        QVERIFY(QFileInfo::exists(data + "/Trash/files/img5.png"));
+        QVERIFY(!QFileInfo::exists(QDir::currentPath() + "/files/img5.png"));
+        qputenv("XDG_DATA_HOME", m_home.filePath("data").toUtf8());
+        QVERIFY(!moveFileToTrash(QUrl::fromLocalFile(m_home.filePath("missing.png"))));
+    }
+
+    void splitViewStateRestored()
+    {
+        StableSplitView *split = m_window->contentView()->splitView();
+        split->setPreviewVisible(false, false);
+        QVERIFY(!split->isPreviewVisible());
+        split->setPreviewVisible(true, false);
+        split->setSizes({300, 500, 250});
+        emit split->splitterMoved(300, 1);
+        const QList<int> saved = split->sizes();
+        delete m_window;
+        m_window = new MainWindow(m_model, m_api);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        QCOMPARE(m_window->contentView()->splitView()->sizes(), saved);
+    }
+
+    void previewToggleTooltip()
+    {
+        QAction *toggle = m_window->previewToggle();
+        QCOMPARE(toggle->toolTip(), qtTrId("hide_preview"));
+        toggle->trigger();
+        QCOMPARE(toggle->toolTip(), qtTrId("show_preview"));
+        QVERIFY(!m_window->contentView()->splitView()->isPreviewVisible());
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_MainWindow.moc"

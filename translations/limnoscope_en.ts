@@ -1,0 +1,267 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en">
+<context>
+    <name>Limnoscope</name>
+    <message id="%lld">
+        <source>%lld</source>
+        <translation>%1</translation>
+    </message>
+    <message id="%lld / %lld">
+        <source>%lld / %lld</source>
+        <translation>%1 / %2</translation>
+    </message>
+    <message id="LN API ✓ Port %lld">
+        <source>LN API ✓ Port %lld</source>
+        <translation>LN API ✓ Port %1</translation>
+    </message>
+    <message id="copied">
+        <source>copied</source>
+        <translation>Copied</translation>
+    </message>
+    <message id="copy_json">
+        <source>copy_json</source>
+        <translation>Copy JSON</translation>
+    </message>
+    <message id="copy_text">
+        <source>copy_text</source>
+        <translation>Copy</translation>
+    </message>
+    <message id="ctx_copy_image">
+        <source>ctx_copy_image</source>
+        <translation>Copy Image</translation>
+    </message>
+    <message id="ctx_copy_path">
+        <source>ctx_copy_path</source>
+        <translation>Copy Path</translation>
+    </message>
+    <message id="ctx_delete_file">
+        <source>ctx_delete_file</source>
+        <translation>Move to Trash</translation>
+    </message>
+    <message id="ctx_generate_in_limnora">
+        <source>ctx_generate_in_limnora</source>
+        <translation>Generate in Limnora</translation>
+    </message>
+    <message id="ctx_quicklook">
+        <source>ctx_quicklook</source>
+        <translation>Quick Look</translation>
+    </message>
+    <message id="ctx_reveal_finder">
+        <source>ctx_reveal_finder</source>
+        <translation>Show in File Manager</translation>
+    </message>
+    <message id="ctx_tags">
+        <source>ctx_tags</source>
+        <translation>Tags</translation>
+    </message>
+    <message id="delete_alert_cancel">
+        <source>delete_alert_cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message id="delete_alert_confirm">
+        <source>delete_alert_confirm</source>
+        <translation>Move to Trash</translation>
+    </message>
+    <message id="delete_alert_message">
+        <source>delete_alert_message</source>
+        <translation>Move “%1” to the Trash?</translation>
+    </message>
+    <message id="delete_multi_alert_message">
+        <source>delete_multi_alert_message</source>
+        <translation>Move %1 images to the Trash?</translation>
+    </message>
+    <message id="drop_hint">
+        <source>drop_hint</source>
+        <translation>Drop a folder or images here</translation>
+    </message>
+    <message id="hide_preview">
+        <source>hide_preview</source>
+        <translation>Hide Preview</translation>
+    </message>
+    <message id="ln_api_unavailable">
+        <source>ln_api_unavailable</source>
+        <translation>Limnora API not reachable</translation>
+    </message>
+    <message id="menu_sort">
+        <source>menu_sort</source>
+        <translation>Sort By</translation>
+    </message>
+    <message id="menu_tags">
+        <source>menu_tags</source>
+        <translation>Tags</translation>
+    </message>
+    <message id="no_exif_data">
+        <source>no_exif_data</source>
+        <translation>This image has no generation settings.</translation>
+    </message>
+    <message id="no_folder_selected">
+        <source>no_folder_selected</source>
+        <translation>No folder selected</translation>
+    </message>
+    <message id="no_images_in_folder">
+        <source>no_images_in_folder</source>
+        <translation>No images in this folder.</translation>
+    </message>
+    <message id="no_settings">
+        <source>no_settings</source>
+        <translation>No settings</translation>
+    </message>
+    <message id="open_folder_button">
+        <source>open_folder_button</source>
+        <translation>Open Folder…</translation>
+    </message>
+    <message id="open_folder_tooltip">
+        <source>open_folder_tooltip</source>
+        <translation>Open a folder</translation>
+    </message>
+    <message id="section_loras">
+        <source>section_loras</source>
+        <translation>LoRAs</translation>
+    </message>
+    <message id="section_negative_prompt">
+        <source>section_negative_prompt</source>
+        <translation>Negative Prompt</translation>
+    </message>
+    <message id="section_prompt">
+        <source>section_prompt</source>
+        <translation>Prompt</translation>
+    </message>
+    <message id="section_settings">
+        <source>section_settings</source>
+        <translation>Settings</translation>
+    </message>
+    <message id="select_image_hint">
+        <source>select_image_hint</source>
+        <translation>Select an image to see how it was generated.</translation>
+    </message>
+    <message id="setting_batch_count">
+        <source>setting_batch_count</source>
+        <translation>Batch Count</translation>
+    </message>
+    <message id="setting_batch_size">
+        <source>setting_batch_size</source>
+        <translation>Batch Size</translation>
+    </message>
+    <message id="setting_cfg">
+        <source>setting_cfg</source>
+        <translation>Guidance Scale</translation>
+    </message>
+    <message id="setting_hires_fix">
+        <source>setting_hires_fix</source>
+        <translation>Hires Fix</translation>
+    </message>
+    <message id="setting_model">
+        <source>setting_model</source>
+        <translation>Model</translation>
+    </message>
+    <message id="setting_render_time">
+        <source>setting_render_time</source>
+        <translation>Render Time</translation>
+    </message>
+    <message id="setting_sampler">
+        <source>setting_sampler</source>
+        <translation>Sampler</translation>
+    </message>
+    <message id="setting_seed">
+        <source>setting_seed</source>
+        <translation>Seed</translation>
+    </message>
+    <message id="setting_seed_mode">
+        <source>setting_seed_mode</source>
+        <translation>Seed Mode</translation>
+    </message>
+    <message id="setting_shift">
+        <source>setting_shift</source>
+        <translation>Shift</translation>
+    </message>
+    <message id="setting_size">
+        <source>setting_size</source>
+        <translation>Size</translation>
+    </message>
+    <message id="setting_steps">
+        <source>setting_steps</source>
+        <translation>Steps</translation>
+    </message>
+    <message id="setting_strength">
+        <source>setting_strength</source>
+        <translation>Strength</translation>
+    </message>
+    <message id="show_preview">
+        <source>show_preview</source>
+        <translation>Show Preview</translation>
+    </message>
+    <message id="sort_date_asc">
+        <source>sort_date_asc</source>
+        <translation>Date Created (Oldest First)</translation>
+    </message>
+    <message id="sort_date_desc">
+        <source>sort_date_desc</source>
+        <translation>Date Created (Newest First)</translation>
+    </message>
+    <message id="sort_name_asc">
+        <source>sort_name_asc</source>
+        <translation>Name (A to Z)</translation>
+    </message>
+    <message id="sort_name_desc">
+        <source>sort_name_desc</source>
+        <translation>Name (Z to A)</translation>
+    </message>
+    <message id="tag_blue">
+        <source>tag_blue</source>
+        <translation>Blue</translation>
+    </message>
+    <message id="tag_gray">
+        <source>tag_gray</source>
+        <translation>Gray</translation>
+    </message>
+    <message id="tag_green">
+        <source>tag_green</source>
+        <translation>Green</translation>
+    </message>
+    <message id="tag_orange">
+        <source>tag_orange</source>
+        <translation>Orange</translation>
+    </message>
+    <message id="tag_purple">
+        <source>tag_purple</source>
+        <translation>Purple</translation>
+    </message>
+    <message id="tag_red">
+        <source>tag_red</source>
+        <translation>Red</translation>
+    </message>
+    <message id="tag_remove_all">
+        <source>tag_remove_all</source>
+        <translation>Remove All Tags</translation>
+    </message>
+    <message id="tag_yellow">
+        <source>tag_yellow</source>
+        <translation>Yellow</translation>
+    </message>
+    <message id="menu_file">
+        <source>menu_file</source>
+        <translation>&amp;File</translation>
+    </message>
+    <message id="menu_edit">
+        <source>menu_edit</source>
+        <translation>&amp;Edit</translation>
+    </message>
+    <message id="menu_view">
+        <source>menu_view</source>
+        <translation>&amp;View</translation>
+    </message>
+    <message id="menu_quit">
+        <source>menu_quit</source>
+        <translation>&amp;Quit</translation>
+    </message>
+    <message id="render_time_seconds">
+        <source>render_time_seconds</source>
+        <translation>%1 s</translation>
+    </message>
+    <message id="render_time_minutes">
+        <source>render_time_minutes</source>
+        <translation>%1:%2 min</translation>
+    </message>
+</context>
+</TS>
