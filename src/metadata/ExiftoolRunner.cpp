@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 
@@ -30,6 +31,8 @@ std::atomic<int> batchTimeoutMs = int(defaultBatchTimeout.count());
 // A hundred files of generation text come to a few megabytes; more than this is a child gone
 // wrong, and reading on would only fill memory.
 constexpr qsizetype maxOutputBytes = 64 * 1024 * 1024;
+// How often a running batch asks whether its caller has given up (the folder closed).
+constexpr int cancelPollIntervalMs = 100;
 
 QMutex resourcesMutex;
 QString resourcesOverride;
@@ -53,8 +56,10 @@ QString defaultResourcesDirectory()
 // Runs `program` with `arguments` and returns everything it printed on standard output.
 // The output is read while the child runs, so a child with a lot to say never blocks; a child
 // that outlives `timeoutMs` is killed and reaped, and what it printed is kept. A child that
-// prints more than any real output comes to is killed and yields nothing.
-std::optional<QByteArray> runAndCollect(const QString &program, const QStringList &arguments, int timeoutMs)
+// prints more than any real output comes to, or whose caller gives up, is killed and yields
+// nothing.
+std::optional<QByteArray> runAndCollect(const QString &program, const QStringList &arguments, int timeoutMs,
+                                        const std::function<bool()> &isCancelled = {})
 {
     QProcess process;
     process.setProgram(program);
@@ -67,23 +72,31 @@ std::optional<QByteArray> runAndCollect(const QString &program, const QStringLis
 
     const QDeadlineTimer deadline(timeoutMs);
     QByteArray output;
+    const auto stop = [&process] {
+        process.kill();
+        process.waitForFinished();
+    };
     for (;;) {
-        const bool readMore = process.waitForReadyRead(int(deadline.remainingTime()));
+        const int wait = int(std::min<qint64>(deadline.remainingTime(), cancelPollIntervalMs));
+        const bool readMore = process.waitForReadyRead(wait);
         output += process.readAllStandardOutput();
-        if (output.size() > maxOutputBytes) {
-            process.kill();
-            process.waitForFinished();
+        if (output.size() > maxOutputBytes || (isCancelled && isCancelled())) {
+            stop();
             return std::nullopt;
         }
         if (readMore)
             continue;
-        // Finished, out of time, or standard output closed by a child that still runs.
-        if (process.state() != QProcess::NotRunning && !process.waitForFinished(int(deadline.remainingTime()))) {
-            process.kill();
-            process.waitForFinished();
-        }
+        // Nothing to read: finished, not yet, or standard output closed by a child that runs on.
+        if (process.state() != QProcess::NotRunning)
+            process.waitForFinished(wait);
+        if (process.state() != QProcess::NotRunning && !deadline.hasExpired())
+            continue;
+        if (process.state() != QProcess::NotRunning)
+            stop();
         output += process.readAllStandardOutput();
-        return output.size() > maxOutputBytes ? std::nullopt : std::optional<QByteArray>(output);
+        if (output.size() > maxOutputBytes)
+            return std::nullopt;
+        return output;
     }
 }
 
@@ -112,7 +125,8 @@ std::optional<double> renderDurationOf(const QJsonValue &userComment)
 }
 
 // One exiftool process for up to 100 files, through /bin/sh with every path quoted.
-QHash<QUrl, QString> runBatch(const QString &program, const QList<QUrl> &fileURLs)
+QHash<QUrl, QString> runBatch(const QString &program, const QList<QUrl> &fileURLs,
+                              const std::function<bool()> &isCancelled)
 {
     QStringList quotedPaths;
     quotedPaths.reserve(fileURLs.size());
@@ -122,7 +136,8 @@ QHash<QUrl, QString> runBatch(const QString &program, const QList<QUrl> &fileURL
         + QStringLiteral("-Description -Comment -UserComment -Parameters -all") + QStringLiteral(" -q ")
         + quotedPaths.join(u' ');
 
-    const auto output = runAndCollect(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), commandLine}, batchTimeoutMs);
+    const auto output = runAndCollect(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), commandLine}, batchTimeoutMs,
+                                     isCancelled);
     if (!output)
         return {};
     return parseExiftoolBatchOutput(*output);
@@ -244,7 +259,7 @@ QHash<QUrl, QString> readBatchWithExiftool(const QList<QUrl> &fileURLs, const st
     for (qsizetype start = 0; start < fileURLs.size(); start += filesPerBatch) {
         if (isCancelled && isCancelled())
             break;
-        texts.insert(runBatch(*program, fileURLs.mid(start, filesPerBatch)));
+        texts.insert(runBatch(*program, fileURLs.mid(start, filesPerBatch), isCancelled));
     }
     return texts;
 }

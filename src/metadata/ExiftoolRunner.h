@@ -23,7 +23,8 @@ namespace limnoscope {
 
 // Texts for many files, 100 per process; a text may end in the render-time marker.
 // Empty when the program is missing or yields nothing. `isCancelled`, asked before each
-// process, stops the remaining batches (so that quitting does not wait for a large folder).
+// process and while it runs, stops the running and the remaining batches (so that quitting
+// does not wait for a large folder or a child that hangs).
 [[nodiscard]] QHash<QUrl, QString> readBatchWithExiftool(const QList<QUrl> &fileURLs,
                                                          const std::function<bool()> &isCancelled = {});
 

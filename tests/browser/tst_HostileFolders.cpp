@@ -1,0 +1,230 @@
+#include "ExiftoolRunner.h"
+#include "FolderScan.h"
+#include "ImageBrowserModel.h"
+#include "MetadataParser.h"
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace limnoscope;
+using namespace limnoscope::test;
+
+namespace {
+
+constexpr int manyFiles = 100'000;
+// Bounds for the folder of 100,000 empty images (measured figures are printed).
+constexpr qint64 loadFolderBoundMs = 60'000;
+constexpr int prefetchBoundMs = 600'000;
+constexpr long peakGrowthBoundKB = 512 * 1024;
+// A GUI-thread timer that ticks this often shows how long the event loop was held up.
+constexpr int tickIntervalMs = 10;
+// Waits on a few files.
+constexpr int smallFolderWaitMs = 30'000;
+
+long peakResidentKB()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// The longest gap between ticks of a GUI-thread timer while it lives.
+class EventLoopStallMeter
+{
+public:
+    EventLoopStallMeter()
+    {
+        m_clock.start();
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer,
+            [this] { m_longestGapMs = std::max(m_longestGapMs, m_clock.restart()); });
+        m_timer.start(tickIntervalMs);
+    }
+    [[nodiscard]] qint64 longestGapMs() const { return m_longestGapMs; }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_longestGapMs = 0;
+};
+
+QStringList namesOf(const QList<QUrl>& urls)
+{
+    QStringList names;
+    for (const QUrl& url : urls)
+        names.append(url.fileName());
+    return names;
+}
+
+} // namespace
+
+// Folders built to hurt: huge, looping, oddly named. The model opens each, finishes its
+// prefetch in bounded time and memory, and reads what can be read.
+class HostileFolders : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_config;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        QCoreApplication::setOrganizationName(QStringLiteral("LimnoscopeTests"));
+        QCoreApplication::setApplicationName(QStringLiteral("tst_HostileFolders"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
+    }
+    void cleanup() { setExiftoolDisabled(false); }
+
+    // 100,000 zero-byte ".png" files. exiftool is off: with nothing for it to find, the batch
+    // route falls back to one exiftool process per image, which takes hours for this folder.
+    void hundredThousandEmptyImages()
+    {
+        setExiftoolDisabled(true);
+        QTemporaryDir dir;
+        const QByteArray folder = QFile::encodeName(dir.path());
+        for (int i = 0; i < manyFiles; ++i) {
+            const int fd = ::open(folder + "/img" + QByteArray::number(i) + ".png", O_WRONLY | O_CREAT, 0644);
+            QVERIFY(fd >= 0);
+            ::close(fd);
+        }
+        const long peakBefore = peakResidentKB();
+
+        ImageBrowserModel model;
+        EventLoopStallMeter stalls;
+        QElapsedTimer clock;
+        clock.start();
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        const qint64 loadMs = clock.restart();
+        QCOMPARE(model.flatURLs().size(), manyFiles);
+        QCOMPARE(model.flatURLs().at(2).fileName(), QStringLiteral("img2.png"));
+        QCOMPARE(model.currentIndex(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching() && model.prefetchDoneCount() == manyFiles, prefetchBoundMs);
+        const qint64 prefetchMs = clock.elapsed();
+        QCOMPARE(model.metadataCache().size(), manyFiles);
+        QVERIFY(!model.metadataCache().value(model.flatURLs().last(), CacheEntry(std::nullopt, {})).isLoaded());
+        const long growthKB = peakResidentKB() - peakBefore;
+
+        qInfo("hostile.empty_images.load_folder_ms: %lld", loadMs);
+        qInfo("hostile.empty_images.prefetch_ms: %lld", prefetchMs);
+        qInfo("hostile.empty_images.peak_growth_kb: %ld", growthKB);
+        qInfo("hostile.empty_images.longest_event_loop_gap_ms: %lld", stalls.longestGapMs());
+        QVERIFY2(loadMs < loadFolderBoundMs, qPrintable(QString::number(loadMs)));
+        QVERIFY2(growthKB < peakGrowthBoundKB, qPrintable(QString::number(growthKB)));
+    }
+
+    // Links that loop: a subfolder that links to the folder itself, a link loop one level down
+    // and two image names that link to each other.
+    void symbolicLinkLoops()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("top.png"), pngWithDescription(sampleLimnoraText(1).toLatin1()));
+        writeFile(dir.filePath("sub/inner.png"), pngWithDescription(sampleLimnoraText(2).toLatin1()));
+        QVERIFY(QFile::link(dir.path(), dir.filePath("self")));
+        QVERIFY(QFile::link(dir.filePath("sub"), dir.filePath("sub/loop")));
+        QVERIFY(QFile::link(dir.filePath("sub/x.png"), dir.filePath("sub/y.png")));
+        QVERIFY(QFile::link(dir.filePath("sub/y.png"), dir.filePath("sub/x.png")));
+
+        ImageBrowserModel model;
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), smallFolderWaitMs);
+        const QStringList names = namesOf(model.flatURLs());
+        QVERIFY2(names.contains("top.png") && names.contains("inner.png"), qPrintable(names.join(u',')));
+        // One level deep only: nothing is listed twice through the loop below "sub".
+        QCOMPARE(names.count("inner.png"), 1);
+
+        const QString expected1 = parseMetadataText(sampleLimnoraText(1)).prompt;
+        for (const QUrl& url : model.flatURLs()) {
+            const CacheEntry entry = model.metadataCache().value(url, CacheEntry(std::nullopt, {}));
+            if (url.fileName() == QLatin1String("x.png") || url.fileName() == QLatin1String("y.png"))
+                QVERIFY(!entry.isLoaded());
+            if (url.fileName() == QLatin1String("top.png"))
+                QCOMPARE(entry.metadata()->prompt, expected1);
+        }
+    }
+
+    void awkwardNames_data()
+    {
+        QTest::addColumn<bool>("withExiftool");
+        QTest::newRow("exiftool batch route") << true;
+        QTest::newRow("in-process readers") << false;
+    }
+
+    // Names with line breaks, quotes, shell syntax and leading dashes are listed and read.
+    void awkwardNames()
+    {
+        QFETCH(bool, withExiftool);
+        setExiftoolDisabled(!withExiftool);
+        const QStringList names = { "new\nline.png", "it's \"quoted\".png", "-json.png", "--.png", "$(touch pwned).png",
+            " lead space.png" };
+        QTemporaryDir dir;
+        for (int i = 0; i < names.size(); ++i)
+            writeFile(dir.filePath(names.at(i)), pngWithDescription(sampleLimnoraText(i).toLatin1()));
+
+        ImageBrowserModel model;
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), smallFolderWaitMs);
+        QCOMPARE(model.flatURLs().size(), names.size());
+        for (int i = 0; i < names.size(); ++i) {
+            const QUrl url = QUrl::fromLocalFile(dir.filePath(names.at(i)));
+            const CacheEntry entry = model.metadataCache().value(url, CacheEntry(std::nullopt, {}));
+            QVERIFY2(entry.isLoaded(), qPrintable(names.at(i)));
+            QCOMPARE(entry.metadata()->prompt, parseMetadataText(sampleLimnoraText(i)).prompt);
+        }
+        QVERIFY(!QFileInfo::exists(QStringLiteral("pwned")));
+    }
+
+    // exiftool hangs: the GUI thread never waits for it, and the folder still opens at once.
+    void hangingExiftoolNeverHoldsTheEventLoop()
+    {
+        QTemporaryDir resources;
+        writeFile(resources.filePath("exiftool"), "#!/bin/sh\nexec sleep 30\n");
+        setResourcesDirectory(resources.path());
+        setExiftoolTimeouts(std::chrono::seconds(2), std::chrono::seconds(2));
+        QTemporaryDir dir;
+        for (int i = 0; i < 3; ++i)
+            writeFile(
+                dir.filePath(QStringLiteral("%1.png").arg(i)), pngWithDescription(sampleLimnoraText(i).toLatin1()));
+
+        {
+            ImageBrowserModel model;
+            EventLoopStallMeter stalls;
+            model.loadFolder(QUrl::fromLocalFile(dir.path()));
+            QVERIFY(model.isPrefetching());
+            QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), smallFolderWaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(model.currentMetadata().has_value(), smallFolderWaitMs);
+            QCOMPARE(model.currentMetadata()->prompt, parseMetadataText(sampleLimnoraText(0)).prompt);
+            qInfo("hostile.hanging_exiftool.longest_event_loop_gap_ms: %lld", stalls.longestGapMs());
+            QVERIFY2(stalls.longestGapMs() < 1000, qPrintable(QString::number(stalls.longestGapMs())));
+        }
+        // A model that goes away while exiftool's batch hangs stops that child at once instead of
+        // waiting for its timeout; the current image's single-file read still runs to its own.
+        setExiftoolTimeouts(std::chrono::seconds(2), std::chrono::seconds(60));
+        QElapsedTimer clock;
+        {
+            ImageBrowserModel model;
+            model.loadFolder(QUrl::fromLocalFile(dir.path()));
+            QTest::qWait(200);
+            QVERIFY(model.isPrefetching());
+            clock.start();
+        }
+        qInfo("hostile.hanging_exiftool.model_destruction_ms: %lld", clock.elapsed());
+        QVERIFY2(clock.elapsed() < 2000 + 1000, qPrintable(QString::number(clock.elapsed())));
+        setResourcesDirectory(QString());
+        setExiftoolTimeouts(std::chrono::seconds(30), std::chrono::seconds(300));
+    }
+};
+
+QTEST_GUILESS_MAIN(HostileFolders)
+#include "tst_HostileFolders.moc"
