@@ -1,0 +1,68 @@
+#include "PreviewPanel.h"
+#include "TestFiles.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace limnoscope;
+using namespace limnoscope::test;
+
+class TestPreviewPanel : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+private slots:
+    void latestImageWins()
+    {
+        // A large image that decodes slowly, then a small one: only the small one may show.
+        const QString large = m_dir.filePath("large.png");
+        const QString small = m_dir.filePath("small.jpg");
+        writeImage(large, "PNG", 4000, 1000);
+        writeImage(small, "JPEG", 300, 600);
+        PreviewPanel panel;
+        panel.resize(400, 400);
+        panel.show();
+        QSignalSpy shown(&panel, &PreviewPanel::imageShown);
+        panel.setImageURL(QUrl::fromLocalFile(large));
+        panel.setImageURL(QUrl::fromLocalFile(small));
+        QVERIFY(panel.image().isNull()); // a new image clears the old one at once
+        QVERIFY(shown.wait(10'000));
+        QTest::qWait(300); // the large decode would land by now if it were not dropped
+        QCOMPARE(panel.image().size(), QSize(300, 600));
+    }
+
+    void decodeSizeAndFailures_data()
+    {
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<QSize>("written");
+        QTest::addColumn<QSize>("shown");
+        QTest::newRow("downsampled to 800") << QByteArray("JPEG") << QSize(1600, 1200) << QSize(800, 600);
+        QTest::newRow("never enlarged") << QByteArray("PNG") << QSize(200, 100) << QSize(200, 100);
+        QTest::newRow("not an image shows nothing") << QByteArray() << QSize() << QSize(0, 0);
+    }
+
+    void decodeSizeAndFailures()
+    {
+        QFETCH(QByteArray, format);
+        QFETCH(QSize, written);
+        QFETCH(QSize, shown);
+        const QString path = m_dir.filePath(QStringLiteral("image-%1.jpg").arg(QTest::currentDataTag()));
+        if (format.isEmpty())
+            writeFile(path, "plain text named like a JPEG");
+        else
+            writeImage(path, format.constData(), written.width(), written.height());
+        PreviewPanel panel;
+        panel.show();
+        QSignalSpy landed(&panel, &PreviewPanel::imageShown);
+        panel.setImageURL(QUrl::fromLocalFile(path));
+        QVERIFY(landed.wait(10'000));
+        QCOMPARE(panel.image().size(), shown);
+    }
+};
+
+QTEST_MAIN(TestPreviewPanel)
+#include "tst_PreviewPanel.moc"
