@@ -13,20 +13,18 @@ namespace limnoscope::test {
 // it with a fixed status and body, at once or when told. Lives on the test's thread.
 class TestHttpServer : public QObject
 {
-    Q_OBJECT
-
 public:
     struct Request {
         QByteArray method;
         QByteArray target;
         QHash<QByteArray, QByteArray> headers; // names lower-cased
         QByteArray body;
-        qint64 receivedAtMs = 0; // on the server's clock
+        qint64 receivedAtMs = 0; // on elapsedMs()'s clock
     };
 
     explicit TestHttpServer(QObject* parent = nullptr);
 
-    [[nodiscard]] bool listen(quint16 port = 0);
+    [[nodiscard]] bool listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
     [[nodiscard]] quint16 port() const { return m_server.serverPort(); }
     [[nodiscard]] const QList<Request>& requests() const { return m_requests; }
     [[nodiscard]] qint64 elapsedMs() const { return m_clock.elapsed(); }
@@ -37,10 +35,9 @@ public:
 
 private:
     struct Connection {
-        QTcpSocket* socket = nullptr;
         QByteArray buffer;
-        bool answered = false;
         bool complete = false;
+        bool answered = false;
     };
 
     void readFrom(QTcpSocket* socket);
@@ -54,5 +51,8 @@ private:
     QByteArray m_body;
     bool m_hold = false;
 };
+
+// A port of 127.0.0.1 that nothing listens on right now.
+[[nodiscard]] quint16 unusedLocalPort();
 
 } // namespace limnoscope::test

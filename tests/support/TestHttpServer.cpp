@@ -11,7 +11,7 @@ TestHttpServer::TestHttpServer(QObject* parent)
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = m_server.nextPendingConnection()) {
             socket->setParent(this);
-            m_connections.insert(socket, Connection { socket, {}, false, false });
+            m_connections.insert(socket, {});
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
             connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
                 m_connections.remove(socket);
@@ -19,11 +19,6 @@ TestHttpServer::TestHttpServer(QObject* parent)
             });
         }
     });
-}
-
-bool TestHttpServer::listen(quint16 port)
-{
-    return m_server.listen(QHostAddress::LocalHost, port);
 }
 
 void TestHttpServer::setResponse(int status, const QByteArray& body)
@@ -35,8 +30,7 @@ void TestHttpServer::setResponse(int status, const QByteArray& body)
 void TestHttpServer::holdResponses(bool hold)
 {
     m_hold = hold;
-    if (!hold)
-        answerPending();
+    answerPending();
 }
 
 void TestHttpServer::readFrom(QTcpSocket* socket)
@@ -54,10 +48,10 @@ void TestHttpServer::readFrom(QTcpSocket* socket)
         request.method = requestLine[0];
         request.target = requestLine[1];
     }
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const qsizetype colon = lines[i].indexOf(':');
+    for (const QByteArray& line : lines.mid(1)) {
+        const qsizetype colon = line.indexOf(':');
         if (colon > 0)
-            request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+            request.headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
     }
     const qsizetype length = request.headers.value("content-length", "0").toLongLong();
     if (connection.buffer.size() - headerEnd - 4 < length)
@@ -73,20 +67,29 @@ void TestHttpServer::answerPending()
 {
     if (m_hold)
         return;
+    const QByteArray response = "HTTP/1.1 " + QByteArray::number(m_status)
+        + " Test\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " + QByteArray::number(m_body.size())
+        + "\r\nConnection: close\r\n\r\n" + m_body;
     QList<QTcpSocket*> toAnswer;
-    for (Connection& connection : m_connections) {
-        if (connection.complete && !connection.answered) {
-            connection.answered = true;
-            toAnswer.append(connection.socket);
+    for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
+        if (it->complete && !it->answered) {
+            it->answered = true;
+            toAnswer.append(it.key());
         }
     }
+    // Writing may disconnect a socket and so change m_connections: answer outside the loop.
     for (QTcpSocket* socket : toAnswer) {
-        const QByteArray response = "HTTP/1.1 " + QByteArray::number(m_status) + " Test\r\n"
-            + "Content-Type: text/plain; charset=utf-8\r\n" + "Content-Length: " + QByteArray::number(m_body.size())
-            + "\r\n" + "Connection: close\r\n\r\n" + m_body;
         socket->write(response);
         socket->disconnectFromHost();
     }
+}
+
+quint16 unusedLocalPort()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        qFatal("cannot listen on 127.0.0.1");
+    return server.serverPort();
 }
 
 } // namespace limnoscope::test
