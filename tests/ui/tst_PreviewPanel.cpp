@@ -50,17 +50,17 @@ private slots:
         QFETCH(QByteArray, format);
         QFETCH(QSize, written);
         QFETCH(QSize, shown);
-        const QString path = m_dir.filePath(QStringLiteral("image-%1.jpg").arg(QTest::currentDataTag()));
+        const QString path = m_dir.filePath(QStringLiteral("image-%1.%2")
+                                                .arg(QTest::currentDataTag(), format.isEmpty() ? "jpg" : format.toLower()));
         if (format.isEmpty())
             writeFile(path, "plain text named like a JPEG");
         else
             writeImage(path, format.constData(), written.width(), written.height());
         PreviewPanel panel;
-        panel.show();
         QSignalSpy landed(&panel, &PreviewPanel::imageShown);
+        panel.show();
         panel.setImageURL(QUrl::fromLocalFile(path));
-        QVERIFY(landed.wait(10'000));
-        QCOMPARE(panel.image().size(), shown);
+        QTRY_VERIFY_WITH_TIMEOUT(!landed.isEmpty() && panel.image().size() == shown, 10'000);
     }
 };
 
