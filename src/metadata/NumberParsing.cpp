@@ -33,9 +33,13 @@ std::optional<std::uint64_t> digitsToUInt64(QStringView digits)
     return value;
 }
 
-} // namespace
+struct SignedMagnitude {
+    bool negative = false;
+    std::uint64_t magnitude = 0;
+};
 
-std::optional<std::int64_t> parseInt64(QStringView text)
+// An optional "+" or "-", then ASCII digits whose value fits 64 bits.
+std::optional<SignedMagnitude> signedMagnitude(QStringView text)
 {
     bool negative = false;
     if (!text.isEmpty() && (text.front() == u'+' || text.front() == u'-')) {
@@ -47,30 +51,33 @@ std::optional<std::int64_t> parseInt64(QStringView text)
     const auto magnitude = digitsToUInt64(text);
     if (!magnitude)
         return std::nullopt;
-    constexpr auto maxPositive = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-    if (negative) {
-        if (*magnitude > maxPositive + 1)
-            return std::nullopt;
-        return static_cast<std::int64_t>(0 - *magnitude);
-    }
-    if (*magnitude > maxPositive)
+    return SignedMagnitude{negative, *magnitude};
+}
+
+} // namespace
+
+std::optional<std::int64_t> parseInt64(QStringView text)
+{
+    const auto number = signedMagnitude(text);
+    if (!number)
         return std::nullopt;
-    return static_cast<std::int64_t>(*magnitude);
+    constexpr auto maxPositive = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    if (number->negative) {
+        if (number->magnitude > maxPositive + 1)
+            return std::nullopt;
+        return static_cast<std::int64_t>(0 - number->magnitude);
+    }
+    if (number->magnitude > maxPositive)
+        return std::nullopt;
+    return static_cast<std::int64_t>(number->magnitude);
 }
 
 std::optional<std::uint64_t> parseUInt64(QStringView text)
 {
-    bool negative = false;
-    if (!text.isEmpty() && (text.front() == u'+' || text.front() == u'-')) {
-        negative = text.front() == u'-';
-        text = text.mid(1);
-    }
-    if (!isAsciiDigits(text))
+    const auto number = signedMagnitude(text);
+    if (!number || (number->negative && number->magnitude != 0))
         return std::nullopt;
-    const auto value = digitsToUInt64(text);
-    if (negative && value && *value != 0)
-        return std::nullopt;
-    return value;
+    return number->magnitude;
 }
 
 std::optional<double> parseDouble(QStringView text)
