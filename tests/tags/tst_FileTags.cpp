@@ -78,21 +78,6 @@ class FileTagsTest : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void init();
-    void tagTable_data();
-    void tagTable();
-    void toggle_data();
-    void toggle();
-    void repeatedEntriesAreAllRead();
-    void readsXmlPropertyList();
-    void damagedAttribute_data();
-    void damagedAttribute();
-    void removeAllTags();
-    void missingFile();
-    void fileSystemWithoutAttributes();
-    void symbolicLinksAreFollowed();
-
 private:
     QString newFile(const QString& name = QStringLiteral("image.png"))
     {
@@ -102,207 +87,209 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QTemporaryDir m_tmpfsDir { QStringLiteral("/dev/shm/limnoscope-tags-XXXXXX") };
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+
+    void tagTable_data()
+    {
+        QTest::addColumn<FinderTag>("tag");
+        QTest::addColumn<QStringList>("texts"); // attribute entry, localisation key, shortcut digit
+        QTest::newRow("red") << FinderTag::red << QStringList { "Red\n6", "tag_red", "1" };
+        QTest::newRow("orange") << FinderTag::orange << QStringList { "Orange\n7", "tag_orange", "2" };
+        QTest::newRow("yellow") << FinderTag::yellow << QStringList { "Yellow\n5", "tag_yellow", "3" };
+        QTest::newRow("green") << FinderTag::green << QStringList { "Green\n2", "tag_green", "4" };
+        QTest::newRow("blue") << FinderTag::blue << QStringList { "Blue\n4", "tag_blue", "5" };
+        QTest::newRow("purple") << FinderTag::purple << QStringList { "Purple\n3", "tag_purple", "6" };
+        QTest::newRow("gray") << FinderTag::gray << QStringList { "Gray\n1", "tag_gray", "7" };
+    }
+
+    void tagTable()
+    {
+        QFETCH(FinderTag, tag);
+        QFETCH(QStringList, texts);
+        QCOMPARE((QStringList { attributeEntry(tag), localizationKey(tag), shortcutDigit(tag) }), texts);
+        QVERIFY(!localizedName(tag).isEmpty());
+        QVERIFY(tagColor(tag).isValid());
+        QCOMPARE(finderTagFromRawValue(texts[2].toInt()), tag);
+        QCOMPARE(allFinderTags[std::size_t(texts[2].toInt() - 1)], tag);
+        for (int outside : { 0, 8, -1 })
+            QVERIFY(!finderTagFromRawValue(outside));
+    }
+
+    void toggle_data()
+    {
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<FinderTag>("tag");
+        QTest::addColumn<QStringList>("after");
+
+        QTest::newRow("untagged file gets red") << QStringList() << FinderTag::red << QStringList { red };
+        QTest::newRow("red removed, user tag and blue keep their places")
+            << QStringList { "Work", red, blue } << FinderTag::red << QStringList { "Work", blue };
+        QTest::newRow("red appended after the others")
+            << QStringList { "Work", blue } << FinderTag::red << QStringList { "Work", blue, red };
+        QTest::newRow("capital RED without line feed is red")
+            << QStringList { "RED", blue } << FinderTag::red << QStringList { blue };
+        QTest::newRow("every red entry removed")
+            << QStringList { red, "Work", "red\n99" } << FinderTag::red << QStringList { "Work" };
+        QTest::newRow("Grey with label 1 is not gray")
+            << QStringList { "Grey\n1" } << FinderTag::gray << QStringList { "Grey\n1", gray };
+        QTest::newRow("Grey survives gray off")
+            << QStringList { "Grey\n1", gray } << FinderTag::gray << QStringList { "Grey\n1" };
+        QTest::newRow("label number alone does not match")
+            << QStringList { "Rouge\n6" } << FinderTag::red << QStringList { "Rouge\n6", red };
+        QTest::newRow("last colour tag off removes the attribute")
+            << QStringList { blue } << FinderTag::blue << QStringList();
+        QTest::newRow("non-ASCII user tag kept") << QStringList { QStringLiteral("Wörk 🏷"), red } << FinderTag::red
+                                                 << QStringList { QStringLiteral("Wörk 🏷") };
+    }
+
+    void toggle()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(FinderTag, tag);
+        QFETCH(QStringList, after);
+
+        const QString path = newFile();
+        const QUrl url = QUrl::fromLocalFile(path);
+        if (!before.isEmpty())
+            QVERIFY(writeTagEntries(before, url));
+        QCOMPARE(readTagEntries(url), before);
+
+        QVERIFY(toggleTag(tag, url));
+        QCOMPARE(readTagEntries(url), after);
+        QCOMPARE(hasAttribute(path), !after.isEmpty());
+        if (after.isEmpty())
+            return;
+        // Written as a binary property list; ASCII texts are stored as they are.
+        const QByteArray data = readTagData(url).value_or(QByteArray());
+        QVERIFY(data.startsWith("bplist00"));
+        for (const QString& entry : after)
+            QVERIFY(entry.toUtf8() != entry.toLatin1() || data.contains(entry.toLatin1()));
+    }
+
+    void repeatedEntriesAreAllRead()
+    {
+        const QUrl url = QUrl::fromLocalFile(newFile());
+        QVERIFY(writeTagEntries({ red, "Work", "red", "Purple\n3" }, url));
+        QCOMPARE(readTags(url), (QList<FinderTag> { FinderTag::red, FinderTag::red, FinderTag::purple }));
+    }
+
+    void readsXmlPropertyList()
+    {
+        const QString path = newFile();
+        QVERIFY(setRaw(path,
+            xmlPlist("<array>\n\t<string>Green\n2</string>\n\t<string>Caf&#233; &amp; Work</string>\n"
+                     "\t<string>orange</string>\n</array>")));
+        const QUrl url = QUrl::fromLocalFile(path);
+        QCOMPARE(readTags(url), (QList<FinderTag> { FinderTag::green, FinderTag::orange }));
+        QCOMPARE(readTagEntries(url).at(1), QStringLiteral("Café & Work"));
+
+        QVERIFY(toggleTag(FinderTag::green, url));
+        QCOMPARE(readTagEntries(url), (QStringList { QStringLiteral("Café & Work"), "orange" }));
+        QVERIFY(readTagData(url)->startsWith("bplist00"));
+    }
+
+    void damagedAttribute_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+
+        QTemporaryFile scratch;
+        QVERIFY(scratch.open());
+        QVERIFY(writeTagEntries({ red, "Work", blue }, QUrl::fromLocalFile(scratch.fileName())));
+        const QByteArray valid = readTagData(QUrl::fromLocalFile(scratch.fileName())).value_or(QByteArray());
+        QVERIFY(valid.startsWith("bplist00"));
+
+        QTest::newRow("plain text") << QByteArray("Red\n6");
+        QTest::newRow("zero bytes") << QByteArray(64, '\0');
+        QTest::newRow("binary magic only") << QByteArray("bplist00");
+        QTest::newRow("truncated binary") << valid.left(valid.size() - 5);
+        QTest::newRow("binary cut in the middle") << valid.left(valid.size() / 2);
+        QTest::newRow("binary with trashed trailer") << valid.left(valid.size() - 32) + QByteArray(32, '\xff');
+        QTest::newRow("xml root is a string") << xmlPlist("<string>Red\n6</string>");
+        QTest::newRow("xml root is a dict") << xmlPlist("<dict><key>a</key><string>Red</string></dict>");
+        QTest::newRow("xml array with a number")
+            << xmlPlist("<array><string>Red\n6</string><integer>6</integer></array>");
+        QTest::newRow("xml array holding an array") << xmlPlist("<array><array><string>Red</string></array></array>");
+        QTest::newRow("unterminated xml") << xmlPlist("<array><string>Red\n6</string>").left(150);
+        QTest::newRow("64 KiB of noise") << QByteArray(64 * 1024, '\x5a');
+        QTest::newRow("xml nested 4000 deep")
+            << xmlPlist(QByteArray("<array>").repeated(4000) + QByteArray("</array>").repeated(4000));
+        QTest::newRow("binary nested 3000 deep") << nestedBinaryPlist(3000);
+    }
+
+    // Read as no tags (also on a small stack), and the next toggle starts afresh.
+    void damagedAttribute()
+    {
+        QFETCH(QByteArray, value);
+        // ext4 keeps values up to about 4 KB; tmpfs up to 64 KiB.
+        const bool large = value.size() > 3000;
+        if (large && !m_tmpfsDir.isValid())
+            QSKIP("no tmpfs folder for large attribute values");
+        const QString path = large ? m_tmpfsDir.filePath(QStringLiteral("large.png")) : newFile();
+        test::writeFile(path, "x");
+        if (!setRaw(path, value))
+            QSKIP(qPrintable(QStringLiteral("this file system keeps no attribute of %1 bytes").arg(value.size())));
+        const QUrl url = QUrl::fromLocalFile(path);
+
+        QCOMPARE(readTagEntries(url), QStringList());
+        QCOMPARE(readTags(url), QList<FinderTag>());
+        QList<FinderTag> readOnSmallStack { FinderTag::gray };
+        std::unique_ptr<QThread> worker(QThread::create([&] { readOnSmallStack = readTags(url); }));
+        worker->setStackSize(smallStackBytes);
+        worker->start();
+        QVERIFY(worker->wait(10000));
+        QCOMPARE(readOnSmallStack, QList<FinderTag>());
+
+        QVERIFY(toggleTag(FinderTag::red, url));
+        QCOMPARE(readTagEntries(url), QStringList { red });
+    }
+
+    void removeAllTags()
+    {
+        const QString path = newFile();
+        const QUrl url = QUrl::fromLocalFile(path);
+        QVERIFY(writeTagEntries({ "Work", red }, url));
+        limnoscope::removeAllTags(url);
+        QVERIFY(!hasAttribute(path));
+        QVERIFY(writeTagEntries({}, url)); // nothing to remove is a success
+        QVERIFY(!hasAttribute(path));
+    }
+
+    void missingFile()
+    {
+        const QUrl url = QUrl::fromLocalFile(m_dir->filePath(QStringLiteral("gone.png")));
+        QCOMPARE(readTags(url), QList<FinderTag>());
+        QVERIFY(!readTagData(url));
+        QVERIFY(!toggleTag(FinderTag::red, url));
+        QVERIFY(!writeTagEntries({}, url));
+        QVERIFY(!QFile::exists(url.toLocalFile()));
+        QVERIFY(!writeTagEntries({ red }, QUrl(QStringLiteral("http://127.0.0.1/image.png"))));
+    }
+
+    void fileSystemWithoutAttributes()
+    {
+        const QUrl url = QUrl::fromLocalFile(QStringLiteral("/proc/self/comm")); // procfs keeps no user attributes
+        QVERIFY(QFile::exists(url.toLocalFile()));
+        QVERIFY(!toggleTag(FinderTag::red, url));
+        QCOMPARE(readTags(url), QList<FinderTag>());
+        QVERIFY(writeTagEntries({}, url));
+    }
+
+    void symbolicLinksAreFollowed()
+    {
+        const QString target = newFile();
+        const QString link = m_dir->filePath(QStringLiteral("link.png"));
+        QVERIFY(QFile::link(target, link));
+        QVERIFY(toggleTag(FinderTag::purple, QUrl::fromLocalFile(link)));
+        QCOMPARE(readTags(QUrl::fromLocalFile(target)), QList<FinderTag> { FinderTag::purple });
+        QCOMPARE(readTags(QUrl::fromLocalFile(link)), QList<FinderTag> { FinderTag::purple });
+    }
 };
-
-void FileTagsTest::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-}
-
-void FileTagsTest::tagTable_data()
-{
-    QTest::addColumn<FinderTag>("tag");
-    QTest::addColumn<QStringList>("texts"); // attribute entry, localisation key, shortcut digit
-    QTest::newRow("red") << FinderTag::red << QStringList { "Red\n6", "tag_red", "1" };
-    QTest::newRow("orange") << FinderTag::orange << QStringList { "Orange\n7", "tag_orange", "2" };
-    QTest::newRow("yellow") << FinderTag::yellow << QStringList { "Yellow\n5", "tag_yellow", "3" };
-    QTest::newRow("green") << FinderTag::green << QStringList { "Green\n2", "tag_green", "4" };
-    QTest::newRow("blue") << FinderTag::blue << QStringList { "Blue\n4", "tag_blue", "5" };
-    QTest::newRow("purple") << FinderTag::purple << QStringList { "Purple\n3", "tag_purple", "6" };
-    QTest::newRow("gray") << FinderTag::gray << QStringList { "Gray\n1", "tag_gray", "7" };
-}
-
-void FileTagsTest::tagTable()
-{
-    QFETCH(FinderTag, tag);
-    QFETCH(QStringList, texts);
-    QCOMPARE((QStringList { attributeEntry(tag), localizationKey(tag), shortcutDigit(tag) }), texts);
-    QVERIFY(!localizedName(tag).isEmpty());
-    QVERIFY(tagColor(tag).isValid());
-    QCOMPARE(finderTagFromRawValue(texts[2].toInt()), tag);
-    QCOMPARE(allFinderTags[std::size_t(texts[2].toInt() - 1)], tag);
-    for (int outside : { 0, 8, -1 })
-        QVERIFY(!finderTagFromRawValue(outside));
-}
-
-void FileTagsTest::toggle_data()
-{
-    QTest::addColumn<QStringList>("before");
-    QTest::addColumn<FinderTag>("tag");
-    QTest::addColumn<QStringList>("after");
-
-    QTest::newRow("untagged file gets red") << QStringList() << FinderTag::red << QStringList { red };
-    QTest::newRow("red removed, user tag and blue keep their places")
-        << QStringList { "Work", red, blue } << FinderTag::red << QStringList { "Work", blue };
-    QTest::newRow("red appended after the others")
-        << QStringList { "Work", blue } << FinderTag::red << QStringList { "Work", blue, red };
-    QTest::newRow("capital RED without line feed is red")
-        << QStringList { "RED", blue } << FinderTag::red << QStringList { blue };
-    QTest::newRow("every red entry removed")
-        << QStringList { red, "Work", "red\n99" } << FinderTag::red << QStringList { "Work" };
-    QTest::newRow("Grey with label 1 is not gray")
-        << QStringList { "Grey\n1" } << FinderTag::gray << QStringList { "Grey\n1", gray };
-    QTest::newRow("Grey survives gray off")
-        << QStringList { "Grey\n1", gray } << FinderTag::gray << QStringList { "Grey\n1" };
-    QTest::newRow("label number alone does not match")
-        << QStringList { "Rouge\n6" } << FinderTag::red << QStringList { "Rouge\n6", red };
-    QTest::newRow("last colour tag off removes the attribute")
-        << QStringList { blue } << FinderTag::blue << QStringList();
-    QTest::newRow("non-ASCII user tag kept") << QStringList { QStringLiteral("Wörk 🏷"), red } << FinderTag::red
-                                             << QStringList { QStringLiteral("Wörk 🏷") };
-}
-
-void FileTagsTest::toggle()
-{
-    QFETCH(QStringList, before);
-    QFETCH(FinderTag, tag);
-    QFETCH(QStringList, after);
-
-    const QString path = newFile();
-    const QUrl url = QUrl::fromLocalFile(path);
-    if (!before.isEmpty())
-        QVERIFY(writeTagEntries(before, url));
-    QCOMPARE(readTagEntries(url), before);
-
-    QVERIFY(toggleTag(tag, url));
-    QCOMPARE(readTagEntries(url), after);
-    QCOMPARE(hasAttribute(path), !after.isEmpty());
-    if (after.isEmpty())
-        return;
-    // Written as a binary property list; ASCII texts are stored as they are.
-    const QByteArray data = readTagData(url).value_or(QByteArray());
-    QVERIFY(data.startsWith("bplist00"));
-    for (const QString& entry : after)
-        QVERIFY(entry.toUtf8() != entry.toLatin1() || data.contains(entry.toLatin1()));
-}
-
-void FileTagsTest::repeatedEntriesAreAllRead()
-{
-    const QUrl url = QUrl::fromLocalFile(newFile());
-    QVERIFY(writeTagEntries({ red, "Work", "red", "Purple\n3" }, url));
-    QCOMPARE(readTags(url), (QList<FinderTag> { FinderTag::red, FinderTag::red, FinderTag::purple }));
-}
-
-void FileTagsTest::readsXmlPropertyList()
-{
-    const QString path = newFile();
-    QVERIFY(setRaw(path,
-        xmlPlist("<array>\n\t<string>Green\n2</string>\n\t<string>Caf&#233; &amp; Work</string>\n"
-                 "\t<string>orange</string>\n</array>")));
-    const QUrl url = QUrl::fromLocalFile(path);
-    QCOMPARE(readTags(url), (QList<FinderTag> { FinderTag::green, FinderTag::orange }));
-    QCOMPARE(readTagEntries(url).at(1), QStringLiteral("Café & Work"));
-
-    QVERIFY(toggleTag(FinderTag::green, url));
-    QCOMPARE(readTagEntries(url), (QStringList { QStringLiteral("Café & Work"), "orange" }));
-    QVERIFY(readTagData(url)->startsWith("bplist00"));
-}
-
-void FileTagsTest::damagedAttribute_data()
-{
-    QTest::addColumn<QByteArray>("value");
-
-    QTemporaryFile scratch;
-    QVERIFY(scratch.open());
-    QVERIFY(writeTagEntries({ red, "Work", blue }, QUrl::fromLocalFile(scratch.fileName())));
-    const QByteArray valid = readTagData(QUrl::fromLocalFile(scratch.fileName())).value_or(QByteArray());
-    QVERIFY(valid.startsWith("bplist00"));
-
-    QTest::newRow("plain text") << QByteArray("Red\n6");
-    QTest::newRow("zero bytes") << QByteArray(64, '\0');
-    QTest::newRow("binary magic only") << QByteArray("bplist00");
-    QTest::newRow("truncated binary") << valid.left(valid.size() - 5);
-    QTest::newRow("binary cut in the middle") << valid.left(valid.size() / 2);
-    QTest::newRow("binary with trashed trailer") << valid.left(valid.size() - 32) + QByteArray(32, '\xff');
-    QTest::newRow("xml root is a string") << xmlPlist("<string>Red\n6</string>");
-    QTest::newRow("xml root is a dict") << xmlPlist("<dict><key>a</key><string>Red</string></dict>");
-    QTest::newRow("xml array with a number") << xmlPlist("<array><string>Red\n6</string><integer>6</integer></array>");
-    QTest::newRow("xml array holding an array") << xmlPlist("<array><array><string>Red</string></array></array>");
-    QTest::newRow("unterminated xml") << xmlPlist("<array><string>Red\n6</string>").left(150);
-    QTest::newRow("64 KiB of noise") << QByteArray(64 * 1024, '\x5a');
-    QTest::newRow("xml nested 4000 deep")
-        << xmlPlist(QByteArray("<array>").repeated(4000) + QByteArray("</array>").repeated(4000));
-    QTest::newRow("binary nested 3000 deep") << nestedBinaryPlist(3000);
-}
-
-// Read as no tags (also on a small stack), and the next toggle starts afresh.
-void FileTagsTest::damagedAttribute()
-{
-    QFETCH(QByteArray, value);
-    // ext4 keeps values up to about 4 KB; tmpfs up to 64 KiB.
-    const bool large = value.size() > 3000;
-    if (large && !m_tmpfsDir.isValid())
-        QSKIP("no tmpfs folder for large attribute values");
-    const QString path = large ? m_tmpfsDir.filePath(QStringLiteral("large.png")) : newFile();
-    test::writeFile(path, "x");
-    if (!setRaw(path, value))
-        QSKIP(qPrintable(QStringLiteral("this file system keeps no attribute of %1 bytes").arg(value.size())));
-    const QUrl url = QUrl::fromLocalFile(path);
-
-    QCOMPARE(readTagEntries(url), QStringList());
-    QCOMPARE(readTags(url), QList<FinderTag>());
-    QList<FinderTag> readOnSmallStack { FinderTag::gray };
-    std::unique_ptr<QThread> worker(QThread::create([&] { readOnSmallStack = readTags(url); }));
-    worker->setStackSize(smallStackBytes);
-    worker->start();
-    QVERIFY(worker->wait(10000));
-    QCOMPARE(readOnSmallStack, QList<FinderTag>());
-
-    QVERIFY(toggleTag(FinderTag::red, url));
-    QCOMPARE(readTagEntries(url), QStringList { red });
-}
-
-void FileTagsTest::removeAllTags()
-{
-    const QString path = newFile();
-    const QUrl url = QUrl::fromLocalFile(path);
-    QVERIFY(writeTagEntries({ "Work", red }, url));
-    limnoscope::removeAllTags(url);
-    QVERIFY(!hasAttribute(path));
-    QVERIFY(writeTagEntries({}, url)); // nothing to remove is a success
-    QVERIFY(!hasAttribute(path));
-}
-
-void FileTagsTest::missingFile()
-{
-    const QUrl url = QUrl::fromLocalFile(m_dir->filePath(QStringLiteral("gone.png")));
-    QCOMPARE(readTags(url), QList<FinderTag>());
-    QVERIFY(!readTagData(url));
-    QVERIFY(!toggleTag(FinderTag::red, url));
-    QVERIFY(!writeTagEntries({}, url));
-    QVERIFY(!QFile::exists(url.toLocalFile()));
-    QVERIFY(!writeTagEntries({ red }, QUrl(QStringLiteral("http://127.0.0.1/image.png"))));
-}
-
-void FileTagsTest::fileSystemWithoutAttributes()
-{
-    const QUrl url = QUrl::fromLocalFile(QStringLiteral("/proc/self/comm")); // procfs keeps no user attributes
-    QVERIFY(QFile::exists(url.toLocalFile()));
-    QVERIFY(!toggleTag(FinderTag::red, url));
-    QCOMPARE(readTags(url), QList<FinderTag>());
-    QVERIFY(writeTagEntries({}, url));
-}
-
-void FileTagsTest::symbolicLinksAreFollowed()
-{
-    const QString target = newFile();
-    const QString link = m_dir->filePath(QStringLiteral("link.png"));
-    QVERIFY(QFile::link(target, link));
-    QVERIFY(toggleTag(FinderTag::purple, QUrl::fromLocalFile(link)));
-    QCOMPARE(readTags(QUrl::fromLocalFile(target)), QList<FinderTag> { FinderTag::purple });
-    QCOMPARE(readTags(QUrl::fromLocalFile(link)), QList<FinderTag> { FinderTag::purple });
-}
 
 QTEST_GUILESS_MAIN(FileTagsTest)
 #include "tst_FileTags.moc"

@@ -4,10 +4,10 @@
 #include "ThumbnailProvider.h"
 
 #include <QMutex>
+#include <QReadWriteLock>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QWaitCondition>
 
 #include <memory>
 
@@ -18,46 +18,32 @@ namespace {
 
 constexpr int waitMs = 10000;
 
-// The real decoder, recording its calls and able to hold every decode until let go.
+// The real decoder, recording its calls (URL, size); while held, every decode waits.
 class HeldDecoder
 {
 public:
-    ThumbnailProvider::Decoder decoder() const
+    ThumbnailProvider::Decoder decoder()
     {
-        return [state = m_state](const QUrl& url, int maxPixelSize) {
-            QMutexLocker lock(&state->mutex);
-            state->calls.append({ url, maxPixelSize });
-            while (state->holding)
-                state->released.wait(&state->mutex);
-            lock.unlock();
+        return [this](const QUrl& url, int maxPixelSize) {
+            {
+                QMutexLocker lock(&m_mutex);
+                m_calls.append({ url, maxPixelSize });
+            }
+            QReadLocker waitWhileHeld(&m_held);
             return decodeDownsampled(url, maxPixelSize);
         };
     }
-    void hold()
-    {
-        QMutexLocker lock(&m_state->mutex);
-        m_state->holding = true;
-    }
-    void letGo()
-    {
-        QMutexLocker lock(&m_state->mutex);
-        m_state->holding = false;
-        m_state->released.wakeAll();
-    }
+    void hold(bool holding) { holding ? m_held.lockForWrite() : m_held.unlock(); }
     QList<std::pair<QUrl, int>> calls() const
     {
-        QMutexLocker lock(&m_state->mutex);
-        return m_state->calls;
+        QMutexLocker lock(&m_mutex);
+        return m_calls;
     }
 
 private:
-    struct State {
-        QMutex mutex;
-        QWaitCondition released;
-        bool holding = false;
-        QList<std::pair<QUrl, int>> calls;
-    };
-    std::shared_ptr<State> m_state = std::make_shared<State>();
+    QReadWriteLock m_held;
+    mutable QMutex m_mutex;
+    QList<std::pair<QUrl, int>> m_calls;
 };
 
 } // namespace
@@ -83,15 +69,23 @@ private:
         ThumbnailSemaphore gate;
         ThumbnailCache cache;
         HeldDecoder decoder;
-        ThumbnailProvider provider { gate, cache, decoder.decoder() };
-        QSignalSpy ready { &provider, &ThumbnailProvider::thumbnailReady };
-    };
+        std::unique_ptr<ThumbnailProvider> provider
+            = std::make_unique<ThumbnailProvider>(gate, cache, decoder.decoder());
+        QSignalSpy ready { provider.get(), &ThumbnailProvider::thumbnailReady };
 
-    // Waits until `url` has no decode in flight and every slot is back.
-    static bool settled(Fixture& fixture, const QUrl& url)
-    {
-        return QTest::qWaitFor([&] { return !fixture.provider.isLoading(url) && fixture.gate.running() == 0; }, waitMs);
-    }
+        // Waits until `url` has no decode in flight and every slot is back.
+        bool settled(const QUrl& url)
+        {
+            return QTest::qWaitFor([&] { return !provider->isLoading(url) && gate.running() == 0; }, waitMs);
+        }
+        // The picture once its first decode has landed.
+        QImage loaded(const QUrl& url, double size)
+        {
+            (void)provider->thumbnail(url, size);
+            QTest::qWaitFor([&] { return ready.count() == 1; }, waitMs);
+            return provider->thumbnail(url, size);
+        }
+    };
 
 private slots:
     void initTestCase()
@@ -119,25 +113,23 @@ private slots:
     {
         QFETCH(double, thumbnailSize);
         QFETCH(int, expected);
-
         QCOMPARE(ThumbnailProvider::decodeSize(thumbnailSize), expected);
     }
 
     void decodesOnceThenServesFromTheCache()
     {
         Fixture fixture;
-        QVERIFY(fixture.provider.thumbnail(m_landscape, 68).isNull());
-        QTRY_COMPARE_WITH_TIMEOUT(fixture.ready.count(), 1, waitMs);
+        QVERIFY(fixture.provider->thumbnail(m_landscape, 68).isNull());
+        const QImage image = fixture.loaded(m_landscape, 68);
         QCOMPARE(fixture.ready.first().first().toUrl(), m_landscape);
-        const QImage image = fixture.provider.thumbnail(m_landscape, 68);
         QCOMPARE(image.size(), QSize(170, 128));
         QVERIFY(isNear(image.pixelColor(5, 5), Qt::red));
         QCOMPARE(fixture.cache.find(m_landscape)->image, image);
         QTRY_COMPARE_WITH_TIMEOUT(fixture.gate.running(), 0, waitMs);
 
         // A row scrolled away and back again, or another view of the same file.
-        fixture.provider.cancel(m_landscape);
-        QCOMPARE(fixture.provider.thumbnail(m_landscape, 68), image);
+        fixture.provider->cancel(m_landscape);
+        QCOMPARE(fixture.provider->thumbnail(m_landscape, 68), image);
         ThumbnailProvider other(fixture.gate, fixture.cache, fixture.decoder.decoder());
         QCOMPARE(other.thumbnail(m_landscape, 68), image);
         QCOMPARE(fixture.decoder.calls().size(), 1);
@@ -170,16 +162,12 @@ private slots:
         QFETCH(QSize, finalSize);
 
         Fixture fixture;
-        (void)fixture.provider.thumbnail(url, 68);
-        QTRY_COMPARE_WITH_TIMEOUT(fixture.ready.count(), 1, waitMs);
-        const QImage first = fixture.provider.thumbnail(url, 68);
-
-        // Meanwhile the earlier picture stays.
-        QCOMPARE(fixture.provider.thumbnail(url, newSize), first);
-        QVERIFY(settled(fixture, url));
-        QCOMPARE(fixture.provider.thumbnail(url, newSize).size(), finalSize);
-        QCOMPARE(fixture.provider.thumbnail(url, newSize).size(), finalSize);
-        QVERIFY(settled(fixture, url));
+        const QImage first = fixture.loaded(url, 68);
+        QCOMPARE(fixture.provider->thumbnail(url, newSize), first); // meanwhile the earlier picture stays
+        QVERIFY(fixture.settled(url));
+        QCOMPARE(fixture.provider->thumbnail(url, newSize).size(), finalSize);
+        QCOMPARE(fixture.provider->thumbnail(url, newSize).size(), finalSize);
+        QVERIFY(fixture.settled(url));
         QList<int> sizes;
         for (const auto& call : fixture.decoder.calls())
             sizes.append(call.second);
@@ -188,29 +176,45 @@ private slots:
         QCOMPARE(fixture.cache.find(url)->decodeSize, decodeSizes.last());
     }
 
-    void threeDecodeAndTheFourthWaits()
+    // Three decode at once and the fourth waits; a provider that goes away meanwhile gives every
+    // slot back and caches nothing.
+    void fourthWaitsForTheGate_data()
     {
+        QTest::addColumn<bool>("destroyed");
+        QTest::newRow("all four decode") << false;
+        QTest::newRow("provider destroyed while decoding") << true;
+    }
+
+    void fourthWaitsForTheGate()
+    {
+        QFETCH(bool, destroyed);
         Fixture fixture;
-        fixture.decoder.hold();
+        fixture.decoder.hold(true);
         for (const QUrl& url : m_more)
-            (void)fixture.provider.thumbnail(url, 68);
+            (void)fixture.provider->thumbnail(url, 68);
         QTRY_COMPARE_WITH_TIMEOUT(fixture.decoder.calls().size(), 3, waitMs);
         QCOMPARE(fixture.gate.running(), 3);
         QCOMPARE(fixture.gate.waiting(), 1);
-        QVERIFY(fixture.provider.isLoading(m_more[3]));
+        QVERIFY(fixture.provider->isLoading(m_more[3]));
 
-        fixture.decoder.letGo();
+        fixture.decoder.hold(false);
+        if (destroyed) {
+            fixture.provider.reset();
+            QCOMPARE(fixture.gate.running(), 0);
+            QCOMPARE(fixture.gate.waiting(), 0);
+            QCOMPARE(fixture.cache.count(), 0);
+            return;
+        }
         QTRY_COMPARE_WITH_TIMEOUT(fixture.ready.count(), 4, waitMs);
         QCOMPARE(fixture.decoder.calls().last().first, m_more[3]);
         QTRY_COMPARE_WITH_TIMEOUT(fixture.gate.running(), 0, waitMs);
     }
 
-    // Results that come back for a URL no longer wanted (or wanted at another size) are neither
-    // shown nor cached, and every slot comes back.
+    // Results that come back for a URL no longer wanted are neither shown nor cached, and every
+    // slot comes back.
     void staleResultsAreDropped_data()
     {
         QTest::addColumn<QString>("how");
-
         QTest::newRow("cancelled while decoding") << "cancel";
         QTest::newRow("scrolled out of view while decoding") << "visible";
         QTest::newRow("cancelled while waiting for the gate") << "cancel waiting";
@@ -221,20 +225,20 @@ private slots:
         QFETCH(QString, how);
 
         Fixture fixture;
-        fixture.decoder.hold();
+        fixture.decoder.hold(true);
         const bool waiting = how == "cancel waiting";
         const QList<QUrl> busy = waiting ? m_more.mid(0, 3) : QList<QUrl> {};
         for (const QUrl& url : busy)
-            (void)fixture.provider.thumbnail(url, 68);
-        (void)fixture.provider.thumbnail(m_landscape, 68);
+            (void)fixture.provider->thumbnail(url, 68);
+        (void)fixture.provider->thumbnail(m_landscape, 68);
         QTRY_COMPARE_WITH_TIMEOUT(fixture.decoder.calls().size(), waiting ? 3 : 1, waitMs);
 
         if (how == "visible")
-            fixture.provider.setVisibleURLs({ m_portrait });
+            fixture.provider->setVisibleURLs({ m_portrait });
         else
-            fixture.provider.cancel(m_landscape);
-        QVERIFY(!fixture.provider.isLoading(m_landscape));
-        fixture.decoder.letGo();
+            fixture.provider->cancel(m_landscape);
+        QVERIFY(!fixture.provider->isLoading(m_landscape));
+        fixture.decoder.hold(false);
 
         QTRY_COMPARE_WITH_TIMEOUT(fixture.gate.running(), 0, waitMs);
         QCOMPARE(fixture.gate.waiting(), 0);
@@ -245,43 +249,45 @@ private slots:
         QCOMPARE(fixture.decoder.calls().size(), waiting ? 3 : 1); // a waiting one never decodes
 
         // Asked for anew, it loads again.
-        QVERIFY(fixture.provider.thumbnail(m_landscape, 68).isNull());
+        QVERIFY(fixture.provider->thumbnail(m_landscape, 68).isNull());
         QTRY_COMPARE_WITH_TIMEOUT(fixture.ready.count(), busy.size() + 1, waitMs);
-        QCOMPARE(fixture.provider.thumbnail(m_landscape, 68).size(), QSize(170, 128));
+        QCOMPARE(fixture.provider->thumbnail(m_landscape, 68).size(), QSize(170, 128));
     }
 
+    // Asked for at another size while decoding: only the later request's result lands.
     void supersededResultIsDropped()
     {
         Fixture fixture;
-        fixture.decoder.hold();
-        (void)fixture.provider.thumbnail(m_landscape, 68);
+        fixture.decoder.hold(true);
+        (void)fixture.provider->thumbnail(m_landscape, 68);
         QTRY_COMPARE_WITH_TIMEOUT(fixture.decoder.calls().size(), 1, waitMs);
-        (void)fixture.provider.thumbnail(m_landscape, 200);
+        (void)fixture.provider->thumbnail(m_landscape, 200);
         QTRY_COMPARE_WITH_TIMEOUT(fixture.decoder.calls().size(), 2, waitMs);
-        fixture.decoder.letGo();
+        fixture.decoder.hold(false);
 
         QTRY_COMPARE_WITH_TIMEOUT(fixture.ready.count(), 1, waitMs);
-        QVERIFY(settled(fixture, m_landscape));
+        QVERIFY(fixture.settled(m_landscape));
         QCOMPARE(fixture.ready.count(), 1);
-        QCOMPARE(fixture.provider.thumbnail(m_landscape, 200).size(), QSize(400, 300));
+        QCOMPARE(fixture.provider->thumbnail(m_landscape, 200).size(), QSize(400, 300));
         QCOMPARE(fixture.cache.find(m_landscape)->decodeSize, 500);
     }
 
+    // A file that decodes to nothing is not tried again until it is cancelled.
     void undecodableFileStaysEmpty()
     {
         Fixture fixture;
-        QVERIFY(fixture.provider.thumbnail(m_broken, 68).isNull());
-        QVERIFY(settled(fixture, m_broken));
+        QVERIFY(fixture.provider->thumbnail(m_broken, 68).isNull());
+        QVERIFY(fixture.settled(m_broken));
         for (double size : { 68.0, 68.0, 120.0 })
-            QVERIFY(fixture.provider.thumbnail(m_broken, size).isNull());
-        QVERIFY(settled(fixture, m_broken));
+            QVERIFY(fixture.provider->thumbnail(m_broken, size).isNull());
+        QVERIFY(fixture.settled(m_broken));
         QCOMPARE(fixture.decoder.calls().size(), 1);
         QCOMPARE(fixture.ready.count(), 0);
         QVERIFY(!fixture.cache.find(m_broken));
 
-        fixture.provider.setVisibleURLs({});
-        QVERIFY(fixture.provider.thumbnail(m_broken, 68).isNull());
-        QVERIFY(settled(fixture, m_broken));
+        fixture.provider->setVisibleURLs({});
+        QVERIFY(fixture.provider->thumbnail(m_broken, 68).isNull());
+        QVERIFY(fixture.settled(m_broken));
         QCOMPARE(fixture.decoder.calls().size(), 2);
     }
 
@@ -289,36 +295,14 @@ private slots:
     void visiblePictureOutlivesEviction()
     {
         Fixture fixture;
-        (void)fixture.provider.thumbnail(m_landscape, 68);
-        QTRY_COMPARE_WITH_TIMEOUT(fixture.ready.count(), 1, waitMs);
-        const QImage shown = fixture.provider.thumbnail(m_landscape, 68);
+        const QImage shown = fixture.loaded(m_landscape, 68);
         for (int number = 0; number < ThumbnailCache::countLimit; ++number)
             fixture.cache.insert(QUrl::fromLocalFile(QStringLiteral("/other/%1.png").arg(number)), shown, 170);
         QVERIFY(!fixture.cache.find(m_landscape));
 
-        QCOMPARE(fixture.provider.thumbnail(m_landscape, 68), shown);
-        QVERIFY(!fixture.provider.isLoading(m_landscape));
+        QCOMPARE(fixture.provider->thumbnail(m_landscape, 68), shown);
+        QVERIFY(!fixture.provider->isLoading(m_landscape));
         QCOMPARE(fixture.decoder.calls().size(), 1);
-    }
-
-    // Going away with decodes running and waiting gives every slot back and caches nothing.
-    void destroyedWhileDecoding()
-    {
-        ThumbnailSemaphore gate;
-        ThumbnailCache cache;
-        HeldDecoder decoder;
-        decoder.hold();
-        auto provider = std::make_unique<ThumbnailProvider>(gate, cache, decoder.decoder());
-        for (const QUrl& url : m_more)
-            (void)provider->thumbnail(url, 68);
-        QTRY_COMPARE_WITH_TIMEOUT(decoder.calls().size(), 3, waitMs);
-        QCOMPARE(gate.waiting(), 1);
-
-        decoder.letGo();
-        provider.reset();
-        QCOMPARE(gate.running(), 0);
-        QCOMPARE(gate.waiting(), 0);
-        QCOMPARE(cache.count(), 0);
     }
 };
 
