@@ -33,6 +33,11 @@ QString sampleLimnoraText(int seed)
         .arg(seed);
 }
 
+QString sourceTreeRoot()
+{
+    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../.."));
+}
+
 } // namespace limnoscope::test
 
 #include <QProcess>

@@ -16,6 +16,9 @@ QByteArray pngWithDescription(const QByteArray &latin1Text, int width = 8, int h
 // A realistic Limnora metadata text: prompt, "-" negative prompt line, settings line.
 QString sampleLimnoraText(int seed = 1234);
 
+// The project's source tree (where the sources and translations are), found from this file's path.
+QString sourceTreeRoot();
+
 } // namespace limnoscope::test
 
 namespace limnoscope::test {

@@ -1,9 +1,9 @@
 #include "Icons.h"
+#include "TestFiles.h"
 
 #include <QApplication>
 #include <QDirIterator>
 #include <QFile>
-#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QPalette>
@@ -17,11 +17,8 @@ using namespace limnoscope;
 namespace {
 
 constexpr int iconSide = 32;
-
-QString sourceRoot()
-{
-    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../.."));
-}
+const QColor textColour(20, 40, 200);
+const QColor disabledTextColour(180, 180, 180);
 
 // The symbol names the window's code asks for: every dotted lower-case literal ("folder.fill")
 // outside comments in the window's sources, wherever it is handed on to symbolIcon().
@@ -29,17 +26,16 @@ QSet<QByteArray> symbolNamesInSources()
 {
     static const QRegularExpression literal(QStringLiteral("\"([a-z0-9]+(?:\\.[a-z0-9]+)+)\""));
     QSet<QByteArray> names;
-    QDirIterator files(sourceRoot() + QStringLiteral("/src/ui"), { QStringLiteral("*.cpp") }, QDir::Files);
+    QDirIterator files(test::sourceTreeRoot() + QStringLiteral("/src/ui"), { QStringLiteral("*.cpp") }, QDir::Files);
     while (files.hasNext()) {
         QFile file(files.next());
         if (!file.open(QIODevice::ReadOnly))
             continue;
         for (const QByteArray& line : file.readAll().split('\n')) {
             const QString text = QString::fromUtf8(line).trimmed();
-            if (text.startsWith(QLatin1String("//")))
-                continue;
-            for (const QRegularExpressionMatch& match : literal.globalMatch(text))
-                names.insert(match.captured(1).toLatin1());
+            if (!text.startsWith(QLatin1String("//")))
+                for (const QRegularExpressionMatch& match : literal.globalMatch(text))
+                    names.insert(match.captured(1).toLatin1());
         }
     }
     return names;
@@ -55,14 +51,17 @@ std::pair<int, QColor> inkOf(const QImage& image)
     for (int y = 0; y < argb.height(); ++y) {
         for (int x = 0; x < argb.width(); ++x) {
             const QColor colour = argb.pixelColor(x, y);
-            if (colour.alpha() == 0)
-                continue;
             alphaSum += colour.alpha();
             if (colour.alpha() > strongest.alpha())
                 strongest = colour;
         }
     }
     return { alphaSum / 255, strongest };
+}
+
+QImage drawn(const QIcon& icon, int side, QIcon::Mode mode = QIcon::Normal, QIcon::State state = QIcon::Off)
+{
+    return icon.pixmap(QSize(side, side), 1.0, mode, state).toImage();
 }
 
 } // namespace
@@ -83,9 +82,9 @@ private slots:
         QIcon::setFallbackSearchPaths({});
         QIcon::setThemeName(QStringLiteral("no-such-theme"));
         QPalette palette = QApplication::palette();
-        palette.setColor(QPalette::Active, QPalette::WindowText, QColor(20, 40, 200));
-        palette.setColor(QPalette::Inactive, QPalette::WindowText, QColor(20, 40, 200));
-        palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(180, 180, 180));
+        palette.setColor(QPalette::Active, QPalette::WindowText, textColour);
+        palette.setColor(QPalette::Inactive, QPalette::WindowText, textColour);
+        palette.setColor(QPalette::Disabled, QPalette::WindowText, disabledTextColour);
         QApplication::setPalette(palette);
     }
 
@@ -104,16 +103,14 @@ private slots:
         const QIcon icon = symbolIcon(symbol.constData());
         QVERIFY(!icon.isNull());
 
-        const QImage normal = icon.pixmap(QSize(iconSide, iconSide), 1.0).toImage();
+        const QImage normal = drawn(icon, iconSide);
         QCOMPARE(normal.size(), QSize(iconSide, iconSide));
         const auto [ink, colour] = inkOf(normal);
         QVERIFY2(ink > iconSide, "the icon is (nearly) blank");
         QVERIFY2(ink < iconSide * iconSide * 3 / 4, "the icon is a filled square, not a drawing");
         // Drawn in the palette's text colour, so it reads on light and dark palettes.
-        QCOMPARE(colour.rgb(), QColor(20, 40, 200).rgb());
-
-        const QImage disabled = icon.pixmap(QSize(iconSide, iconSide), 1.0, QIcon::Disabled).toImage();
-        QCOMPARE(inkOf(disabled).second.rgb(), QColor(180, 180, 180).rgb());
+        QCOMPARE(colour.rgb(), textColour.rgb());
+        QCOMPARE(inkOf(drawn(icon, iconSide, QIcon::Disabled)).second.rgb(), disabledTextColour.rgb());
 
         // At a device pixel ratio of 2 the icon is drawn at twice the pixels, not scaled up.
         const QPixmap sharp = icon.pixmap(QSize(iconSide, iconSide), 2.0);
@@ -130,15 +127,15 @@ private slots:
         symbolIcon("checkmark").paint(&painter, QRect(0, 0, iconSide, iconSide));
         painter.end();
         canvas.setDevicePixelRatio(1.0);
-        const QImage direct = symbolIcon("checkmark").pixmap(QSize(iconSide * 2, iconSide * 2), 1.0).toImage();
-        QCOMPARE(canvas.convertToFormat(QImage::Format_ARGB32), direct.convertToFormat(QImage::Format_ARGB32));
+        QCOMPARE(canvas.convertToFormat(QImage::Format_ARGB32),
+            drawn(symbolIcon("checkmark"), iconSide * 2).convertToFormat(QImage::Format_ARGB32));
     }
 
     void checkedSidebarButtonShowsFilledSymbol()
     {
         const QIcon icon = symbolIcon("sidebar.right");
-        const int plain = inkOf(icon.pixmap(QSize(iconSide, iconSide), 1.0, QIcon::Normal, QIcon::Off).toImage()).first;
-        const int filled = inkOf(icon.pixmap(QSize(iconSide, iconSide), 1.0, QIcon::Normal, QIcon::On).toImage()).first;
+        const int plain = inkOf(drawn(icon, iconSide, QIcon::Normal, QIcon::Off)).first;
+        const int filled = inkOf(drawn(icon, iconSide, QIcon::Normal, QIcon::On)).first;
         QVERIFY2(filled > plain + iconSide * 2, "the On state should fill the right pane");
     }
 
@@ -149,15 +146,12 @@ private slots:
         QVERIFY2(used.size() > 5, "no symbol names found in the window's sources");
         for (const QByteArray& name : used)
             QVERIFY2(known.contains(name), name.constData());
+        QVERIFY(symbolIcon("no.such.symbol").isNull());
     }
-
-    void unknownSymbolGivesNoIcon() { QVERIFY(symbolIcon("no.such.symbol").isNull()); }
 
     void applicationIconIsShipped()
     {
-        const QIcon icon = applicationIcon();
-        QVERIFY(!icon.isNull());
-        const QImage image = icon.pixmap(QSize(128, 128), 1.0).toImage();
+        const QImage image = drawn(applicationIcon(), 128);
         QCOMPARE(image.size(), QSize(128, 128));
         QVERIFY(inkOf(image).first > 128 * 128 / 2);
     }

@@ -17,35 +17,30 @@ using namespace limnoscope;
 namespace {
 
 constexpr int installTimeoutMs = 120'000;
-constexpr int validatorTimeoutMs = 60'000;
-constexpr int infoTimeoutMs = 60'000;
+constexpr int toolTimeoutMs = 60'000;
 // The window has no way to say it is up; one that is still running after this long started.
 constexpr int startupGraceMs = 3'000;
 constexpr int quitTimeoutMs = 10'000;
+const QString desktopEntryPath = QStringLiteral("share/applications/limnoscope.desktop");
+const QString metainfoPath = QStringLiteral("share/metainfo/org.limnoscope.Limnoscope.metainfo.xml");
 
-// The build tree this test was built in: the nearest folder above it with a CMake cache.
-QString buildDirectory()
+// The build tree this test was built in (the nearest folder above it with a CMake cache), and
+// the cmake that configured it.
+std::pair<QString, QString> buildTreeAndCMake()
 {
     QDir dir(QCoreApplication::applicationDirPath());
-    do {
-        if (dir.exists(QStringLiteral("CMakeCache.txt")))
-            return dir.absolutePath();
-    } while (dir.cdUp());
-    return {};
-}
-
-QString cachedValue(const QString& buildDir, const QString& name)
-{
-    QFile cache(buildDir + QStringLiteral("/CMakeCache.txt"));
-    if (!cache.open(QIODevice::ReadOnly | QIODevice::Text))
-        return {};
-    const QByteArray prefix = name.toUtf8() + ':';
-    while (!cache.atEnd()) {
-        const QByteArray line = cache.readLine().trimmed();
-        if (line.startsWith(prefix))
-            return QString::fromUtf8(line.mid(line.indexOf('=') + 1));
-    }
-    return {};
+    while (!dir.exists(QStringLiteral("CMakeCache.txt")))
+        if (!dir.cdUp())
+            return {};
+    QFile cache(dir.filePath(QStringLiteral("CMakeCache.txt")));
+    QString cmake = QStringLiteral("cmake");
+    if (cache.open(QIODevice::ReadOnly | QIODevice::Text))
+        while (!cache.atEnd()) {
+            const QByteArray line = cache.readLine().trimmed();
+            if (line.startsWith("CMAKE_COMMAND:"))
+                cmake = QString::fromUtf8(line.mid(line.indexOf('=') + 1));
+        }
+    return { dir.absolutePath(), cmake };
 }
 
 // The keys of the [Desktop Entry] group of a desktop file.
@@ -67,9 +62,8 @@ QHash<QString, QString> desktopEntry(const QString& path)
 }
 
 struct RunResult {
-    bool finished = false;
-    int exitCode = -1;
-    QString output;
+    bool succeeded = false; // finished in time with exit status 0
+    QString output; // standard output and error
 };
 
 RunResult run(const QString& program, const QStringList& arguments, int timeoutMs,
@@ -79,15 +73,13 @@ RunResult run(const QString& program, const QStringList& arguments, int timeoutM
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
-    RunResult result;
-    result.finished = process.waitForFinished(timeoutMs);
-    if (!result.finished) {
+    if (!process.waitForFinished(timeoutMs)) {
         process.kill();
         process.waitForFinished();
+        return { false, QString::fromUtf8(process.readAll()) };
     }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.output = QString::fromUtf8(process.readAll());
-    return result;
+    return { process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+        QString::fromUtf8(process.readAll()) };
 }
 
 } // namespace
@@ -109,28 +101,21 @@ private:
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), m_home.path());
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
-        environment.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.filePath(QStringLiteral("cache")));
-        environment.insert(QStringLiteral("TMPDIR"), m_home.filePath(QStringLiteral("tmp")));
+        for (const char* variable : { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "TMPDIR" })
+            environment.insert(QString::fromLatin1(variable), m_home.filePath(QString::fromLatin1(variable)));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        QDir(m_home.path()).mkpath(QStringLiteral("tmp"));
+        QDir(m_home.path()).mkpath(QStringLiteral("TMPDIR"));
         return environment;
     }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_prefix.isValid());
-        QVERIFY(m_home.isValid());
-        const QString buildDir = buildDirectory();
+        QVERIFY(m_prefix.isValid() && m_home.isValid());
+        const auto [buildDir, cmake] = buildTreeAndCMake();
         QVERIFY2(!buildDir.isEmpty(), "not run from a CMake build tree");
-        QString cmake = cachedValue(buildDir, QStringLiteral("CMAKE_COMMAND"));
-        if (cmake.isEmpty())
-            cmake = QStringLiteral("cmake");
-        const RunResult install = run(cmake,
-            { QStringLiteral("--install"), buildDir, QStringLiteral("--prefix"), m_prefix.path() }, installTimeoutMs);
-        QVERIFY2(install.finished && install.exitCode == 0, qPrintable(install.output));
+        const RunResult install = run(cmake, { "--install", buildDir, "--prefix", m_prefix.path() }, installTimeoutMs);
+        QVERIFY2(install.succeeded, qPrintable(install.output));
     }
 
     void installsFile_data()
@@ -139,9 +124,9 @@ private slots:
         QTest::addColumn<bool>("executable");
         QTest::newRow("application") << QStringLiteral("bin/limnoscope") << true;
         QTest::newRow("command-line reader") << QStringLiteral("bin/limnoscope-info") << true;
-        QTest::newRow("desktop entry") << QStringLiteral("share/applications/limnoscope.desktop") << false;
+        QTest::newRow("desktop entry") << desktopEntryPath << false;
         QTest::newRow("icon") << QStringLiteral("share/icons/hicolor/scalable/apps/limnoscope.svg") << false;
-        QTest::newRow("metainfo") << QStringLiteral("share/metainfo/org.limnoscope.Limnoscope.metainfo.xml") << false;
+        QTest::newRow("metainfo") << metainfoPath << false;
     }
 
     void installsFile()
@@ -152,27 +137,24 @@ private slots:
         QVERIFY2(file.isFile(), qPrintable(file.filePath()));
         QVERIFY(file.size() > 0);
         QCOMPARE(file.isExecutable(), executable);
+        QVERIFY(QFileInfo(installed(QStringLiteral("share/limnoscope"))).isDir()); // the resources folder
     }
-
-    void installsResourcesFolder() { QVERIFY(QFileInfo(installed(QStringLiteral("share/limnoscope"))).isDir()); }
 
     void desktopEntryOpensFoldersAndEveryImageType()
     {
-        const QHash<QString, QString> entry
-            = desktopEntry(installed(QStringLiteral("share/applications/limnoscope.desktop")));
+        const QHash<QString, QString> entry = desktopEntry(installed(desktopEntryPath));
         QCOMPARE(entry.value(QStringLiteral("Exec")), QStringLiteral("limnoscope %f"));
         QCOMPARE(entry.value(QStringLiteral("Icon")), QStringLiteral("limnoscope"));
         const QStringList categories = entry.value(QStringLiteral("Categories")).split(u';', Qt::SkipEmptyParts);
-        QVERIFY(categories.contains(QStringLiteral("Graphics")));
-        QVERIFY(categories.contains(QStringLiteral("Viewer")));
+        QVERIFY(categories.contains(QStringLiteral("Graphics")) && categories.contains(QStringLiteral("Viewer")));
 
+        // Folders, and every file the folder scan lists, under the name this system's MIME
+        // database gives it, so that a file manager offers to open them with us.
         const QStringList mimeTypes = entry.value(QStringLiteral("MimeType")).split(u';', Qt::SkipEmptyParts);
         QVERIFY(mimeTypes.contains(QStringLiteral("inode/directory")));
-        // Every file the folder scan lists must be one a file manager offers to open with us,
-        // under the name this system's MIME database gives it.
-        const QMimeDatabase mime;
         for (const char* extension : { "jpg", "jpeg", "png", "webp", "heic", "tiff", "tif" }) {
-            const QString name = mime.mimeTypeForFile(QStringLiteral("image.") + QLatin1String(extension),
+            const QString name = QMimeDatabase()
+                                     .mimeTypeForFile(QStringLiteral("image.") + QLatin1String(extension),
                                          QMimeDatabase::MatchExtension)
                                      .name();
             QVERIFY2(mimeTypes.contains(name), qPrintable(QStringLiteral("%1 (%2) is missing").arg(name, extension)));
@@ -183,13 +165,8 @@ private slots:
     {
         QTest::addColumn<QString>("validator");
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("desktop entry") << QStringLiteral("desktop-file-validate")
-                                       << QStringList { installed(
-                                              QStringLiteral("share/applications/limnoscope.desktop")) };
-        QTest::newRow("metainfo") << QStringLiteral("appstreamcli")
-                                  << QStringList { QStringLiteral("validate"), QStringLiteral("--no-net"),
-                                         installed(
-                                             QStringLiteral("share/metainfo/org.limnoscope.Limnoscope.metainfo.xml")) };
+        QTest::newRow("desktop entry") << "desktop-file-validate" << QStringList { installed(desktopEntryPath) };
+        QTest::newRow("metainfo") << "appstreamcli" << QStringList { "validate", "--no-net", installed(metainfoPath) };
     }
 
     void installedFilesValidate()
@@ -199,8 +176,8 @@ private slots:
         const QString program = QStandardPaths::findExecutable(validator);
         if (program.isEmpty())
             QSKIP(qPrintable(validator + QStringLiteral(" is not installed (tools/setup installs it)")));
-        const RunResult result = run(program, arguments, validatorTimeoutMs);
-        QVERIFY2(result.finished && result.exitCode == 0, qPrintable(result.output));
+        const RunResult result = run(program, arguments, toolTimeoutMs);
+        QVERIFY2(result.succeeded, qPrintable(result.output));
         // desktop-file-validate exits 0 on hints and warnings; it prints nothing for a clean file.
         if (validator == QLatin1String("desktop-file-validate"))
             QVERIFY2(result.output.trimmed().isEmpty(), qPrintable(result.output));
@@ -222,9 +199,8 @@ private slots:
         const QString image = m_home.filePath(QStringLiteral("images/one.png"));
         test::writeFile(image, test::pngWithDescription(test::sampleLimnoraText(77).toLatin1()));
         const RunResult result
-            = run(installed(QStringLiteral("bin/limnoscope-info")), { image }, infoTimeoutMs, isolatedEnvironment());
-        QVERIFY2(result.finished && result.exitCode == 0, qPrintable(result.output));
-
+            = run(installed(QStringLiteral("bin/limnoscope-info")), { image }, toolTimeoutMs, isolatedEnvironment());
+        QVERIFY2(result.succeeded, qPrintable(result.output));
         const QJsonObject line = QJsonDocument::fromJson(result.output.toUtf8()).object();
         QCOMPARE(line.value(QStringLiteral("file")).toString(), image);
         QVERIFY2(line.value(QStringLiteral("metadata")).isObject(), qPrintable(result.output));
@@ -233,7 +209,6 @@ private slots:
 
     void installedApplicationStarts()
     {
-        QDir(m_home.path()).mkpath(QStringLiteral("images"));
         test::writeFile(m_home.filePath(QStringLiteral("images/two.png")),
             test::pngWithDescription(test::sampleLimnoraText(78).toLatin1()));
         QProcess application;

@@ -1,6 +1,7 @@
 #include "FinderTag.h"
 #include "Localization.h"
 #include "SortOrder.h"
+#include "TestFiles.h"
 
 #include <QApplication>
 #include <QDirIterator>
@@ -16,16 +17,10 @@ using namespace limnoscope;
 
 namespace {
 
-// The project's source tree, found from this file's own path.
-QString sourceRoot()
-{
-    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../.."));
-}
-
 // The message ids of a translation source file, in file order.
-QStringList idsInTranslationSource(const QString& path)
+QStringList idsInTranslationSource(const QString& language)
 {
-    QFile file(path);
+    QFile file(test::sourceTreeRoot() + QStringLiteral("/translations/limnoscope_%1.ts").arg(language));
     if (!file.open(QIODevice::ReadOnly))
         return {};
     QStringList ids;
@@ -37,6 +32,20 @@ QStringList idsInTranslationSource(const QString& path)
     return xml.hasError() ? QStringList {} : ids;
 }
 
+// The text of every source file under src/, by file name.
+QList<std::pair<QString, QString>> sourceTexts()
+{
+    QList<std::pair<QString, QString>> texts;
+    QDirIterator files(test::sourceTreeRoot() + QStringLiteral("/src"),
+        { QStringLiteral("*.cpp"), QStringLiteral("*.h") }, QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        if (file.open(QIODevice::ReadOnly))
+            texts.append({ files.fileName(), QString::fromUtf8(file.readAll()) });
+    }
+    return texts;
+}
+
 // Every string literal that the code hands to qtTrId, QT_TRID_NOOP or localizedFormat as a key:
 // all literals inside qtTrId(...) (both sides of a conditional), the first one of the others.
 QMap<QString, QString> keysUsedInSources()
@@ -45,15 +54,8 @@ QMap<QString, QString> keysUsedInSources()
     static const QRegularExpression call(QStringLiteral("(qtTrId|QT_TRID_"
                                                         "NOOP|localizedFormat)\\s*\\("));
     static const QRegularExpression literal(QStringLiteral("\"((?:[^\"\\\\]|\\\\.)*)\""));
-    QMap<QString, QString> keys; // key -> where it was first seen
-    QDirIterator files(sourceRoot() + QStringLiteral("/src"), { QStringLiteral("*.cpp"), QStringLiteral("*.h") },
-        QDir::Files, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        const QString path = files.next();
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QString text = QString::fromUtf8(file.readAll());
+    QMap<QString, QString> keys; // key -> file where it was first seen
+    for (const auto& [fileName, text] : sourceTexts()) {
         for (const QRegularExpressionMatch& match : call.globalMatch(text)) {
             // The argument list up to its closing parenthesis.
             qsizetype end = match.capturedEnd();
@@ -65,46 +67,19 @@ QMap<QString, QString> keysUsedInSources()
                     ++end;
                 else if (c == u'"')
                     inString = !inString;
-                else if (!inString && c == u'(')
-                    ++depth;
-                else if (!inString && c == u')')
-                    --depth;
+                else if (!inString && (c == u'(' || c == u')'))
+                    depth += c == u'(' ? 1 : -1;
             }
             const QString arguments = text.mid(match.capturedEnd(), end - match.capturedEnd());
-            const bool everyLiteral = match.captured(1) == QLatin1String("qtTrId");
             for (const QRegularExpressionMatch& key : literal.globalMatch(arguments)) {
-                const QString where = QFileInfo(path).fileName();
-                keys.insert(key.captured(1), where);
-                if (!everyLiteral)
+                keys.insert(key.captured(1), fileName);
+                if (match.captured(1) != QLatin1String("qtTrId"))
                     break;
             }
         }
     }
     keys.remove(QStringLiteral("key")); // the comment example in Localization.h
     return keys;
-}
-
-// Lines of the sources that show a text through Qt's source-text translations (tr("...")),
-// which bypass the keys and so never reach the German translation.
-QStringList textsOutsideKeys()
-{
-    static const QRegularExpression sourceTextCall(QStringLiteral("\\btr\\(\\s*\""));
-    QStringList found;
-    QDirIterator files(sourceRoot() + QStringLiteral("/src"), { QStringLiteral("*.cpp"), QStringLiteral("*.h") },
-        QDir::Files, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        const QString path = files.next();
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        int lineNumber = 0;
-        for (const QByteArray& line : file.readAll().split('\n')) {
-            ++lineNumber;
-            if (QString::fromUtf8(line).contains(sourceTextCall))
-                found.append(QStringLiteral("%1:%2").arg(QFileInfo(path).fileName()).arg(lineNumber));
-        }
-    }
-    return found;
 }
 
 // The argument places of a text: "%1", "%2", ... and printf-style "%lld", "%@", counted.
@@ -123,14 +98,6 @@ QString compiledText(const QTranslator& translator, const QString& key)
     return translator.translate(nullptr, key.toUtf8().constData());
 }
 
-void removeInstalledTranslators()
-{
-    for (QTranslator* translator : qApp->findChildren<QTranslator*>()) {
-        QCoreApplication::removeTranslator(translator);
-        delete translator;
-    }
-}
-
 } // namespace
 
 class TestLocalization : public QObject
@@ -147,13 +114,16 @@ private slots:
     {
         QVERIFY(m_english.load(QStringLiteral(":/i18n/limnoscope_en.qm")));
         QVERIFY(m_german.load(QStringLiteral(":/i18n/limnoscope_de.qm")));
-        m_englishKeys = idsInTranslationSource(sourceRoot() + QStringLiteral("/translations/limnoscope_en.ts"));
+        m_englishKeys = idsInTranslationSource(QStringLiteral("en"));
         QVERIFY2(m_englishKeys.size() > 40, "the English translation source could not be read");
     }
 
     void cleanup()
     {
-        removeInstalledTranslators();
+        for (QTranslator* translator : qApp->findChildren<QTranslator*>()) {
+            QCoreApplication::removeTranslator(translator);
+            delete translator;
+        }
         QLocale::setDefault(QLocale::c());
     }
 
@@ -178,9 +148,17 @@ private slots:
         QVERIFY2(!compiledText(m_english, key).isEmpty(), "no English text for this key");
     }
 
+    // Qt's source-text translations (tr("...")) bypass the keys and so never reach German.
     void everyVisibleTextGoesThroughAKey()
     {
-        const QStringList offenders = textsOutsideKeys();
+        static const QRegularExpression sourceTextCall(QStringLiteral("\\btr\\(\\s*\""));
+        QStringList offenders;
+        for (const auto& [fileName, text] : sourceTexts()) {
+            const QStringList lines = text.split(u'\n');
+            for (qsizetype line = 0; line < lines.size(); ++line)
+                if (lines[line].contains(sourceTextCall))
+                    offenders.append(QStringLiteral("%1:%2").arg(fileName).arg(line + 1));
+        }
         QVERIFY2(offenders.isEmpty(),
             qPrintable(
                 QStringLiteral("tr(\"...\") instead of qtTrId(\"key\") at ") + offenders.join(QStringLiteral(", "))));
@@ -206,13 +184,11 @@ private slots:
 
     void germanHasNoKeyEnglishLacks()
     {
-        const QStringList germanKeys
-            = idsInTranslationSource(sourceRoot() + QStringLiteral("/translations/limnoscope_de.ts"));
+        const QStringList germanKeys = idsInTranslationSource(QStringLiteral("de"));
         QVERIFY(!germanKeys.isEmpty());
-        const QSet<QString> english(m_englishKeys.cbegin(), m_englishKeys.cend());
         for (const QString& key : germanKeys)
-            QVERIFY2(
-                english.contains(key), qPrintable(QStringLiteral("German key \"%1\" is unknown in English").arg(key)));
+            QVERIFY2(m_englishKeys.contains(key),
+                qPrintable(QStringLiteral("German key \"%1\" is unknown in English").arg(key)));
     }
 
     void installedLanguageFollowsLocale_data()
@@ -235,8 +211,7 @@ private slots:
         const QTranslator& expected = german ? m_german : m_english;
         int differing = 0;
         for (const QString& key : std::as_const(m_englishKeys)) {
-            const QByteArray id = key.toUtf8();
-            QCOMPARE(qtTrId(id.constData()), compiledText(expected, key));
+            QCOMPARE(qtTrId(key.toUtf8().constData()), compiledText(expected, key));
             differing += compiledText(m_german, key) != compiledText(m_english, key) ? 1 : 0;
         }
         // The two languages must really differ, or this test could not tell them apart.
