@@ -14,6 +14,8 @@
 #include <QStandardPaths>
 #include <QtConcurrent>
 
+#include <sys/stat.h>
+
 namespace limnoscope {
 namespace {
 
@@ -23,6 +25,26 @@ constexpr int clipboardImageAllocationLimitMB = 512;
 bool isInsideTrash(const QString &path)
 {
     return path.contains(QLatin1String("/Trash/files/")) || path.contains(QLatin1String("/.Trash-"));
+}
+
+// Qt retries creating the Trash's information file under a new name for as long as creating it
+// fails, whatever the reason: a home Trash whose "info" or "files" is not a writable folder
+// would hold the GUI thread for good. Such a Trash counts as unusable. (Files on another file
+// system go to that file system's own Trash folder, which Qt sets up itself.)
+bool homeTrashLooksUsable(const QString &path)
+{
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    struct stat file {};
+    struct stat data {};
+    if (::stat(QFile::encodeName(path).constData(), &file) != 0
+        || ::stat(QFile::encodeName(dataHome).constData(), &data) != 0 || file.st_dev != data.st_dev)
+        return true;
+    for (const char *part : {"/Trash/files", "/Trash/info"}) {
+        const QFileInfo folder(dataHome + QLatin1String(part));
+        if (folder.exists() && !(folder.isDir() && folder.isWritable()))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -35,6 +57,8 @@ bool moveFileToTrash(const QUrl &fileURL)
     // Qt moves the file into the working directory and reports success when the data directory
     // is missing: make sure it exists, and check where the file went.
     QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    if (!homeTrashLooksUsable(path))
+        return false;
     QString pathInTrash;
     if (!QFile::moveToTrash(path, &pathInTrash))
         return false;
