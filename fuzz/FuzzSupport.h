@@ -12,33 +12,33 @@
 
 namespace limnoscope::fuzz {
 
-[[noreturn]] inline void invariantBroken(const char *what, const char *file, int line)
+[[noreturn]] inline void invariantBroken(const char* what, const char* file, int line)
 {
     std::fprintf(stderr, "invariant broken at %s:%d: %s\n", file, line, what);
     std::abort();
 }
 
 // Unlike assert, stays active in optimised builds.
-#define FUZZ_CHECK(condition)                                                                                     \
-    do {                                                                                                          \
-        if (!(condition))                                                                                         \
-            ::limnoscope::fuzz::invariantBroken(#condition, __FILE__, __LINE__);                                  \
+#define FUZZ_CHECK(condition)                                                                                          \
+    do {                                                                                                               \
+        if (!(condition))                                                                                              \
+            ::limnoscope::fuzz::invariantBroken(#condition, __FILE__, __LINE__);                                       \
     } while (false)
 
 // The input as bytes, without copying: libFuzzer owns the buffer for the call.
-inline QByteArray bytesOf(const std::uint8_t *data, std::size_t size)
+inline QByteArray bytesOf(const std::uint8_t* data, std::size_t size)
 {
-    return QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    return QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
 }
 
 // The input read as UTF-8, the way texts reach the parser from the readers.
-inline QString textOf(const std::uint8_t *data, std::size_t size)
+inline QString textOf(const std::uint8_t* data, std::size_t size)
 {
-    return QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
+    return QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
 }
 
 // True when the text has no space or tab at either end.
-inline bool isTrimmedOfSpacesAndTabs(const QString &text)
+inline bool isTrimmedOfSpacesAndTabs(const QString& text)
 {
     const auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
     return text.isEmpty() || (!blank(text.front()) && !blank(text.back()));

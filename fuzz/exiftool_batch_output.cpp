@@ -10,7 +10,7 @@
 
 using namespace limnoscope;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const QByteArray output = fuzz::bytesOf(data, size);
     const QHash<QUrl, QString> texts = parseExiftoolBatchOutput(output);
@@ -26,18 +26,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     // The last entry for a file wins; a text stands unchanged unless a render time follows it.
     QHash<QUrl, QString> lastDescription;
-    for (const QJsonValue &entry : document.array()) {
+    for (const QJsonValue& entry : document.array()) {
         const QJsonObject object = entry.toObject();
         const QJsonValue description = object.contains(QLatin1String("Description"))
             ? object.value(QLatin1String("Description"))
             : object.value(QLatin1String("ImageDescription"));
         if (object.value(QLatin1String("SourceFile")).isString() && description.isString())
-            lastDescription.insert(QUrl::fromLocalFile(object.value(QLatin1String("SourceFile")).toString()),
-                                   description.toString());
+            lastDescription.insert(
+                QUrl::fromLocalFile(object.value(QLatin1String("SourceFile")).toString()), description.toString());
     }
     FUZZ_CHECK(lastDescription.size() == texts.size());
     for (auto it = texts.cbegin(); it != texts.cend(); ++it) {
-        const QString &description = lastDescription.value(it.key());
+        const QString& description = lastDescription.value(it.key());
         FUZZ_CHECK(it.value().startsWith(description));
         if (it.value().size() > description.size()) {
             FUZZ_CHECK(QStringView(it.value()).sliced(description.size()).startsWith(renderTimeMarker));

@@ -10,7 +10,7 @@ using fuzz::isTrimmedOfSpacesAndTabs;
 
 namespace {
 
-void checkRecord(const LimnoraMetadata &record)
+void checkRecord(const LimnoraMetadata& record)
 {
     FUZZ_CHECK(record.prompt == record.prompt.trimmed());
     FUZZ_CHECK(record.negativePrompt == record.negativePrompt.trimmed());
@@ -22,25 +22,25 @@ void checkRecord(const LimnoraMetadata &record)
         FUZZ_CHECK(record.loras.isEmpty());
     }
 
-    for (const auto &[key, value] : record.settings.entries()) {
+    for (const auto& [key, value] : record.settings.entries()) {
         FUZZ_CHECK(!key.isEmpty() && !value.isEmpty());
         FUZZ_CHECK(isTrimmedOfSpacesAndTabs(key) && isTrimmedOfSpacesAndTabs(value));
         FUZZ_CHECK(!key.contains(QLatin1String(": ")));
         FUZZ_CHECK(!parseLoraKey(key));
         FUZZ_CHECK(record.settings.value(key) == value);
     }
-    for (const LoraEntry &lora : record.loras) {
+    for (const LoraEntry& lora : record.loras) {
         FUZZ_CHECK(!lora.file.isEmpty());
         FUZZ_CHECK(isTrimmedOfSpacesAndTabs(lora.file));
         FUZZ_CHECK(lora.mode == QLatin1String("all"));
     }
 }
 
-void checkSegments(const QString &line)
+void checkSegments(const QString& line)
 {
     const QStringList segments = settingsSegments(line);
     qsizetype characters = 0;
-    for (const QString &segment : segments) {
+    for (const QString& segment : segments) {
         FUZZ_CHECK(!segment.isEmpty());
         FUZZ_CHECK(isTrimmedOfSpacesAndTabs(segment));
         FUZZ_CHECK(line.contains(segment));
@@ -49,7 +49,7 @@ void checkSegments(const QString &line)
     FUZZ_CHECK(characters <= line.size());
 }
 
-void checkMarker(const QString &text)
+void checkMarker(const QString& text)
 {
     const MarkedText marked = splitRenderTimeMarker(text);
     const qsizetype marker = text.indexOf(renderTimeMarker);
@@ -68,7 +68,7 @@ void checkMarker(const QString &text)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const QString text = fuzz::textOf(data, size);
     const LimnoraMetadata record = parseMetadataText(text);

@@ -23,7 +23,7 @@ bool hasMetadataKeyword(QByteArrayView data)
     return keyword == "Description" || keyword == "ImageDescription" || keyword == "Comment" || keyword == "Software";
 }
 
-void checkOneChunk(const QByteArray &data)
+void checkOneChunk(const QByteArray& data)
 {
     const qsizetype zero = data.indexOf('\0');
 
@@ -57,7 +57,7 @@ public:
         m_path = QStringLiteral("/proc/self/fd/%1").arg(m_fd);
     }
 
-    const QString &write(const QByteArray &bytes)
+    const QString& write(const QByteArray& bytes)
     {
         if (::ftruncate(m_fd, 0) != 0 || ::pwrite(m_fd, bytes.constData(), size_t(bytes.size()), 0) != bytes.size())
             std::abort();
@@ -71,13 +71,13 @@ private:
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const QByteArray bytes = fuzz::bytesOf(data, size);
     checkOneChunk(bytes);
 
     static MemoryFile file;
-    const QString &path = file.write(bytes);
+    const QString& path = file.write(bytes);
     const auto text = readPNGTextMetadata(path);
     if (text)
         FUZZ_CHECK(bytes.startsWith(pngSignature));

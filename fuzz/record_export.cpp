@@ -18,20 +18,20 @@ using namespace limnoscope;
 
 namespace {
 
-QJsonObject parsedObject(const QByteArray &json)
+QJsonObject parsedObject(const QByteArray& json)
 {
-    QJsonParseError error{};
+    QJsonParseError error {};
     const QJsonDocument document = QJsonDocument::fromJson(json, &error);
     FUZZ_CHECK(error.error == QJsonParseError::NoError);
     FUZZ_CHECK(document.isObject());
     return document.object();
 }
 
-void checkBody(const LimnoraMetadata &record)
+void checkBody(const LimnoraMetadata& record)
 {
     const QByteArray body = txt2imgBody(record);
     bool allWeightsFinite = true;
-    for (const LoraEntry &lora : record.loras)
+    for (const LoraEntry& lora : record.loras)
         allWeightsFinite = allWeightsFinite && std::isfinite(lora.weight);
     // Empty only for a number JSON cannot carry.
     FUZZ_CHECK(body.isEmpty() != allWeightsFinite);
@@ -52,7 +52,7 @@ void checkBody(const LimnoraMetadata &record)
     FUZZ_CHECK(object.contains(QLatin1String("sampler")) == record.settings.contains(QStringLiteral("Sampler")));
 }
 
-void checkSettingsJSON(const LimnoraMetadata &record)
+void checkSettingsJSON(const LimnoraMetadata& record)
 {
     const QString json = settingsJSONString(record);
     const QJsonObject object = parsedObject(json.toUtf8());
@@ -62,7 +62,7 @@ void checkSettingsJSON(const LimnoraMetadata &record)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     LimnoraMetadata record = parseMetadataText(fuzz::textOf(data, size));
     checkBody(record);

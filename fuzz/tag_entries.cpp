@@ -11,12 +11,12 @@ using namespace limnoscope;
 namespace {
 
 // The entries written back as a binary property list, the way the writer stores them.
-QByteArray binaryPropertyList(const QStringList &entries)
+QByteArray binaryPropertyList(const QStringList& entries)
 {
     plist_t array = plist_new_array();
-    for (const QString &entry : entries)
+    for (const QString& entry : entries)
         plist_array_append_item(array, plist_new_string(entry.toUtf8().constData()));
-    char *bytes = nullptr;
+    char* bytes = nullptr;
     uint32_t length = 0;
     plist_to_bin(array, &bytes, &length);
     plist_free(array);
@@ -27,13 +27,13 @@ QByteArray binaryPropertyList(const QStringList &entries)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const QByteArray bytes = fuzz::bytesOf(data, size);
     const QStringList entries = tagEntriesFromData(bytes);
     FUZZ_CHECK(entries.size() <= bytes.size());
     bool hasZero = false;
-    for (const QString &entry : entries) {
+    for (const QString& entry : entries) {
         FUZZ_CHECK(!tagEntryName(entry).contains(u'\n'));
         hasZero = hasZero || entry.contains(QChar(0));
     }
