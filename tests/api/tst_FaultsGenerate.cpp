@@ -1,5 +1,6 @@
 #include "LimnoraAPI.h"
 #include "LimnoraLauncher.h"
+#include "TestRuntime.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -8,76 +9,19 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 #include <QTest>
-#include <QTimer>
-
-#include <cstdio>
-#include <sys/resource.h>
-#include <unistd.h>
 
 using namespace limnoscope;
+using namespace limnoscope::test;
 
 namespace {
 
 constexpr int answerWaitMs = 20'000;
 // generate() hands the request over and returns: it may take no longer than this.
 constexpr qint64 generateReturnBoundMs = 200;
-constexpr int tickIntervalMs = 10;
 constexpr qint64 eventLoopGapBoundMs = 500;
 constexpr qsizetype tenMegabytes = 10 * 1024 * 1024;
 constexpr long peakGrowthBoundKB = 256 * 1024;
-
-long peakResidentKB()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-// Standard output sent into a file while it lives (the service logs there).
-class StdoutCapture
-{
-public:
-    StdoutCapture()
-    {
-        if (!m_file.open())
-            qFatal("cannot create a capture file");
-        std::fflush(stdout);
-        m_savedFd = ::dup(STDOUT_FILENO);
-        ::dup2(m_file.handle(), STDOUT_FILENO);
-    }
-    ~StdoutCapture()
-    {
-        std::fflush(stdout);
-        ::dup2(m_savedFd, STDOUT_FILENO);
-        ::close(m_savedFd);
-        // A failure message written meanwhile went into the file: echo what was captured.
-        if (QTest::currentTestFailed()) {
-            QFile file(m_file.fileName());
-            if (file.open(QIODevice::ReadOnly))
-                std::fprintf(stderr, "captured output:\n%s\n", file.readAll().constData());
-        }
-    }
-    StdoutCapture(const StdoutCapture&) = delete;
-    StdoutCapture& operator=(const StdoutCapture&) = delete;
-
-    [[nodiscard]] QStringList logLines() const
-    {
-        std::fflush(stdout);
-        QFile file(m_file.fileName());
-        QStringList lines;
-        if (file.open(QIODevice::ReadOnly))
-            for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n'))
-                if (line.startsWith(QLatin1String("Limnoscope: ")))
-                    lines.append(line);
-        return lines;
-    }
-
-private:
-    QTemporaryFile m_file;
-    int m_savedFd = -1;
-};
 
 enum class PeerBehaviour {
     NeverAnswers,
@@ -206,11 +150,7 @@ private slots:
         QVERIFY(peer.listen());
         StdoutCapture capture;
         const long peakBefore = peakResidentKB();
-        qint64 longestGapMs = 0;
-        QElapsedTimer tickClock;
-        QTimer ticker;
-        connect(
-            &ticker, &QTimer::timeout, &ticker, [&] { longestGapMs = std::max(longestGapMs, tickClock.restart()); });
+        std::optional<EventLoopStallMeter> stalls;
 
         {
             LimnoraAPIService service(peer.port());
@@ -220,8 +160,7 @@ private slots:
             clock.start();
             service.generate(record);
             QVERIFY2(clock.elapsed() < generateReturnBoundMs, qPrintable(QString::number(clock.elapsed())));
-            tickClock.start();
-            ticker.start(tickIntervalMs);
+            stalls.emplace();
 
             QTRY_VERIFY_WITH_TIMEOUT(peer.sawRequest(), answerWaitMs);
             if (lastLinePrefix.isEmpty()) {
@@ -238,7 +177,7 @@ private slots:
                     QCOMPARE(last.size(), lastLineLength);
             }
         }
-        QVERIFY2(longestGapMs < eventLoopGapBoundMs, qPrintable(QString::number(longestGapMs)));
+        QVERIFY2(stalls->longestGapMs() < eventLoopGapBoundMs, qPrintable(QString::number(stalls->longestGapMs())));
         QVERIFY2(peakResidentKB() - peakBefore < peakGrowthBoundKB,
             qPrintable(QStringLiteral("peak grew by %1 KB").arg(peakResidentKB() - peakBefore)));
         qInfo("requests received: %d", peer.requests());

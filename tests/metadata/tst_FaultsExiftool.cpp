@@ -2,14 +2,13 @@
 #include "MetadataExtraction.h"
 #include "MetadataParser.h"
 #include "TestFiles.h"
+#include "TestRuntime.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <sys/resource.h>
 
 using namespace limnoscope;
 using namespace limnoscope::test;
@@ -23,13 +22,6 @@ constexpr std::chrono::milliseconds batchTimeout { 3000 };
 constexpr qint64 returnMarginMs = 5000;
 // Memory a call may add to the process's peak while its child misbehaves.
 constexpr long peakGrowthLimitKB = 256 * 1024;
-
-long peakResidentKB()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
 
 // The stand-in exiftool is a shell script; the single-file route runs it through perl, which
 // hands a script whose first line names another interpreter over to that interpreter. The
