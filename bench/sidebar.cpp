@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QImage>
 #include <QScrollBar>
@@ -122,7 +123,10 @@ int main(int argc, char** argv)
 
     QElapsedTimer clock;
     clock.start();
+    QEventLoop listing;
+    QObject::connect(&browser, &ImageBrowserModel::folderLoaded, &listing, &QEventLoop::quit);
     browser.loadFolder(QUrl::fromLocalFile(folder.path()));
+    listing.exec();
     browser.stopWatching();
     const double scanMs = clock.nsecsElapsed() / 1e6;
     clock.restart();

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
+#include <utility>
 
 namespace limnoscope {
 
@@ -45,6 +47,7 @@ ImageBrowserModel::ImageBrowserModel(QObject* parent)
     , m_watcher(new FolderWatcher(this))
 {
     m_workers.setMaxThreadCount(metadataWorkerThreads);
+    m_listingWorkers.setMaxThreadCount(listingWorkerThreads);
     connect(m_watcher, &FolderWatcher::changed, this, &ImageBrowserModel::rescanFolder);
     if (const QCoreApplication* application = QCoreApplication::instance()) {
         connect(application, &QCoreApplication::aboutToQuit, this, [stopWork = m_stopWork] { *stopWork = true; });
@@ -165,18 +168,89 @@ void ImageBrowserModel::setPrefetchProgress(qint64 done, qint64 total)
 
 // Opening and sorting
 
-std::optional<QList<FolderGroup>> ImageBrowserModel::scanFolder(const QUrl& root)
-{
+// What a worker found in the opened folder.
+struct ImageBrowserModel::FolderListing {
+    std::optional<QList<FolderGroup>> groups; // nothing when the folder itself cannot be listed
     QStringList subfolderPaths;
-    std::optional<QList<FolderGroup>> groups = limnoscope::scanFolder(root, m_sortOrder, &subfolderPaths);
-    if (groups)
-        m_subfolderPaths = subfolderPaths;
-    return groups;
+    // Parallel to `groups`: the stamps of each group's images, and the positions of the images
+    // that are new or changed since the folder's images were last examined.
+    QList<ImageStamps> stamps;
+    QList<QList<qsizetype>> changed;
+};
+
+namespace {
+
+QList<QList<QUrl>> imageListsOf(const QList<FolderGroup>& groups)
+{
+    QList<QList<QUrl>> lists;
+    lists.reserve(groups.size());
+    for (const FolderGroup& group : groups)
+        lists.append(group.images);
+    return lists;
+}
+
+// Worker thread, or the GUI thread for small lists in a name order.
+QList<QList<QUrl>> sortedImageLists(const QList<QList<QUrl>>& lists, SortOrder order)
+{
+    QList<QList<QUrl>> sorted;
+    sorted.reserve(lists.size());
+    for (const QList<QUrl>& images : lists)
+        sorted.append(sortImages(images, order));
+    return sorted;
+}
+
+bool isNameOrder(SortOrder order)
+{
+    return order == SortOrder::nameAscending || order == SortOrder::nameDescending;
+}
+
+} // namespace
+
+// Worker thread. Image lists equal to those of the same folder in `shown` are replaced by
+// them, so that the GUI thread finds unchanged folders unchanged without comparing every image.
+ImageBrowserModel::FolderListing ImageBrowserModel::listFolder(
+    const QUrl& root, SortOrder order, const QList<FolderGroup>& shown, const QHash<QUrl, ImageStamps>& examined)
+{
+    FolderListing listing;
+    listing.groups = scanFolder(root, order, &listing.subfolderPaths);
+    if (!listing.groups)
+        return listing;
+    for (FolderGroup& group : *listing.groups) {
+        const auto before = std::find_if(
+            shown.cbegin(), shown.cend(), [&group](const FolderGroup& old) { return old.url == group.url; });
+        if (before != shown.cend() && before->images == group.images)
+            group.images = before->images;
+
+        const ImageStamps known = examined.value(group.url);
+        ImageStamps stamps;
+        stamps.reserve(group.images.size());
+        QList<qsizetype> changed;
+        for (qsizetype image = 0; image < group.images.size(); ++image) {
+            const QUrl& url = group.images.at(image);
+            const std::optional<FileStamp> stamp = stampOf(url);
+            stamps.insert(url, stamp);
+            const auto knownStamp = known.constFind(url);
+            if (knownStamp == known.cend() || *knownStamp != stamp)
+                changed.append(image);
+        }
+        listing.stamps.append(stamps);
+        listing.changed.append(changed);
+    }
+    return listing;
 }
 
 void ImageBrowserModel::rebuildFlatURLs()
 {
     setFlatURLs(flattenGroups(m_groups));
+}
+
+void ImageBrowserModel::updateScanning()
+{
+    const bool scanning = m_loadInFlight || m_lookingForLastFolder;
+    if (scanning == m_isScanning)
+        return;
+    m_isScanning = scanning;
+    emit isScanningChanged();
 }
 
 void ImageBrowserModel::loadFolder(const QUrl& url)
@@ -186,40 +260,90 @@ void ImageBrowserModel::loadFolder(const QUrl& url)
     setErrorMessage({});
     // A selection from the folder shown before must never be deleted along with this one.
     setSelectedURLs({});
-    m_metadataCache.clear();
+    forgetMetadataCache();
     stopWatching();
 
-    const std::optional<QList<FolderGroup>> groups = scanFolder(url);
-    if (!groups) {
-        setErrorMessage(noImagesInFolderText());
+    ++m_loadGeneration;
+    m_loadInFlight = true;
+    m_rescanQueued = false; // changes of the folder shown before need no rescan
+    updateScanning();
+    startLoadListing(url);
+}
+
+void ImageBrowserModel::startLoadListing(const QUrl& url)
+{
+    m_listingWorkers.start([this, url, generation = m_loadGeneration, order = m_sortOrder] {
+        FolderListing listing = listFolder(url, order);
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, order, listing = std::move(listing)] { applyLoadListing(generation, order, listing); },
+            Qt::QueuedConnection);
+    });
+}
+
+void ImageBrowserModel::applyLoadListing(quint64 generation, SortOrder order, const FolderListing& listing)
+{
+    if (generation != m_loadGeneration)
+        return;
+    if (order != m_sortOrder) {
+        // The order changed while the folder was listed: list it again in the new one.
+        startLoadListing(m_rootFolderURL);
         return;
     }
-    setGroups(*groups);
-    rebuildFlatURLs();
-    startWatching(url);
-    prefetchMetadata(m_flatURLs);
-    postRestoreFirstResponder(folderOpenedFocusDelay);
+    m_loadInFlight = false;
 
-    if (m_flatURLs.isEmpty()) {
-        setCurrentMetadata(std::nullopt);
-        setCurrentImageURL({});
+    if (!listing.groups) {
         setErrorMessage(noImagesInFolderText());
     } else {
-        selectImage(0);
+        m_subfolderPaths = listing.subfolderPaths;
+        QHash<QUrl, ImageStamps> examined;
+        for (qsizetype group = 0; group < listing.groups->size(); ++group)
+            examined.insert(listing.groups->at(group).url, listing.stamps.at(group));
+        releaseOnWorker(std::exchange(m_examinedStamps, examined));
+        // Listed in the current order: a sort still under way for the groups shown before is moot.
+        ++m_sortGeneration;
+        setGroups(*listing.groups);
+        rebuildFlatURLs();
+        startWatching(m_rootFolderURL);
+        prefetchMetadata(m_flatURLs);
+        postRestoreFirstResponder(folderOpenedFocusDelay);
+        if (m_flatURLs.isEmpty()) {
+            setCurrentMetadata(std::nullopt);
+            setCurrentImageURL({});
+            setErrorMessage(noImagesInFolderText());
+        } else {
+            selectImage(0);
+        }
     }
+    updateScanning();
+    emit folderLoaded();
+    startQueuedRescan();
 }
 
 void ImageBrowserModel::loadFiles(const QList<QUrl>& urls)
 {
+    // Whatever is still being listed or sorted for the folder shown before is stale now.
+    ++m_loadGeneration;
+    m_loadInFlight = false;
+    m_rescanQueued = false;
+    ++m_sortGeneration;
+    releaseOnWorker(std::exchange(m_examinedStamps, {}));
+
     setGroups({ FolderGroup { QUuid::createUuid(), QUrl::fromLocalFile(QStringLiteral("/")), QString(), urls, true } });
     setRootFolderURL({});
     rebuildFlatURLs();
     setSelectedURLs({});
-    m_metadataCache.clear();
+    forgetMetadataCache();
     if (!m_flatURLs.isEmpty()) {
         prefetchMetadata(m_flatURLs);
         selectImage(0);
     }
+    updateScanning();
+}
+
+void ImageBrowserModel::forgetMetadataCache()
+{
+    releaseOnWorker(std::exchange(m_metadataCache, {}));
 }
 
 void ImageBrowserModel::setSortOrder(SortOrder order)
@@ -229,16 +353,49 @@ void ImageBrowserModel::setSortOrder(SortOrder order)
         emit sortOrderChanged();
     }
     QSettings().setValue(sortOrderKey, SortOrders::rawValue(order));
-    const QUrl current = m_currentImageURL;
+    ++m_sortGeneration;
+    startSort();
+}
 
+void ImageBrowserModel::startSort()
+{
+    const QList<QList<QUrl>> unsorted = imageListsOf(m_groups);
+    const qsizetype imageCount = std::accumulate(unsorted.cbegin(), unsorted.cend(), qsizetype(0),
+        [](qsizetype count, const QList<QUrl>& images) { return count + images.size(); });
+    if (isNameOrder(m_sortOrder) && imageCount <= immediateNameSortLimit) {
+        applySortedImages(m_sortGeneration, unsorted, sortedImageLists(unsorted, m_sortOrder));
+        return;
+    }
+    m_listingWorkers.start([this, unsorted, order = m_sortOrder, generation = m_sortGeneration] {
+        QList<QList<QUrl>> sorted = sortedImageLists(unsorted, order);
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, unsorted, sorted = std::move(sorted)] {
+                applySortedImages(generation, unsorted, sorted);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void ImageBrowserModel::applySortedImages(
+    quint64 generation, const QList<QList<QUrl>>& unsorted, const QList<QList<QUrl>>& sorted)
+{
+    if (generation != m_sortGeneration)
+        return;
+    // Images were forgotten or a rescan came back meanwhile: sort the groups as they are now.
+    if (imageListsOf(m_groups) != unsorted) {
+        startSort();
+        return;
+    }
+    const QUrl current = m_currentImageURL;
     QList<FolderGroup> groups = m_groups;
-    for (FolderGroup& group : groups)
-        group.images = sortImages(group.images, order);
+    for (qsizetype group = 0; group < groups.size(); ++group)
+        groups[group].images = sorted.at(group);
     setGroups(groups);
     rebuildFlatURLs();
-
     if (const qsizetype position = m_flatURLs.indexOf(current); !current.isEmpty() && position >= 0)
         setCurrentIndex(position);
+    emit sortOrderApplied();
 }
 
 // Navigation, selection and deletion
@@ -361,6 +518,10 @@ void ImageBrowserModel::prefetchMetadata(const QList<QUrl>& urls)
     }
     setPrefetching(true);
     setPrefetchProgress(0, urls.size());
+    // Room for the whole run at once: growing step by step while the run hands its entries over
+    // would rehash the whole cache on the GUI thread at every doubling (tens of milliseconds at
+    // 65,536 entries).
+    m_metadataCache.reserve(m_metadataCache.size() + urls.size());
     m_workers.start([this, urls] { runPrefetch(urls); });
 }
 
@@ -450,33 +611,95 @@ void ImageBrowserModel::rescanFolder()
 {
     if (m_rootFolderURL.isEmpty())
         return;
-    const QUrl current = m_currentImageURL;
-    std::optional<QList<FolderGroup>> groups = scanFolder(m_rootFolderURL);
-    if (!groups)
+    // A rescan already under way may have listed the folder before this change; the listing of
+    // a folder being opened is shown before any rescan of it.
+    if (m_rescanRunning || m_loadInFlight) {
+        m_rescanQueued = true;
         return;
+    }
+    startRescan();
+}
+
+void ImageBrowserModel::startRescan()
+{
+    m_rescanRunning = true;
+    m_rescanQueued = false;
+    m_listingWorkers.start([this, root = m_rootFolderURL, generation = m_loadGeneration, order = m_sortOrder,
+                               shown = m_groups, examined = m_examinedStamps] {
+        FolderListing listing = listFolder(root, order, shown, examined);
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, root, order, listing = std::move(listing)]() mutable {
+                applyRescan(generation, root, order, std::move(listing));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void ImageBrowserModel::startQueuedRescan()
+{
+    if (m_rescanQueued && !m_rescanRunning && !m_loadInFlight && !m_rootFolderURL.isEmpty())
+        startRescan();
+}
+
+void ImageBrowserModel::applyRescan(quint64 generation, const QUrl& root, SortOrder order, FolderListing listing)
+{
+    m_rescanRunning = false;
+    // Another folder (or file list) shown since: the listing is stale.
+    if (generation == m_loadGeneration && root == m_rootFolderURL) {
+        if (order != m_sortOrder) {
+            m_rescanQueued = true; // listed in an order no longer wanted
+        } else {
+            applyRescannedGroups(listing);
+            emit folderRescanned();
+        }
+    }
+    startQueuedRescan();
+}
+
+void ImageBrowserModel::applyRescannedGroups(FolderListing& listing)
+{
+    // A folder that can no longer be listed keeps showing its last listing.
+    if (!listing.groups)
+        return;
+    QList<FolderGroup>& groups = *listing.groups;
+    const QUrl current = m_currentImageURL;
+    m_subfolderPaths = listing.subfolderPaths;
     m_watcher->updateSubfolders(m_subfolderPaths);
 
-    for (FolderGroup& group : *groups) {
+    for (FolderGroup& group : groups) {
         const auto previous = std::find_if(
             m_groups.cbegin(), m_groups.cend(), [&group](const FolderGroup& old) { return old.url == group.url; });
         group.isExpanded = previous == m_groups.cend() || previous->isExpanded;
     }
     // Unchanged folders keep their groups as they are (ids included), so the window stays still.
-    const bool showsSame = std::equal(groups->cbegin(), groups->cend(), m_groups.cbegin(), m_groups.cend(),
+    const bool showsSame = std::equal(groups.cbegin(), groups.cend(), m_groups.cbegin(), m_groups.cend(),
         [](const FolderGroup& a, const FolderGroup& b) { return a.showsSameAs(b); });
     if (!showsSame) {
-        setGroups(*groups);
+        setGroups(groups);
         rebuildFlatURLs();
     }
 
     // New images, and images whose file changed since it was read (it may have been half
-    // written then).
+    // written then), in browsing order. Only images new or changed since the last examination
+    // can be either: looking up all 100,000 images of a large folder in the cache would hold up
+    // the GUI thread for a good part of a second. Collapsed groups are examined once expanded.
     QList<QUrl> unread;
-    for (const QUrl& url : std::as_const(m_flatURLs)) {
-        const auto entry = m_metadataCache.constFind(url);
-        if (entry == m_metadataCache.cend() || entry->isOutOfDate(stampOf(url)))
-            unread.append(url);
+    QHash<QUrl, ImageStamps> examined;
+    for (qsizetype group = 0; group < groups.size(); ++group) {
+        if (!groups.at(group).isExpanded)
+            continue;
+        const QList<QUrl>& images = groups.at(group).images;
+        const ImageStamps& stamps = listing.stamps.at(group);
+        for (const qsizetype image : listing.changed.at(group)) {
+            const QUrl& url = images.at(image);
+            const auto entry = m_metadataCache.constFind(url);
+            if (entry == m_metadataCache.cend() || entry->isOutOfDate(stamps.value(url)))
+                unread.append(url);
+        }
+        examined.insert(groups.at(group).url, stamps);
     }
+    releaseOnWorker(std::exchange(m_examinedStamps, examined));
     prefetchMetadata(unread);
 
     if (const qsizetype position = m_flatURLs.indexOf(current); !current.isEmpty() && position >= 0) {
@@ -492,9 +715,26 @@ void ImageBrowserModel::rescanFolder()
 void ImageBrowserModel::restoreLastFolder()
 {
     const QString path = QSettings().value(lastFolderPathKey).toString();
-    if (path.isEmpty() || !QFileInfo::exists(path))
+    if (path.isEmpty())
         return;
-    loadFolder(QUrl::fromLocalFile(path));
+    m_lookingForLastFolder = true;
+    updateScanning();
+    // Even looking at a path can hang (an unreachable network mount).
+    m_listingWorkers.start([this, path, generation = m_loadGeneration] {
+        const bool exists = QFileInfo::exists(path);
+        QMetaObject::invokeMethod(
+            this, [this, generation, path, exists] { reopenLastFolder(generation, path, exists); },
+            Qt::QueuedConnection);
+    });
+}
+
+void ImageBrowserModel::reopenLastFolder(quint64 generation, const QString& path, bool exists)
+{
+    m_lookingForLastFolder = false;
+    // The user opened something else meanwhile: that stays.
+    if (exists && generation == m_loadGeneration)
+        loadFolder(QUrl::fromLocalFile(path));
+    updateScanning();
 }
 
 } // namespace limnoscope

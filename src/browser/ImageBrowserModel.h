@@ -25,7 +25,8 @@ class FolderWatcher;
 
 // The one model of the opened folder: its groups and browsing order, the current image and the
 // multi-selection, the metadata cache with its background prefetch, the folder watch and the
-// saved preferences. Lives on the GUI thread; reading metadata runs on its own worker threads.
+// saved preferences. Lives on the GUI thread; listing folders, reading file dates and stamps,
+// sorting and reading metadata run on its own worker threads, whose results come back to it.
 class ImageBrowserModel : public QObject
 {
     Q_OBJECT
@@ -42,6 +43,7 @@ class ImageBrowserModel : public QObject
     Q_PROPERTY(double thumbnailSize READ thumbnailSize WRITE setThumbnailSize NOTIFY thumbnailSizeChanged)
     Q_PROPERTY(limnoscope::SortOrders::SortOrder sortOrder READ sortOrder WRITE setSortOrder NOTIFY sortOrderChanged)
     Q_PROPERTY(bool isPrefetching READ isPrefetching NOTIFY isPrefetchingChanged)
+    Q_PROPERTY(bool isScanning READ isScanning NOTIFY isScanningChanged)
     Q_PROPERTY(qint64 prefetchDoneCount READ prefetchDoneCount NOTIFY prefetchProgressChanged)
     Q_PROPERTY(qint64 prefetchTotalCount READ prefetchTotalCount NOTIFY prefetchProgressChanged)
 
@@ -53,6 +55,13 @@ public:
     static constexpr std::chrono::milliseconds deletionFocusDelay { 150 };
     // One prefetch run plus a few current-image loads at once.
     static constexpr int metadataWorkerThreads = 4;
+    // Folder listings, rescans and re-sorts; two, so that a new folder need not wait for the
+    // listing of one it replaced.
+    static constexpr int listingWorkerThreads = 2;
+    // Up to this many listed images, a change between the name orders is sorted at once (about
+    // 2 microseconds an image); larger lists, and the date orders (which read every file's
+    // date), are sorted on a worker.
+    static constexpr qsizetype immediateNameSortLimit = 4'000;
 
     static constexpr auto lastFolderPathKey = "lastFolderPath";
     static constexpr auto sortOrderKey = "sortOrder";
@@ -84,9 +93,13 @@ public:
     // Also stores the size under "thumbnailSize".
     void setThumbnailSize(double size);
     [[nodiscard]] SortOrder sortOrder() const { return m_sortOrder; }
-    // Stores the order, re-sorts every group's images and keeps the current image current.
+    // Stores the order at once; re-sorts every group's images (on a worker unless the list is
+    // small and the order is by name) and keeps the current image current. `sortOrderApplied`
+    // follows when the new order is shown, unless another folder or file list is shown first.
     void setSortOrder(SortOrder order);
     [[nodiscard]] bool isPrefetching() const { return m_isPrefetching; }
+    // True from `loadFolder` (or `restoreLastFolder`) until the folder's listing is shown.
+    [[nodiscard]] bool isScanning() const { return m_isScanning; }
     // Images of the current (or last) prefetch run with a cache entry, and all of its images.
     [[nodiscard]] qint64 prefetchDoneCount() const { return m_prefetchDoneCount; }
     [[nodiscard]] qint64 prefetchTotalCount() const { return m_prefetchTotalCount; }
@@ -97,10 +110,11 @@ public:
     [[nodiscard]] const QList<QUrl>& pendingPrefetchURLs() const { return m_pendingPrefetchURLs; }
     [[nodiscard]] bool isWatching() const;
 
-    // Opening.
+    // Opening. `loadFolder` forgets the shown folder's cache and watch at once and lists the new
+    // folder on a worker; `folderLoaded` follows when the listing is shown. A later `loadFolder`
+    // or `loadFiles` makes an earlier listing stale: it is dropped.
     void loadFolder(const QUrl& url);
     void loadFiles(const QList<QUrl>& urls);
-    [[nodiscard]] std::optional<QList<FolderGroup>> scanFolder(const QUrl& root);
     void rebuildFlatURLs();
 
     // Navigation, selection and deletion.
@@ -120,7 +134,10 @@ public:
     // Watching and preferences.
     void startWatching(const QUrl& url);
     void stopWatching();
+    // Lists the opened folder again on a worker; `folderRescanned` follows. One rescan runs at a
+    // time, and requests that arrive meanwhile give one more after it.
     void rescanFolder();
+    // Looks for the stored folder on a worker and opens it if something is there.
     void restoreLastFolder();
 
 signals:
@@ -137,8 +154,21 @@ signals:
     void sortOrderChanged();
     void isPrefetchingChanged();
     void prefetchProgressChanged();
+    void isScanningChanged();
+    // The listing of the latest `loadFolder` is shown (or, when the folder could not be listed,
+    // the message is).
+    void folderLoaded();
+    // A rescan's listing has been applied: the model shows the folder as it was listed, or kept
+    // everything when the folder could not be listed.
+    void folderRescanned();
+    // The images are shown in the latest sort order.
+    void sortOrderApplied();
 
 private:
+    struct FolderListing;
+    // The stamps of one folder's images, by image.
+    using ImageStamps = QHash<QUrl, std::optional<FileStamp>>;
+
     void setGroups(const QList<FolderGroup>& groups);
     void setRootFolderURL(const QUrl& url);
     void setCurrentIndex(qint64 index);
@@ -148,6 +178,28 @@ private:
     void setFlatURLs(const QList<QUrl>& urls);
     void setPrefetching(bool prefetching);
     void setPrefetchProgress(qint64 done, qint64 total);
+    void updateScanning();
+
+    // Worker thread.
+    [[nodiscard]] static FolderListing listFolder(const QUrl& root, SortOrder order,
+        const QList<FolderGroup>& shown = {}, const QHash<QUrl, ImageStamps>& examined = {});
+    void startLoadListing(const QUrl& url);
+    void applyLoadListing(quint64 generation, SortOrder order, const FolderListing& listing);
+    void startRescan();
+    void applyRescan(quint64 generation, const QUrl& root, SortOrder order, FolderListing listing);
+    void applyRescannedGroups(FolderListing& listing);
+    void startQueuedRescan();
+    void startSort();
+    void applySortedImages(quint64 generation, const QList<QList<QUrl>>& unsorted, const QList<QList<QUrl>>& sorted);
+    void reopenLastFolder(quint64 generation, const QString& path, bool exists);
+    void forgetMetadataCache();
+    // Large containers are freed on a worker: freeing 100,000 cache entries takes tens of
+    // milliseconds.
+    template <typename Container> void releaseOnWorker(Container container)
+    {
+        if (!container.isEmpty())
+            m_workers.start([released = std::move(container)] { Q_UNUSED(released) });
+    }
 
     void forgetImages(const QSet<QUrl>& urls);
     void selectAfterForgetting();
@@ -179,12 +231,28 @@ private:
 
     FolderWatcher* m_watcher;
     QStringList m_subfolderPaths; // of the last scan, for the watch
+    // By expanded folder group: its images' stamps at the last listing whose new and changed
+    // images were looked up in the cache (or all handed to the prefetch, when the folder opened).
+    // Images with the same stamp at the next rescan need no look-up.
+    QHash<QUrl, ImageStamps> m_examinedStamps;
+
+    // Every `loadFolder` and `loadFiles` counts one up: a listing made for an older count is stale.
+    quint64 m_loadGeneration = 0;
+    bool m_loadInFlight = false; // the listing of the latest `loadFolder` has not come back yet
+    bool m_lookingForLastFolder = false;
+    bool m_isScanning = false;
+    bool m_rescanRunning = false;
+    bool m_rescanQueued = false;
+    // Every sort order change, and every new list shown instead of the groups being sorted,
+    // counts one up: a sort made for an older count is dropped.
+    quint64 m_sortGeneration = 0;
 
     // Set when the model goes away or the application quits, so that a long prefetch run stops
     // at its next image instead of holding up the exit.
     std::shared_ptr<std::atomic_bool> m_stopWork = std::make_shared<std::atomic_bool>(false);
-    // Last member: destroyed first, waiting for the workers while the rest of the model exists.
+    // Last members: destroyed first, waiting for the workers while the rest of the model exists.
     QThreadPool m_workers;
+    QThreadPool m_listingWorkers;
 };
 
 } // namespace limnoscope

@@ -22,6 +22,10 @@ namespace {
 constexpr int asyncTimeoutMs = 10'000;
 // Long enough for a folder watch to have delivered anything it was going to deliver.
 constexpr int quietWatchMs = 1'800;
+// Long enough for a listing or sort of a few thousand files to have come back, if it still could.
+constexpr int staleResultGraceMs = 500;
+// The kernel's file clock ticks in milliseconds; this gap gives files distinct times.
+constexpr int fileClockGapMs = 20;
 
 // A PNG whose generation text carries `seed`, so that records can be told apart.
 void writeImage(const QString& path, int seed)
@@ -48,6 +52,22 @@ QList<QUrl> urlsIn(const QTemporaryDir& dir, const QStringList& names)
     for (const QString& name : names)
         urls.append(QUrl::fromLocalFile(dir.filePath(name)));
     return urls;
+}
+
+// Opens the folder and waits until its listing is shown.
+[[nodiscard]] bool openFolder(ImageBrowserModel& model, const QString& path)
+{
+    QSignalSpy loaded(&model, &ImageBrowserModel::folderLoaded);
+    model.loadFolder(QUrl::fromLocalFile(path));
+    return loaded.wait(asyncTimeoutMs);
+}
+
+// Rescans the opened folder and waits until the rescan is applied.
+[[nodiscard]] bool rescan(ImageBrowserModel& model)
+{
+    QSignalSpy rescanned(&model, &ImageBrowserModel::folderRescanned);
+    model.rescanFolder();
+    return rescanned.wait(asyncTimeoutMs);
 }
 
 } // namespace
@@ -92,8 +112,24 @@ private slots:
         clock.start();
 
         const QUrl root = QUrl::fromLocalFile(dir.path());
+        QSignalSpy loaded(&model, &ImageBrowserModel::folderLoaded);
+        QSignalSpy scanning(&model, &ImageBrowserModel::isScanningChanged);
         model.loadFolder(root);
+        // At once: the folder is remembered and named; its listing is still on its way.
         QCOMPARE(model.rootFolderURL(), root);
+        QCOMPARE(QSettings().value("lastFolderPath").toString(), dir.path());
+        QVERIFY(model.isScanning());
+        QVERIFY(model.groups().isEmpty());
+        QVERIFY(!model.isWatching());
+
+        qsizetype capacityWhenShown = -1;
+        connect(&model, &ImageBrowserModel::folderLoaded, this,
+            [&] { capacityWhenShown = model.metadataCache().capacity(); });
+        QVERIFY(loaded.wait(asyncTimeoutMs));
+        QVERIFY(!model.isScanning());
+        QCOMPARE(scanning.count(), 2);
+        // Room for every image's entry before the prefetch hands any over.
+        QVERIFY2(capacityWhenShown >= 4, qPrintable(QString::number(capacityWhenShown)));
         QCOMPARE(model.groups().size(), 3);
         QCOMPARE(model.groups().at(1).name, QStringLiteral("a"));
         QCOMPARE(namesOf(model.flatURLs()), (QStringList { "top.png", "a1.png", "a2.png", "b1.png" }));
@@ -102,7 +138,6 @@ private slots:
         QVERIFY(model.selectedURLs().isEmpty());
         QVERIFY(model.errorMessage().isEmpty());
         QVERIFY(model.isWatching());
-        QCOMPARE(QSettings().value("lastFolderPath").toString(), dir.path());
 
         QTRY_COMPARE_WITH_TIMEOUT(seedOf(model.currentMetadata()), QStringLiteral("1"), asyncTimeoutMs);
         QTRY_COMPARE_WITH_TIMEOUT(focus.count(), 1, asyncTimeoutMs);
@@ -116,12 +151,17 @@ private slots:
         QTemporaryDir dir;
         writeImages(dir, { "a.png", "b.png" });
         ImageBrowserModel model;
-        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(openFolder(model, dir.path()));
         QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
         const QList<FolderGroup> groups = model.groups();
 
         const QUrl missing = QUrl::fromLocalFile(dir.filePath("missing"));
+        QSignalSpy loaded(&model, &ImageBrowserModel::folderLoaded);
         model.loadFolder(missing);
+        QVERIFY(model.metadataCache().isEmpty());
+        QVERIFY(model.errorMessage().isEmpty());
+        QVERIFY(loaded.wait(asyncTimeoutMs));
+        QVERIFY(!model.isScanning());
         QCOMPARE(model.errorMessage(), qtTrId("no_images_in_folder"));
         QCOMPARE(model.rootFolderURL(), missing);
         QCOMPARE(model.groups(), groups);
@@ -138,8 +178,8 @@ private slots:
         QTemporaryDir empty;
         writeFile(empty.filePath("notes.txt"), "x");
         ImageBrowserModel model;
-        model.loadFolder(QUrl::fromLocalFile(images.path()));
-        model.loadFolder(QUrl::fromLocalFile(empty.path()));
+        QVERIFY(openFolder(model, images.path()));
+        QVERIFY(openFolder(model, empty.path()));
         QVERIFY(model.groups().isEmpty());
         QVERIFY(model.flatURLs().isEmpty());
         QVERIFY(model.currentImageURL().isEmpty());
@@ -153,7 +193,7 @@ private slots:
         QTemporaryDir dir;
         writeImages(dir, { "c.png", "a.png", "b.png" });
         ImageBrowserModel model;
-        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(openFolder(model, dir.path()));
         model.setSelectedURLs({ QUrl::fromLocalFile(dir.filePath("b.png")) });
 
         model.loadFiles(urlsIn(dir, { "c.png", "a.png", "b.png" }));
@@ -171,23 +211,264 @@ private slots:
         QCOMPARE(model.groups().size(), 1);
     }
 
+    void sortChangeKeepsCurrentImage_data()
+    {
+        QTest::addColumn<SortOrder>("order");
+        QTest::addColumn<int>("imageCount");
+        QTest::addColumn<bool>("atOnce");
+
+        QTest::newRow("by name, a few images: at once") << SortOrder::nameDescending << 5 << true;
+        QTest::newRow("by name, a large folder: on a worker")
+            << SortOrder::nameDescending << int(ImageBrowserModel::immediateNameSortLimit) + 1 << false;
+        QTest::newRow("by date: on a worker") << SortOrder::dateDescending << 5 << false;
+    }
+
     void sortChangeKeepsCurrentImage()
     {
+        QFETCH(SortOrder, order);
+        QFETCH(int, imageCount);
+        QFETCH(bool, atOnce);
+
+        // Written oldest first, so that both descending orders reverse the order of the names.
         QTemporaryDir dir;
-        writeImages(dir, { "1.png", "2.png", "3.png", "4.png", "5.png", "sub/x.png" });
+        QStringList expected;
+        for (int i = 1; i <= imageCount; ++i) {
+            const QString name = QStringLiteral("%1.png").arg(i);
+            writeImage(dir.filePath(name), i);
+            expected.prepend(name);
+            if (order == SortOrder::dateDescending)
+                QTest::qSleep(fileClockGapMs);
+        }
+        writeImage(dir.filePath("sub/x.png"), 0);
+        expected.append(QStringLiteral("x.png"));
         ImageBrowserModel model;
-        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(openFolder(model, dir.path()));
         model.selectImage(1);
         QTRY_COMPARE_WITH_TIMEOUT(seedOf(model.currentMetadata()), QStringLiteral("2"), asyncTimeoutMs);
         QSignalSpy metadataChanges(&model, &ImageBrowserModel::currentMetadataChanged);
+        QSignalSpy applied(&model, &ImageBrowserModel::sortOrderApplied);
+        const QList<QUrl> before = model.flatURLs();
 
-        model.setSortOrder(SortOrder::nameDescending);
-        QCOMPARE(namesOf(model.flatURLs()), (QStringList { "5.png", "4.png", "3.png", "2.png", "1.png", "x.png" }));
-        QCOMPARE(model.currentIndex(), 3);
+        model.setSortOrder(order);
+        QCOMPARE(model.sortOrder(), order);
+        QCOMPARE(QSettings().value("sortOrder").toString(), SortOrders::rawValue(order));
+        QCOMPARE(applied.count(), atOnce ? 1 : 0);
+        if (!atOnce) {
+            QCOMPARE(model.flatURLs(), before);
+            QVERIFY(applied.wait(asyncTimeoutMs));
+        }
+        QCOMPARE(namesOf(model.flatURLs()), expected);
+        QCOMPARE(model.currentIndex(), imageCount - 2);
         QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("2.png"));
         QCOMPARE(model.groups().last().name, QStringLiteral("sub"));
         QCOMPARE(metadataChanges.count(), 0);
-        QCOMPARE(QSettings().value("sortOrder").toString(), QStringLiteral("name_desc"));
+    }
+
+    // Listing and sorting on workers: only the latest request's result is shown.
+
+    void twoLoadsEndWithTheSecondFolder_data()
+    {
+        QTest::addColumn<int>("firstCount");
+        QTest::addColumn<int>("secondCount");
+        QTest::newRow("the first listing is the slower one") << 3000 << 2;
+        QTest::newRow("the second listing is the slower one") << 2 << 3000;
+    }
+
+    void twoLoadsEndWithTheSecondFolder()
+    {
+        QFETCH(int, firstCount);
+        QFETCH(int, secondCount);
+        QTemporaryDir first;
+        for (int i = 0; i < firstCount; ++i)
+            writeFile(first.filePath(QStringLiteral("a/%1.png").arg(i)), {});
+        QTemporaryDir second;
+        for (int i = 0; i < secondCount; ++i)
+            writeFile(second.filePath(QStringLiteral("b/%1.png").arg(i)), {});
+
+        ImageBrowserModel model;
+        QSignalSpy loaded(&model, &ImageBrowserModel::folderLoaded);
+        QSignalSpy scanning(&model, &ImageBrowserModel::isScanningChanged);
+        QSignalSpy groupChanges(&model, &ImageBrowserModel::groupsChanged);
+        model.loadFolder(QUrl::fromLocalFile(first.path()));
+        model.loadFolder(QUrl::fromLocalFile(second.path()));
+        QVERIFY(model.isScanning());
+        QVERIFY(loaded.wait(asyncTimeoutMs));
+        QVERIFY(!loaded.wait(staleResultGraceMs));
+
+        QCOMPARE(loaded.count(), 1);
+        QCOMPARE(groupChanges.count(), 1); // the first folder's groups never showed
+        QCOMPARE(model.groups().size(), 1);
+        QCOMPARE(model.groups().first().name, QStringLiteral("b"));
+        QCOMPARE(model.flatURLs().size(), secondCount);
+        QCOMPARE(model.rootFolderURL(), QUrl::fromLocalFile(second.path()));
+        QVERIFY(!model.isScanning());
+        QCOMPARE(scanning.count(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
+        // Only the second folder was prefetched.
+        QCOMPARE(model.metadataCache().size(), secondCount);
+    }
+
+    void fileListMakesAListingStale()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, { "folder/1.png", "folder/2.png", "dropped.png" });
+        ImageBrowserModel model;
+        QSignalSpy loaded(&model, &ImageBrowserModel::folderLoaded);
+        model.loadFolder(QUrl::fromLocalFile(dir.filePath("folder")));
+        model.loadFiles(urlsIn(dir, { "dropped.png" }));
+        QVERIFY(!model.isScanning());
+        QVERIFY(!loaded.wait(staleResultGraceMs));
+        QCOMPARE(namesOf(model.flatURLs()), QStringList { "dropped.png" });
+        QVERIFY(model.rootFolderURL().isEmpty());
+        QVERIFY(!model.isWatching());
+    }
+
+    void orderChangedWhileListing_data()
+    {
+        QTest::addColumn<bool>("whileOpening");
+        QTest::newRow("while opening") << true;
+        QTest::newRow("while rescanning") << false;
+    }
+
+    // A listing made in an order no longer wanted is made again in the new order.
+    void orderChangedWhileListing()
+    {
+        QFETCH(bool, whileOpening);
+        QTemporaryDir dir;
+        writeImages(dir, { "1.png", "2.png", "3.png" });
+        ImageBrowserModel model;
+        QSignalSpy loaded(&model, &ImageBrowserModel::folderLoaded);
+        QSignalSpy rescanned(&model, &ImageBrowserModel::folderRescanned);
+        if (whileOpening) {
+            model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        } else {
+            QVERIFY(openFolder(model, dir.path()));
+            model.stopWatching();
+            writeImage(dir.filePath("4.png"), 4);
+            model.rescanFolder();
+        }
+        model.setSortOrder(SortOrder::nameDescending);
+        QSignalSpy& done = whileOpening ? loaded : rescanned;
+        QVERIFY(done.wait(asyncTimeoutMs));
+        QCOMPARE(done.count(), 1);
+        QCOMPARE(namesOf(model.flatURLs()),
+            whileOpening ? QStringList({ "3.png", "2.png", "1.png" })
+                         : QStringList({ "4.png", "3.png", "2.png", "1.png" }));
+    }
+
+    void rescansAreCoalesced()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, { "1.png" });
+        ImageBrowserModel model;
+        QVERIFY(openFolder(model, dir.path()));
+        model.stopWatching(); // only the rescans asked for here
+        QSignalSpy rescanned(&model, &ImageBrowserModel::folderRescanned);
+
+        model.rescanFolder();
+        // A change the running rescan may have listed too early: the one queued after it lists it.
+        writeImage(dir.filePath("2.png"), 2);
+        for (int i = 0; i < 4; ++i)
+            model.rescanFolder();
+        QTRY_COMPARE_WITH_TIMEOUT(rescanned.count(), 2, asyncTimeoutMs);
+        QVERIFY(!rescanned.wait(staleResultGraceMs));
+        QCOMPARE(namesOf(model.flatURLs()), (QStringList { "1.png", "2.png" }));
+    }
+
+    void rescanWhileOpeningFollowsTheListing()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, { "1.png" });
+        ImageBrowserModel model;
+        QSignalSpy loaded(&model, &ImageBrowserModel::folderLoaded);
+        QSignalSpy rescanned(&model, &ImageBrowserModel::folderRescanned);
+        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        model.rescanFolder();
+        QVERIFY(loaded.wait(asyncTimeoutMs));
+        QCOMPARE(rescanned.count(), 0);
+        QVERIFY(rescanned.wait(asyncTimeoutMs));
+        QCOMPARE(namesOf(model.flatURLs()), QStringList { "1.png" });
+    }
+
+    void rescanOfAFolderNoLongerShownIsDropped()
+    {
+        // The rescan of the large first folder comes back after the listing of the second.
+        QTemporaryDir first;
+        for (int i = 0; i < 3000; ++i)
+            writeFile(first.filePath(QStringLiteral("%1.png").arg(i)), {});
+        QTemporaryDir second;
+        writeImages(second, { "2.png" });
+        ImageBrowserModel model;
+        QVERIFY(openFolder(model, first.path()));
+        model.stopWatching();
+        QSignalSpy rescanned(&model, &ImageBrowserModel::folderRescanned);
+        writeFile(first.filePath("new.png"), {});
+        model.rescanFolder();
+        QVERIFY(openFolder(model, second.path()));
+        QVERIFY(!rescanned.wait(staleResultGraceMs));
+        QCOMPARE(rescanned.count(), 0);
+        QCOMPARE(namesOf(model.flatURLs()), QStringList { "2.png" });
+    }
+
+    void newerSortOrderWins()
+    {
+        QTemporaryDir dir;
+        QStringList names;
+        for (int i = 1; i <= 5; ++i) {
+            names.append(QStringLiteral("%1.png").arg(i));
+            writeImage(dir.filePath(names.last()), i);
+            QTest::qSleep(fileClockGapMs);
+        }
+        ImageBrowserModel model;
+        QVERIFY(openFolder(model, dir.path()));
+        QSignalSpy applied(&model, &ImageBrowserModel::sortOrderApplied);
+        model.setSortOrder(SortOrder::dateDescending); // on a worker
+        model.setSortOrder(SortOrder::nameAscending); // at once
+        QCOMPARE(applied.count(), 1);
+        QVERIFY(!applied.wait(staleResultGraceMs));
+        QCOMPARE(namesOf(model.flatURLs()), names);
+        QCOMPARE(model.sortOrder(), SortOrder::nameAscending);
+    }
+
+    void sortDoesNotBringBackForgottenImages()
+    {
+        QTemporaryDir dir;
+        QStringList names;
+        for (int i = 1; i <= 4; ++i) {
+            names.prepend(QStringLiteral("%1.png").arg(i));
+            writeImage(dir.filePath(names.first()), i);
+            QTest::qSleep(fileClockGapMs);
+        }
+        ImageBrowserModel model;
+        QVERIFY(openFolder(model, dir.path()));
+        QSignalSpy applied(&model, &ImageBrowserModel::sortOrderApplied);
+        model.setSortOrder(SortOrder::dateDescending);
+        model.removeDeletedImage(QUrl::fromLocalFile(dir.filePath("3.png")));
+        QVERIFY(applied.wait(asyncTimeoutMs));
+        names.removeOne(QStringLiteral("3.png"));
+        QCOMPARE(namesOf(model.flatURLs()), names);
+    }
+
+    void newImageOfACollapsedGroupIsReadOnceExpanded()
+    {
+        QTemporaryDir dir;
+        writeImages(dir, { "1.png", "a/a1.png" });
+        ImageBrowserModel model;
+        QVERIFY(openFolder(model, dir.path()));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
+        model.stopWatching();
+        const QUuid a = model.groups().at(1).id;
+        model.toggleGroup(a);
+
+        writeImage(dir.filePath("a/a2.png"), 2);
+        QVERIFY(rescan(model));
+        QVERIFY(!model.isPrefetching()); // not browsed, not read
+        const QUrl added = QUrl::fromLocalFile(dir.filePath("a/a2.png"));
+
+        model.toggleGroup(model.groups().at(1).id);
+        QVERIFY(rescan(model));
+        QTRY_VERIFY_WITH_TIMEOUT(model.metadataCache().contains(added), asyncTimeoutMs);
+        QCOMPARE(seedOf(model.metadataCache().value(added, CacheEntry({}, {})).metadata()), QStringLiteral("2"));
     }
 
     // Navigation, selection and deletion
@@ -218,7 +499,7 @@ private slots:
         QTemporaryDir dir;
         writeImages(dir, { "1.png", "2.png", "3.png", "4.png", "5.png" });
         ImageBrowserModel model;
-        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(openFolder(model, dir.path()));
         model.selectImage(start);
         const QSet<QUrl> selection { model.flatURLs().at(0), model.flatURLs().at(3) };
         model.setSelectedURLs(selection);
@@ -276,7 +557,7 @@ private slots:
         writeImages(dir, files);
         ImageBrowserModel model;
         QSignalSpy focus(AppNotifications::shared(), &AppNotifications::restoreFirstResponder);
-        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(openFolder(model, dir.path()));
         QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
         model.selectImage(current);
         QTRY_COMPARE_WITH_TIMEOUT(focus.count(), 1, asyncTimeoutMs); // the folder's own posting
@@ -310,7 +591,7 @@ private slots:
         writeImages(dir, { "1.png", "2.png", "3.png" });
         ImageBrowserModel model;
         QSignalSpy focus(AppNotifications::shared(), &AppNotifications::restoreFirstResponder);
-        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(openFolder(model, dir.path()));
         const QSet<QUrl> selection { model.flatURLs().at(0), model.flatURLs().at(1) };
         model.setSelectedURLs(selection);
         model.removeDeletedImage(model.flatURLs().at(0));
@@ -329,7 +610,7 @@ private slots:
         QTemporaryDir dir;
         writeImages(dir, { "r1.png", "r2.png", "a/a1.png", "a/a2.png", "a/a3.png", "a/a4.png" });
         ImageBrowserModel model;
-        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(openFolder(model, dir.path()));
         model.selectImage(2);
         QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("a1.png"));
 
@@ -382,7 +663,7 @@ private slots:
         writeFile(dir.filePath("plain.png"), "not an image");
         writeImages(dir, { "text.png" });
         ImageBrowserModel model;
-        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(openFolder(model, dir.path()));
         QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
         QCOMPARE(model.metadataCache().value(model.flatURLs().at(0), CacheEntry({}, {})).kind(),
             CacheEntry::Kind::noMetadata);
@@ -398,9 +679,12 @@ private slots:
 
     void secondFolderWaitsForTheFirstRun()
     {
+        // Enough images that the first run is still going when the second listing comes back,
+        // even on a busy machine: the listing of three files takes microseconds.
+        constexpr int firstCount = 5000;
         QTemporaryDir first;
         QStringList many;
-        for (int i = 1; i <= 40; ++i)
+        for (int i = 1; i <= firstCount; ++i)
             many.append(QStringLiteral("%1.png").arg(i));
         writeImages(first, many);
         QTemporaryDir second;
@@ -410,20 +694,21 @@ private slots:
         QList<qint64> doneCounts;
         connect(&model, &ImageBrowserModel::prefetchProgressChanged, this,
             [&] { doneCounts.append(model.prefetchDoneCount()); });
-        model.loadFolder(QUrl::fromLocalFile(first.path()));
+        QVERIFY(openFolder(model, first.path()));
         QVERIFY(model.isPrefetching());
-        QCOMPARE(model.prefetchTotalCount(), 40);
-        model.loadFolder(QUrl::fromLocalFile(second.path()));
+        QCOMPARE(model.prefetchTotalCount(), firstCount);
+        QVERIFY(openFolder(model, second.path()));
+        QVERIFY(model.isPrefetching());
         QCOMPARE(model.pendingPrefetchURLs(), model.flatURLs());
 
         QTRY_VERIFY_WITH_TIMEOUT(model.prefetchTotalCount() == 3 && !model.isPrefetching(), asyncTimeoutMs);
         QVERIFY(model.pendingPrefetchURLs().isEmpty());
         QCOMPARE(model.prefetchDoneCount(), 3);
         // The first run's late results land in the cache too.
-        QCOMPARE(model.metadataCache().size(), 43);
+        QCOMPARE(model.metadataCache().size(), firstCount + 3);
         // One hand-off per image when images are read one by one.
         QList<qint64> expected;
-        for (qint64 done = 0; done <= 40; ++done)
+        for (qint64 done = 0; done <= firstCount; ++done)
             expected.append(done);
         for (qint64 done = 0; done <= 3; ++done)
             expected.append(done);
@@ -493,7 +778,7 @@ private slots:
         QTemporaryDir dir;
         writeImages(dir, { "b.png", "d.png" });
         ImageBrowserModel model;
-        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(openFolder(model, dir.path()));
         model.selectImage(1);
         QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
 
@@ -514,7 +799,7 @@ private slots:
         QTemporaryDir dir;
         writeImages(dir, { "top.png", "z/z.png" });
         ImageBrowserModel model;
-        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(openFolder(model, dir.path()));
 
         // A new folder with an image shows as a group among the subfolders, in name order.
         writeImage(dir.filePath("m/m.png"), 2);
@@ -532,7 +817,7 @@ private slots:
         QTemporaryDir dir;
         writeImages(dir, { "1.png", "2.png", "a/a1.png", "b/b1.png", "b/b2.png" });
         ImageBrowserModel model;
-        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(openFolder(model, dir.path()));
         model.toggleGroup(model.groups().at(1).id);
         model.selectImage(2); // b1.png, since a is collapsed
         QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("b1.png"));
@@ -561,7 +846,7 @@ private slots:
         QTemporaryDir dir;
         writeImages(dir, { "1.png", "2.png", "3.png" });
         ImageBrowserModel model;
-        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(openFolder(model, dir.path()));
         model.selectImage(current);
 
         QVERIFY(QFile::remove(model.currentImageURL().toLocalFile()));
@@ -575,7 +860,7 @@ private slots:
         QTemporaryDir dir;
         writeImages(dir, { "1.png" });
         ImageBrowserModel model;
-        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(openFolder(model, dir.path()));
         QTRY_VERIFY_WITH_TIMEOUT(model.currentMetadata(), asyncTimeoutMs);
         QVERIFY(QFile::remove(dir.filePath("1.png")));
         QTRY_VERIFY_WITH_TIMEOUT(model.groups().isEmpty(), asyncTimeoutMs);
@@ -589,7 +874,7 @@ private slots:
         QTemporaryDir dir;
         writeImages(dir, { "a.png" });
         ImageBrowserModel model;
-        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(openFolder(model, dir.path()));
         QSignalSpy flatChanges(&model, &ImageBrowserModel::flatURLsChanged);
         for (int i = 0; i < 10; ++i)
             writeImage(dir.filePath(QStringLiteral("new%1.png").arg(i)), i);
@@ -605,11 +890,11 @@ private slots:
         writeImage(folder + "/1.png", 1);
         writeImage(folder + "/sub/2.png", 2);
         ImageBrowserModel model;
-        model.loadFolder(QUrl::fromLocalFile(folder));
+        QVERIFY(openFolder(model, folder));
         const QList<FolderGroup> groups = model.groups();
         QVERIFY(QDir(folder).removeRecursively());
         QTest::qWait(quietWatchMs);
-        model.rescanFolder();
+        QVERIFY(rescan(model));
         QCOMPARE(model.groups(), groups);
         QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("1.png"));
     }
@@ -619,7 +904,7 @@ private slots:
         QTemporaryDir dir;
         writeImages(dir, { "1.png", "sub/2.png" });
         ImageBrowserModel model;
-        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(openFolder(model, dir.path()));
         QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
         QSignalSpy groupChanges(&model, &ImageBrowserModel::groupsChanged);
         QSignalSpy flatChanges(&model, &ImageBrowserModel::flatURLsChanged);
@@ -627,7 +912,7 @@ private slots:
         const QList<FolderGroup> groups = model.groups();
 
         writeFile(dir.filePath("sub/deeper/3.png"), {}); // two levels down: not shown
-        model.rescanFolder();
+        QVERIFY(rescan(model));
         QCOMPARE(model.groups(), groups); // ids included
         QCOMPARE(groupChanges.count(), 0);
         QCOMPARE(flatChanges.count(), 0);
@@ -640,16 +925,20 @@ private slots:
         writeImages(dir, { "done.png" });
         writeFile(dir.filePath("half.png"), "\x89PNG\r\n"); // caught while still being written
         ImageBrowserModel model;
-        model.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(openFolder(model, dir.path()));
         QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
         const QUrl half = QUrl::fromLocalFile(dir.filePath("half.png"));
         QVERIFY(!model.metadataCache().value(half, CacheEntry({}, {})).isLoaded());
 
+        QList<qint64> runSizes;
+        connect(&model, &ImageBrowserModel::prefetchProgressChanged, this, [&] {
+            if (model.prefetchDoneCount() == 0)
+                runSizes.append(model.prefetchTotalCount());
+        });
         writeImage(dir.filePath("half.png"), 5);
-        model.rescanFolder();
-        QVERIFY(model.isPrefetching());
-        QCOMPARE(model.prefetchTotalCount(), 1); // the unchanged image is not read again
+        QVERIFY(rescan(model));
         QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
+        QCOMPARE(runSizes, QList<qint64> { 1 }); // the unchanged image is not read again
         QCOMPARE(seedOf(model.metadataCache().value(half, CacheEntry({}, {})).metadata()), QStringLiteral("5"));
     }
 
@@ -705,26 +994,38 @@ private slots:
     void restoreLastFolder_data()
     {
         QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("filesDroppedMeanwhile");
         QTest::addColumn<bool>("opens");
-        QTest::newRow("an existing folder") << "folder" << true;
-        QTest::newRow("a path that is gone") << "gone" << false;
-        QTest::newRow("nothing stored") << "" << false;
+        QTest::newRow("an existing folder") << "folder" << false << true;
+        QTest::newRow("a path that is gone") << "gone" << false << false;
+        QTest::newRow("nothing stored") << "" << false << false;
+        QTest::newRow("files dropped while looking") << "folder" << true << false;
     }
 
     void restoreLastFolder()
     {
         QFETCH(QString, stored);
+        QFETCH(bool, filesDroppedMeanwhile);
         QFETCH(bool, opens);
         QTemporaryDir dir;
-        writeImages(dir, { "folder/1.png" });
+        writeImages(dir, { "folder/1.png", "dropped.png" });
         const QString path = stored.isEmpty() ? QString() : dir.filePath(stored);
         if (!path.isEmpty())
             QSettings().setValue("lastFolderPath", path);
 
         ImageBrowserModel model;
+        QSignalSpy scanning(&model, &ImageBrowserModel::isScanningChanged);
         model.restoreLastFolder();
+        QCOMPARE(model.isScanning(), !path.isEmpty()); // looked for on a worker
+        if (filesDroppedMeanwhile)
+            model.loadFiles(urlsIn(dir, { "dropped.png" }));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isScanning(), asyncTimeoutMs);
+        QCOMPARE(scanning.count(), path.isEmpty() ? 0 : 2); // looking on into listing, without a gap
         QCOMPARE(model.rootFolderURL(), opens ? QUrl::fromLocalFile(path) : QUrl());
-        QCOMPARE(model.flatURLs().size(), opens ? 1 : 0);
+        QCOMPARE(namesOf(model.flatURLs()),
+            opens                       ? QStringList { "1.png" }
+                : filesDroppedMeanwhile ? QStringList { "dropped.png" }
+                                        : QStringList());
         QCOMPARE(QSettings().value("lastFolderPath").toString(), path);
     }
 };

@@ -87,7 +87,9 @@ private slots:
         m_window->show();
         m_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_window));
+        QSignalSpy loaded(m_model, &ImageBrowserModel::folderLoaded);
         m_model->loadFolder(QUrl::fromLocalFile(m_folder.path()));
+        QVERIFY(loaded.wait());
         QCOMPARE(m_model->currentImageURL(), image(1));
         m_window->contentView()->keySink()->setFocus();
     }
@@ -261,6 +263,7 @@ private slots:
         }
         const QUrl rootBefore = m_model->rootFolderURL();
         m_window->contentView()->handleDroppedURLs(urls);
+        QTRY_VERIFY(!m_model->isScanning()); // a dropped folder is listed on a worker
 
         if (expectedRoot.isEmpty())
             QCOMPARE(m_model->rootFolderURL(), rootBefore);

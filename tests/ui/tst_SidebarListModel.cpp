@@ -100,7 +100,9 @@ private slots:
         SidebarListModel rows(&browser);
         QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
         if (openAsFolder) {
+            QSignalSpy loaded(&browser, &ImageBrowserModel::folderLoaded);
             browser.loadFolder(QUrl::fromLocalFile(dir.path()));
+            QVERIFY(loaded.wait());
         } else {
             QList<QUrl> urls;
             for (const QString& file : files)
@@ -145,7 +147,9 @@ private slots:
         QTemporaryDir dir;
         writeImages(dir, { "top.png", "a/a1.png", "a/a2.png", "a/a3.png", "b/b1.png", "b/b3.png" });
         ImageBrowserModel browser;
+        QSignalSpy loaded(&browser, &ImageBrowserModel::folderLoaded);
         browser.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(loaded.wait());
         browser.stopWatching(); // this test decides when to rescan
         SidebarListModel rows(&browser);
         QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -159,7 +163,9 @@ private slots:
         QSignalSpy removedRows(&rows, &QAbstractItemModel::rowsRemoved);
         QSignalSpy reset(&rows, &QAbstractItemModel::modelReset);
         QSignalSpy layout(&rows, &QAbstractItemModel::layoutChanged);
+        QSignalSpy rescanned(&browser, &ImageBrowserModel::folderRescanned);
         browser.rescanFolder();
+        QVERIFY(rescanned.wait());
 
         QCOMPARE(inserted.count(), insertions);
         QCOMPARE(removedRows.count(), removals);
@@ -184,7 +190,9 @@ private slots:
         QTemporaryDir dir;
         writeImages(dir, { "one.png", "sub/two.png" });
         ImageBrowserModel browser;
+        QSignalSpy loaded(&browser, &ImageBrowserModel::folderLoaded);
         browser.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(loaded.wait());
         SidebarListModel rows(&browser);
         const QStringList before = rowTexts(rows);
         QSignalSpy anyChange(&rows, &QAbstractItemModel::rowsInserted);
@@ -192,7 +200,9 @@ private slots:
         QSignalSpy reset(&rows, &QAbstractItemModel::modelReset);
         QSignalSpy groups(&browser, &ImageBrowserModel::groupsChanged);
         QVERIFY(toggleTag(FinderTag::red, QUrl::fromLocalFile(dir.filePath("sub/two.png"))));
+        QSignalSpy rescanned(&browser, &ImageBrowserModel::folderRescanned);
         browser.rescanFolder();
+        QVERIFY(rescanned.wait());
         QCOMPARE(anyChange.count() + removals.count() + reset.count(), 0);
         QCOMPARE(rowTexts(rows), before);
     }
@@ -202,7 +212,9 @@ private slots:
         QTemporaryDir dir;
         writeImages(dir, { "top.png", "sub/s1.png", "sub/s2.png", "sub/s3.png" });
         ImageBrowserModel browser;
+        QSignalSpy loaded(&browser, &ImageBrowserModel::folderLoaded);
         browser.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(loaded.wait());
         SidebarListModel rows(&browser);
         QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
         const int header = headerRow(rows, QStringLiteral("sub"));
@@ -229,7 +241,9 @@ private slots:
         QTemporaryDir dir;
         writeImages(dir, { "2.png", "10.png", "1.png" });
         ImageBrowserModel browser;
+        QSignalSpy loaded(&browser, &ImageBrowserModel::folderLoaded);
         browser.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(loaded.wait());
         SidebarListModel rows(&browser);
         QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
         browser.setSortOrder(SortOrder::nameDescending);

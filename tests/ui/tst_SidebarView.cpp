@@ -88,7 +88,9 @@ struct Sidebar {
 
     void open(const QTemporaryDir& dir)
     {
+        QSignalSpy loaded(&browser, &ImageBrowserModel::folderLoaded);
         browser.loadFolder(QUrl::fromLocalFile(dir.path()));
+        QVERIFY(loaded.wait());
         browser.stopWatching(); // rescans happen when a test asks for them
     }
 
@@ -579,12 +581,15 @@ private slots:
         QSignalSpy inserted(sidebar.rows(), &QAbstractItemModel::rowsInserted);
 
         QVERIFY(toggleTag(FinderTag::blue, sidebar.browser.flatURLs().at(80)));
+        QSignalSpy rescanned(&sidebar.browser, &ImageBrowserModel::folderRescanned);
         sidebar.browser.rescanFolder();
+        QVERIFY(rescanned.wait());
         QCoreApplication::processEvents();
         QCOMPARE(list->verticalScrollBar()->value(), scrolled);
 
         writeImages(dir, { "zzz-new.png" });
         sidebar.browser.rescanFolder();
+        QVERIFY(rescanned.wait());
         QCOMPARE(inserted.count(), 1);
         QCoreApplication::processEvents();
         QCOMPARE(list->verticalScrollBar()->value(), scrolled);
