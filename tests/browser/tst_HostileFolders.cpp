@@ -26,6 +26,13 @@ constexpr qint64 loadFolderBoundMs = 60'000;
 constexpr qint64 listingBoundMs = 120'000;
 constexpr int prefetchBoundMs = 600'000;
 constexpr long peakGrowthBoundKB = 512 * 1024;
+// AddressSanitizer pads every allocation and keeps freed memory in quarantine: memory peaks
+// measured under it say nothing about the code, so the bounds are not checked there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool checksMemoryBounds = false;
+#else
+constexpr bool checksMemoryBounds = true;
+#endif
 // Waits on a few files.
 constexpr int smallFolderWaitMs = 30'000;
 
@@ -95,7 +102,7 @@ private slots:
         qInfo("hostile.empty_images.peak_growth_kb: %ld", growthKB);
         qInfo("hostile.empty_images.longest_event_loop_gap_ms: %lld", stalls.longestGapMs());
         QVERIFY2(loadMs < loadFolderBoundMs, qPrintable(QString::number(loadMs)));
-        QVERIFY2(growthKB < peakGrowthBoundKB, qPrintable(QString::number(growthKB)));
+        QVERIFY2(!checksMemoryBounds || growthKB < peakGrowthBoundKB, qPrintable(QString::number(growthKB)));
     }
 
     // Links that loop: a subfolder that links to the folder itself, a link loop one level down
