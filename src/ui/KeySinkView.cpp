@@ -27,10 +27,8 @@ KeySinkView *KeySinkView::current()
 
 void KeySinkView::restoreFocus()
 {
-    if (KeySinkView *sink = currentKeySink) {
-        if (sink->window()->isActiveWindow() || !sink->window()->isVisible() || !QApplication::activeWindow())
-            sink->setFocus(Qt::OtherFocusReason);
-    }
+    if (KeySinkView *sink = currentKeySink)
+        sink->setFocus(Qt::OtherFocusReason);
 }
 
 void KeySinkView::restoreFocusSoon()
