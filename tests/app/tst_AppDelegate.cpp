@@ -23,9 +23,7 @@ private:
 private slots:
     void initTestCase()
     {
-        qputenv("XDG_CONFIG_HOME", m_dir.filePath("config").toUtf8());
-        QCoreApplication::setOrganizationName("LimnoscopeTest");
-        QCoreApplication::setApplicationName("tst_AppDelegate");
+        usePreferencesIn(m_dir.filePath("config"));
     }
 
     void sweepRemovesOnlyDownloadLeftovers()

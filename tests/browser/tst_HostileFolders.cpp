@@ -59,9 +59,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_config.isValid());
-        QCoreApplication::setOrganizationName(QStringLiteral("LimnoscopeTests"));
-        QCoreApplication::setApplicationName(QStringLiteral("tst_HostileFolders"));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
+        limnoscope::test::usePreferencesIn(m_config.path());
     }
     void cleanup() { setExiftoolDisabled(false); }
 

@@ -40,9 +40,18 @@ QString sourceTreeRoot()
 
 } // namespace limnoscope::test
 
+#include <QCoreApplication>
 #include <QProcess>
+#include <QSettings>
 
 namespace limnoscope::test {
+
+void usePreferencesIn(const QString &folder)
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("LimnoscopeTests"));
+    QCoreApplication::setApplicationName(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+}
 
 void runExiftool(const QStringList &arguments)
 {

@@ -23,6 +23,10 @@ QString sourceTreeRoot();
 
 namespace limnoscope::test {
 
+// Keeps the test's preferences in `folder`: the application is named after the test program and
+// QSettings writes its user file there, never into the real configuration.
+void usePreferencesIn(const QString &folder);
+
 // Runs the installed exiftool with `arguments` (to write metadata into test files).
 // Fails the test when it does not exit with status 0.
 void runExiftool(const QStringList &arguments);

@@ -61,10 +61,8 @@ private slots:
     void initTestCase()
     {
         // Preferences and the Trash live in the temporary home.
-        qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());
+        usePreferencesIn(m_home.filePath("config"));
         qputenv("XDG_DATA_HOME", m_home.filePath("data").toUtf8());
-        QCoreApplication::setOrganizationName("LimnoscopeTest");
-        QCoreApplication::setApplicationName("tst_MainWindow");
         installTranslations(qApp);
 
         QTcpServer probe;

@@ -67,9 +67,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_config.isValid());
-        QCoreApplication::setOrganizationName(QStringLiteral("LimnoscopeTests"));
-        QCoreApplication::setApplicationName(QStringLiteral("tst_SidebarListModel"));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
+        limnoscope::test::usePreferencesIn(m_config.path());
         setExiftoolDisabled(true);
     }
 

@@ -148,9 +148,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_home.isValid());
-        QCoreApplication::setOrganizationName(QStringLiteral("LimnoscopeTests"));
-        QCoreApplication::setApplicationName(QStringLiteral("tst_SidebarView"));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_home.filePath(QStringLiteral("config")));
+        limnoscope::test::usePreferencesIn(m_home.filePath(QStringLiteral("config")));
         // The Trash lives here, on the same file system as the test folders.
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath(QStringLiteral("data"))));
         setExiftoolDisabled(true);
