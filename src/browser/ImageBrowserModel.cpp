@@ -462,11 +462,15 @@ void ImageBrowserModel::removeDeletedImage(const QUrl& url)
 
 void ImageBrowserModel::removeDeletedSelection()
 {
-    if (m_selectedURLs.isEmpty())
+    forgetTrashedImages(QSet<QUrl>(m_selectedURLs)); // a copy: forgetting changes the selection
+}
+
+void ImageBrowserModel::forgetTrashedImages(const QSet<QUrl>& trashed)
+{
+    if (trashed.isEmpty())
         return;
-    const QSet<QUrl> deleted = m_selectedURLs;
-    setSelectedURLs({});
-    forgetImages(deleted);
+    setSelectedURLs(QSet<QUrl>(m_selectedURLs).subtract(trashed));
+    forgetImages(trashed);
     selectAfterForgetting();
     postRestoreFirstResponder(deletionFocusDelay);
 }

@@ -126,6 +126,10 @@ public:
     // Forget images the caller has already moved to the Trash; the disk is not touched.
     void removeDeletedImage(const QUrl& url);
     void removeDeletedSelection();
+    // Forgets exactly the images that did move to the Trash: they leave the list and the
+    // selection, the rest of the selection stays, and the image now at the current position
+    // becomes current. Nothing happens for an empty set.
+    void forgetTrashedImages(const QSet<QUrl>& trashed);
 
     // Metadata.
     void prefetchMetadata(const QList<QUrl>& urls);
