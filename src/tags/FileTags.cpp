@@ -7,6 +7,7 @@
 
 #include <sys/xattr.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -242,9 +243,18 @@ bool writeTagEntries(const QStringList& entries, const QUrl& fileURL)
     return setAttribute(path, QByteArray(serialised, qsizetype(length))) == 0;
 }
 
-void removeAllTags(const QUrl& fileURL)
+bool removeAllTags(const QUrl& fileURL)
 {
-    writeTagEntries({}, fileURL);
+    const QStringList entries = readTagEntries(fileURL);
+    QStringList kept = entries;
+    kept.removeIf([](const QString& entry) {
+        return std::any_of(allFinderTags.begin(), allFinderTags.end(),
+            [&entry](FinderTag tag) { return tagEntryMatches(entry, tag); });
+    });
+    // No colour tag to remove: the attribute, even one that cannot be read, is left as it is.
+    if (kept.size() == entries.size())
+        return true;
+    return writeTagEntries(kept, fileURL);
 }
 
 } // namespace limnoscope

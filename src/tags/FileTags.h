@@ -53,7 +53,8 @@ bool toggleTag(FinderTag tag, const QUrl& fileURL);
 // success; removing an attribute that is not there (or cannot exist there) succeeds.
 bool writeTagEntries(const QStringList& entries, const QUrl& fileURL);
 
-// Removes the attribute.
-void removeAllTags(const QUrl& fileURL);
+// Removes every colour tag and keeps the user's own entries in their order; the attribute goes
+// when nothing is left. True when the colour tags are gone afterwards.
+bool removeAllTags(const QUrl& fileURL);
 
 } // namespace limnoscope

@@ -1,5 +1,7 @@
 #include "FinderTag.h"
 
+#include <QCoreApplication>
+
 namespace limnoscope {
 namespace {
 
@@ -7,19 +9,18 @@ struct TagInfo {
     const char* attributeName;
     int labelNumber;
     const char* localizationKey;
-    const char* englishName;
     QRgb color;
 };
 
 // Indexed by raw value - 1. Colours are the desktop's standard system colours of those names.
 constexpr std::array<TagInfo, 7> tagTable { {
-    { "Red", 6, "tag_red", "Red", 0xffff3b30 },
-    { "Orange", 7, "tag_orange", "Orange", 0xffff9500 },
-    { "Yellow", 5, "tag_yellow", "Yellow", 0xffffcc00 },
-    { "Green", 2, "tag_green", "Green", 0xff28cd41 },
-    { "Blue", 4, "tag_blue", "Blue", 0xff007aff },
-    { "Purple", 3, "tag_purple", "Purple", 0xffaf52de },
-    { "Gray", 1, "tag_gray", "Gray", 0xff8e8e93 },
+    { "Red", 6, "tag_red", 0xffff3b30 },
+    { "Orange", 7, "tag_orange", 0xffff9500 },
+    { "Yellow", 5, "tag_yellow", 0xffffcc00 },
+    { "Green", 2, "tag_green", 0xff28cd41 },
+    { "Blue", 4, "tag_blue", 0xff007aff },
+    { "Purple", 3, "tag_purple", 0xffaf52de },
+    { "Gray", 1, "tag_gray", 0xff8e8e93 },
 } };
 
 const TagInfo& info(FinderTag tag)
@@ -58,8 +59,7 @@ QString localizationKey(FinderTag tag)
 
 QString localizedName(FinderTag tag)
 {
-    // English is the only shipped language so far; the key stays the lookup handle.
-    return QLatin1String(info(tag).englishName);
+    return qtTrId(info(tag).localizationKey);
 }
 
 QString shortcutDigit(FinderTag tag)

@@ -249,15 +249,27 @@ private slots:
         QCOMPARE(readTagEntries(url), QStringList { red });
     }
 
+    void removeAllTags_data()
+    {
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<QStringList>("after");
+        QTest::newRow("colour tags only: the attribute goes") << QStringList { red, blue } << QStringList();
+        QTest::newRow("the user's own tags stay")
+            << QStringList { "Project X", red, "Work", "GREEN" } << QStringList { "Project X", "Work" };
+        QTest::newRow("no colour tag: nothing changes") << QStringList { "Project X" } << QStringList { "Project X" };
+        QTest::newRow("untagged file stays untagged") << QStringList() << QStringList();
+    }
+
     void removeAllTags()
     {
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, after);
         const QString path = newFile();
         const QUrl url = QUrl::fromLocalFile(path);
-        QVERIFY(writeTagEntries({ "Work", red }, url));
-        limnoscope::removeAllTags(url);
-        QVERIFY(!hasAttribute(path));
-        QVERIFY(writeTagEntries({}, url)); // nothing to remove is a success
-        QVERIFY(!hasAttribute(path));
+        QVERIFY(writeTagEntries(before, url));
+        QVERIFY(limnoscope::removeAllTags(url));
+        QCOMPARE(readTagEntries(url), after);
+        QCOMPARE(hasAttribute(path), !after.isEmpty());
     }
 
     void missingFile()
