@@ -34,6 +34,19 @@ std::optional<FileStamp> stampOf(const QUrl& url)
     return FileStamp::of(url.toLocalFile());
 }
 
+// Whether two readings say the same; records have no equality because their rows carry fresh ids.
+bool sameReading(const std::optional<LimnoraMetadata>& a, const std::optional<LimnoraMetadata>& b)
+{
+    if (!a || !b)
+        return !a && !b;
+    const auto sameLoras = [](const LoraEntry& x, const LoraEntry& y) {
+        return x.file == y.file && x.weight == y.weight && x.mode == y.mode;
+    };
+    return a->prompt == b->prompt && a->negativePrompt == b->negativePrompt && a->settings == b->settings
+        && a->rawSettingsString == b->rawSettingsString && a->renderDuration == b->renderDuration
+        && std::equal(a->loras.cbegin(), a->loras.cend(), b->loras.cbegin(), b->loras.cend(), sameLoras);
+}
+
 } // namespace
 
 ImageBrowserModel* ImageBrowserModel::shared()
@@ -446,11 +459,31 @@ void ImageBrowserModel::toggleGroup(const QUuid& id)
         m_groups.cbegin(), m_groups.cend(), [&id](const FolderGroup& candidate) { return candidate.id == id; });
     if (group == m_groups.cend())
         return;
+    const qsizetype toggledPosition = std::distance(m_groups.cbegin(), group);
     QList<FolderGroup> groups = m_groups;
-    FolderGroup& toggled = groups[std::distance(m_groups.cbegin(), group)];
+    FolderGroup& toggled = groups[toggledPosition];
     toggled.isExpanded = !toggled.isExpanded;
+    // Where browsing goes on when the current image folds away: the first image after its group.
+    qsizetype visibleBefore = 0;
+    for (qsizetype position = 0; position <= toggledPosition; ++position) {
+        if (groups.at(position).isExpanded)
+            visibleBefore += groups.at(position).images.size();
+    }
     setGroups(groups);
     rebuildFlatURLs();
+
+    // The counter always names a visible image.
+    if (m_currentImageURL.isEmpty())
+        return;
+    if (const qsizetype position = m_flatURLs.indexOf(m_currentImageURL); position >= 0) {
+        setCurrentIndex(position);
+    } else if (m_flatURLs.isEmpty()) {
+        setCurrentIndex(0);
+        setCurrentImageURL({});
+        setCurrentMetadata(std::nullopt);
+    } else {
+        selectImage(std::min<qint64>(visibleBefore, m_flatURLs.size() - 1));
+    }
 }
 
 void ImageBrowserModel::removeDeletedImage(const QUrl& url)
@@ -557,8 +590,15 @@ void ImageBrowserModel::runPrefetch(const QList<QUrl>& urls)
 
 void ImageBrowserModel::storePrefetched(const QList<QPair<QUrl, CacheEntry>>& entries)
 {
-    for (const auto& [url, entry] : entries)
+    for (const auto& [url, entry] : entries) {
         m_metadataCache.insert(url, entry);
+        // The batch reading of the image on screen may say more than its own load did (the
+        // render time): show it.
+        if (url == m_currentImageURL && entry.isLoaded() && !sameReading(entry.metadata(), m_currentMetadata)) {
+            setCurrentMetadata(entry.metadata());
+            setErrorMessage({});
+        }
+    }
     setPrefetchProgress(std::min(m_prefetchDoneCount + entries.size(), m_prefetchTotalCount), m_prefetchTotalCount);
 }
 
@@ -585,6 +625,11 @@ void ImageBrowserModel::loadCurrentMetadata(const QUrl& url)
 
 void ImageBrowserModel::applyCurrentMetadata(const QUrl& url, const CacheEntry& entry)
 {
+    // A batch reading of the same file that came back first carries the render time, which
+    // the single-image load never has: it stays.
+    if (const auto cached = m_metadataCache.constFind(url); cached != m_metadataCache.cend() && cached->isLoaded()
+        && !cached->isOutOfDate(entry.fileStamp()))
+        return;
     m_metadataCache.insert(url, entry);
     // Only the load of the image that is still current changes what is shown.
     if (url != m_currentImageURL)

@@ -603,29 +603,48 @@ private slots:
         QVERIFY(!focus.wait(ImageBrowserModel::deletionFocusDelay.count() * 3));
     }
 
+    void collapseThenStep_data()
+    {
+        QTest::addColumn<int>("current");
+        QTest::addColumn<int>("folded");
+        QTest::addColumn<QString>("expectedCurrent");
+        QTest::addColumn<int>("expectedIndex");
+        QTest::addColumn<QString>("afterNext");
+
+        // Groups: r1 r2 | a1 a2 a3 | b1 b2.
+        QTest::newRow("the current image's group: the next group's first") << 3 << 1 << "b1.png" << 2 << "b2.png";
+        QTest::newRow("a group before the current image") << 3 << 0 << "a2.png" << 1 << "a3.png";
+        QTest::newRow("a group after the current image") << 3 << 2 << "a2.png" << 3 << "a3.png";
+        QTest::newRow("the last group, holding the current image: the last visible")
+            << 6 << 2 << "a3.png" << 4 << "a3.png";
+    }
+
     void collapseThenStep()
     {
+        QFETCH(int, current);
+        QFETCH(int, folded);
+        QFETCH(QString, expectedCurrent);
+        QFETCH(int, expectedIndex);
+        QFETCH(QString, afterNext);
         QTemporaryDir dir;
-        writeImages(dir, { "r1.png", "r2.png", "a/a1.png", "a/a2.png", "a/a3.png", "a/a4.png" });
+        writeImages(dir, { "r1.png", "r2.png", "a/a1.png", "a/a2.png", "a/a3.png", "b/b1.png", "b/b2.png" });
         ImageBrowserModel model;
         QVERIFY(openFolder(model, dir.path()));
-        model.selectImage(2);
-        QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("a1.png"));
+        model.selectImage(current);
 
-        model.toggleGroup(model.groups().first().id);
-        QVERIFY(!model.groups().first().isExpanded);
-        QCOMPARE(namesOf(model.flatURLs()), (QStringList { "a1.png", "a2.png", "a3.png", "a4.png" }));
-        QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("a1.png"));
-        QCOMPARE(model.currentIndex(), 2);
-
-        // The step counts from the old position in the shortened list.
+        model.toggleGroup(model.groups().at(folded).id);
+        QVERIFY(!model.groups().at(folded).isExpanded);
+        QCOMPARE(model.currentImageURL().fileName(), expectedCurrent);
+        QCOMPARE(model.currentIndex(), expectedIndex);
+        QCOMPARE(model.flatURLs().at(expectedIndex), model.currentImageURL());
         model.nextImage();
-        QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("a4.png"));
+        QCOMPARE(model.currentImageURL().fileName(), afterNext);
 
         model.toggleGroup(QUuid::createUuid());
-        QCOMPARE(model.flatURLs().size(), 4);
-        model.toggleGroup(model.groups().first().id);
-        QCOMPARE(model.flatURLs().size(), 6);
+        QCOMPARE(model.flatURLs().size(), 7 - model.groups().at(folded).images.size());
+        model.toggleGroup(model.groups().at(folded).id);
+        QCOMPARE(model.flatURLs().size(), 7);
+        QCOMPARE(model.flatURLs().at(model.currentIndex()).fileName(), afterNext);
     }
 
     // Metadata cache and prefetch
@@ -737,6 +756,31 @@ private slots:
             QStringLiteral("2"));
         QVERIFY(
             !model.metadataCache().value(QUrl::fromLocalFile(dir.filePath("4.png")), CacheEntry({}, {})).isLoaded());
+    }
+
+    // The image on screen is read on its own first (no render time); the batch brings it.
+    void batchRenderTimeReachesTheImageOnScreen()
+    {
+        if (!QFile::exists(QStringLiteral("/usr/bin/exiftool")))
+            QSKIP("exiftool is not installed");
+        setExiftoolDisabled(false);
+        const auto restore = qScopeGuard([] { setExiftoolDisabled(true); });
+        QTemporaryDir dir;
+        const QString jpeg = dir.filePath("rendered.jpg");
+        limnoscope::test::writeImage(jpeg, "JPEG");
+        limnoscope::test::runExiftool({ "-overwrite_original", "-EXIF:ImageDescription=a fox\nSteps: 12, Seed: 9",
+            "-EXIF:UserComment={\"profile\":{\"duration\":6.5}}", jpeg });
+
+        ImageBrowserModel model;
+        QSignalSpy changes(&model, &ImageBrowserModel::currentMetadataChanged);
+        model.loadFiles({ QUrl::fromLocalFile(jpeg) }); // selects it before the batch can land
+        const auto renderTime = [&model] { return model.currentMetadata().value_or(LimnoraMetadata {}).renderDuration; };
+        QTRY_COMPARE_WITH_TIMEOUT(renderTime(), std::optional<double>(6.5), asyncTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
+        changes.clear(); // the image's own load, landing later, must not take the render time away
+        QVERIFY(!changes.wait(staleResultGraceMs));
+        QCOMPARE(renderTime(), std::optional<double>(6.5));
+        QCOMPARE(seedOf(model.currentMetadata()), QStringLiteral("9"));
     }
 
     void modelGoneDuringARun()
