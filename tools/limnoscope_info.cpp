@@ -4,6 +4,7 @@
 //
 //   limnoscope-info [--batch] [--no-exiftool] [--sort name_asc|name_desc|date_asc|date_desc]
 //                   [--format record|settings-json|txt2img] PATH...
+//   limnoscope-info --help | --version
 
 #include "ExiftoolRunner.h"
 #include "FolderScan.h"
@@ -26,6 +27,21 @@ namespace {
 enum class OutputFormat { Record, SettingsJSON, Txt2Img };
 
 constexpr int exitUsage = 2;
+
+constexpr char usageLine[] = "usage: limnoscope-info [--batch] [--no-exiftool] "
+                             "[--sort name_asc|name_desc|date_asc|date_desc] "
+                             "[--format record|settings-json|txt2img] PATH...";
+
+constexpr char optionHelp[] =
+    "Prints the generation settings read from each image, one JSON object per image and line.\n"
+    "A folder stands for its images and those of its immediate subfolders.\n"
+    "\n"
+    "  --batch          read as a folder opens: exiftool's batches, then the in-process readers\n"
+    "  --no-exiftool    read with the in-process readers only\n"
+    "  --sort ORDER     order of a folder's images (default name_asc)\n"
+    "  --format FORMAT  record (default), settings-json or txt2img\n"
+    "  --help           print this help and exit\n"
+    "  --version        print the version and exit\n";
 
 void printLine(const QJsonObject &object)
 {
@@ -93,6 +109,12 @@ int main(int argc, char *argv[])
             paths.append(argument);
         } else if (argument == QLatin1String("--")) {
             optionsEnded = true;
+        } else if (argument == QLatin1String("--help")) {
+            std::printf("%s\n\n%s", usageLine, optionHelp);
+            return 0;
+        } else if (argument == QLatin1String("--version")) {
+            std::printf("limnoscope-info %s\n", LIMNOSCOPE_VERSION);
+            return 0;
         } else if (argument == QLatin1String("--batch")) {
             batch = true;
         } else if (argument == QLatin1String("--no-exiftool")) {
@@ -113,10 +135,7 @@ int main(int argc, char *argv[])
                 return exitUsage;
             }
         } else {
-            complain(QStringLiteral("unknown option '%1'; usage: limnoscope-info [--batch] [--no-exiftool] "
-                                    "[--sort name_asc|name_desc|date_asc|date_desc] "
-                                    "[--format record|settings-json|txt2img] PATH...")
-                         .arg(argument));
+            complain(QStringLiteral("unknown option '%1'; %2").arg(argument, QLatin1String(usageLine)));
             return exitUsage;
         }
     }

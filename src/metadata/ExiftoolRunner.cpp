@@ -22,12 +22,10 @@ namespace {
 std::atomic_bool exiftoolDisabled = false;
 
 constexpr qsizetype filesPerBatch = 100;
-// exiftool starts in about 80 ms and reads hundreds of files a second; these bounds only stop
-// a child that hangs.
-constexpr std::chrono::milliseconds defaultSingleFileTimeout{30'000};
-constexpr std::chrono::milliseconds defaultBatchTimeout{300'000};
-std::atomic<int> singleFileTimeoutMs = int(defaultSingleFileTimeout.count());
-std::atomic<int> batchTimeoutMs = int(defaultBatchTimeout.count());
+std::atomic<int> singleFileTimeoutMs = int(exiftoolSingleFileTimeout.count());
+std::atomic<int> batchBaseTimeoutMs = int(exiftoolBatchBaseTimeout.count());
+std::atomic<int> batchTimeoutPerFileMs = int(exiftoolBatchTimeoutPerFile.count());
+std::atomic<int> batchTimeoutCapMs = int(exiftoolBatchTimeoutCap.count());
 // A hundred files of generation text come to a few megabytes; more than this is a child gone
 // wrong, and reading on would only fill memory.
 constexpr qsizetype maxOutputBytes = 64 * 1024 * 1024;
@@ -53,13 +51,25 @@ QString defaultResourcesDirectory()
     return {};
 }
 
+// How a child's run ended: only a child that ended on its own has output worth reading.
+enum class ChildEnd { Exited, Failed, TimedOut, Cancelled };
+
+struct ChildRun {
+    ChildEnd end = ChildEnd::Failed;
+    QByteArray output;
+};
+
+// A shell reports a command killed by a signal as 128 plus the signal's number; exiftool's own
+// codes are 0 to 2.
+constexpr int shellSignalExitBase = 128;
+
 // Runs `program` with `arguments` and returns everything it printed on standard output.
-// The output is read while the child runs, so a child with a lot to say never blocks; a child
-// that outlives `timeoutMs` is killed and reaped, and what it printed is kept. A child that
-// prints more than any real output comes to, or whose caller gives up, is killed and yields
-// nothing.
-std::optional<QByteArray> runAndCollect(const QString &program, const QStringList &arguments, int timeoutMs,
-                                        const std::function<bool()> &isCancelled = {})
+// The output is read while the child runs, so a child with a lot to say never blocks. A child
+// that outlives `timeoutMs`, prints more than any real output comes to, crashes or whose caller
+// gives up is killed and reaped and yields nothing: what it printed so far may be any part of a
+// text, and a part must not pass for the whole.
+ChildRun runAndCollect(const QString &program, const QStringList &arguments, int timeoutMs,
+                       const std::function<bool()> &isCancelled = {})
 {
     QProcess process;
     process.setProgram(program);
@@ -68,22 +78,23 @@ std::optional<QByteArray> runAndCollect(const QString &program, const QStringLis
     process.setStandardErrorFile(QProcess::nullDevice());
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted())
-        return std::nullopt;
+        return {};
 
     const QDeadlineTimer deadline(timeoutMs);
     QByteArray output;
-    const auto stop = [&process] {
+    const auto stop = [&process](ChildEnd end) {
         process.kill();
         process.waitForFinished();
+        return ChildRun{end, {}};
     };
     for (;;) {
         const int wait = int(std::min<qint64>(deadline.remainingTime(), cancelPollIntervalMs));
         const bool readMore = process.waitForReadyRead(wait);
         output += process.readAllStandardOutput();
-        if (output.size() > maxOutputBytes || (isCancelled && isCancelled())) {
-            stop();
-            return std::nullopt;
-        }
+        if (isCancelled && isCancelled())
+            return stop(ChildEnd::Cancelled);
+        if (output.size() > maxOutputBytes)
+            return stop(ChildEnd::Failed);
         if (readMore)
             continue;
         // Nothing to read: finished, not yet, or standard output closed by a child that runs on.
@@ -92,11 +103,12 @@ std::optional<QByteArray> runAndCollect(const QString &program, const QStringLis
         if (process.state() != QProcess::NotRunning && !deadline.hasExpired())
             continue;
         if (process.state() != QProcess::NotRunning)
-            stop();
+            return stop(ChildEnd::TimedOut);
         output += process.readAllStandardOutput();
-        if (output.size() > maxOutputBytes)
-            return std::nullopt;
-        return output;
+        if (output.size() > maxOutputBytes || process.exitStatus() != QProcess::NormalExit
+            || process.exitCode() >= shellSignalExitBase)
+            return {};
+        return {ChildEnd::Exited, output};
     }
 }
 
@@ -124,38 +136,22 @@ std::optional<double> renderDurationOf(const QJsonValue &userComment)
     return duration.toDouble();
 }
 
-// One exiftool process for up to 100 files, through /bin/sh with every path quoted.
-QHash<QUrl, QString> runBatch(const QString &program, const QList<QUrl> &fileURLs,
-                              const std::function<bool()> &isCancelled)
+int batchTimeoutMs(qsizetype fileCount)
 {
-    QStringList quotedPaths;
-    quotedPaths.reserve(fileURLs.size());
-    for (const QUrl &url : fileURLs)
-        quotedPaths.append(shellQuote(url.toLocalFile()));
-    const QString commandLine = shellQuote(program) + QStringLiteral(" -json ")
-        + QStringLiteral("-Description -Comment -UserComment -Parameters -all") + QStringLiteral(" -q ")
-        + quotedPaths.join(u' ');
-
-    const auto output = runAndCollect(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), commandLine}, batchTimeoutMs,
-                                     isCancelled);
-    if (!output)
-        return {};
-    return parseExiftoolBatchOutput(*output);
+    const qint64 scaled = qint64(batchBaseTimeoutMs) + qint64(batchTimeoutPerFileMs) * fileCount;
+    return int(std::min<qint64>(scaled, batchTimeoutCapMs));
 }
 
-} // namespace
-
-QHash<QUrl, QString> parseExiftoolBatchOutput(const QByteArray &output)
+// The texts of a whole JSON array of objects; nothing for any other output.
+std::optional<QHash<QUrl, QString>> parseBatchOutput(const QByteArray &output)
 {
-    if (output.isEmpty())
-        return {};
     const QJsonDocument document = QJsonDocument::fromJson(output);
     if (!document.isArray())
-        return {};
+        return std::nullopt;
     const QJsonArray entries = document.array();
     for (const QJsonValue &entry : entries) {
         if (!entry.isObject())
-            return {};
+            return std::nullopt;
     }
 
     QHash<QUrl, QString> texts;
@@ -179,10 +175,86 @@ QHash<QUrl, QString> parseExiftoolBatchOutput(const QByteArray &output)
     return texts;
 }
 
-void setExiftoolTimeouts(std::chrono::milliseconds singleFile, std::chrono::milliseconds batch)
+struct BatchRun {
+    ChildEnd end = ChildEnd::Failed;
+    QHash<QUrl, QString> texts;
+};
+
+// One exiftool process for up to 100 files, through /bin/sh with every path quoted; the shell
+// replaces itself with exiftool, so that a kill at the deadline stops exiftool and not only the
+// shell. It has answered only when it ended on its own and printed a whole JSON array.
+BatchRun runBatch(const QString &program, const QList<QUrl> &fileURLs, const std::function<bool()> &isCancelled)
+{
+    QStringList quotedPaths;
+    quotedPaths.reserve(fileURLs.size());
+    for (const QUrl &url : fileURLs)
+        quotedPaths.append(shellQuote(url.toLocalFile()));
+    const QString commandLine = QStringLiteral("exec ") + shellQuote(program) + QStringLiteral(" -json ")
+        + QStringLiteral("-Description -Comment -UserComment -Parameters -all") + QStringLiteral(" -q ")
+        + quotedPaths.join(u' ');
+
+    const ChildRun run = runAndCollect(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), commandLine},
+                                       batchTimeoutMs(fileURLs.size()), isCancelled);
+    if (run.end != ChildEnd::Exited)
+        return {run.end, {}};
+    auto texts = parseBatchOutput(run.output);
+    if (!texts)
+        return {};
+    return {ChildEnd::Exited, std::move(*texts)};
+}
+
+void recordAnswer(const QList<QUrl> &fileURLs, BatchRun &&run, ExiftoolBatchResult &result)
+{
+    result.texts.insert(run.texts);
+    for (const QUrl &url : fileURLs)
+        result.settled.insert(url);
+}
+
+// `fileURLs` ran out of time as one batch: each half is run on its own, and a half that runs
+// out of time again is split in turn, down to the single file exiftool hangs on, which is
+// settled without a text. When both halves run out of time, more than one file (or exiftool
+// itself) hangs and further splits would cost more than they save: both halves stay unsettled.
+void splitTimedOutBatch(const QString &program, const QList<QUrl> &fileURLs, const std::function<bool()> &isCancelled,
+                        ExiftoolBatchResult &result)
+{
+    const QList<QUrl> halves[] = {fileURLs.first(fileURLs.size() / 2), fileURLs.sliced(fileURLs.size() / 2)};
+    ChildEnd ends[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        if (isCancelled && isCancelled())
+            return;
+        BatchRun run = runBatch(program, halves[i], isCancelled);
+        ends[i] = run.end;
+        if (run.end == ChildEnd::Cancelled)
+            return;
+        if (run.end == ChildEnd::Exited)
+            recordAnswer(halves[i], std::move(run), result);
+    }
+    if (ends[0] == ChildEnd::TimedOut && ends[1] == ChildEnd::TimedOut)
+        return;
+    for (int i = 0; i < 2; ++i) {
+        if (ends[i] != ChildEnd::TimedOut)
+            continue;
+        if (halves[i].size() == 1)
+            result.settled.insert(halves[i].first());
+        else
+            splitTimedOutBatch(program, halves[i], isCancelled, result);
+    }
+}
+
+} // namespace
+
+QHash<QUrl, QString> parseExiftoolBatchOutput(const QByteArray &output)
+{
+    return parseBatchOutput(output).value_or(QHash<QUrl, QString>());
+}
+
+void setExiftoolTimeouts(std::chrono::milliseconds singleFile, std::chrono::milliseconds batchCap,
+                         std::chrono::milliseconds batchBase, std::chrono::milliseconds batchPerFile)
 {
     singleFileTimeoutMs = int(singleFile.count());
-    batchTimeoutMs = int(batch.count());
+    batchTimeoutCapMs = int(batchCap.count());
+    batchBaseTimeoutMs = int(batchBase.count());
+    batchTimeoutPerFileMs = int(batchPerFile.count());
 }
 
 void setExiftoolDisabled(bool disabled)
@@ -233,35 +305,45 @@ std::optional<QString> readDescriptionWithExiftool(const QUrl &fileURL)
 
     const QStringList toolArguments = {QStringLiteral("-b"), QStringLiteral("-Description"), QStringLiteral("-q"),
                                        fileURL.toLocalFile()};
-    std::optional<QByteArray> output;
+    ChildRun run;
     if (QFileInfo::exists(QStringLiteral("/usr/bin/perl")))
-        output = runAndCollect(QStringLiteral("/usr/bin/perl"), QStringList{*program} + toolArguments, singleFileTimeoutMs);
+        run = runAndCollect(QStringLiteral("/usr/bin/perl"), QStringList{*program} + toolArguments, singleFileTimeoutMs);
     else if (QFileInfo::exists(QStringLiteral("/usr/local/bin/perl")))
-        output = runAndCollect(QStringLiteral("/usr/local/bin/perl"), QStringList{*program} + toolArguments, singleFileTimeoutMs);
+        run = runAndCollect(QStringLiteral("/usr/local/bin/perl"), QStringList{*program} + toolArguments, singleFileTimeoutMs);
     else
-        output = runAndCollect(*program, toolArguments, singleFileTimeoutMs);
-    if (!output)
+        run = runAndCollect(*program, toolArguments, singleFileTimeoutMs);
+    if (run.end != ChildEnd::Exited)
         return std::nullopt;
 
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = QString(decoder.decode(*output)).trimmed();
+    const QString text = QString(decoder.decode(run.output)).trimmed();
     if (decoder.hasError() || text.isEmpty())
         return std::nullopt;
     return text;
 }
 
-QHash<QUrl, QString> readBatchWithExiftool(const QList<QUrl> &fileURLs, const std::function<bool()> &isCancelled)
+ExiftoolBatchResult readBatchesWithExiftool(const QList<QUrl> &fileURLs, const std::function<bool()> &isCancelled)
 {
     const auto program = locateExiftool();
     if (!program)
         return {};
-    QHash<QUrl, QString> texts;
+    ExiftoolBatchResult result;
     for (qsizetype start = 0; start < fileURLs.size(); start += filesPerBatch) {
         if (isCancelled && isCancelled())
             break;
-        texts.insert(runBatch(*program, fileURLs.mid(start, filesPerBatch), isCancelled));
+        const QList<QUrl> batch = fileURLs.mid(start, filesPerBatch);
+        BatchRun run = runBatch(*program, batch, isCancelled);
+        if (run.end == ChildEnd::Exited)
+            recordAnswer(batch, std::move(run), result);
+        else if (run.end == ChildEnd::TimedOut && batch.size() > 1)
+            splitTimedOutBatch(*program, batch, isCancelled, result);
     }
-    return texts;
+    return result;
+}
+
+QHash<QUrl, QString> readBatchWithExiftool(const QList<QUrl> &fileURLs, const std::function<bool()> &isCancelled)
+{
+    return readBatchesWithExiftool(fileURLs, isCancelled).texts;
 }
 
 QString shellQuote(const QString &text)

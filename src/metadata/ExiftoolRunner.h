@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QUrl>
 
@@ -21,10 +22,25 @@ namespace limnoscope {
 // The file's Description tag, trimmed; nothing when empty or absent.
 [[nodiscard]] std::optional<QString> readDescriptionWithExiftool(const QUrl &fileURL);
 
-// Texts for many files, 100 per process; a text may end in the render-time marker.
-// Empty when the program is missing or yields nothing. `isCancelled`, asked before each
-// process and while it runs, stops the running and the remaining batches (so that quitting
-// does not wait for a large folder or a child that hangs).
+// What exiftool's batches said about a list of files.
+struct ExiftoolBatchResult {
+    // The texts found; a text may end in the render-time marker.
+    QHash<QUrl, QString> texts;
+    // The files exiftool need not be asked about again: those it answered for, with or without
+    // a text, and a file it hung on alone while it answered for the rest of its batch. Files
+    // missing here met a missing or failing exiftool.
+    QSet<QUrl> settled;
+};
+
+// Reads many files, 100 per process. A process that runs out of time is run again on each
+// half of its files, and so on down to the file that holds it up; when both halves of a split
+// run out of time too, the fault is not one file and that part is given up. `isCancelled`,
+// asked before each process and while it runs, stops the running and the remaining batches
+// (so that quitting does not wait for a large folder or a child that hangs).
+[[nodiscard]] ExiftoolBatchResult readBatchesWithExiftool(const QList<QUrl> &fileURLs,
+                                                          const std::function<bool()> &isCancelled = {});
+
+// The texts of readBatchesWithExiftool alone: empty when the program is missing or yields nothing.
 [[nodiscard]] QHash<QUrl, QString> readBatchWithExiftool(const QList<QUrl> &fileURLs,
                                                          const std::function<bool()> &isCancelled = {});
 
@@ -40,9 +56,18 @@ namespace limnoscope {
 // tests and benchmarks that measure the in-process readers).
 void setExiftoolDisabled(bool disabled);
 
-// How long a child may run before it is killed and what it printed so far is used: by
-// default 30 s for one file and 300 s for a batch. Tests shorten them.
-void setExiftoolTimeouts(std::chrono::milliseconds singleFile, std::chrono::milliseconds batch);
+// How long a child may run before it is killed; what a killed child printed counts as nothing.
+// exiftool starts in about 80 ms and reads hundreds of files a second: these bounds only stop a
+// child that hangs. A batch of n files may take base + n * per file, at most the cap.
+inline constexpr std::chrono::milliseconds exiftoolSingleFileTimeout{30'000};
+inline constexpr std::chrono::milliseconds exiftoolBatchBaseTimeout{10'000};
+inline constexpr std::chrono::milliseconds exiftoolBatchTimeoutPerFile{1'000};
+inline constexpr std::chrono::milliseconds exiftoolBatchTimeoutCap{300'000};
+
+// Tests shorten the bounds; calling with the constants above restores them.
+void setExiftoolTimeouts(std::chrono::milliseconds singleFile, std::chrono::milliseconds batchCap,
+                         std::chrono::milliseconds batchBase = exiftoolBatchBaseTimeout,
+                         std::chrono::milliseconds batchPerFile = exiftoolBatchTimeoutPerFile);
 
 // The resources directory searched first: `share/limnoscope` beside the installed binary,
 // or the build tree's equivalent. Tests may point it elsewhere.

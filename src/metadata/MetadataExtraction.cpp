@@ -139,9 +139,14 @@ std::optional<EmbeddedMetadata> readWithLibheif(const QString &path)
 
 std::optional<QString> extractMetadataText(const QUrl &fileURL)
 {
-    const QString path = fileURL.toLocalFile();
     if (auto text = readDescriptionWithExiftool(fileURL))
         return text;
+    return extractBuiltInMetadataText(fileURL);
+}
+
+std::optional<QString> extractBuiltInMetadataText(const QUrl &fileURL)
+{
+    const QString path = fileURL.toLocalFile();
     if (hasExtension(path, QLatin1String("png"))) {
         if (auto text = readPNGTextMetadata(path))
             return text;
@@ -192,28 +197,39 @@ std::optional<LimnoraMetadata> readImageMetadata(const QUrl &fileURL)
 void readFolderMetadata(const QList<QUrl> &fileURLs, const std::function<void(QList<ImageMetadataResult>)> &deliver,
                         const std::function<bool()> &isCancelled)
 {
-    const QHash<QUrl, QString> texts = readBatchWithExiftool(fileURLs, isCancelled);
+    const ExiftoolBatchResult batch = readBatchesWithExiftool(fileURLs, isCancelled);
     if (isCancelled && isCancelled())
         return;
-    if (texts.isEmpty()) {
-        for (const QUrl &url : fileURLs) {
-            if (isCancelled && isCancelled())
-                return;
-            deliver({ImageMetadataResult{url, readImageMetadata(url)}});
-        }
-        return;
-    }
 
-    QList<ImageMetadataResult> results;
-    results.reserve(fileURLs.size());
+    // What exiftool settled, its texts or the in-process readers' (which know text chunks and
+    // places that the batch does not ask for), in one hand-off; a single-image load must not
+    // find a text that the prefetch said was not there.
+    QList<ImageMetadataResult> settled;
+    QList<QUrl> unsettled;
     for (const QUrl &url : fileURLs) {
-        const QString text = texts.value(url);
-        if (text.isEmpty())
-            results.append({url, std::nullopt});
-        else
-            results.append({url, parseMarkedMetadataText(text)});
+        if (!batch.settled.contains(url)) {
+            unsettled.append(url);
+            continue;
+        }
+        if (isCancelled && isCancelled())
+            return;
+        if (const QString text = batch.texts.value(url); !text.isEmpty()) {
+            settled.append({url, parseMarkedMetadataText(text)});
+        } else {
+            const auto builtIn = extractBuiltInMetadataText(url);
+            settled.append({url, builtIn ? std::optional(parseMetadataText(*builtIn)) : std::nullopt});
+        }
     }
-    deliver(std::move(results));
+    if (!settled.isEmpty())
+        deliver(std::move(settled));
+
+    // Where exiftool is missing or failed, each image through the whole pipeline, one hand-off
+    // each: a single-file exiftool run may take a while.
+    for (const QUrl &url : unsettled) {
+        if (isCancelled && isCancelled())
+            return;
+        deliver({ImageMetadataResult{url, readImageMetadata(url)}});
+    }
 }
 
 } // namespace limnoscope

@@ -17,6 +17,10 @@ namespace limnoscope {
 // descriptions, the XMP descriptions. Nothing when no source has one.
 [[nodiscard]] std::optional<QString> extractMetadataText(const QUrl &fileURL);
 
+// The same without exiftool: the in-process readers only, for images exiftool has been asked
+// about already.
+[[nodiscard]] std::optional<QString> extractBuiltInMetadataText(const QUrl &fileURL);
+
 // One image as the current-image load reads it: extracted, then parsed (no render time).
 [[nodiscard]] std::optional<LimnoraMetadata> readImageMetadata(const QUrl &fileURL);
 
@@ -26,11 +30,12 @@ struct ImageMetadataResult {
     std::optional<LimnoraMetadata> metadata;
 };
 
-// The folder route: exiftool's batch reader over the whole list (render-time marker split
-// off); when that yields nothing, the images one by one in order. `deliver` receives one
-// result per call on the one-by-one path, or all results in one call after a batch.
-// `isCancelled` is asked before each exiftool process and each one-by-one image; a cancelled
-// run delivers nothing more.
+// The folder route: exiftool's batch reader over the whole list. An image it found a text for
+// keeps that text (render-time marker split off); one it answered for without a text, or hung
+// on alone, goes to the in-process readers; these come in one call to `deliver`. Then, where
+// exiftool is missing or failed, the remaining images go one by one, in order and one per call,
+// through the whole pipeline. `isCancelled` is asked before each exiftool process and each
+// image after the batch; a cancelled run delivers nothing more.
 void readFolderMetadata(const QList<QUrl> &fileURLs,
                         const std::function<void(QList<ImageMetadataResult>)> &deliver,
                         const std::function<bool()> &isCancelled = {});

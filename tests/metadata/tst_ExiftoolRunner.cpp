@@ -101,6 +101,13 @@ private slots:
         QVERIFY(readBatchWithExiftool(files, [&] { return ++asked > 1; }).isEmpty());
         QVERIFY(log.open(QIODevice::ReadOnly));
         QCOMPARE(log.readAll(), QByteArray("107\n"));
+        log.close();
+
+        // A batch that answered, even without a text, is not asked again image by image.
+        QFile::remove(resources + "/runs.log");
+        readFolderMetadata(files.first(3), [](const QList<ImageMetadataResult> &) {});
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll(), QByteArray("10\n"));
     }
 
     void batchOutput_data()
@@ -185,7 +192,11 @@ private slots:
         writeFile(png, pngWithDescription(sampleLimnoraText(7).toLatin1()));
         const QString bare = m_dir.filePath("route/bare.png");
         writeImage(bare, "PNG");
-        const QList<QUrl> urls = {QUrl::fromLocalFile(jpeg), QUrl::fromLocalFile(png), QUrl::fromLocalFile(bare)};
+        // A text exiftool's batch does not report as a description; the in-process reader knows it.
+        const QString comment = m_dir.filePath("route/comment.png");
+        writeFile(comment, PNGChunkWriter().tEXt("Comment", sampleLimnoraText(8).toLatin1()).tinyImageData().end().bytes());
+        const QList<QUrl> urls = {QUrl::fromLocalFile(jpeg), QUrl::fromLocalFile(png), QUrl::fromLocalFile(bare),
+                                  QUrl::fromLocalFile(comment)};
 
         QCOMPARE(readBatchWithExiftool(urls).value(urls[0]), QStringLiteral("a fox\nSteps: 12, Seed: 9\n__duration__:6.5"));
 
@@ -193,19 +204,21 @@ private slots:
         readFolderMetadata(urls, [&](QList<ImageMetadataResult> results) { deliveries.append(results); });
         QCOMPARE(deliveries.size(), 1); // one hand-off for the whole batch
         const QList<ImageMetadataResult> &results = deliveries.first();
-        QCOMPARE(results.size(), 3);
+        QCOMPARE(results.size(), 4);
         QCOMPARE(results[0].url, urls[0]);
         QCOMPARE(results[0].metadata->prompt, QStringLiteral("a fox"));
         QCOMPARE(results[0].metadata->renderDuration, std::optional<double>(6.5));
         QCOMPARE(results[1].metadata->settings.value("Seed"), QStringLiteral("7"));
         QVERIFY(!results[1].metadata->renderDuration);
         QVERIFY(!results[2].metadata);
+        QVERIFY(results[3].metadata);
+        QCOMPARE(results[3].metadata->settings.value("Seed"), QStringLiteral("8"));
 
         // Without exiftool: one hand-off per image, in order, and no render time.
         setExiftoolDisabled(true);
         deliveries.clear();
         readFolderMetadata(urls, [&](QList<ImageMetadataResult> results) { deliveries.append(results); });
-        QCOMPARE(deliveries.size(), 3);
+        QCOMPARE(deliveries.size(), 4);
         QCOMPARE(deliveries[0].first().url, urls[0]);
         QCOMPARE(deliveries[0].first().metadata->prompt, QStringLiteral("a fox"));
         QVERIFY(!deliveries[0].first().metadata->renderDuration);

@@ -16,6 +16,7 @@ namespace {
 struct Run {
     int exitCode = -1;
     QList<QJsonObject> lines;
+    QByteArray output;
     QByteArray errors;
 };
 
@@ -28,9 +29,10 @@ Run runInfo(const QStringList &arguments)
         return run;
     run.exitCode = process.exitCode();
     run.errors = process.readAllStandardError();
-    for (const QByteArray &line : process.readAllStandardOutput().split('\n')) {
-        if (!line.isEmpty())
-            run.lines.append(QJsonDocument::fromJson(line).object());
+    run.output = process.readAllStandardOutput();
+    for (const QByteArray &line : run.output.split('\n')) {
+        if (const QJsonDocument document = QJsonDocument::fromJson(line); document.isObject())
+            run.lines.append(document.object());
     }
     return run;
 }
@@ -109,30 +111,41 @@ private slots:
         QVERIFY(body.lines[1].value("body").isNull());
     }
 
-    void badArguments_data()
+    // Bad arguments: one complaint and status 2. Help and version: on standard output, status 0,
+    // before and instead of any reading.
+    void arguments_data()
     {
         QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
         QTest::addColumn<int>("printed");
-        QTest::newRow("unknown option") << QStringList{"--colour", "x"} << 0;
-        QTest::newRow("unknown sort") << QStringList{"--sort", "size", "x"} << 0;
-        QTest::newRow("unknown format") << QStringList{"--format", "xml", "x"} << 0;
-        QTest::newRow("missing path, others still printed") << QStringList{"/no/such/file.png", "2.png"} << 1;
-        QTest::newRow("no path") << QStringList{} << 0;
+        QTest::addColumn<QByteArray>("message");
+        const QByteArray complaint = "limnoscope-info: ";
+        QTest::newRow("unknown option") << QStringList{"--colour", "x"} << 2 << 0 << complaint;
+        QTest::newRow("unknown sort") << QStringList{"--sort", "size", "x"} << 2 << 0 << complaint;
+        QTest::newRow("unknown format") << QStringList{"--format", "xml", "x"} << 2 << 0 << complaint;
+        QTest::newRow("missing path, others still printed") << QStringList{"/no/such/file.png", "2.png"} << 2 << 1 << complaint;
+        QTest::newRow("no path") << QStringList{} << 2 << 0 << complaint;
+        QTest::newRow("help") << QStringList{"--help"} << 0 << 0 << QByteArray("usage: limnoscope-info [--batch]");
+        QTest::newRow("help after a path") << QStringList{"2.png", "--help"} << 0 << 0 << QByteArray("usage: ");
+        QTest::newRow("version") << QStringList{"--version", "2.png"} << 0 << 0
+                                 << QByteArray("limnoscope-info " LIMNOSCOPE_VERSION "\n");
     }
 
-    void badArguments()
+    void arguments()
     {
         QFETCH(QStringList, arguments);
-        QFETCH(int, printed);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, message);
         for (QString &argument : arguments) {
             if (argument == "2.png")
                 argument = m_dir.filePath(argument);
         }
         const Run run = runInfo(QStringList{"--no-exiftool"} + arguments);
-        QCOMPARE(run.exitCode, 2);
-        QCOMPARE(run.lines.size(), printed);
-        QCOMPARE(run.errors.count('\n'), 1);
-        QVERIFY(run.errors.startsWith("limnoscope-info: "));
+        QCOMPARE(run.exitCode, exitCode);
+        QTEST(int(run.lines.size()), "printed");
+        const QByteArray &said = exitCode == 0 ? run.output : run.errors;
+        QVERIFY2(said.startsWith(message), said.constData());
+        QCOMPARE(run.errors.count('\n'), exitCode == 0 ? 0 : 1);
     }
 };
 
