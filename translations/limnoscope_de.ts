@@ -15,6 +15,14 @@
         <source>LN API ✓ Port %lld</source>
         <translation>LN-API ✓ Port %1</translation>
     </message>
+    <message id="cannot_read_folder">
+        <source>cannot_read_folder</source>
+        <translation>Der Ordner „%1“ kann nicht gelesen werden: %2.</translation>
+    </message>
+    <message id="cannot_read_image">
+        <source>cannot_read_image</source>
+        <translation>Das Bild „%1“ kann nicht gelesen werden: %2.</translation>
+    </message>
     <message id="copied">
         <source>copied</source>
         <translation>Kopiert</translation>
@@ -74,6 +82,50 @@
     <message id="drop_hint">
         <source>drop_hint</source>
         <translation>Ordner oder Bilder hierher ziehen</translation>
+    </message>
+    <message id="error_input_output">
+        <source>error_input_output</source>
+        <translation>Ein-/Ausgabefehler</translation>
+    </message>
+    <message id="error_link_loop">
+        <source>error_link_loop</source>
+        <translation>zu viele Ebenen symbolischer Verknüpfungen</translation>
+    </message>
+    <message id="error_name_too_long">
+        <source>error_name_too_long</source>
+        <translation>Name zu lang</translation>
+    </message>
+    <message id="error_no_such_file">
+        <source>error_no_such_file</source>
+        <translation>Datei oder Ordner nicht vorhanden</translation>
+    </message>
+    <message id="error_not_a_folder">
+        <source>error_not_a_folder</source>
+        <translation>kein Ordner</translation>
+    </message>
+    <message id="error_permission_denied">
+        <source>error_permission_denied</source>
+        <translation>Zugriff verweigert</translation>
+    </message>
+    <message id="error_too_many_open_files">
+        <source>error_too_many_open_files</source>
+        <translation>zu viele geöffnete Dateien</translation>
+    </message>
+    <message id="folder_gone">
+        <source>folder_gone</source>
+        <translation>Der Ordner „%1“ ist nicht mehr vorhanden: Er wurde verschoben, umbenannt oder gelöscht. Öffnen Sie ihn erneut, sobald er wieder da ist.</translation>
+    </message>
+    <message id="generate_outcome_sent">
+        <source>generate_outcome_sent</source>
+        <translation>An Limnora gesendet</translation>
+    </message>
+    <message id="generate_outcome_status">
+        <source>generate_outcome_status</source>
+        <translation>Limnora antwortete mit HTTP-Status %1</translation>
+    </message>
+    <message id="generate_outcome_unreachable">
+        <source>generate_outcome_unreachable</source>
+        <translation>Limnora ist nicht erreichbar</translation>
     </message>
     <message id="hide_preview">
         <source>hide_preview</source>
@@ -262,6 +314,26 @@
     <message id="render_time_minutes">
         <source>render_time_minutes</source>
         <translation>%1:%2 min</translation>
+    </message>
+    <message id="trash_error_missing">
+        <source>trash_error_missing</source>
+        <translation>Die Datei ist nicht mehr vorhanden.</translation>
+    </message>
+    <message id="trash_error_unusable">
+        <source>trash_error_unusable</source>
+        <translation>Der Papierkorb kann nicht benutzt werden.</translation>
+    </message>
+    <message id="trash_failed_message">
+        <source>trash_failed_message</source>
+        <translation>„%1“ konnte nicht in den Papierkorb verschoben werden.</translation>
+    </message>
+    <message id="trash_failed_multi_message">
+        <source>trash_failed_multi_message</source>
+        <translation>%1 Dateien konnten nicht in den Papierkorb verschoben werden.</translation>
+    </message>
+    <message id="trash_failure_line">
+        <source>trash_failure_line</source>
+        <translation>%1: %2</translation>
     </message>
 </context>
 </TS>

@@ -15,6 +15,14 @@
         <source>LN API ✓ Port %lld</source>
         <translation>LN API ✓ Port %1</translation>
     </message>
+    <message id="cannot_read_folder">
+        <source>cannot_read_folder</source>
+        <translation>Cannot read folder “%1”: %2.</translation>
+    </message>
+    <message id="cannot_read_image">
+        <source>cannot_read_image</source>
+        <translation>Cannot read image “%1”: %2.</translation>
+    </message>
     <message id="copied">
         <source>copied</source>
         <translation>Copied</translation>
@@ -74,6 +82,50 @@
     <message id="drop_hint">
         <source>drop_hint</source>
         <translation>Drop a folder or images here</translation>
+    </message>
+    <message id="error_input_output">
+        <source>error_input_output</source>
+        <translation>input/output error</translation>
+    </message>
+    <message id="error_link_loop">
+        <source>error_link_loop</source>
+        <translation>too many levels of symbolic links</translation>
+    </message>
+    <message id="error_name_too_long">
+        <source>error_name_too_long</source>
+        <translation>name too long</translation>
+    </message>
+    <message id="error_no_such_file">
+        <source>error_no_such_file</source>
+        <translation>no such file or folder</translation>
+    </message>
+    <message id="error_not_a_folder">
+        <source>error_not_a_folder</source>
+        <translation>not a folder</translation>
+    </message>
+    <message id="error_permission_denied">
+        <source>error_permission_denied</source>
+        <translation>permission denied</translation>
+    </message>
+    <message id="error_too_many_open_files">
+        <source>error_too_many_open_files</source>
+        <translation>too many open files</translation>
+    </message>
+    <message id="folder_gone">
+        <source>folder_gone</source>
+        <translation>The folder “%1” is no longer there: it was moved, renamed or deleted. Open it again once it is back.</translation>
+    </message>
+    <message id="generate_outcome_sent">
+        <source>generate_outcome_sent</source>
+        <translation>Sent to Limnora</translation>
+    </message>
+    <message id="generate_outcome_status">
+        <source>generate_outcome_status</source>
+        <translation>Limnora answered with HTTP status %1</translation>
+    </message>
+    <message id="generate_outcome_unreachable">
+        <source>generate_outcome_unreachable</source>
+        <translation>Limnora is not reachable</translation>
     </message>
     <message id="hide_preview">
         <source>hide_preview</source>
@@ -262,6 +314,26 @@
     <message id="render_time_minutes">
         <source>render_time_minutes</source>
         <translation>%1:%2 min</translation>
+    </message>
+    <message id="trash_error_missing">
+        <source>trash_error_missing</source>
+        <translation>The file is no longer there.</translation>
+    </message>
+    <message id="trash_error_unusable">
+        <source>trash_error_unusable</source>
+        <translation>The Trash cannot be used.</translation>
+    </message>
+    <message id="trash_failed_message">
+        <source>trash_failed_message</source>
+        <translation>“%1” could not be moved to the Trash.</translation>
+    </message>
+    <message id="trash_failed_multi_message">
+        <source>trash_failed_multi_message</source>
+        <translation>%1 files could not be moved to the Trash.</translation>
+    </message>
+    <message id="trash_failure_line">
+        <source>trash_failure_line</source>
+        <translation>%1: %2</translation>
     </message>
 </context>
 </TS>

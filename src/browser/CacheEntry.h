@@ -8,17 +8,20 @@
 namespace limnoscope {
 
 // A cached metadata reading of one image: `loaded` with its record, or `noMetadata` when the
-// image was read and holds no generation text. Remembers the file's stamp from just before the
-// read, so that a file changed since can be read again. Plain value; any thread.
+// image was read and holds no generation text, or could not be opened at all (`readError`).
+// Remembers the file's stamp from just before the read, so that a file changed since can be read
+// again. Plain value; any thread.
 class CacheEntry
 {
 public:
     enum class Kind { loaded, noMetadata };
 
     // No record gives `noMetadata`; a record gives `loaded`.
-    CacheEntry(std::optional<LimnoraMetadata> metadata, std::optional<FileStamp> stamp)
+    // `readError` is the error number of opening the file, 0 when it opened.
+    CacheEntry(std::optional<LimnoraMetadata> metadata, std::optional<FileStamp> stamp, int readError = 0)
         : m_metadata(std::move(metadata))
         , m_stamp(stamp)
+        , m_readError(readError)
     {
     }
 
@@ -26,6 +29,7 @@ public:
     [[nodiscard]] bool isLoaded() const { return m_metadata.has_value(); }
     [[nodiscard]] const std::optional<LimnoraMetadata>& metadata() const { return m_metadata; }
     [[nodiscard]] const std::optional<FileStamp>& fileStamp() const { return m_stamp; }
+    [[nodiscard]] int readError() const { return m_readError; }
 
     // True when the file's stamp now differs from the one it had when it was read.
     [[nodiscard]] bool isOutOfDate(const std::optional<FileStamp>& currentStamp) const
@@ -36,6 +40,7 @@ public:
 private:
     std::optional<LimnoraMetadata> m_metadata;
     std::optional<FileStamp> m_stamp;
+    int m_readError = 0;
 };
 
 } // namespace limnoscope

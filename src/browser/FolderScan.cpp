@@ -7,6 +7,7 @@
 #include <QScopeGuard>
 
 #include <algorithm>
+#include <cerrno>
 #include <limits>
 #include <numeric>
 #include <vector>
@@ -25,12 +26,15 @@ struct DirectoryEntry {
 };
 
 // One level, hidden entries (names starting with a dot) skipped, in the file system's own order.
-// Nothing when the folder cannot be opened.
-std::optional<QList<DirectoryEntry>> listFolder(const QString& path)
+// Nothing when the folder cannot be opened; `errorNumber`, when given, then receives why.
+std::optional<QList<DirectoryEntry>> listFolder(const QString& path, int* errorNumber = nullptr)
 {
     DIR* directory = ::opendir(QFile::encodeName(path).constData());
-    if (!directory)
+    if (!directory) {
+        if (errorNumber)
+            *errorNumber = errno;
         return std::nullopt;
+    }
     const auto closeDirectory = qScopeGuard([directory] { ::closedir(directory); });
     const int directoryFD = ::dirfd(directory);
 
@@ -185,12 +189,16 @@ QList<QUrl> sortImages(const QList<QUrl>& urls, SortOrder order)
     return urls;
 }
 
-std::optional<QList<FolderGroup>> scanFolder(const QUrl& root, SortOrder order, QStringList* subfolderPaths)
+std::optional<QList<FolderGroup>> scanFolder(
+    const QUrl& root, SortOrder order, QStringList* subfolderPaths, int* errorNumber)
 {
     const QString rootPath = QDir::cleanPath(root.toLocalFile());
-    if (!root.isLocalFile() || rootPath.isEmpty())
+    if (!root.isLocalFile() || rootPath.isEmpty()) {
+        if (errorNumber)
+            *errorNumber = ENOENT;
         return std::nullopt;
-    const std::optional<QList<DirectoryEntry>> rootEntries = listFolder(rootPath);
+    }
+    const std::optional<QList<DirectoryEntry>> rootEntries = listFolder(rootPath, errorNumber);
     if (!rootEntries)
         return std::nullopt;
 

@@ -34,8 +34,9 @@ namespace limnoscope {
 // subfolder with images, subfolders in natural name order whatever `order` is; the images of
 // each group sorted in `order`. Hidden entries are skipped; deeper folders are not looked at.
 // Nothing when `root` itself cannot be listed; a subfolder that cannot be listed is skipped.
-// `subfolderPaths`, when given, receives the paths of every immediate subfolder, listable or not.
+// `subfolderPaths`, when given, receives the paths of every immediate subfolder, listable or not;
+// `errorNumber`, when given, receives why `root` could not be listed.
 [[nodiscard]] std::optional<QList<FolderGroup>> scanFolder(
-    const QUrl& root, SortOrder order, QStringList* subfolderPaths = nullptr);
+    const QUrl& root, SortOrder order, QStringList* subfolderPaths = nullptr, int* errorNumber = nullptr);
 
 } // namespace limnoscope

@@ -1,30 +1,54 @@
 #include "FolderWatcher.h"
 
-#include <QFileSystemWatcher>
+#include <QFile>
 #include <QLoggingCategory>
 #include <QSet>
+#include <QSocketNotifier>
+
+#include <cerrno>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace limnoscope {
 
 namespace {
 Q_LOGGING_CATEGORY(lcWatch, "limnoscope.browser.watch")
-}
+
+// Entries coming and going, files finished writing (a generator may write an image in place,
+// which changes no entry of the folder) and the watched folder itself going away. Attribute
+// changes are left out: writing a colour tag must not rescan anything.
+constexpr quint32 watchedEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE
+    | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+// Room for many events per read; the kernel never splits one event across reads.
+constexpr size_t eventBufferBytes = 16 * 1024;
+} // namespace
 
 FolderWatcher::FolderWatcher(QObject* parent)
     : QObject(parent)
-    , m_watcher(new QFileSystemWatcher(this))
+    , m_inotify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
 {
     m_delay.setSingleShot(true);
     m_delay.setInterval(coalescingDelay);
     connect(&m_delay, &QTimer::timeout, this, &FolderWatcher::changed);
-    // Directory events only: a file's own changes show up as changes of the folder holding it.
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &FolderWatcher::noteChange);
+    if (m_inotify < 0) {
+        qCWarning(lcWatch) << "inotify is not available:" << qt_error_string(errno);
+        return;
+    }
+    m_notifier = new QSocketNotifier(m_inotify, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &FolderWatcher::readEvents);
+}
+
+FolderWatcher::~FolderWatcher()
+{
+    if (m_inotify >= 0)
+        ::close(m_inotify); // ends every watch with it
 }
 
 void FolderWatcher::watch(const QString& folderPath, const QStringList& subfolderPaths)
 {
     stop();
-    if (!m_watcher->addPath(folderPath)) {
+    if (!addWatch(folderPath)) {
         qCDebug(lcWatch) << "cannot watch" << folderPath;
         return;
     }
@@ -36,26 +60,17 @@ void FolderWatcher::updateSubfolders(const QStringList& subfolderPaths)
 {
     if (!isWatching())
         return;
-    const QSet<QString> wanted(subfolderPaths.cbegin(), subfolderPaths.cend());
-    QStringList gone;
-    for (const QString& path : m_watcher->directories()) {
-        if (path != m_folderPath && !wanted.contains(path))
-            gone.append(path);
-    }
-    if (!gone.isEmpty())
-        m_watcher->removePaths(gone);
-    const QStringList watched = m_watcher->directories();
-    const QSet<QString> alreadyWatched(watched.cbegin(), watched.cend());
-    QStringList added;
-    for (const QString& path : subfolderPaths) {
-        if (!alreadyWatched.contains(path))
-            added.append(path);
+    QSet<QString> wanted(subfolderPaths.cbegin(), subfolderPaths.cend());
+    wanted.insert(m_folderPath); // again, when it was moved and something is at its path now
+    const QStringList watched = watchedPaths();
+    for (const QString& path : watched) {
+        if (!wanted.contains(path))
+            removeWatch(path);
     }
     // A subfolder that cannot be watched (no permission, watch limit) only misses live updates.
-    if (!added.isEmpty()) {
-        const QStringList failed = m_watcher->addPaths(added);
-        if (!failed.isEmpty())
-            qCDebug(lcWatch) << "cannot watch" << failed;
+    for (const QString& path : std::as_const(wanted)) {
+        if (!m_watchByPath.contains(path) && !addWatch(path))
+            qCDebug(lcWatch) << "cannot watch" << path;
     }
 }
 
@@ -64,13 +79,63 @@ void FolderWatcher::stop()
     m_delay.stop();
     m_folderPath.clear();
     const QStringList watched = watchedPaths();
-    if (!watched.isEmpty())
-        m_watcher->removePaths(watched);
+    for (const QString& path : watched)
+        removeWatch(path);
 }
 
-QStringList FolderWatcher::watchedPaths() const
+bool FolderWatcher::addWatch(const QString& path)
 {
-    return m_watcher->directories() + m_watcher->files();
+    if (m_inotify < 0)
+        return false;
+    const int watch = ::inotify_add_watch(m_inotify, QFile::encodeName(path).constData(), watchedEvents);
+    if (watch < 0)
+        return false;
+    // Two paths of one folder (a link beside its target) share one watch descriptor.
+    if (const QString other = m_pathByWatch.value(watch); !other.isEmpty())
+        m_watchByPath.remove(other);
+    m_watchByPath.insert(path, watch);
+    m_pathByWatch.insert(watch, path);
+    return true;
+}
+
+void FolderWatcher::removeWatch(const QString& path)
+{
+    const int watch = m_watchByPath.take(path);
+    m_pathByWatch.remove(watch);
+    ::inotify_rm_watch(m_inotify, watch);
+}
+
+void FolderWatcher::readEvents()
+{
+    alignas(inotify_event) char buffer[eventBufferBytes];
+    bool relevant = false;
+    for (;;) {
+        const ssize_t length = ::read(m_inotify, buffer, sizeof buffer);
+        if (length <= 0)
+            break; // EAGAIN: all read
+        for (ssize_t offset = 0; offset < length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
+            offset += ssize_t(sizeof(inotify_event) + event->len);
+            if (event->mask & IN_Q_OVERFLOW) { // events were lost: anything may have changed
+                relevant = true;
+                continue;
+            }
+            const QString path = m_pathByWatch.value(event->wd);
+            if (path.isEmpty())
+                continue; // a watch ended meanwhile
+            if (event->mask & IN_IGNORED) { // the kernel ended the watch: its folder was deleted
+                m_watchByPath.remove(path);
+                m_pathByWatch.remove(event->wd);
+                continue;
+            }
+            // A moved folder takes its watch along: the path no longer names it.
+            if (event->mask & IN_MOVE_SELF)
+                removeWatch(path);
+            relevant = true;
+        }
+    }
+    if (relevant && isWatching())
+        noteChange();
 }
 
 void FolderWatcher::noteChange()

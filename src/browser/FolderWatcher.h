@@ -1,17 +1,19 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
 
 #include <chrono>
 
-class QFileSystemWatcher;
+class QSocketNotifier;
 
 namespace limnoscope {
 
-// Watches an opened folder and each of its immediate subfolders and reports every burst of
-// changes once, one coalescing delay after the burst's first change. Lives on the GUI thread.
+// Watches an opened folder and each of its immediate subfolders with inotify and reports every
+// burst of changes once, one coalescing delay after the burst's first change. Lives on the GUI
+// thread, which reads the (non-blocking) inotify descriptor when it has events.
 class FolderWatcher : public QObject
 {
     Q_OBJECT
@@ -20,6 +22,7 @@ public:
     static constexpr std::chrono::milliseconds coalescingDelay { 1000 };
 
     explicit FolderWatcher(QObject* parent = nullptr);
+    ~FolderWatcher() override;
 
     // Replaces any earlier watch. Watches nothing when `folderPath` itself cannot be watched.
     void watch(const QString& folderPath, const QStringList& subfolderPaths);
@@ -29,15 +32,21 @@ public:
     void stop();
 
     [[nodiscard]] bool isWatching() const { return !m_folderPath.isEmpty(); }
-    [[nodiscard]] QStringList watchedPaths() const;
+    [[nodiscard]] QStringList watchedPaths() const { return m_watchByPath.keys(); }
 
 signals:
     void changed();
 
 private:
+    bool addWatch(const QString& path);
+    void removeWatch(const QString& path);
+    void readEvents();
     void noteChange();
 
-    QFileSystemWatcher* m_watcher;
+    int m_inotify = -1;
+    QSocketNotifier* m_notifier = nullptr;
+    QHash<QString, int> m_watchByPath;
+    QHash<int, QString> m_pathByWatch;
     QTimer m_delay;
     QString m_folderPath;
 };

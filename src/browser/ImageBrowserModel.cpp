@@ -1,16 +1,19 @@
 #include "ImageBrowserModel.h"
 
 #include "AppNotifications.h"
+#include "FileReadError.h"
 #include "FolderScan.h"
 #include "FolderWatcher.h"
 #include "MetadataExtraction.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <numeric>
 #include <utility>
@@ -27,6 +30,28 @@ QString noImagesInFolderText()
 QString noExifDataText()
 {
     return qtTrId("no_exif_data");
+}
+
+QString shownPath(const QUrl& url)
+{
+    return QDir::toNativeSeparators(url.toLocalFile());
+}
+
+QString cannotReadFolderText(const QUrl& folder, int errorNumber)
+{
+    return qtTrId("cannot_read_folder").arg(shownPath(folder), readErrorReason(errorNumber));
+}
+
+QString cannotReadImageText(const QUrl& image, int errorNumber)
+{
+    return qtTrId("cannot_read_image").arg(shownPath(image), readErrorReason(errorNumber));
+}
+
+// The listing of an opened folder failed because the folder itself is no longer at its path
+// (deleted, renamed or moved away), not because it could not be read for a while.
+bool isGone(int errorNumber)
+{
+    return errorNumber == ENOENT || errorNumber == ENOTDIR;
 }
 
 std::optional<FileStamp> stampOf(const QUrl& url)
@@ -184,6 +209,7 @@ void ImageBrowserModel::setPrefetchProgress(qint64 done, qint64 total)
 // What a worker found in the opened folder.
 struct ImageBrowserModel::FolderListing {
     std::optional<QList<FolderGroup>> groups; // nothing when the folder itself cannot be listed
+    int rootError = 0; // why it could not be
     QStringList subfolderPaths;
     // Parallel to `groups`: the stamps of each group's images, and the positions of the images
     // that are new or changed since the folder's images were last examined.
@@ -225,7 +251,7 @@ ImageBrowserModel::FolderListing ImageBrowserModel::listFolder(
     const QUrl& root, SortOrder order, const QList<FolderGroup>& shown, const QHash<QUrl, ImageStamps>& examined)
 {
     FolderListing listing;
-    listing.groups = scanFolder(root, order, &listing.subfolderPaths);
+    listing.groups = scanFolder(root, order, &listing.subfolderPaths, &listing.rootError);
     if (!listing.groups)
         return listing;
     for (FolderGroup& group : *listing.groups) {
@@ -306,7 +332,9 @@ void ImageBrowserModel::applyLoadListing(quint64 generation, SortOrder order, co
     m_loadInFlight = false;
 
     if (!listing.groups) {
-        setErrorMessage(noImagesInFolderText());
+        // Nothing of the folder shown before may stay on screen under this folder's name.
+        clearShownImages();
+        setErrorMessage(cannotReadFolderText(m_rootFolderURL, listing.rootError));
     } else {
         m_subfolderPaths = listing.subfolderPaths;
         QHash<QUrl, ImageStamps> examined;
@@ -352,6 +380,19 @@ void ImageBrowserModel::loadFiles(const QList<QUrl>& urls)
         selectImage(0);
     }
     updateScanning();
+}
+
+void ImageBrowserModel::clearShownImages()
+{
+    ++m_sortGeneration;
+    releaseOnWorker(std::exchange(m_examinedStamps, {}));
+    m_subfolderPaths.clear();
+    setGroups({});
+    rebuildFlatURLs();
+    setSelectedURLs({});
+    setCurrentIndex(0);
+    setCurrentImageURL({});
+    setCurrentMetadata(std::nullopt);
 }
 
 void ImageBrowserModel::forgetMetadataCache()
@@ -427,9 +468,16 @@ void ImageBrowserModel::selectImage(qint64 index)
         setErrorMessage({});
         loadCurrentMetadata(url);
     } else {
-        setCurrentMetadata(entry->metadata());
-        setErrorMessage(entry->isLoaded() ? QString() : noExifDataText());
+        showEntry(url, *entry);
     }
+}
+
+void ImageBrowserModel::showEntry(const QUrl& url, const CacheEntry& entry)
+{
+    setCurrentMetadata(entry.metadata());
+    setErrorMessage(entry.isLoaded() ? QString()
+            : entry.readError() != 0 ? cannotReadImageText(url, entry.readError())
+                                     : noExifDataText());
 }
 
 void ImageBrowserModel::nextImage()
@@ -577,8 +625,11 @@ void ImageBrowserModel::runPrefetch(const QList<QUrl>& urls)
     const auto deliver = [this, &stamps](const QList<ImageMetadataResult>& results) {
         QList<QPair<QUrl, CacheEntry>> entries;
         entries.reserve(results.size());
-        for (const ImageMetadataResult& result : results)
-            entries.append({ result.url, CacheEntry(result.metadata, stamps.value(result.url)) });
+        for (const ImageMetadataResult& result : results) {
+            // Only an image without a reading may be one that cannot be opened at all.
+            const int readError = result.metadata ? 0 : readErrorOf(result.url.toLocalFile());
+            entries.append({ result.url, CacheEntry(result.metadata, stamps.value(result.url), readError) });
+        }
         QMetaObject::invokeMethod(
             this, [this, entries = std::move(entries)] { storePrefetched(entries); }, Qt::QueuedConnection);
     };
@@ -594,10 +645,8 @@ void ImageBrowserModel::storePrefetched(const QList<QPair<QUrl, CacheEntry>>& en
         m_metadataCache.insert(url, entry);
         // The batch reading of the image on screen may say more than its own load did (the
         // render time): show it.
-        if (url == m_currentImageURL && entry.isLoaded() && !sameReading(entry.metadata(), m_currentMetadata)) {
-            setCurrentMetadata(entry.metadata());
-            setErrorMessage({});
-        }
+        if (url == m_currentImageURL && entry.isLoaded() && !sameReading(entry.metadata(), m_currentMetadata))
+            showEntry(url, entry);
     }
     setPrefetchProgress(std::min(m_prefetchDoneCount + entries.size(), m_prefetchTotalCount), m_prefetchTotalCount);
 }
@@ -617,7 +666,9 @@ void ImageBrowserModel::loadCurrentMetadata(const QUrl& url)
 {
     m_workers.start([this, url] {
         const std::optional<FileStamp> stamp = stampOf(url);
-        CacheEntry entry(readImageMetadata(url), stamp);
+        std::optional<LimnoraMetadata> metadata = readImageMetadata(url);
+        const int readError = metadata ? 0 : readErrorOf(url.toLocalFile());
+        CacheEntry entry(std::move(metadata), stamp, readError);
         QMetaObject::invokeMethod(
             this, [this, url, entry = std::move(entry)] { applyCurrentMetadata(url, entry); }, Qt::QueuedConnection);
     });
@@ -634,8 +685,7 @@ void ImageBrowserModel::applyCurrentMetadata(const QUrl& url, const CacheEntry& 
     // Only the load of the image that is still current changes what is shown.
     if (url != m_currentImageURL)
         return;
-    setCurrentMetadata(entry.metadata());
-    setErrorMessage(entry.isLoaded() ? QString() : noExifDataText());
+    showEntry(url, entry);
 }
 
 // Watching and preferences
@@ -708,9 +758,16 @@ void ImageBrowserModel::applyRescan(quint64 generation, const QUrl& root, SortOr
 
 void ImageBrowserModel::applyRescannedGroups(FolderListing& listing)
 {
-    // A folder that can no longer be listed keeps showing its last listing.
-    if (!listing.groups)
+    if (!listing.groups) {
+        // A folder deleted or moved away is said to be gone, and shows nothing until it is
+        // opened again; one that cannot be listed for a while keeps showing its last listing.
+        if (isGone(listing.rootError)) {
+            stopWatching();
+            clearShownImages();
+            setErrorMessage(qtTrId("folder_gone").arg(shownPath(m_rootFolderURL)));
+        }
         return;
+    }
     QList<FolderGroup>& groups = *listing.groups;
     const QUrl current = m_currentImageURL;
     m_subfolderPaths = listing.subfolderPaths;

@@ -160,10 +160,11 @@ signals:
     void prefetchProgressChanged();
     void isScanningChanged();
     // The listing of the latest `loadFolder` is shown (or, when the folder could not be listed,
-    // the message is).
+    // nothing but the message saying why is).
     void folderLoaded();
-    // A rescan's listing has been applied: the model shows the folder as it was listed, or kept
-    // everything when the folder could not be listed.
+    // A rescan's listing has been applied: the model shows the folder as it was listed, shows
+    // nothing but a message when the folder is gone, or kept everything when the folder could
+    // not be listed for another reason.
     void folderRescanned();
     // The images are shown in the latest sort order.
     void sortOrderApplied();
@@ -197,6 +198,8 @@ private:
     void applySortedImages(quint64 generation, const QList<QList<QUrl>>& unsorted, const QList<QList<QUrl>>& sorted);
     void reopenLastFolder(quint64 generation, const QString& path, bool exists);
     void forgetMetadataCache();
+    // Empties the groups, the lists, the selection and the current image and its metadata.
+    void clearShownImages();
     // Large containers are freed on a worker: freeing 100,000 cache entries takes tens of
     // milliseconds.
     template <typename Container> void releaseOnWorker(Container container)
@@ -213,6 +216,8 @@ private:
     void storePrefetched(const QList<QPair<QUrl, CacheEntry>>& entries);
     void finishPrefetchRun();
     void applyCurrentMetadata(const QUrl& url, const CacheEntry& entry);
+    // Shows the entry of the current image `url`: its record, or why there is none.
+    void showEntry(const QUrl& url, const CacheEntry& entry);
 
     QList<FolderGroup> m_groups;
     QUrl m_rootFolderURL;

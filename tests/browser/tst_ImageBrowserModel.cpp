@@ -11,6 +11,11 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTranslator>
+#include <QXmlStreamReader>
+
+#include <sys/xattr.h>
+#include <unistd.h>
 
 using namespace limnoscope;
 using limnoscope::test::pngWithDescription;
@@ -62,6 +67,30 @@ QList<QUrl> urlsIn(const QTemporaryDir& dir, const QStringList& names)
     return loaded.wait(asyncTimeoutMs);
 }
 
+// The English texts of the translation source, so that messages read as the user sees them.
+class EnglishTexts : public QTranslator
+{
+public:
+    EnglishTexts()
+    {
+        QFile source(limnoscope::test::sourceTreeRoot() + "/translations/limnoscope_en.ts");
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&source);
+        QString id;
+        while (xml.readNextStartElement() || !xml.atEnd()) {
+            if (xml.name() == u"message")
+                id = xml.attributes().value("id").toString();
+            else if (xml.name() == u"translation")
+                m_texts.insert(id, xml.readElementText());
+        }
+    }
+    QString translate(const char*, const char* id, const char*, int) const override { return m_texts.value(id); }
+    bool isEmpty() const override { return false; }
+
+private:
+    QHash<QString, QString> m_texts;
+};
+
 // Rescans the opened folder and waits until the rescan is applied.
 [[nodiscard]] bool rescan(ImageBrowserModel& model)
 {
@@ -78,6 +107,7 @@ class TestImageBrowserModel : public QObject
 
 private:
     QTemporaryDir m_config;
+    EnglishTexts m_english;
 
     // A folder holding `names` as images with seeds 1, 2, ... in that order.
     static void writeImages(const QTemporaryDir& dir, const QStringList& names)
@@ -93,6 +123,7 @@ private slots:
         QVERIFY(m_config.isValid());
         limnoscope::test::usePreferencesIn(m_config.path());
         setExiftoolDisabled(true);
+        QCoreApplication::installTranslator(&m_english);
     }
 
     void init() { QSettings().clear(); }
@@ -144,29 +175,93 @@ private slots:
         QCOMPARE(model.metadataCache().size(), 4);
     }
 
+    void loadFolderThatCannotBeListed_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no such folder") << "missing" << "no such file or folder";
+        QTest::newRow("a file") << "a.png" << "not a folder";
+        QTest::newRow("a link loop") << "loop" << "too many levels of symbolic links";
+        QTest::newRow("no permission") << "locked" << "permission denied";
+    }
+
     void loadFolderThatCannotBeListed()
     {
+        QFETCH(QString, name);
+        QFETCH(QString, reason);
+        if (name == "locked" && ::geteuid() == 0)
+            QSKIP("root reads every folder");
         QTemporaryDir dir;
-        writeImages(dir, { "a.png", "b.png" });
+        writeImages(dir, { "a.png", "b.png", "locked/c.png" });
+        QVERIFY(QFile::link(dir.filePath("loop"), dir.filePath("loop")));
+        QVERIFY(QFile::setPermissions(dir.filePath("locked"), {}));
         ImageBrowserModel model;
         QVERIFY(openFolder(model, dir.path()));
         QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
-        const QList<FolderGroup> groups = model.groups();
+        model.setSelectedURLs({ model.flatURLs().first() });
 
-        const QUrl missing = QUrl::fromLocalFile(dir.filePath("missing"));
+        const QUrl target = QUrl::fromLocalFile(dir.filePath(name));
         QSignalSpy loaded(&model, &ImageBrowserModel::folderLoaded);
-        model.loadFolder(missing);
+        model.loadFolder(target);
         QVERIFY(model.metadataCache().isEmpty());
         QVERIFY(model.errorMessage().isEmpty());
         QVERIFY(loaded.wait(asyncTimeoutMs));
         QVERIFY(!model.isScanning());
-        QCOMPARE(model.errorMessage(), qtTrId("no_images_in_folder"));
-        QCOMPARE(model.rootFolderURL(), missing);
-        QCOMPARE(model.groups(), groups);
-        QCOMPARE(model.currentImageURL(), QUrl::fromLocalFile(dir.filePath("a.png")));
+        QCOMPARE(model.errorMessage(), QStringLiteral("Cannot read folder “%1”: %2.").arg(target.toLocalFile(), reason));
+        QCOMPARE(model.rootFolderURL(), target);
+        // Nothing of the folder shown before stays under the new name.
+        QVERIFY(model.groups().isEmpty());
+        QVERIFY(model.flatURLs().isEmpty());
+        QVERIFY(model.selectedURLs().isEmpty());
+        QVERIFY(model.currentImageURL().isEmpty());
+        QVERIFY(!model.currentMetadata());
         QVERIFY(model.metadataCache().isEmpty());
         QVERIFY(!model.isWatching());
-        QCOMPARE(QSettings().value("lastFolderPath").toString(), missing.toLocalFile());
+        QCOMPARE(QSettings().value("lastFolderPath").toString(), target.toLocalFile());
+    }
+
+    // An image that cannot be opened says why, whether it was read on its own or in the batch.
+    void unreadableImageSaysWhy_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("inFolder");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("a missing file given alone") << "missing" << false << "no such file or folder";
+        QTest::newRow("a link loop given alone") << "loop" << false << "too many levels of symbolic links";
+        QTest::newRow("a dangling link in a folder") << "dangling" << true << "no such file or folder";
+        QTest::newRow("a link loop in a folder") << "loop" << true << "too many levels of symbolic links";
+        QTest::newRow("no permission in a folder") << "locked" << true << "permission denied";
+    }
+
+    void unreadableImageSaysWhy()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, inFolder);
+        QFETCH(QString, reason);
+        if (kind == "locked" && ::geteuid() == 0)
+            QSKIP("root reads every file");
+        QTemporaryDir dir;
+        writeImages(dir, { "a.png" });
+        const QString path = dir.filePath("z.png");
+        if (kind == "loop")
+            QVERIFY(QFile::link(path, path));
+        else if (kind == "dangling")
+            QVERIFY(QFile::link(dir.filePath("nowhere.png"), path));
+        else if (kind == "locked")
+            writeImage(path, 2);
+        QVERIFY(kind != "locked" || QFile::setPermissions(path, {}));
+        const QString expected = QStringLiteral("Cannot read image “%1”: %2.").arg(path, reason);
+
+        ImageBrowserModel model;
+        if (inFolder) {
+            QVERIFY(openFolder(model, dir.path()));
+            QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
+            model.selectImage(1); // from the batch's entry
+        } else {
+            model.loadFiles({ QUrl::fromLocalFile(path) });
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(model.errorMessage(), expected, asyncTimeoutMs);
+        QVERIFY(!model.currentMetadata());
     }
 
     void loadFolderWithoutImages()
@@ -925,20 +1020,45 @@ private slots:
         QCOMPARE(flatChanges.count(), 1);
     }
 
-    void openedFolderDeletedKeepsTheList()
+    void openedFolderGoneClearsTheList_data()
     {
+        QTest::addColumn<bool>("renamed");
+        QTest::newRow("deleted") << false;
+        QTest::newRow("renamed away") << true;
+    }
+
+    void openedFolderGoneClearsTheList()
+    {
+        QFETCH(bool, renamed);
         QTemporaryDir parent;
         const QString folder = parent.filePath("shown");
         writeImage(folder + "/1.png", 1);
         writeImage(folder + "/sub/2.png", 2);
         ImageBrowserModel model;
         QVERIFY(openFolder(model, folder));
+        model.setSelectedURLs({ model.currentImageURL() });
+        QTRY_VERIFY_WITH_TIMEOUT(model.currentMetadata(), asyncTimeoutMs);
         const QList<FolderGroup> groups = model.groups();
-        QVERIFY(QDir(folder).removeRecursively());
-        QTest::qWait(quietWatchMs);
-        QVERIFY(rescan(model));
-        QCOMPARE(model.groups(), groups);
-        QCOMPARE(model.currentImageURL().fileName(), QStringLiteral("1.png"));
+
+        const QString away = parent.filePath("away");
+        QVERIFY(renamed ? QDir().rename(folder, away) : QDir(folder).removeRecursively());
+        QTRY_COMPARE_WITH_TIMEOUT(
+            model.errorMessage(), QStringLiteral("The folder “%1” is no longer there: it was moved, renamed or deleted. Open it again once it is back.").arg(folder), asyncTimeoutMs);
+        QVERIFY(model.groups().isEmpty());
+        QVERIFY(model.flatURLs().isEmpty());
+        QVERIFY(model.selectedURLs().isEmpty());
+        QVERIFY(model.currentImageURL().isEmpty());
+        QVERIFY(!model.currentMetadata());
+        QVERIFY(!model.isWatching());
+
+        // Back again, it opens as before.
+        if (renamed) {
+            QVERIFY(QDir().rename(away, folder));
+            QVERIFY(openFolder(model, folder));
+            QCOMPARE(model.flatURLs(), flattenGroups(groups));
+            QVERIFY(model.errorMessage().isEmpty());
+            QVERIFY(model.isWatching());
+        }
     }
 
     void rescanWithoutChangesLeavesTheModelStill()
@@ -953,6 +1073,11 @@ private slots:
         QSignalSpy prefetching(&model, &ImageBrowserModel::isPrefetchingChanged);
         const QList<FolderGroup> groups = model.groups();
 
+        // A colour tag written into an image is no change for the watch.
+        QSignalSpy rescanned(&model, &ImageBrowserModel::folderRescanned);
+        const QByteArray tagged = QFile::encodeName(dir.filePath("1.png"));
+        QCOMPARE(::setxattr(tagged.constData(), "user.limnoscope.test", "1", 1, 0), 0);
+        QVERIFY(!rescanned.wait(quietWatchMs));
         writeFile(dir.filePath("sub/deeper/3.png"), {}); // two levels down: not shown
         QVERIFY(rescan(model));
         QCOMPARE(model.groups(), groups); // ids included
@@ -961,16 +1086,25 @@ private slots:
         QCOMPARE(prefetching.count(), 0);
     }
 
+    // Written in place, as a generator may: no entry of the folder changes, the watch still sees it.
+    void changedFileIsReadAgain_data()
+    {
+        QTest::addColumn<QByteArray>("first");
+        QTest::newRow("caught while still being written") << QByteArray("\x89PNG\r\n");
+        QTest::newRow("rewritten with the same size") << pngWithDescription(sampleLimnoraText(4).toLatin1());
+    }
+
     void changedFileIsReadAgain()
     {
+        QFETCH(QByteArray, first);
         QTemporaryDir dir;
         writeImages(dir, { "done.png" });
-        writeFile(dir.filePath("half.png"), "\x89PNG\r\n"); // caught while still being written
+        writeFile(dir.filePath("half.png"), first);
         ImageBrowserModel model;
         QVERIFY(openFolder(model, dir.path()));
         QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
         const QUrl half = QUrl::fromLocalFile(dir.filePath("half.png"));
-        QVERIFY(!model.metadataCache().value(half, CacheEntry({}, {})).isLoaded());
+        QVERIFY(seedOf(model.metadataCache().value(half, CacheEntry({}, {})).metadata()) != QStringLiteral("5"));
 
         QList<qint64> runSizes;
         connect(&model, &ImageBrowserModel::prefetchProgressChanged, this, [&] {
@@ -978,10 +1112,9 @@ private slots:
                 runSizes.append(model.prefetchTotalCount());
         });
         writeImage(dir.filePath("half.png"), 5);
-        QVERIFY(rescan(model));
-        QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            seedOf(model.metadataCache().value(half, CacheEntry({}, {})).metadata()), QStringLiteral("5"), asyncTimeoutMs);
         QCOMPARE(runSizes, QList<qint64> { 1 }); // the unchanged image is not read again
-        QCOMPARE(seedOf(model.metadataCache().value(half, CacheEntry({}, {})).metadata()), QStringLiteral("5"));
     }
 
     // Preferences
