@@ -32,16 +32,16 @@ constexpr char usageLine[] = "usage: limnoscope-info [--batch] [--no-exiftool] "
                              "[--sort name_asc|name_desc|date_asc|date_desc] "
                              "[--format record|settings-json|txt2img] PATH...";
 
-constexpr char optionHelp[] =
-    "Prints the generation settings read from each image, one JSON object per image and line.\n"
-    "A folder stands for its images and those of its immediate subfolders.\n"
-    "\n"
-    "  --batch          read as a folder opens: exiftool's batches, then the in-process readers\n"
-    "  --no-exiftool    read with the in-process readers only\n"
-    "  --sort ORDER     order of a folder's images (default name_asc)\n"
-    "  --format FORMAT  record (default), settings-json or txt2img\n"
-    "  --help           print this help and exit\n"
-    "  --version        print the version and exit\n";
+constexpr char optionHelp[]
+    = "Prints the generation settings read from each image, one JSON object per image and line.\n"
+      "A folder stands for its images and those of its immediate subfolders.\n"
+      "\n"
+      "  --batch          read as a folder opens: exiftool's batches, then the in-process readers\n"
+      "  --no-exiftool    read with the in-process readers only\n"
+      "  --sort ORDER     order of a folder's images (default name_asc)\n"
+      "  --format FORMAT  record (default), settings-json or txt2img\n"
+      "  --help           print this help and exit\n"
+      "  --version        print the version and exit\n";
 
 void printLine(const QJsonObject &object)
 {

@@ -68,8 +68,8 @@ constexpr int shellSignalExitBase = 128;
 // that outlives `timeoutMs`, prints more than any real output comes to, crashes or whose caller
 // gives up is killed and reaped and yields nothing: what it printed so far may be any part of a
 // text, and a part must not pass for the whole.
-ChildRun runAndCollect(const QString &program, const QStringList &arguments, int timeoutMs,
-                       const std::function<bool()> &isCancelled = {})
+ChildRun runAndCollect(
+    const QString& program, const QStringList& arguments, int timeoutMs, const std::function<bool()>& isCancelled = {})
 {
     QProcess process;
     process.setProgram(program);
@@ -85,7 +85,7 @@ ChildRun runAndCollect(const QString &program, const QStringList &arguments, int
     const auto stop = [&process](ChildEnd end) {
         process.kill();
         process.waitForFinished();
-        return ChildRun{end, {}};
+        return ChildRun { end, {} };
     };
     for (;;) {
         const int wait = int(std::min<qint64>(deadline.remainingTime(), cancelPollIntervalMs));
@@ -108,7 +108,7 @@ ChildRun runAndCollect(const QString &program, const QStringList &arguments, int
         if (output.size() > maxOutputBytes || process.exitStatus() != QProcess::NormalExit
             || process.exitCode() >= shellSignalExitBase)
             return {};
-        return {ChildEnd::Exited, output};
+        return { ChildEnd::Exited, output };
     }
 }
 
@@ -143,7 +143,7 @@ int batchTimeoutMs(qsizetype fileCount)
 }
 
 // The texts of a whole JSON array of objects; nothing for any other output.
-std::optional<QHash<QUrl, QString>> parseBatchOutput(const QByteArray &output)
+std::optional<QHash<QUrl, QString>> parseBatchOutput(const QByteArray& output)
 {
     const QJsonDocument document = QJsonDocument::fromJson(output);
     if (!document.isArray())
@@ -183,30 +183,30 @@ struct BatchRun {
 // One exiftool process for up to 100 files, through /bin/sh with every path quoted; the shell
 // replaces itself with exiftool, so that a kill at the deadline stops exiftool and not only the
 // shell. It has answered only when it ended on its own and printed a whole JSON array.
-BatchRun runBatch(const QString &program, const QList<QUrl> &fileURLs, const std::function<bool()> &isCancelled)
+BatchRun runBatch(const QString& program, const QList<QUrl>& fileURLs, const std::function<bool()>& isCancelled)
 {
     QStringList quotedPaths;
     quotedPaths.reserve(fileURLs.size());
-    for (const QUrl &url : fileURLs)
+    for (const QUrl& url : fileURLs)
         quotedPaths.append(shellQuote(url.toLocalFile()));
     const QString commandLine = QStringLiteral("exec ") + shellQuote(program) + QStringLiteral(" -json ")
         + QStringLiteral("-Description -Comment -UserComment -Parameters -all") + QStringLiteral(" -q ")
         + quotedPaths.join(u' ');
 
-    const ChildRun run = runAndCollect(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), commandLine},
-                                       batchTimeoutMs(fileURLs.size()), isCancelled);
+    const ChildRun run = runAndCollect(
+        QStringLiteral("/bin/sh"), { QStringLiteral("-c"), commandLine }, batchTimeoutMs(fileURLs.size()), isCancelled);
     if (run.end != ChildEnd::Exited)
-        return {run.end, {}};
+        return { run.end, {} };
     auto texts = parseBatchOutput(run.output);
     if (!texts)
         return {};
-    return {ChildEnd::Exited, std::move(*texts)};
+    return { ChildEnd::Exited, std::move(*texts) };
 }
 
-void recordAnswer(const QList<QUrl> &fileURLs, BatchRun &&run, ExiftoolBatchResult &result)
+void recordAnswer(const QList<QUrl>& fileURLs, BatchRun&& run, ExiftoolBatchResult& result)
 {
     result.texts.insert(run.texts);
-    for (const QUrl &url : fileURLs)
+    for (const QUrl& url : fileURLs)
         result.settled.insert(url);
 }
 
@@ -214,10 +214,10 @@ void recordAnswer(const QList<QUrl> &fileURLs, BatchRun &&run, ExiftoolBatchResu
 // out of time again is split in turn, down to the single file exiftool hangs on, which is
 // settled without a text. When both halves run out of time, more than one file (or exiftool
 // itself) hangs and further splits would cost more than they save: both halves stay unsettled.
-void splitTimedOutBatch(const QString &program, const QList<QUrl> &fileURLs, const std::function<bool()> &isCancelled,
-                        ExiftoolBatchResult &result)
+void splitTimedOutBatch(const QString& program, const QList<QUrl>& fileURLs, const std::function<bool()>& isCancelled,
+    ExiftoolBatchResult& result)
 {
-    const QList<QUrl> halves[] = {fileURLs.first(fileURLs.size() / 2), fileURLs.sliced(fileURLs.size() / 2)};
+    const QList<QUrl> halves[] = { fileURLs.first(fileURLs.size() / 2), fileURLs.sliced(fileURLs.size() / 2) };
     ChildEnd ends[2] = {};
     for (int i = 0; i < 2; ++i) {
         if (isCancelled && isCancelled())
@@ -243,13 +243,13 @@ void splitTimedOutBatch(const QString &program, const QList<QUrl> &fileURLs, con
 
 } // namespace
 
-QHash<QUrl, QString> parseExiftoolBatchOutput(const QByteArray &output)
+QHash<QUrl, QString> parseExiftoolBatchOutput(const QByteArray& output)
 {
     return parseBatchOutput(output).value_or(QHash<QUrl, QString>());
 }
 
 void setExiftoolTimeouts(std::chrono::milliseconds singleFile, std::chrono::milliseconds batchCap,
-                         std::chrono::milliseconds batchBase, std::chrono::milliseconds batchPerFile)
+    std::chrono::milliseconds batchBase, std::chrono::milliseconds batchPerFile)
 {
     singleFileTimeoutMs = int(singleFile.count());
     batchTimeoutCapMs = int(batchCap.count());
@@ -307,9 +307,11 @@ std::optional<QString> readDescriptionWithExiftool(const QUrl &fileURL)
                                        fileURL.toLocalFile()};
     ChildRun run;
     if (QFileInfo::exists(QStringLiteral("/usr/bin/perl")))
-        run = runAndCollect(QStringLiteral("/usr/bin/perl"), QStringList{*program} + toolArguments, singleFileTimeoutMs);
+        run = runAndCollect(
+            QStringLiteral("/usr/bin/perl"), QStringList { *program } + toolArguments, singleFileTimeoutMs);
     else if (QFileInfo::exists(QStringLiteral("/usr/local/bin/perl")))
-        run = runAndCollect(QStringLiteral("/usr/local/bin/perl"), QStringList{*program} + toolArguments, singleFileTimeoutMs);
+        run = runAndCollect(
+            QStringLiteral("/usr/local/bin/perl"), QStringList { *program } + toolArguments, singleFileTimeoutMs);
     else
         run = runAndCollect(*program, toolArguments, singleFileTimeoutMs);
     if (run.end != ChildEnd::Exited)
@@ -322,7 +324,7 @@ std::optional<QString> readDescriptionWithExiftool(const QUrl &fileURL)
     return text;
 }
 
-ExiftoolBatchResult readBatchesWithExiftool(const QList<QUrl> &fileURLs, const std::function<bool()> &isCancelled)
+ExiftoolBatchResult readBatchesWithExiftool(const QList<QUrl>& fileURLs, const std::function<bool()>& isCancelled)
 {
     const auto program = locateExiftool();
     if (!program)
@@ -341,7 +343,7 @@ ExiftoolBatchResult readBatchesWithExiftool(const QList<QUrl> &fileURLs, const s
     return result;
 }
 
-QHash<QUrl, QString> readBatchWithExiftool(const QList<QUrl> &fileURLs, const std::function<bool()> &isCancelled)
+QHash<QUrl, QString> readBatchWithExiftool(const QList<QUrl>& fileURLs, const std::function<bool()>& isCancelled)
 {
     return readBatchesWithExiftool(fileURLs, isCancelled).texts;
 }

@@ -37,8 +37,8 @@ struct ExiftoolBatchResult {
 // run out of time too, the fault is not one file and that part is given up. `isCancelled`,
 // asked before each process and while it runs, stops the running and the remaining batches
 // (so that quitting does not wait for a large folder or a child that hangs).
-[[nodiscard]] ExiftoolBatchResult readBatchesWithExiftool(const QList<QUrl> &fileURLs,
-                                                          const std::function<bool()> &isCancelled = {});
+[[nodiscard]] ExiftoolBatchResult readBatchesWithExiftool(
+    const QList<QUrl>& fileURLs, const std::function<bool()>& isCancelled = {});
 
 // The texts of readBatchesWithExiftool alone: empty when the program is missing or yields nothing.
 [[nodiscard]] QHash<QUrl, QString> readBatchWithExiftool(const QList<QUrl> &fileURLs,
@@ -59,15 +59,15 @@ void setExiftoolDisabled(bool disabled);
 // How long a child may run before it is killed; what a killed child printed counts as nothing.
 // exiftool starts in about 80 ms and reads hundreds of files a second: these bounds only stop a
 // child that hangs. A batch of n files may take base + n * per file, at most the cap.
-inline constexpr std::chrono::milliseconds exiftoolSingleFileTimeout{30'000};
-inline constexpr std::chrono::milliseconds exiftoolBatchBaseTimeout{10'000};
-inline constexpr std::chrono::milliseconds exiftoolBatchTimeoutPerFile{1'000};
-inline constexpr std::chrono::milliseconds exiftoolBatchTimeoutCap{300'000};
+inline constexpr std::chrono::milliseconds exiftoolSingleFileTimeout { 30'000 };
+inline constexpr std::chrono::milliseconds exiftoolBatchBaseTimeout { 10'000 };
+inline constexpr std::chrono::milliseconds exiftoolBatchTimeoutPerFile { 1'000 };
+inline constexpr std::chrono::milliseconds exiftoolBatchTimeoutCap { 300'000 };
 
 // Tests shorten the bounds; calling with the constants above restores them.
 void setExiftoolTimeouts(std::chrono::milliseconds singleFile, std::chrono::milliseconds batchCap,
-                         std::chrono::milliseconds batchBase = exiftoolBatchBaseTimeout,
-                         std::chrono::milliseconds batchPerFile = exiftoolBatchTimeoutPerFile);
+    std::chrono::milliseconds batchBase = exiftoolBatchBaseTimeout,
+    std::chrono::milliseconds batchPerFile = exiftoolBatchTimeoutPerFile);
 
 // The resources directory searched first: `share/limnoscope` beside the installed binary,
 // or the build tree's equivalent. Tests may point it elsewhere.

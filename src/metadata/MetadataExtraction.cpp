@@ -144,7 +144,7 @@ std::optional<QString> extractMetadataText(const QUrl &fileURL)
     return extractBuiltInMetadataText(fileURL);
 }
 
-std::optional<QString> extractBuiltInMetadataText(const QUrl &fileURL)
+std::optional<QString> extractBuiltInMetadataText(const QUrl& fileURL)
 {
     const QString path = fileURL.toLocalFile();
     if (hasExtension(path, QLatin1String("png"))) {
@@ -214,10 +214,10 @@ void readFolderMetadata(const QList<QUrl> &fileURLs, const std::function<void(QL
         if (isCancelled && isCancelled())
             return;
         if (const QString text = batch.texts.value(url); !text.isEmpty()) {
-            settled.append({url, parseMarkedMetadataText(text)});
+            settled.append({ url, parseMarkedMetadataText(text) });
         } else {
             const auto builtIn = extractBuiltInMetadataText(url);
-            settled.append({url, builtIn ? std::optional(parseMetadataText(*builtIn)) : std::nullopt});
+            settled.append({ url, builtIn ? std::optional(parseMetadataText(*builtIn)) : std::nullopt });
         }
     }
     if (!settled.isEmpty())
@@ -225,10 +225,10 @@ void readFolderMetadata(const QList<QUrl> &fileURLs, const std::function<void(QL
 
     // Where exiftool is missing or failed, each image through the whole pipeline, one hand-off
     // each: a single-file exiftool run may take a while.
-    for (const QUrl &url : unsettled) {
+    for (const QUrl& url : unsettled) {
         if (isCancelled && isCancelled())
             return;
-        deliver({ImageMetadataResult{url, readImageMetadata(url)}});
+        deliver({ ImageMetadataResult { url, readImageMetadata(url) } });
     }
 }
 

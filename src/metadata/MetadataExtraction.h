@@ -19,7 +19,7 @@ namespace limnoscope {
 
 // The same without exiftool: the in-process readers only, for images exiftool has been asked
 // about already.
-[[nodiscard]] std::optional<QString> extractBuiltInMetadataText(const QUrl &fileURL);
+[[nodiscard]] std::optional<QString> extractBuiltInMetadataText(const QUrl& fileURL);
 
 // One image as the current-image load reads it: extracted, then parsed (no render time).
 [[nodiscard]] std::optional<LimnoraMetadata> readImageMetadata(const QUrl &fileURL);

@@ -105,7 +105,7 @@ private slots:
 
         // A batch that answered, even without a text, is not asked again image by image.
         QFile::remove(resources + "/runs.log");
-        readFolderMetadata(files.first(3), [](const QList<ImageMetadataResult> &) {});
+        readFolderMetadata(files.first(3), [](const QList<ImageMetadataResult>&) {});
         QVERIFY(log.open(QIODevice::ReadOnly));
         QCOMPARE(log.readAll(), QByteArray("10\n"));
     }
@@ -194,9 +194,10 @@ private slots:
         writeImage(bare, "PNG");
         // A text exiftool's batch does not report as a description; the in-process reader knows it.
         const QString comment = m_dir.filePath("route/comment.png");
-        writeFile(comment, PNGChunkWriter().tEXt("Comment", sampleLimnoraText(8).toLatin1()).tinyImageData().end().bytes());
-        const QList<QUrl> urls = {QUrl::fromLocalFile(jpeg), QUrl::fromLocalFile(png), QUrl::fromLocalFile(bare),
-                                  QUrl::fromLocalFile(comment)};
+        writeFile(
+            comment, PNGChunkWriter().tEXt("Comment", sampleLimnoraText(8).toLatin1()).tinyImageData().end().bytes());
+        const QList<QUrl> urls = { QUrl::fromLocalFile(jpeg), QUrl::fromLocalFile(png), QUrl::fromLocalFile(bare),
+            QUrl::fromLocalFile(comment) };
 
         QCOMPARE(readBatchWithExiftool(urls).value(urls[0]), QStringLiteral("a fox\nSteps: 12, Seed: 9\n__duration__:6.5"));
 

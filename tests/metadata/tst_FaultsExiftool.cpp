@@ -158,7 +158,8 @@ private slots:
         install(fakeExiftool("echo 'asked alone'",
             "case \" $* \" in *hostile*) exec sleep 600 ;; esac\n"
             "shift 7; sep='['\n"
-            "for f; do printf '%s{\"SourceFile\": \"%s\", \"Description\": \"exiftool %s\"}' \"$sep\" \"$f\" \"${f##*/}\"; "
+            "for f; do printf '%s{\"SourceFile\": \"%s\", \"Description\": \"exiftool %s\"}' \"$sep\" \"$f\" "
+            "\"${f##*/}\"; "
             "sep=,; done\n"
             "echo ']'"));
         setExiftoolTimeouts(singleFileTimeout, batchTimeout, splitBatchBase, splitBatchPerFile);
@@ -177,8 +178,8 @@ private slots:
         setExiftoolTimeouts(singleFileTimeout, batchTimeout);
         QCOMPARE(prompts.size(), names.size());
         for (int i = 0; i < names.size(); ++i) {
-            const QString expected = names[i] == "hostile.png" ? parseMetadataText(sampleLimnoraText(i)).prompt
-                                                               : "exiftool " + names[i];
+            const QString expected
+                = names[i] == "hostile.png" ? parseMetadataText(sampleLimnoraText(i)).prompt : "exiftool " + names[i];
             QCOMPARE(prompts.value(names[i]), expected);
         }
     }

@@ -30,7 +30,7 @@ Run runInfo(const QStringList &arguments)
     run.exitCode = process.exitCode();
     run.errors = process.readAllStandardError();
     run.output = process.readAllStandardOutput();
-    for (const QByteArray &line : run.output.split('\n')) {
+    for (const QByteArray& line : run.output.split('\n')) {
         if (const QJsonDocument document = QJsonDocument::fromJson(line); document.isObject())
             run.lines.append(document.object());
     }
@@ -120,14 +120,15 @@ private slots:
         QTest::addColumn<int>("printed");
         QTest::addColumn<QByteArray>("message");
         const QByteArray complaint = "limnoscope-info: ";
-        QTest::newRow("unknown option") << QStringList{"--colour", "x"} << 2 << 0 << complaint;
-        QTest::newRow("unknown sort") << QStringList{"--sort", "size", "x"} << 2 << 0 << complaint;
-        QTest::newRow("unknown format") << QStringList{"--format", "xml", "x"} << 2 << 0 << complaint;
-        QTest::newRow("missing path, others still printed") << QStringList{"/no/such/file.png", "2.png"} << 2 << 1 << complaint;
-        QTest::newRow("no path") << QStringList{} << 2 << 0 << complaint;
-        QTest::newRow("help") << QStringList{"--help"} << 0 << 0 << QByteArray("usage: limnoscope-info [--batch]");
-        QTest::newRow("help after a path") << QStringList{"2.png", "--help"} << 0 << 0 << QByteArray("usage: ");
-        QTest::newRow("version") << QStringList{"--version", "2.png"} << 0 << 0
+        QTest::newRow("unknown option") << QStringList { "--colour", "x" } << 2 << 0 << complaint;
+        QTest::newRow("unknown sort") << QStringList { "--sort", "size", "x" } << 2 << 0 << complaint;
+        QTest::newRow("unknown format") << QStringList { "--format", "xml", "x" } << 2 << 0 << complaint;
+        QTest::newRow("missing path, others still printed")
+            << QStringList { "/no/such/file.png", "2.png" } << 2 << 1 << complaint;
+        QTest::newRow("no path") << QStringList {} << 2 << 0 << complaint;
+        QTest::newRow("help") << QStringList { "--help" } << 0 << 0 << QByteArray("usage: limnoscope-info [--batch]");
+        QTest::newRow("help after a path") << QStringList { "2.png", "--help" } << 0 << 0 << QByteArray("usage: ");
+        QTest::newRow("version") << QStringList { "--version", "2.png" } << 0 << 0
                                  << QByteArray("limnoscope-info " LIMNOSCOPE_VERSION "\n");
     }
 
@@ -143,7 +144,7 @@ private slots:
         const Run run = runInfo(QStringList{"--no-exiftool"} + arguments);
         QCOMPARE(run.exitCode, exitCode);
         QTEST(int(run.lines.size()), "printed");
-        const QByteArray &said = exitCode == 0 ? run.output : run.errors;
+        const QByteArray& said = exitCode == 0 ? run.output : run.errors;
         QVERIFY2(said.startsWith(message), said.constData());
         QCOMPARE(run.errors.count('\n'), exitCode == 0 ? 0 : 1);
     }
