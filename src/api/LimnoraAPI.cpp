@@ -165,23 +165,24 @@ bool isTransportError(QNetworkReply::NetworkError error)
     return (code >= 1 && code < 200) || (code >= 300 && code < 400);
 }
 
-void logResponse(QNetworkReply* reply)
+// Logs the reply and returns the HTTP status it carried, or 0 when there was no answer.
+int logResponse(QNetworkReply* reply)
 {
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (isTransportError(reply->error()) || (reply->error() != QNetworkReply::NoError && !status.isValid())) {
         logLine(QStringLiteral("Limnoscope: request error: ") + reply->errorString());
-        return;
+        return 0;
     }
     if (!status.isValid())
-        return;
+        return 0;
     logLine(QStringLiteral("Limnoscope: response status: ") + QString::number(status.toInt()));
 
     QStringDecoder decoder(QStringDecoder::Utf8);
     const QString body = decoder.decode(reply->readAll());
-    if (decoder.hasError())
-        return;
-    logLine(QStringLiteral("Limnoscope: response body: ")
-        + firstCharacters(body, LimnoraAPIService::loggedResponseCharacters));
+    if (!decoder.hasError())
+        logLine(QStringLiteral("Limnoscope: response body: ")
+            + firstCharacters(body, LimnoraAPIService::loggedResponseCharacters));
+    return status.toInt();
 }
 
 } // namespace
@@ -357,9 +358,15 @@ void LimnoraAPIService::sendGenerateRequest(const LimnoraMetadata& metadata)
     request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
     request.setTransferTimeout(int(requestTimeout.count()));
     QNetworkReply* reply = m_network->post(request, body);
-    connect(reply, &QNetworkReply::finished, reply, [reply] {
-        logResponse(reply);
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        const int status = logResponse(reply);
         reply->deleteLater();
+        constexpr int firstSuccess = 200;
+        constexpr int firstNonSuccess = 300;
+        const GenerateOutcome outcome = status == 0 ? GenerateOutcome::unreachable
+            : status >= firstSuccess && status < firstNonSuccess ? GenerateOutcome::sent
+                                                                 : GenerateOutcome::refused;
+        emit generateFinished(outcome, status);
     });
 }
 

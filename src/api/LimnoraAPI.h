@@ -40,6 +40,11 @@ public:
     static constexpr std::chrono::milliseconds requestTimeout { 600'000 };
     static constexpr qsizetype loggedResponseCharacters = 500;
 
+    // How a text-to-image request ended: answered with a success status, answered with another
+    // status, or no answer at all (nothing listening, connection lost, timed out).
+    enum class GenerateOutcome { sent, refused, unreachable };
+    Q_ENUM(GenerateOutcome)
+
     // The process's instance, created on first use (on the GUI thread, after the application
     // object); it starts probing at once and lives as long as the application object.
     [[nodiscard]] static LimnoraAPIService* shared();
@@ -61,14 +66,16 @@ public:
     [[nodiscard]] QFuture<bool> checkTCPPort(quint16 port);
 
     // Brings Limnora forward (launching it when installed), then posts the record's settings
-    // as a text-to-image request. Returns at once; the outcome is only logged to standard
-    // output. Calls are independent and may overlap.
+    // as a text-to-image request. Returns at once; the outcome is logged to standard output and
+    // announced by `generateFinished`. Calls are independent and may overlap.
     void generate(const LimnoraMetadata& metadata);
 
 signals:
     void isAvailableChanged(bool isAvailable);
     // After every probe, whether or not `isAvailable` changed.
     void availabilityChecked(bool portOpen);
+    // Once for every request that was sent; `httpStatus` is 0 when there was no answer.
+    void generateFinished(limnoscope::LimnoraAPIService::GenerateOutcome outcome, int httpStatus);
 
 private:
     void setAvailable(bool available);

@@ -25,7 +25,10 @@ void CenterPanelView::update()
         removeWidget(m_metadataView);
         m_metadataView->deleteLater();
     }
-    if (const auto &metadata = m_model->currentMetadata()) {
+    // A message means the record, if one is still held, belongs to something no longer shown
+    // (a folder that could not be opened replaced it): the message wins.
+    const auto &metadata = m_model->currentMetadata();
+    if (metadata && m_model->errorMessage().isEmpty()) {
         m_metadataView = new MetadataView(*metadata, m_model->currentImageURL(), m_api, this);
         addWidget(m_metadataView);
         setCurrentWidget(m_metadataView);

@@ -12,7 +12,7 @@ class ImageBrowserModel;
 class LimnoraAPIService;
 
 // The centre pane: the inspector for the current image's metadata, or the empty view with the
-// model's message. Follows the model. GUI thread.
+// model's message whenever there is one. Follows the model. GUI thread.
 class CenterPanelView : public QStackedWidget
 {
     Q_OBJECT

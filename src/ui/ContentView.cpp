@@ -87,7 +87,7 @@ ContentView::ContentView(ImageBrowserModel *model, LimnoraAPIService *api, QWidg
     AppNotifications *notifications = AppNotifications::shared();
     connect(notifications, &AppNotifications::openFolderCommand, this, &ContentView::showFolderPicker);
     connect(notifications, &AppNotifications::deleteSelectedImages, this, &ContentView::confirmDeleteSelection);
-    connect(notifications, &AppNotifications::deleteImmediately, this, &ContentView::deleteWithoutConfirmation);
+    connect(notifications, &AppNotifications::deleteImmediately, this, [this] { deleteWithoutConfirmation(); });
     connect(notifications, &AppNotifications::restoreFirstResponder, this, &KeySinkView::restoreFocus);
     m_preview->setImageURL(model->currentImageURL());
 }
@@ -96,6 +96,16 @@ void ContentView::handleDroppedURLs(const QList<QUrl> &urls)
 {
     if (urls.size() == 1) {
         const QFileInfo item(urls.first().toLocalFile());
+        // A path that is not there (given on the command line) is still opened, so that the
+        // model says what is wrong with it instead of the window showing nothing.
+        if (!item.exists()) {
+            const QUrl url = QUrl::fromLocalFile(item.absoluteFilePath());
+            if (hasSupportedImageExtension(url.fileName()))
+                m_model->loadFiles({url});
+            else
+                m_model->loadFolder(url);
+            return;
+        }
         if (item.isDir()) {
             m_model->loadFolder(QUrl::fromLocalFile(item.absoluteFilePath()));
             return;
@@ -127,7 +137,10 @@ void ContentView::showFolderPicker()
     picker->setObjectName(QStringLiteral("FolderPicker"));
     if (const QUrl root = m_model->rootFolderURL(); !root.isEmpty())
         picker->setDirectory(root.toLocalFile());
-    connect(picker, &QFileDialog::urlsSelected, this, [this](const QList<QUrl> &urls) {
+    // Qt's own dialog never announces URLs, only file names; the result is read from the dialog
+    // itself, which works for it and for the desktop's native one alike.
+    connect(picker, &QDialog::accepted, this, [this, picker] {
+        const QList<QUrl> urls = picker->selectedUrls();
         if (!urls.isEmpty())
             m_model->loadFolder(urls.first());
     });
@@ -164,36 +177,32 @@ void ContentView::confirmDeleteSelection()
         if (dialog->clickedButton() != confirm)
             return;
         const QSet<QUrl> selected = m_model->selectedURLs();
-        for (const QUrl &url : listedImages(QList<QUrl>(selected.begin(), selected.end())))
-            moveFileToTrash(url); // a file that cannot be moved stays; nothing is said
-        m_model->removeDeletedSelection();
+        trashImages(m_model, listedImages(QList<QUrl>(selected.begin(), selected.end())), window());
     });
     m_confirmation = dialog;
     dialog->open();
 }
 
-void ContentView::deleteWithoutConfirmation()
+void ContentView::deleteWithoutConfirmation(AfterDeletion after)
 {
     const QSet<QUrl> selection = m_model->selectedURLs();
-    const QUrl current = m_model->currentImageURL();
-    QList<QUrl> doomed = selection.isEmpty() ? QList<QUrl>() : QList<QUrl>(selection.begin(), selection.end());
-    if (selection.isEmpty() && !current.isEmpty())
-        doomed.append(current);
-    for (const QUrl &url : listedImages(doomed))
-        moveFileToTrash(url);
-
-    if (!m_model->selectedURLs().isEmpty())
-        m_model->removeDeletedSelection();
-    else if (!current.isEmpty())
-        m_model->removeDeletedImage(current);
-
+    QList<QUrl> doomed(selection.begin(), selection.end());
+    if (doomed.isEmpty() && !m_model->currentImageURL().isEmpty())
+        doomed.append(m_model->currentImageURL());
+    doomed = listedImages(doomed);
     if (doomed.isEmpty())
         return;
-    QTimer::singleShot(quickLookReshowDelayMs, this, [this] {
-        if (!m_model->currentImageURL().isEmpty()) {
+    QPointer<ContentView> self(this);
+    trashImages(m_model, doomed, window(), [self, after] {
+        // Quick Look comes back only when it was where the deletion was asked for.
+        if (!self || after != AfterDeletion::reshowQuickLook)
+            return;
+        QTimer::singleShot(quickLookReshowDelayMs, self, [self] {
+            if (self->m_model->currentImageURL().isEmpty())
+                return;
             if (QuickLookPanel *quickLook = QuickLookPanel::shared())
                 quickLook->present();
-        }
+        });
     });
 }
 

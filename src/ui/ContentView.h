@@ -25,17 +25,22 @@ class ContentView : public QWidget
 public:
     static constexpr int quickLookReshowDelayMs = 200;
 
+    // What follows a deletion without confirmation: Quick Look shows the next image again when
+    // the deletion was asked for from it.
+    enum class AfterDeletion { stay, reshowQuickLook };
+
     ContentView(ImageBrowserModel *model, LimnoraAPIService *api, QWidget *parent = nullptr);
 
     // What a drop of these items does: one folder opens it; one image of the open folder does
-    // nothing; otherwise the images among them, in natural name order, are shown as a list.
+    // nothing; otherwise the images among them, in natural name order, are shown as a list. One
+    // item that does not exist is opened as an image when its name says so, else as a folder.
     void handleDroppedURLs(const QList<QUrl> &urls);
     // Shows the folder chooser (folders only, one).
     void showFolderPicker();
     // Asks before moving the multi-selection to the Trash; nothing without a selection.
     void confirmDeleteSelection();
     // Moves the selection, or else the current image, to the Trash without asking.
-    void deleteWithoutConfirmation();
+    void deleteWithoutConfirmation(AfterDeletion after = AfterDeletion::stay);
 
     [[nodiscard]] StableSplitView *splitView() const { return m_splitView; }
     [[nodiscard]] CenterPanelView *centerPanel() const { return m_center; }

@@ -1,5 +1,8 @@
 #include "FileOperations.h"
 
+#include "ImageBrowserModel.h"
+#include "LocalizedText.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QDBusConnection>
@@ -10,9 +13,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QStandardPaths>
 #include <QtConcurrent>
+
+// GLib names struct members "signals", which Qt defines as a keyword.
+#undef signals
+#include <gio/gio.h>
+#define signals Q_SIGNALS
 
 #include <sys/stat.h>
 
@@ -22,15 +32,6 @@ namespace {
 // Images larger than this are not put on the clipboard whole.
 constexpr int clipboardImageAllocationLimitMB = 512;
 
-bool isInsideTrash(const QString &path)
-{
-    return path.contains(QLatin1String("/Trash/files/")) || path.contains(QLatin1String("/.Trash-"));
-}
-
-// Qt retries creating the Trash's information file under a new name for as long as creating it
-// fails, whatever the reason: a home Trash whose "info" or "files" is not a writable folder
-// would hold the GUI thread for good. Such a Trash counts as unusable. (Files on another file
-// system go to that file system's own Trash folder, which Qt sets up itself.)
 bool homeTrashLooksUsable(const QString &path)
 {
     const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
@@ -47,27 +48,98 @@ bool homeTrashLooksUsable(const QString &path)
     return true;
 }
 
+// What one batch of Trash moves did.
+struct TrashOutcome {
+    QSet<QUrl> moved;
+    QList<std::pair<QUrl, QString>> failures; // image and reason, in the order asked
+};
+
+// The images of batches still being moved: the keys are live and a second press must not try
+// the same file again while the first move runs. GUI thread only.
+QSet<QUrl> &imagesBeingTrashed()
+{
+    static QSet<QUrl> images;
+    return images;
+}
+
+void reportTrashFailures(const QList<std::pair<QUrl, QString>> &failures, QWidget *window)
+{
+    QStringList lines;
+    for (const auto &[url, reason] : failures)
+        lines.append(localizedFormat("trash_failure_line", {url.fileName(), reason}));
+    const QString text = failures.size() == 1
+                             ? localizedFormat("trash_failed_message", {failures.first().first.fileName()})
+                             : localizedFormat("trash_failed_multi_message", {QString::number(failures.size())});
+    auto *box = new QMessageBox(QMessageBox::Warning, QString(), text, QMessageBox::Ok, window);
+    box->setObjectName(QStringLiteral("TrashFailureMessage"));
+    box->setInformativeText(lines.join(u'\n'));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
 } // namespace
 
-bool moveFileToTrash(const QUrl &fileURL)
+void trashImages(ImageBrowserModel *model, const QList<QUrl> &urls, QWidget *window,
+                 const std::function<void()> &finished)
 {
+    QList<QUrl> batch;
+    for (const QUrl &url : urls) {
+        if (!imagesBeingTrashed().contains(url) && !batch.contains(url))
+            batch.append(url);
+    }
+    if (batch.isEmpty())
+        return;
+    for (const QUrl &url : std::as_const(batch))
+        imagesBeingTrashed().insert(url);
+    // A Trash on a slow or remote file system can take long: the GUI thread never waits for it.
+    QPointer<QWidget> dialogParent(window);
+    QPointer<ImageBrowserModel> target(model);
+    QtConcurrent::run([batch] {
+        TrashOutcome outcome;
+        for (const QUrl &url : batch) {
+            QString reason;
+            if (moveFileToTrash(url, &reason))
+                outcome.moved.insert(url);
+            else
+                outcome.failures.append({url, reason});
+        }
+        return outcome;
+    }).then(qApp, [batch, dialogParent, target, finished](const TrashOutcome &outcome) {
+        for (const QUrl &url : batch)
+            imagesBeingTrashed().remove(url);
+        if (!target)
+            return;
+        target->forgetTrashedImages(outcome.moved);
+        if (!outcome.failures.isEmpty())
+            reportTrashFailures(outcome.failures, dialogParent);
+        if (finished)
+            finished();
+    });
+}
+
+bool moveFileToTrash(const QUrl &fileURL, QString *failure)
+{
+    const auto refuse = [failure](const QString &reason) {
+        if (failure)
+            *failure = reason;
+        return false;
+    };
     const QString path = fileURL.toLocalFile();
     if (path.isEmpty() || !QFileInfo::exists(path))
-        return false;
-    // Qt moves the file into the working directory and reports success when the data directory
-    // is missing: make sure it exists, and check where the file went.
-    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+        return refuse(qtTrId("trash_error_missing"));
     if (!homeTrashLooksUsable(path))
-        return false;
-    QString pathInTrash;
-    if (!QFile::moveToTrash(path, &pathInTrash))
-        return false;
-    if (isInsideTrash(pathInTrash))
+        return refuse(qtTrId("trash_error_unusable"));
+    // GIO writes the information file the desktop expects (the original path percent-escaped)
+    // and creates a missing data folder; it only ever renames, never deletes.
+    GFile *file = g_file_new_for_path(QFile::encodeName(path).constData());
+    GError *error = nullptr;
+    const bool moved = g_file_trash(file, nullptr, &error);
+    g_object_unref(file);
+    if (moved)
         return true;
-    // Somewhere that is not a Trash: put the file back.
-    if (!pathInTrash.isEmpty() && !QFileInfo::exists(path))
-        QFile::rename(pathInTrash, path);
-    return false;
+    const QString reason = error ? QString::fromUtf8(error->message) : qtTrId("trash_error_unusable");
+    g_clear_error(&error);
+    return refuse(reason);
 }
 
 void revealInFileManager(const QUrl &fileURL)

@@ -289,9 +289,8 @@ void ImageListView::askToDelete(const QUrl& url)
     connect(box, &QMessageBox::finished, this, [this, box, confirm, url] {
         const bool confirmed = box->clickedButton() == confirm;
         KeySinkView::restoreFocusSoon();
-        // A file that cannot go to the Trash stays, and so does its row.
-        if (confirmed && moveFileToTrash(url))
-            m_browser->removeDeletedImage(url);
+        if (confirmed)
+            trashImages(m_browser, { url }, window());
     });
     m_deleteConfirmation = box;
     box->show();

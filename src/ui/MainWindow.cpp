@@ -7,6 +7,8 @@
 #include "Icons.h"
 #include "ImageBrowserModel.h"
 #include "KeyboardMap.h"
+#include "LimnoraAPI.h"
+#include "LocalizedText.h"
 #include "QuickLookPanel.h"
 #include "StableSplitView.h"
 
@@ -14,6 +16,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QToolBar>
 
 namespace limnoscope {
@@ -30,8 +33,11 @@ MainWindow::MainWindow(ImageBrowserModel *model, LimnoraAPIService *api, QWidget
     setUnifiedTitleAndToolBarOnMac(true);
     setCentralWidget(m_content);
     resize(defaultSize);
+    connect(m_quickLook, &QuickLookPanel::deleteImmediatelyRequested, m_content,
+            [this] { m_content->deleteWithoutConfirmation(ContentView::AfterDeletion::reshowQuickLook); });
     buildMenus();
     buildToolbar();
+    buildStatusBar(api);
 }
 
 QList<QAction *> MainWindow::sortActions() const
@@ -102,6 +108,31 @@ void MainWindow::buildToolbar()
         updatePreviewToggle();
     });
     updatePreviewToggle();
+}
+
+void MainWindow::buildStatusBar(LimnoraAPIService *api)
+{
+    // Only there while it has something to say: a generate request's outcome, for a few seconds.
+    QStatusBar *bar = statusBar();
+    bar->setSizeGripEnabled(false);
+    bar->hide();
+    connect(bar, &QStatusBar::messageChanged, bar, [bar](const QString &message) { bar->setVisible(!message.isEmpty()); });
+    connect(api, &LimnoraAPIService::generateFinished, bar,
+            [bar](LimnoraAPIService::GenerateOutcome outcome, int httpStatus) {
+                QString text;
+                switch (outcome) {
+                case LimnoraAPIService::GenerateOutcome::sent:
+                    text = qtTrId("generate_outcome_sent");
+                    break;
+                case LimnoraAPIService::GenerateOutcome::refused:
+                    text = localizedFormat("generate_outcome_status", {QString::number(httpStatus)});
+                    break;
+                case LimnoraAPIService::GenerateOutcome::unreachable:
+                    text = qtTrId("generate_outcome_unreachable");
+                    break;
+                }
+                bar->showMessage(text, generateOutcomeShownMs);
+            });
 }
 
 void MainWindow::updatePreviewToggle()

@@ -14,13 +14,16 @@ class LimnoraAPIService;
 class QuickLookPanel;
 
 // The one window: menus (open folder, sort, colour tags), the preview toggle in the toolbar,
-// and the content view. Closing it ends the application. GUI thread.
+// the content view, and a status bar that appears for the outcome of a generate request.
+// Closing it ends the application. GUI thread.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 
 public:
     static constexpr QSize defaultSize{1100, 720};
+    // How long the outcome of a generate request stays in the status bar.
+    static constexpr int generateOutcomeShownMs = 4000;
 
     MainWindow(ImageBrowserModel *model, LimnoraAPIService *api, QWidget *parent = nullptr);
 
@@ -35,6 +38,7 @@ protected:
 private:
     void buildMenus();
     void buildToolbar();
+    void buildStatusBar(LimnoraAPIService *api);
     void updateSortChecks();
     void updatePreviewToggle();
     // Changes the current image's tags, then tells every tag view and bumps the tag version.

@@ -111,11 +111,13 @@ void QuickLookPanel::postDeleteLater(bool immediately)
 {
     close();
     ImageBrowserModel *model = m_model;
-    QTimer::singleShot(deleteDelayMs, model, [model, immediately] {
+    QPointer<QuickLookPanel> self(this);
+    QTimer::singleShot(deleteDelayMs, model, [self, model, immediately] {
         AppNotifications *notifications = AppNotifications::shared();
-        if (immediately)
-            emit notifications->deleteImmediately();
-        else if (!model->selectedURLs().isEmpty()) // chosen when the delay has passed
+        if (immediately) {
+            if (self)
+                emit self->deleteImmediatelyRequested();
+        } else if (!model->selectedURLs().isEmpty()) // chosen when the delay has passed
             emit notifications->deleteSelectedImages();
         else
             emit notifications->deleteCurrentImage();

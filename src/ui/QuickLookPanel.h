@@ -36,6 +36,11 @@ public:
     void refresh();
     [[nodiscard]] QUrl shownURL() const { return m_url; }
 
+signals:
+    // Shift+Delete in the panel, a moment after it closed: the window deletes without asking
+    // and shows the panel again on the next image.
+    void deleteImmediatelyRequested();
+
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;

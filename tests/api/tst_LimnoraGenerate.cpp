@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -96,6 +97,7 @@ private slots:
         const QByteArray expectedBody = txt2imgBody(metadata);
 
         StdoutCapture capture;
+        QSignalSpy finished(&service, &LimnoraAPIService::generateFinished);
         const qint64 startedAt = server.elapsedMs();
         service.generate(metadata);
         QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, requestWaitMs);
@@ -117,12 +119,18 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(capture.logLines().size(), expectedLog.size(), requestWaitMs);
         QCOMPARE(capture.logLines(), expectedLog);
         QVERIFY(capture.text().endsWith(u'\n'));
+        QTRY_COMPARE(finished.size(), 1);
+        const auto outcome = status < 300 ? LimnoraAPIService::GenerateOutcome::sent
+                                          : LimnoraAPIService::GenerateOutcome::refused;
+        QCOMPARE(finished.first().at(0).value<LimnoraAPIService::GenerateOutcome>(), outcome);
+        QCOMPARE(finished.first().at(1).toInt(), status);
     }
 
-    void refusedConnectionIsOnlyLogged()
+    void refusedConnectionIsLoggedAndAnnounced()
     {
         LimnoraAPIService service(unusedLocalPort());
         StdoutCapture capture;
+        QSignalSpy finished(&service, &LimnoraAPIService::generateFinished);
         service.generate(sampleRecord());
         QTRY_COMPARE_WITH_TIMEOUT(capture.logLines().size(), 4, requestWaitMs);
         const QStringList lines = capture.logLines();
@@ -133,6 +141,9 @@ private slots:
         QVERIFY2(lines[3].size() > logPrefix.size() + starts[3].size(), "the error is named");
         QTest::qWait(100); // nothing may follow the error line
         QCOMPARE(capture.logLines().size(), 4);
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().at(0).value<LimnoraAPIService::GenerateOutcome>(),
+            LimnoraAPIService::GenerateOutcome::unreachable);
     }
 
     void requestsOverlap()

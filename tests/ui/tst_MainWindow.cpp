@@ -1,4 +1,6 @@
 #include "AppNotifications.h"
+#include "CenterPanelView.h"
+#include "EmptyDetailView.h"
 #include "ContentView.h"
 #include "FileOperations.h"
 #include "FileTags.h"
@@ -11,17 +13,21 @@
 #include "QuickLookPanel.h"
 #include "StableSplitView.h"
 #include "TestFiles.h"
+#include "TestHttpServer.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -76,6 +82,7 @@ private slots:
     {
         QSettings().clear();
         QDir(QFileInfo(trashFolder()).path()).removeRecursively();
+        QFile::remove(QFileInfo(trashFolder()).path()); // a Trash broken on purpose
         QDir(m_folder.path()).removeRecursively();
         QDir().mkpath(m_folder.path());
         for (int i = 1; i <= 5; ++i)
@@ -209,6 +216,7 @@ private slots:
 
     void tagShortcutsChangeTheAttribute()
     {
+        QVERIFY(writeTagEntries({"Project X"}, image(1)));
         QSignalSpy changed(AppNotifications::shared(), &AppNotifications::tagsDidChange);
         const qint64 version = m_model->tagVersion();
         sendKey(Qt::Key_3, Qt::ControlModifier);
@@ -218,7 +226,7 @@ private slots:
         sendKey(Qt::Key_1, Qt::ControlModifier);
         QCOMPARE(readTags(image(1)).size(), 2);
         sendKey(Qt::Key_0, Qt::ControlModifier);
-        QVERIFY(readTags(image(1)).isEmpty());
+        QCOMPARE(readTagEntries(image(1)), QStringList{"Project X"}); // the user's own tag stays
         QCOMPARE(changed.size(), 3);
     }
 
@@ -275,16 +283,110 @@ private slots:
         QCOMPARE(names, expectedList);
     }
 
+    void openFolderThroughTheDialog_data()
+    {
+        QTest::addColumn<QString>("route");
+        QTest::newRow("Ctrl+O") << "key";
+        QTest::newRow("File menu") << "menu";
+        QTest::newRow("sidebar button") << "openFolderButton";
+        QTest::newRow("empty sidebar's button") << "emptyStateOpenFolderButton";
+    }
+
+    void openFolderThroughTheDialog()
+    {
+        QFETCH(QString, route);
+        const QString elsewhere = m_home.filePath("chosen");
+        writeFile(elsewhere + "/b.png", pngWithDescription("b"));
+        if (route == "key") {
+            sendKey(Qt::Key_O, Qt::ControlModifier);
+        } else if (route == "menu") {
+            const QList<QAction *> fileMenu = m_window->menuBar()->actions().first()->menu()->actions();
+            fileMenu.first()->trigger();
+        } else {
+            auto *button = m_window->findChild<QAbstractButton *>(route);
+            QVERIFY(button);
+            button->click();
+        }
+        QFileDialog *picker = m_window->contentView()->openFolderPicker();
+        QVERIFY(picker);
+        QTRY_VERIFY(picker->isVisible());
+        auto *nameField = picker->findChild<QLineEdit *>("fileNameEdit");
+        QVERIFY2(nameField, "Qt's own file dialog, not a native one");
+        QSignalSpy loaded(m_model, &ImageBrowserModel::folderLoaded);
+        nameField->clear();
+        // The dialog starts in the open folder; the user goes to its parent and types the name.
+        QCOMPARE(picker->directory().path(), m_folder.path());
+        picker->setDirectory(m_home.path());
+        QTest::keyClicks(nameField, "chosen");
+        QTest::keyClick(nameField, Qt::Key_Return);
+        QVERIFY(loaded.wait());
+        QCOMPARE(m_model->rootFolderURL(), QUrl::fromLocalFile(elsewhere));
+        QCOMPARE(m_model->flatURLs(), QList<QUrl>{QUrl::fromLocalFile(elsewhere + "/b.png")});
+        QTRY_VERIFY(!m_window->contentView()->openFolderPicker());
+    }
+
+    void missingPathShowsTheModelsMessage_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("folder") << "no-such-folder";
+        QTest::newRow("image") << "no-such-image.png";
+    }
+
+    void missingPathShowsTheModelsMessage()
+    {
+        QFETCH(QString, name);
+        QTRY_VERIFY(m_model->currentMetadata().has_value());
+        const QUrl missing = QUrl::fromLocalFile(m_home.filePath(name));
+        // As the command line hands its argument over.
+        m_window->contentView()->handleDroppedURLs({missing});
+        QTRY_VERIFY(!m_model->isScanning());
+        QTRY_VERIFY(!m_model->errorMessage().isEmpty());
+        QVERIFY(m_model->rootFolderURL() == missing || m_model->flatURLs() == QList<QUrl>{missing});
+        CenterPanelView *center = m_window->contentView()->centerPanel();
+        QTRY_COMPARE(center->currentWidget(), center->emptyView());
+        QCOMPARE(center->emptyView()->shownText(), m_model->errorMessage());
+    }
+
+    void generateOutcomeShownInTheWindow_data()
+    {
+        QTest::addColumn<int>("status"); // 0: nothing listening
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("sent") << 200 << qtTrId("generate_outcome_sent");
+        QTest::newRow("server error") << 500 << localizedFormat("generate_outcome_status", {"500"});
+        QTest::newRow("nothing listening") << 0 << qtTrId("generate_outcome_unreachable");
+    }
+
+    void generateOutcomeShownInTheWindow()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, shown);
+        TestHttpServer server;
+        QVERIFY(server.listen());
+        server.setResponse(status, "{}");
+        LimnoraAPIService api(status ? server.port() : unusedLocalPort());
+        MainWindow window(m_model, &api);
+        window.show();
+        QVERIFY(!window.statusBar()->isVisible());
+        api.generate(LimnoraMetadata{});
+        QTRY_COMPARE(window.statusBar()->currentMessage(), shown);
+        QVERIFY(window.statusBar()->isVisible());
+    }
+
     void multiDeleteMovesSelectionToTheTrash_data()
     {
         QTest::addColumn<bool>("confirm");
-        QTest::newRow("confirmed") << true;
-        QTest::newRow("cancelled") << false;
+        QTest::addColumn<bool>("trashBroken");
+        QTest::newRow("confirmed") << true << false;
+        QTest::newRow("cancelled") << false << false;
+        QTest::newRow("Trash unusable: nothing forgotten, the user is told") << true << true;
     }
 
     void multiDeleteMovesSelectionToTheTrash()
     {
         QFETCH(bool, confirm);
+        QFETCH(bool, trashBroken);
+        if (trashBroken)
+            writeFile(QFileInfo(trashFolder()).path(), "a file where the Trash should be");
         // A stale member of the selection that is not listed must never be touched.
         const QString outsider = m_home.filePath("outsider.png");
         writeFile(outsider, pngWithDescription("keep me"));
@@ -299,11 +401,22 @@ private slots:
         }
         QTRY_VERIFY(!m_window->contentView()->openConfirmation());
 
-        QCOMPARE(QFileInfo::exists(image(2).toLocalFile()), !confirm);
-        QCOMPARE(QFileInfo::exists(image(3).toLocalFile()), !confirm);
-        QCOMPARE(QFileInfo::exists(trashFolder() + "/img2.png"), confirm);
+        const bool moved = confirm && !trashBroken;
+        QTRY_COMPARE(m_model->flatURLs().size(), moved ? 3 : 5);
+        QCOMPARE(QFileInfo::exists(image(2).toLocalFile()), !moved);
+        QCOMPARE(QFileInfo::exists(image(3).toLocalFile()), !moved);
+        QCOMPARE(QFileInfo::exists(trashFolder() + "/img2.png"), moved);
         QVERIFY(QFileInfo::exists(outsider));
-        QCOMPARE(m_model->flatURLs().size(), confirm ? 3 : 5);
+        QTRY_COMPARE(bool(m_window->findChild<QMessageBox *>("TrashFailureMessage")), confirm && trashBroken);
+        if (auto *failure = m_window->findChild<QMessageBox *>("TrashFailureMessage")) {
+            QCOMPARE(failure->text(), localizedFormat("trash_failed_multi_message", {"2"}));
+            const QStringList lines = failure->informativeText().split('\n');
+            QCOMPARE(lines.size(), 2);
+            for (const QString &line : lines) // each file with its reason
+                QVERIFY2(line.startsWith("img2.png: ") || line.startsWith("img3.png: "), qPrintable(line));
+            QVERIFY(m_model->selectedURLs().contains(image(2))); // the selection stays
+            delete failure;
+        }
     }
 
     void emptySelectionShowsNoDialog()
@@ -312,27 +425,68 @@ private slots:
         QVERIFY(!m_window->contentView()->openConfirmation());
     }
 
-    void deleteImmediatelyTrashesTheCurrentImage()
+    void shiftDeleteTrashesTheCurrentImage_data()
     {
-        m_model->selectImage(2);
-        emit AppNotifications::shared()->deleteImmediately();
-        QVERIFY(!QFileInfo::exists(image(3).toLocalFile()));
-        QVERIFY(QFileInfo::exists(trashFolder() + "/img3.png"));
-        QCOMPARE(m_model->currentImageURL(), image(4)); // the image that slid into place
-        QTRY_VERIFY(QuickLookPanel::shared()->isVisible()); // shown again 0.2 s later
-        QuickLookPanel::shared()->close();
+        QTest::addColumn<bool>("fromQuickLook");
+        QTest::newRow("in the window: Quick Look stays closed") << false;
+        QTest::newRow("in Quick Look: shown again on the next image") << true;
     }
 
-    void trashWithoutDataDirectory()
+    void shiftDeleteTrashesTheCurrentImage()
     {
-        // The data directory is created first, so the file lands in a real Trash.
-        const QString data = m_home.filePath("fresh-data");
-        qputenv("XDG_DATA_HOME", data.toUtf8());
-        QVERIFY(moveFileToTrash(image(5)));
-        QVERIFY(QFileInfo::exists(data + "/Trash/files/img5.png"));
-        QVERIFY(!QFileInfo::exists(QDir::currentPath() + "/files/img5.png"));
-        qputenv("XDG_DATA_HOME", m_home.filePath("data").toUtf8());
-        QVERIFY(!moveFileToTrash(QUrl::fromLocalFile(m_home.filePath("missing.png"))));
+        QFETCH(bool, fromQuickLook);
+        QuickLookPanel *quickLook = QuickLookPanel::shared();
+        m_model->selectImage(2);
+        if (fromQuickLook) {
+            quickLook->present();
+            QVERIFY(QTest::qWaitForWindowExposed(quickLook));
+            QTest::keyClick(quickLook, Qt::Key_Delete, Qt::ShiftModifier);
+        } else {
+            sendKey(Qt::Key_Delete, Qt::ShiftModifier);
+        }
+        QTRY_VERIFY(QFileInfo::exists(trashFolder() + "/img3.png"));
+        QTRY_COMPARE(m_model->currentImageURL(), image(4)); // the image that slid into place
+        QVERIFY(!QFileInfo::exists(image(3).toLocalFile()));
+        if (fromQuickLook) {
+            QTRY_VERIFY(quickLook->isVisible());
+            QCOMPARE(quickLook->shownURL(), image(4));
+            quickLook->close();
+        } else {
+            // Nothing announces that Quick Look stays closed: wait past the moment it would open.
+            QTest::qWait(2 * ContentView::quickLookReshowDelayMs);
+            QVERIFY(!quickLook->isVisible());
+        }
+    }
+
+    void trashInfoKeepsTheOriginalName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("percent sign") << "a%20b.png";
+        QTest::newRow("line feed") << "line\nbreak.png";
+        QTest::newRow("space and non-ASCII") << "Seerose am Morgen ü.png";
+    }
+
+    void trashInfoKeepsTheOriginalName()
+    {
+        QFETCH(QString, name);
+        // The data folder is created on the way when missing.
+        QDir(QFileInfo(QFileInfo(trashFolder()).path()).path()).removeRecursively();
+        const QString path = m_folder.filePath(name);
+        writeFile(path, "image");
+        QString reason;
+        QVERIFY2(moveFileToTrash(QUrl::fromLocalFile(path), &reason), qPrintable(reason));
+        QVERIFY(!QFileInfo::exists(path));
+        QVERIFY(QFileInfo::exists(trashFolder() + "/" + name));
+        QFile info(QFileInfo(trashFolder()).path() + "/info/" + name + ".trashinfo");
+        QVERIFY(info.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = info.readAll().split('\n');
+        QCOMPARE(lines.value(0), QByteArray("[Trash Info]"));
+        QVERIFY(lines.value(1).startsWith("Path="));
+        const QByteArray escaped = lines.value(1).mid(5);
+        QVERIFY(!escaped.contains(' ') && !escaped.contains("%20b"));
+        QCOMPARE(QString::fromUtf8(QByteArray::fromPercentEncoding(escaped)), path);
+        QVERIFY(!moveFileToTrash(QUrl::fromLocalFile(path), &reason)); // gone now
+        QCOMPARE(reason, qtTrId("trash_error_missing"));
     }
 
     void splitViewStateRestored()
