@@ -22,6 +22,8 @@ ThumbnailProvider::ThumbnailProvider(ThumbnailSemaphore& gate, ThumbnailCache& c
 {
     m_workers.setMaxThreadCount(ThumbnailSemaphore::limit);
     m_workers.setThreadPriority(QThread::LowPriority);
+    m_recheck.setInterval(failureRecheckInterval);
+    connect(&m_recheck, &QTimer::timeout, this, &ThumbnailProvider::recheckFailures);
 }
 
 ThumbnailProvider::~ThumbnailProvider()
@@ -94,20 +96,23 @@ void ThumbnailProvider::decodeIfStillWanted(const QUrl& url, quint64 loadID, int
     if (!isCurrentLoad(url, loadID))
         return; // cancelled while waiting: the slot goes back now
     m_workers.start([this, decoder = m_decoder, url, loadID, size, slot]() mutable {
+        // Taken before the decode: a file that changes during it looks changed afterwards.
+        const std::optional<FileStamp> stamp = FileStamp::of(url.toLocalFile());
         QImage image = decoder(url, size);
         // The slot travels with the result and is given back on this object's thread once the
         // result has been handled, or dropped with the object.
         QMetaObject::invokeMethod(
             this,
-            [this, url, loadID, size, image = std::move(image), slot = std::move(slot)]() mutable {
-                land(url, loadID, size, image);
+            [this, url, loadID, size, image = std::move(image), stamp, slot = std::move(slot)]() mutable {
+                land(url, loadID, size, image, stamp);
                 slot.release();
             },
             Qt::QueuedConnection);
     });
 }
 
-void ThumbnailProvider::land(const QUrl& url, quint64 loadID, int size, const QImage& image)
+void ThumbnailProvider::land(
+    const QUrl& url, quint64 loadID, int size, const QImage& image, const std::optional<FileStamp>& stamp)
 {
     if (!isCurrentLoad(url, loadID))
         return;
@@ -115,12 +120,50 @@ void ThumbnailProvider::land(const QUrl& url, quint64 loadID, int size, const QI
     wanted.loadID = 0;
     if (image.isNull()) {
         wanted.failed = true;
+        wanted.failedStamp = stamp;
+        if (!m_recheck.isActive())
+            m_recheck.start();
         return;
     }
     wanted.shown = image;
     wanted.shownSize = size;
     m_cache.insert(url, image, size);
     Q_EMIT thumbnailReady(url);
+}
+
+void ThumbnailProvider::recheckFailures()
+{
+    QList<QUrl> failed;
+    for (auto wanted = m_wanted.cbegin(); wanted != m_wanted.cend(); ++wanted) {
+        if (wanted->failed)
+            failed.append(wanted.key());
+    }
+    if (failed.isEmpty()) {
+        m_recheck.stop();
+        return;
+    }
+    if (m_rechecking)
+        return;
+    m_rechecking = true;
+    m_workers.start([this, failed] {
+        QHash<QUrl, std::optional<FileStamp>> stamps;
+        for (const QUrl& url : failed)
+            stamps.insert(url, FileStamp::of(url.toLocalFile()));
+        QMetaObject::invokeMethod(
+            this, [this, stamps] { retryChanged(stamps); }, Qt::QueuedConnection);
+    });
+}
+
+void ThumbnailProvider::retryChanged(const QHash<QUrl, std::optional<FileStamp>>& stamps)
+{
+    m_rechecking = false;
+    for (auto stamp = stamps.cbegin(); stamp != stamps.cend(); ++stamp) {
+        const auto wanted = m_wanted.find(stamp.key());
+        if (wanted == m_wanted.end() || !wanted->failed || wanted->failedStamp == stamp.value())
+            continue;
+        wanted->failed = false;
+        startLoad(stamp.key(), *wanted, wanted->loadSize);
+    }
 }
 
 bool ThumbnailProvider::isCurrentLoad(const QUrl& url, quint64 loadID) const

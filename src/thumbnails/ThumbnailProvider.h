@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileStamp.h"
 #include "ThumbnailCache.h"
 #include "ThumbnailSemaphore.h"
 
@@ -8,9 +9,12 @@
 #include <QObject>
 #include <QSet>
 #include <QThreadPool>
+#include <QTimer>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
+#include <optional>
 
 namespace limnoscope {
 
@@ -20,8 +24,9 @@ namespace limnoscope {
 //
 // A URL is wanted from its first request until it is cancelled (its row left the view). While
 // wanted it keeps the picture it shows, even when the cache evicts it, and a decode that gave
-// nothing is not tried again. A result that arrives for a URL no longer wanted, or for an
-// earlier request of it, is neither shown nor cached.
+// nothing is not tried again until the file's size or modification time changes (it was still
+// being written). A result that arrives for a URL no longer wanted, or for an earlier request of
+// it, is neither shown nor cached.
 class ThumbnailProvider : public QObject
 {
     Q_OBJECT
@@ -35,6 +40,9 @@ public:
     static constexpr int minimumDecodeSize = 136;
     // A picture decoded more than this many pixels off the wanted size is replaced by a new decode.
     static constexpr int decodeSizeTolerance = 20;
+    // Wanted files that failed to decode are looked at (their stamps, on a worker) this often:
+    // nothing tells the provider when a file it could not decode has been finished.
+    static constexpr std::chrono::milliseconds failureRecheckInterval { 1000 };
 
     // Uses the shared gate and cache and decodeDownsampled().
     explicit ThumbnailProvider(QObject* parent = nullptr);
@@ -70,11 +78,14 @@ private:
         quint64 loadID = 0; // the decode in flight, 0 for none
         int loadSize = 0;
         bool failed = false;
+        std::optional<FileStamp> failedStamp; // the file's stamp just before the failed decode
     };
 
     void startLoad(const QUrl& url, Wanted& wanted, int size);
     void decodeIfStillWanted(const QUrl& url, quint64 loadID, int size, ThumbnailSemaphore::Slot slot);
-    void land(const QUrl& url, quint64 loadID, int size, const QImage& image);
+    void land(const QUrl& url, quint64 loadID, int size, const QImage& image, const std::optional<FileStamp>& stamp);
+    void recheckFailures();
+    void retryChanged(const QHash<QUrl, std::optional<FileStamp>>& stamps);
     [[nodiscard]] bool isCurrentLoad(const QUrl& url, quint64 loadID) const;
 
     ThumbnailSemaphore& m_gate;
@@ -83,6 +94,8 @@ private:
     QThreadPool m_workers;
     QHash<QUrl, Wanted> m_wanted;
     quint64 m_nextLoadID = 1;
+    QTimer m_recheck;
+    bool m_rechecking = false; // a look at the failed files' stamps is under way
 };
 
 } // namespace limnoscope

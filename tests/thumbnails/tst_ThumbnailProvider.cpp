@@ -291,6 +291,22 @@ private slots:
         QCOMPARE(fixture.decoder.calls().size(), 2);
     }
 
+    // A file that failed while it was still being written is decoded again once it changed.
+    void failedFileIsRetriedOnceChanged()
+    {
+        Fixture fixture;
+        const QByteArray jpeg = encoded(quadrants(400, 300), "jpg");
+        const QUrl url = write("growing.jpg", jpeg.left(jpeg.size() / 2));
+        QVERIFY(fixture.provider->thumbnail(url, 68).isNull());
+        QVERIFY(!fixture.ready.wait(ThumbnailProvider::failureRecheckInterval.count() * 3)); // unchanged: not again
+        QCOMPARE(fixture.decoder.calls().size(), 1);
+
+        writeFile(url.toLocalFile(), jpeg);
+        QVERIFY(fixture.ready.wait(waitMs));
+        QCOMPARE(fixture.provider->thumbnail(url, 68).size(), QSize(170, 128));
+        QCOMPARE(fixture.decoder.calls().size(), 2);
+    }
+
     // A shown picture stays while its row is visible, even when the cache has evicted it.
     void visiblePictureOutlivesEviction()
     {
