@@ -1,12 +1,15 @@
 #include "FinderTag.h"
 #include "Localization.h"
 #include "SortOrder.h"
+#include "TagContextMenu.h"
 #include "TestFiles.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTest>
@@ -216,6 +219,13 @@ private slots:
         }
         // The two languages must really differ, or this test could not tell them apart.
         QVERIFY(differing > m_englishKeys.size() / 2);
+        // Texts that reach the window through a table of values, and Qt's own.
+        const TagContextMenu menu(QUrl::fromLocalFile(QStringLiteral("/none.png")), {});
+        QVERIFY2(menu.actions().first()->text().endsWith(compiledText(expected, QStringLiteral("tag_red"))),
+            qPrintable(menu.actions().first()->text()));
+        QMessageBox box;
+        box.setStandardButtons(QMessageBox::Cancel);
+        QCOMPARE(box.button(QMessageBox::Cancel)->text().contains(QStringLiteral("Abbrechen")), german);
     }
 };
 
