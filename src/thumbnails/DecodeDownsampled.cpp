@@ -37,6 +37,23 @@ QSize fittedSize(QSize size, int maxPixelSize)
     return QSize(std::max(1, int(size.width() * scale + 0.5)), std::max(1, int(size.height() * scale + 0.5)));
 }
 
+// The size a JPEG of `stored` pixels is decoded at when `scaled` is asked for: libjpeg scales by
+// 1/2, 1/4 or 1/8 while it decodes, by the largest of them that still gives at least `scaled`,
+// and only that result is scaled further. Other formats decode at full size first.
+QSize jpegDecodeSize(QSize stored, QSize scaled)
+{
+    const int ratio = std::min(
+        stored.width() / std::max(1, scaled.width()), stored.height() / std::max(1, scaled.height()));
+    const int denominator = ratio >= 8 ? 8 : ratio >= 4 ? 4 : ratio >= 2 ? 2 : 1;
+    return QSize(
+        (stored.width() + denominator - 1) / denominator, (stored.height() + denominator - 1) / denominator);
+}
+
+qint64 decodeBytes(QSize size)
+{
+    return qint64(size.width()) * size.height() * bytesPerPixel;
+}
+
 // The finished thumbnail: fitted (for decoders that ignore a requested size) and in a 32-bit
 // format that paints without conversion.
 QImage finished(QImage image, int maxPixelSize)
@@ -100,12 +117,14 @@ QImage decodeWithReader(const QString& path, int maxPixelSize)
     QImageReader reader(&buffer);
     reader.setAutoTransform(true);
     // size() is the stored size, before the orientation is applied; the scaled size is given in
-    // the same frame, so JPEG decodes straight at a reduced scale.
+    // the same frame, so JPEG decodes straight at a reduced scale. The memory limit holds for
+    // what is actually decoded: a JPEG far beyond it at full size still gives a thumbnail cheaply.
     const QSize storedSize = reader.size();
     if (storedSize.isValid()) {
-        if (storedSize.isEmpty() || qint64(storedSize.width()) * storedSize.height() * bytesPerPixel > maxDecodeBytes)
-            return {};
         const QSize scaled = fittedSize(storedSize, maxPixelSize);
+        const QSize decoded = reader.format() == "jpeg" ? jpegDecodeSize(storedSize, scaled) : storedSize;
+        if (storedSize.isEmpty() || decodeBytes(decoded) > maxDecodeBytes)
+            return {};
         if (scaled != storedSize)
             reader.setScaledSize(scaled);
     }

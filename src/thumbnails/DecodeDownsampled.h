@@ -11,10 +11,11 @@ namespace limnoscope {
 // The image of the local file `url`, upright, its longer side at most `maxPixelSize` pixels (a
 // smaller image is not enlarged), as 32-bit RGB (with premultiplied alpha when it has alpha).
 // A null image for an unsupported extension, an unreadable, damaged or truncated file, or a file
-// whose pixels would need more memory than `maxDecodeMegabytes`.
+// whose decode would need more memory than `maxDecodeMegabytes`: JPEG counts at the reduced scale
+// it decodes at, the other formats at full size.
 [[nodiscard]] QImage decodeDownsampled(const QUrl& url, int maxPixelSize);
 
-// Most memory one full-size decode may allocate: a file needing more is refused, not decoded.
+// Most memory one decode may allocate: a file needing more is refused, not decoded.
 inline constexpr int maxDecodeMegabytes = 256;
 
 // Largest file that is read at all (files are read whole).

@@ -11,6 +11,16 @@ using namespace limnoscope;
 using namespace limnoscope::test;
 
 namespace {
+// Teal, 8200 pixels square: beyond the decode limit at full size (269 MB at 32 bits a pixel), but
+// cheap to make and to encode at one byte a pixel.
+QImage beyondDecodeLimit()
+{
+    QImage image(8200, 8200, QImage::Format_Indexed8);
+    image.setColorTable({ QColor(0, 128, 128).rgb() });
+    image.fill(0);
+    return image;
+}
+
 QColor centreColour(const QImage& image)
 {
     return image.pixelColor(image.width() / 2, image.height() / 2);
@@ -49,6 +59,8 @@ private slots:
         QTest::newRow("tif") << file("photo.tif", 300, 600, "tiff") << 136 << QSize(68, 136);
         QTest::newRow("small image is not enlarged") << file("small.jpeg", 100, 50, "jpg") << 136 << QSize(100, 50);
         QTest::newRow("upper-case extension") << file("UPPER.JPG", 272, 136, "jpg") << 136 << QSize(136, 68);
+        QTest::newRow("JPEG beyond the full-size limit: decoded scaled")
+            << write("beyond-limit.jpg", encoded(beyondDecodeLimit(), "jpg")) << 800 << QSize(800, 800);
         QTest::newRow("PNG content named .jpg") << file("png-inside.jpg", 200, 200, "png") << 136 << QSize(136, 136);
     }
 
@@ -162,6 +174,8 @@ private slots:
         QTest::newRow("PNG cut in its pixels") << write("cut.png", png.left(png.size() / 2)) << 136;
         QTest::newRow("PNG declaring 100000 x 100000")
             << write("huge.png", PNGChunkWriter(100000, 100000).tinyImageData().end().bytes()) << 136;
+        QTest::newRow("PNG beyond the limit: decoded at full size")
+            << write("beyond-limit.png", encoded(beyondDecodeLimit(), "png")) << 136;
         QTest::newRow("WebP cut") << write("cut.webp", encoded(quadrants(640, 480), "webp").left(200)) << 136;
         QTest::newRow("TIFF cut") << write("cut.tiff", encoded(quadrants(640, 480), "tiff").left(4000)) << 136;
         QTest::newRow("HEIC cut in half") << write("cut.heic", heic.left(heic.size() / 2)) << 136;
