@@ -18,8 +18,8 @@ Q_LOGGING_CATEGORY(lcWatch, "limnoscope.browser.watch")
 // Entries coming and going, files finished writing (a generator may write an image in place,
 // which changes no entry of the folder) and the watched folder itself going away. Attribute
 // changes are left out: writing a colour tag must not rescan anything.
-constexpr quint32 watchedEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE
-    | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+constexpr quint32 watchedEvents
+    = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 // Room for many events per read; the kernel never splits one event across reads.
 constexpr size_t eventBufferBytes = 16 * 1024;
 } // namespace

@@ -678,8 +678,8 @@ void ImageBrowserModel::applyCurrentMetadata(const QUrl& url, const CacheEntry& 
 {
     // A batch reading of the same file that came back first carries the render time, which
     // the single-image load never has: it stays.
-    if (const auto cached = m_metadataCache.constFind(url); cached != m_metadataCache.cend() && cached->isLoaded()
-        && !cached->isOutOfDate(entry.fileStamp()))
+    if (const auto cached = m_metadataCache.constFind(url);
+        cached != m_metadataCache.cend() && cached->isLoaded() && !cached->isOutOfDate(entry.fileStamp()))
         return;
     m_metadataCache.insert(url, entry);
     // Only the load of the image that is still current changes what is shown.

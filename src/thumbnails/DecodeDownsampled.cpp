@@ -42,11 +42,10 @@ QSize fittedSize(QSize size, int maxPixelSize)
 // and only that result is scaled further. Other formats decode at full size first.
 QSize jpegDecodeSize(QSize stored, QSize scaled)
 {
-    const int ratio = std::min(
-        stored.width() / std::max(1, scaled.width()), stored.height() / std::max(1, scaled.height()));
+    const int ratio
+        = std::min(stored.width() / std::max(1, scaled.width()), stored.height() / std::max(1, scaled.height()));
     const int denominator = ratio >= 8 ? 8 : ratio >= 4 ? 4 : ratio >= 2 ? 2 : 1;
-    return QSize(
-        (stored.width() + denominator - 1) / denominator, (stored.height() + denominator - 1) / denominator);
+    return QSize((stored.width() + denominator - 1) / denominator, (stored.height() + denominator - 1) / denominator);
 }
 
 qint64 decodeBytes(QSize size)

@@ -179,10 +179,14 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("no such folder") << "missing" << "no such file or folder";
-        QTest::newRow("a file") << "a.png" << "not a folder";
-        QTest::newRow("a link loop") << "loop" << "too many levels of symbolic links";
-        QTest::newRow("no permission") << "locked" << "permission denied";
+        QTest::newRow("no such folder") << "missing"
+                                        << "no such file or folder";
+        QTest::newRow("a file") << "a.png"
+                                << "not a folder";
+        QTest::newRow("a link loop") << "loop"
+                                     << "too many levels of symbolic links";
+        QTest::newRow("no permission") << "locked"
+                                       << "permission denied";
     }
 
     void loadFolderThatCannotBeListed()
@@ -207,7 +211,8 @@ private slots:
         QVERIFY(model.errorMessage().isEmpty());
         QVERIFY(loaded.wait(asyncTimeoutMs));
         QVERIFY(!model.isScanning());
-        QCOMPARE(model.errorMessage(), QStringLiteral("Cannot read folder “%1”: %2.").arg(target.toLocalFile(), reason));
+        QCOMPARE(
+            model.errorMessage(), QStringLiteral("Cannot read folder “%1”: %2.").arg(target.toLocalFile(), reason));
         QCOMPARE(model.rootFolderURL(), target);
         // Nothing of the folder shown before stays under the new name.
         QVERIFY(model.groups().isEmpty());
@@ -869,7 +874,8 @@ private slots:
         ImageBrowserModel model;
         QSignalSpy changes(&model, &ImageBrowserModel::currentMetadataChanged);
         model.loadFiles({ QUrl::fromLocalFile(jpeg) }); // selects it before the batch can land
-        const auto renderTime = [&model] { return model.currentMetadata().value_or(LimnoraMetadata {}).renderDuration; };
+        const auto renderTime
+            = [&model] { return model.currentMetadata().value_or(LimnoraMetadata {}).renderDuration; };
         QTRY_COMPARE_WITH_TIMEOUT(renderTime(), std::optional<double>(6.5), asyncTimeoutMs);
         QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
         changes.clear(); // the image's own load, landing later, must not take the render time away
@@ -1042,8 +1048,11 @@ private slots:
 
         const QString away = parent.filePath("away");
         QVERIFY(renamed ? QDir().rename(folder, away) : QDir(folder).removeRecursively());
-        QTRY_COMPARE_WITH_TIMEOUT(
-            model.errorMessage(), QStringLiteral("The folder “%1” is no longer there: it was moved, renamed or deleted. Open it again once it is back.").arg(folder), asyncTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(model.errorMessage(),
+            QStringLiteral(
+                "The folder “%1” is no longer there: it was moved, renamed or deleted. Open it again once it is back.")
+                .arg(folder),
+            asyncTimeoutMs);
         QVERIFY(model.groups().isEmpty());
         QVERIFY(model.flatURLs().isEmpty());
         QVERIFY(model.selectedURLs().isEmpty());
@@ -1112,8 +1121,8 @@ private slots:
                 runSizes.append(model.prefetchTotalCount());
         });
         writeImage(dir.filePath("half.png"), 5);
-        QTRY_COMPARE_WITH_TIMEOUT(
-            seedOf(model.metadataCache().value(half, CacheEntry({}, {})).metadata()), QStringLiteral("5"), asyncTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(seedOf(model.metadataCache().value(half, CacheEntry({}, {})).metadata()),
+            QStringLiteral("5"), asyncTimeoutMs);
         QCOMPARE(runSizes, QList<qint64> { 1 }); // the unchanged image is not read again
     }
 
