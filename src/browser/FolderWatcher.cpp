@@ -91,18 +91,32 @@ bool FolderWatcher::addWatch(const QString& path)
     if (watch < 0)
         return false;
     // Two paths of one folder (a link beside its target) share one watch descriptor.
-    if (const QString other = m_pathByWatch.value(watch); !other.isEmpty())
-        m_watchByPath.remove(other);
     m_watchByPath.insert(path, watch);
-    m_pathByWatch.insert(watch, path);
+    if (!m_pathByWatch.contains(watch))
+        m_pathByWatch.insert(watch, path);
     return true;
 }
 
 void FolderWatcher::removeWatch(const QString& path)
 {
     const int watch = m_watchByPath.take(path);
+    const QStringList sharing = pathsOf(watch);
+    if (!sharing.isEmpty()) { // the folder is still watched under another path
+        m_pathByWatch.insert(watch, sharing.first());
+        return;
+    }
     m_pathByWatch.remove(watch);
     ::inotify_rm_watch(m_inotify, watch);
+}
+
+QStringList FolderWatcher::pathsOf(int watch) const
+{
+    QStringList paths;
+    for (auto entry = m_watchByPath.cbegin(); entry != m_watchByPath.cend(); ++entry) {
+        if (entry.value() == watch)
+            paths.append(entry.key());
+    }
+    return paths;
 }
 
 void FolderWatcher::readEvents()
@@ -120,17 +134,19 @@ void FolderWatcher::readEvents()
                 relevant = true;
                 continue;
             }
-            const QString path = m_pathByWatch.value(event->wd);
-            if (path.isEmpty())
+            if (!m_pathByWatch.contains(event->wd))
                 continue; // a watch ended meanwhile
             if (event->mask & IN_IGNORED) { // the kernel ended the watch: its folder was deleted
-                m_watchByPath.remove(path);
+                for (const QString& gone : pathsOf(event->wd))
+                    m_watchByPath.remove(gone);
                 m_pathByWatch.remove(event->wd);
                 continue;
             }
-            // A moved folder takes its watch along: the path no longer names it.
-            if (event->mask & IN_MOVE_SELF)
-                removeWatch(path);
+            // A moved folder takes its watch along: its paths no longer name it.
+            if (event->mask & IN_MOVE_SELF) {
+                for (const QString& moved : pathsOf(event->wd))
+                    removeWatch(moved);
+            }
             relevant = true;
         }
     }

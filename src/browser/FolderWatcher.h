@@ -40,13 +40,14 @@ signals:
 private:
     bool addWatch(const QString& path);
     void removeWatch(const QString& path);
+    [[nodiscard]] QStringList pathsOf(int watch) const;
     void readEvents();
     void noteChange();
 
     int m_inotify = -1;
     QSocketNotifier* m_notifier = nullptr;
     QHash<QString, int> m_watchByPath;
-    QHash<int, QString> m_pathByWatch;
+    QHash<int, QString> m_pathByWatch; // one path of each watch, to tell its events from stale ones
     QTimer m_delay;
     QString m_folderPath;
 };
