@@ -363,7 +363,7 @@ void LimnoraAPIService::sendGenerateRequest(const LimnoraMetadata& metadata)
         reply->deleteLater();
         constexpr int firstSuccess = 200;
         constexpr int firstNonSuccess = 300;
-        const GenerateOutcome outcome = status == 0 ? GenerateOutcome::unreachable
+        const GenerateOutcome outcome = status == 0              ? GenerateOutcome::unreachable
             : status >= firstSuccess && status < firstNonSuccess ? GenerateOutcome::sent
                                                                  : GenerateOutcome::refused;
         emit generateFinished(outcome, status);

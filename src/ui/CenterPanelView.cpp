@@ -27,7 +27,7 @@ void CenterPanelView::update()
     }
     // A message means the record, if one is still held, belongs to something no longer shown
     // (a folder that could not be opened replaced it): the message wins.
-    const auto &metadata = m_model->currentMetadata();
+    const auto& metadata = m_model->currentMetadata();
     if (metadata && m_model->errorMessage().isEmpty()) {
         m_metadataView = new MetadataView(*metadata, m_model->currentImageURL(), m_api, this);
         addWidget(m_metadataView);

@@ -101,7 +101,7 @@ void ContentView::handleDroppedURLs(const QList<QUrl> &urls)
         if (!item.exists()) {
             const QUrl url = QUrl::fromLocalFile(item.absoluteFilePath());
             if (hasSupportedImageExtension(url.fileName()))
-                m_model->loadFiles({url});
+                m_model->loadFiles({ url });
             else
                 m_model->loadFolder(url);
             return;

@@ -56,21 +56,21 @@ struct TrashOutcome {
 
 // The images of batches still being moved: the keys are live and a second press must not try
 // the same file again while the first move runs. GUI thread only.
-QSet<QUrl> &imagesBeingTrashed()
+QSet<QUrl>& imagesBeingTrashed()
 {
     static QSet<QUrl> images;
     return images;
 }
 
-void reportTrashFailures(const QList<std::pair<QUrl, QString>> &failures, QWidget *window)
+void reportTrashFailures(const QList<std::pair<QUrl, QString>>& failures, QWidget* window)
 {
     QStringList lines;
-    for (const auto &[url, reason] : failures)
-        lines.append(localizedFormat("trash_failure_line", {url.fileName(), reason}));
+    for (const auto& [url, reason] : failures)
+        lines.append(localizedFormat("trash_failure_line", { url.fileName(), reason }));
     const QString text = failures.size() == 1
-                             ? localizedFormat("trash_failed_message", {failures.first().first.fileName()})
-                             : localizedFormat("trash_failed_multi_message", {QString::number(failures.size())});
-    auto *box = new QMessageBox(QMessageBox::Warning, QString(), text, QMessageBox::Ok, window);
+        ? localizedFormat("trash_failed_message", { failures.first().first.fileName() })
+        : localizedFormat("trash_failed_multi_message", { QString::number(failures.size()) });
+    auto* box = new QMessageBox(QMessageBox::Warning, QString(), text, QMessageBox::Ok, window);
     box->setObjectName(QStringLiteral("TrashFailureMessage"));
     box->setInformativeText(lines.join(u'\n'));
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -79,33 +79,33 @@ void reportTrashFailures(const QList<std::pair<QUrl, QString>> &failures, QWidge
 
 } // namespace
 
-void trashImages(ImageBrowserModel *model, const QList<QUrl> &urls, QWidget *window,
-                 const std::function<void()> &finished)
+void trashImages(
+    ImageBrowserModel* model, const QList<QUrl>& urls, QWidget* window, const std::function<void()>& finished)
 {
     QList<QUrl> batch;
-    for (const QUrl &url : urls) {
+    for (const QUrl& url : urls) {
         if (!imagesBeingTrashed().contains(url) && !batch.contains(url))
             batch.append(url);
     }
     if (batch.isEmpty())
         return;
-    for (const QUrl &url : std::as_const(batch))
+    for (const QUrl& url : std::as_const(batch))
         imagesBeingTrashed().insert(url);
     // A Trash on a slow or remote file system can take long: the GUI thread never waits for it.
     QPointer<QWidget> dialogParent(window);
     QPointer<ImageBrowserModel> target(model);
     QtConcurrent::run([batch] {
         TrashOutcome outcome;
-        for (const QUrl &url : batch) {
+        for (const QUrl& url : batch) {
             QString reason;
             if (moveFileToTrash(url, &reason))
                 outcome.moved.insert(url);
             else
-                outcome.failures.append({url, reason});
+                outcome.failures.append({ url, reason });
         }
         return outcome;
-    }).then(qApp, [batch, dialogParent, target, finished](const TrashOutcome &outcome) {
-        for (const QUrl &url : batch)
+    }).then(qApp, [batch, dialogParent, target, finished](const TrashOutcome& outcome) {
+        for (const QUrl& url : batch)
             imagesBeingTrashed().remove(url);
         if (!target)
             return;
@@ -117,9 +117,9 @@ void trashImages(ImageBrowserModel *model, const QList<QUrl> &urls, QWidget *win
     });
 }
 
-bool moveFileToTrash(const QUrl &fileURL, QString *failure)
+bool moveFileToTrash(const QUrl& fileURL, QString* failure)
 {
-    const auto refuse = [failure](const QString &reason) {
+    const auto refuse = [failure](const QString& reason) {
         if (failure)
             *failure = reason;
         return false;
@@ -131,8 +131,8 @@ bool moveFileToTrash(const QUrl &fileURL, QString *failure)
         return refuse(qtTrId("trash_error_unusable"));
     // GIO writes the information file the desktop expects (the original path percent-escaped)
     // and creates a missing data folder; it only ever renames, never deletes.
-    GFile *file = g_file_new_for_path(QFile::encodeName(path).constData());
-    GError *error = nullptr;
+    GFile* file = g_file_new_for_path(QFile::encodeName(path).constData());
+    GError* error = nullptr;
     const bool moved = g_file_trash(file, nullptr, &error);
     g_object_unref(file);
     if (moved)

@@ -19,7 +19,7 @@ void installTranslations(QCoreApplication *application)
     // German window would show English dialogs. English needs none.
     auto qtTranslator = std::make_unique<QTranslator>();
     if (qtTranslator->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                           QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+            QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         qtTranslator->setParent(application);
         QCoreApplication::installTranslator(qtTranslator.release());
     }

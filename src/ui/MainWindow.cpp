@@ -34,7 +34,7 @@ MainWindow::MainWindow(ImageBrowserModel *model, LimnoraAPIService *api, QWidget
     setCentralWidget(m_content);
     resize(defaultSize);
     connect(m_quickLook, &QuickLookPanel::deleteImmediatelyRequested, m_content,
-            [this] { m_content->deleteWithoutConfirmation(ContentView::AfterDeletion::reshowQuickLook); });
+        [this] { m_content->deleteWithoutConfirmation(ContentView::AfterDeletion::reshowQuickLook); });
     buildMenus();
     buildToolbar();
     buildStatusBar(api);
@@ -110,29 +110,30 @@ void MainWindow::buildToolbar()
     updatePreviewToggle();
 }
 
-void MainWindow::buildStatusBar(LimnoraAPIService *api)
+void MainWindow::buildStatusBar(LimnoraAPIService* api)
 {
     // Only there while it has something to say: a generate request's outcome, for a few seconds.
-    QStatusBar *bar = statusBar();
+    QStatusBar* bar = statusBar();
     bar->setSizeGripEnabled(false);
     bar->hide();
-    connect(bar, &QStatusBar::messageChanged, bar, [bar](const QString &message) { bar->setVisible(!message.isEmpty()); });
+    connect(
+        bar, &QStatusBar::messageChanged, bar, [bar](const QString& message) { bar->setVisible(!message.isEmpty()); });
     connect(api, &LimnoraAPIService::generateFinished, bar,
-            [bar](LimnoraAPIService::GenerateOutcome outcome, int httpStatus) {
-                QString text;
-                switch (outcome) {
-                case LimnoraAPIService::GenerateOutcome::sent:
-                    text = qtTrId("generate_outcome_sent");
-                    break;
-                case LimnoraAPIService::GenerateOutcome::refused:
-                    text = localizedFormat("generate_outcome_status", {QString::number(httpStatus)});
-                    break;
-                case LimnoraAPIService::GenerateOutcome::unreachable:
-                    text = qtTrId("generate_outcome_unreachable");
-                    break;
-                }
-                bar->showMessage(text, generateOutcomeShownMs);
-            });
+        [bar](LimnoraAPIService::GenerateOutcome outcome, int httpStatus) {
+            QString text;
+            switch (outcome) {
+            case LimnoraAPIService::GenerateOutcome::sent:
+                text = qtTrId("generate_outcome_sent");
+                break;
+            case LimnoraAPIService::GenerateOutcome::refused:
+                text = localizedFormat("generate_outcome_status", { QString::number(httpStatus) });
+                break;
+            case LimnoraAPIService::GenerateOutcome::unreachable:
+                text = qtTrId("generate_outcome_unreachable");
+                break;
+            }
+            bar->showMessage(text, generateOutcomeShownMs);
+        });
 }
 
 void MainWindow::updatePreviewToggle()

@@ -38,7 +38,7 @@ protected:
 private:
     void buildMenus();
     void buildToolbar();
-    void buildStatusBar(LimnoraAPIService *api);
+    void buildStatusBar(LimnoraAPIService* api);
     void updateSortChecks();
     void updatePreviewToggle();
     // Changes the current image's tags, then tells every tag view and bumps the tag version.

@@ -120,8 +120,8 @@ private slots:
         QCOMPARE(capture.logLines(), expectedLog);
         QVERIFY(capture.text().endsWith(u'\n'));
         QTRY_COMPARE(finished.size(), 1);
-        const auto outcome = status < 300 ? LimnoraAPIService::GenerateOutcome::sent
-                                          : LimnoraAPIService::GenerateOutcome::refused;
+        const auto outcome
+            = status < 300 ? LimnoraAPIService::GenerateOutcome::sent : LimnoraAPIService::GenerateOutcome::refused;
         QCOMPARE(finished.first().at(0).value<LimnoraAPIService::GenerateOutcome>(), outcome);
         QCOMPARE(finished.first().at(1).toInt(), status);
     }

@@ -1,7 +1,7 @@
 #include "AppNotifications.h"
 #include "CenterPanelView.h"
-#include "EmptyDetailView.h"
 #include "ContentView.h"
+#include "EmptyDetailView.h"
 #include "FileOperations.h"
 #include "FileTags.h"
 #include "ImageBrowserModel.h"
@@ -216,7 +216,7 @@ private slots:
 
     void tagShortcutsChangeTheAttribute()
     {
-        QVERIFY(writeTagEntries({"Project X"}, image(1)));
+        QVERIFY(writeTagEntries({ "Project X" }, image(1)));
         QSignalSpy changed(AppNotifications::shared(), &AppNotifications::tagsDidChange);
         const qint64 version = m_model->tagVersion();
         sendKey(Qt::Key_3, Qt::ControlModifier);
@@ -226,7 +226,7 @@ private slots:
         sendKey(Qt::Key_1, Qt::ControlModifier);
         QCOMPARE(readTags(image(1)).size(), 2);
         sendKey(Qt::Key_0, Qt::ControlModifier);
-        QCOMPARE(readTagEntries(image(1)), QStringList{"Project X"}); // the user's own tag stays
+        QCOMPARE(readTagEntries(image(1)), QStringList { "Project X" }); // the user's own tag stays
         QCOMPARE(changed.size(), 3);
     }
 
@@ -300,17 +300,17 @@ private slots:
         if (route == "key") {
             sendKey(Qt::Key_O, Qt::ControlModifier);
         } else if (route == "menu") {
-            const QList<QAction *> fileMenu = m_window->menuBar()->actions().first()->menu()->actions();
+            const QList<QAction*> fileMenu = m_window->menuBar()->actions().first()->menu()->actions();
             fileMenu.first()->trigger();
         } else {
-            auto *button = m_window->findChild<QAbstractButton *>(route);
+            auto* button = m_window->findChild<QAbstractButton*>(route);
             QVERIFY(button);
             button->click();
         }
-        QFileDialog *picker = m_window->contentView()->openFolderPicker();
+        QFileDialog* picker = m_window->contentView()->openFolderPicker();
         QVERIFY(picker);
         QTRY_VERIFY(picker->isVisible());
-        auto *nameField = picker->findChild<QLineEdit *>("fileNameEdit");
+        auto* nameField = picker->findChild<QLineEdit*>("fileNameEdit");
         QVERIFY2(nameField, "Qt's own file dialog, not a native one");
         QSignalSpy loaded(m_model, &ImageBrowserModel::folderLoaded);
         nameField->clear();
@@ -321,7 +321,7 @@ private slots:
         QTest::keyClick(nameField, Qt::Key_Return);
         QVERIFY(loaded.wait());
         QCOMPARE(m_model->rootFolderURL(), QUrl::fromLocalFile(elsewhere));
-        QCOMPARE(m_model->flatURLs(), QList<QUrl>{QUrl::fromLocalFile(elsewhere + "/b.png")});
+        QCOMPARE(m_model->flatURLs(), QList<QUrl> { QUrl::fromLocalFile(elsewhere + "/b.png") });
         QTRY_VERIFY(!m_window->contentView()->openFolderPicker());
     }
 
@@ -338,11 +338,11 @@ private slots:
         QTRY_VERIFY(m_model->currentMetadata().has_value());
         const QUrl missing = QUrl::fromLocalFile(m_home.filePath(name));
         // As the command line hands its argument over.
-        m_window->contentView()->handleDroppedURLs({missing});
+        m_window->contentView()->handleDroppedURLs({ missing });
         QTRY_VERIFY(!m_model->isScanning());
         QTRY_VERIFY(!m_model->errorMessage().isEmpty());
-        QVERIFY(m_model->rootFolderURL() == missing || m_model->flatURLs() == QList<QUrl>{missing});
-        CenterPanelView *center = m_window->contentView()->centerPanel();
+        QVERIFY(m_model->rootFolderURL() == missing || m_model->flatURLs() == QList<QUrl> { missing });
+        CenterPanelView* center = m_window->contentView()->centerPanel();
         QTRY_COMPARE(center->currentWidget(), center->emptyView());
         QCOMPARE(center->emptyView()->shownText(), m_model->errorMessage());
     }
@@ -352,7 +352,7 @@ private slots:
         QTest::addColumn<int>("status"); // 0: nothing listening
         QTest::addColumn<QString>("shown");
         QTest::newRow("sent") << 200 << qtTrId("generate_outcome_sent");
-        QTest::newRow("server error") << 500 << localizedFormat("generate_outcome_status", {"500"});
+        QTest::newRow("server error") << 500 << localizedFormat("generate_outcome_status", { "500" });
         QTest::newRow("nothing listening") << 0 << qtTrId("generate_outcome_unreachable");
     }
 
@@ -367,7 +367,7 @@ private slots:
         MainWindow window(m_model, &api);
         window.show();
         QVERIFY(!window.statusBar()->isVisible());
-        api.generate(LimnoraMetadata{});
+        api.generate(LimnoraMetadata {});
         QTRY_COMPARE(window.statusBar()->currentMessage(), shown);
         QVERIFY(window.statusBar()->isVisible());
     }
@@ -407,12 +407,12 @@ private slots:
         QCOMPARE(QFileInfo::exists(image(3).toLocalFile()), !moved);
         QCOMPARE(QFileInfo::exists(trashFolder() + "/img2.png"), moved);
         QVERIFY(QFileInfo::exists(outsider));
-        QTRY_COMPARE(bool(m_window->findChild<QMessageBox *>("TrashFailureMessage")), confirm && trashBroken);
-        if (auto *failure = m_window->findChild<QMessageBox *>("TrashFailureMessage")) {
-            QCOMPARE(failure->text(), localizedFormat("trash_failed_multi_message", {"2"}));
+        QTRY_COMPARE(bool(m_window->findChild<QMessageBox*>("TrashFailureMessage")), confirm && trashBroken);
+        if (auto* failure = m_window->findChild<QMessageBox*>("TrashFailureMessage")) {
+            QCOMPARE(failure->text(), localizedFormat("trash_failed_multi_message", { "2" }));
             const QStringList lines = failure->informativeText().split('\n');
             QCOMPARE(lines.size(), 2);
-            for (const QString &line : lines) // each file with its reason
+            for (const QString& line : lines) // each file with its reason
                 QVERIFY2(line.startsWith("img2.png: ") || line.startsWith("img3.png: "), qPrintable(line));
             QVERIFY(m_model->selectedURLs().contains(image(2))); // the selection stays
             delete failure;
@@ -435,7 +435,7 @@ private slots:
     void shiftDeleteTrashesTheCurrentImage()
     {
         QFETCH(bool, fromQuickLook);
-        QuickLookPanel *quickLook = QuickLookPanel::shared();
+        QuickLookPanel* quickLook = QuickLookPanel::shared();
         m_model->selectImage(2);
         if (fromQuickLook) {
             quickLook->present();
