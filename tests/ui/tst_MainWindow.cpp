@@ -397,7 +397,8 @@ private slots:
         if (auto* failure = m_window->findChild<QMessageBox*>("TrashFailureMessage")) {
             QCOMPARE(failure->text(), localizedFormat("trash_failed_multi_message", { "2" }));
             const QString lines = failure->informativeText(); // each file with its reason
-            QVERIFY2(lines.startsWith("img") && lines.contains("\nimg") && lines.count(".png: ") == 2, qPrintable(lines));
+            QVERIFY2(
+                lines.startsWith("img") && lines.contains("\nimg") && lines.count(".png: ") == 2, qPrintable(lines));
             QVERIFY(m_model->selectedURLs().contains(image(2))); // the selection stays
             delete failure;
         }
