@@ -59,6 +59,19 @@ std::optional<FileStamp> stampOf(const QUrl& url)
     return FileStamp::of(url.toLocalFile());
 }
 
+// Whether the cached reading `kept` stays rather than `arriving`: it was read from a later state of
+// the file (the arriving one comes from a run that started before the file changed), or from the
+// same state and found a record that the arriving one lacks, or, when `arrivingFromOwnLoad`, any
+// record: a batch reading carries the render time, which the single-image load never has.
+bool keepsOver(const CacheEntry& kept, const CacheEntry& arriving, bool arrivingFromOwnLoad)
+{
+    const std::optional<FileStamp>& keptStamp = kept.fileStamp();
+    const std::optional<FileStamp>& arrivingStamp = arriving.fileStamp();
+    if (keptStamp && arrivingStamp && keptStamp->modifiedNanoseconds > arrivingStamp->modifiedNanoseconds)
+        return true;
+    return keptStamp == arrivingStamp && kept.isLoaded() && (arrivingFromOwnLoad || !arriving.isLoaded());
+}
+
 // Whether two readings say the same; records have no equality because their rows carry fresh ids.
 bool sameReading(const std::optional<LimnoraMetadata>& a, const std::optional<LimnoraMetadata>& b)
 {
@@ -642,10 +655,13 @@ void ImageBrowserModel::runPrefetch(const QList<QUrl>& urls)
 void ImageBrowserModel::storePrefetched(const QList<QPair<QUrl, CacheEntry>>& entries)
 {
     for (const auto& [url, entry] : entries) {
+        if (const auto cached = m_metadataCache.constFind(url);
+            cached != m_metadataCache.cend() && keepsOver(*cached, entry, false))
+            continue;
         m_metadataCache.insert(url, entry);
-        // The batch reading of the image on screen may say more than its own load did (the
-        // render time): show it.
-        if (url == m_currentImageURL && entry.isLoaded() && !sameReading(entry.metadata(), m_currentMetadata))
+        // The image on screen read again after it changed, or a batch reading that says more than
+        // its own load did (the render time): show it.
+        if (url == m_currentImageURL && !sameReading(entry.metadata(), m_currentMetadata))
             showEntry(url, entry);
     }
     setPrefetchProgress(std::min(m_prefetchDoneCount + entries.size(), m_prefetchTotalCount), m_prefetchTotalCount);
@@ -676,10 +692,8 @@ void ImageBrowserModel::loadCurrentMetadata(const QUrl& url)
 
 void ImageBrowserModel::applyCurrentMetadata(const QUrl& url, const CacheEntry& entry)
 {
-    // A batch reading of the same file that came back first carries the render time, which
-    // the single-image load never has: it stays.
     if (const auto cached = m_metadataCache.constFind(url);
-        cached != m_metadataCache.cend() && cached->isLoaded() && !cached->isOutOfDate(entry.fileStamp()))
+        cached != m_metadataCache.cend() && keepsOver(*cached, entry, true))
         return;
     m_metadataCache.insert(url, entry);
     // Only the load of the image that is still current changes what is shown.

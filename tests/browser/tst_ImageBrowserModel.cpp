@@ -1112,8 +1112,8 @@ private slots:
         ImageBrowserModel model;
         QVERIFY(openFolder(model, dir.path()));
         QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
-        const QUrl half = QUrl::fromLocalFile(dir.filePath("half.png"));
-        QVERIFY(seedOf(model.metadataCache().value(half, CacheEntry({}, {})).metadata()) != QStringLiteral("5"));
+        model.selectImage(1); // half.png, on screen while it is finished
+        QVERIFY(seedOf(model.currentMetadata()) != QStringLiteral("5"));
 
         QList<qint64> runSizes;
         connect(&model, &ImageBrowserModel::prefetchProgressChanged, this, [&] {
@@ -1121,8 +1121,8 @@ private slots:
                 runSizes.append(model.prefetchTotalCount());
         });
         writeImage(dir.filePath("half.png"), 5);
-        QTRY_COMPARE_WITH_TIMEOUT(seedOf(model.metadataCache().value(half, CacheEntry({}, {})).metadata()),
-            QStringLiteral("5"), asyncTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(seedOf(model.currentMetadata()), QStringLiteral("5"), asyncTimeoutMs);
+        QVERIFY(model.errorMessage().isEmpty());
         QCOMPARE(runSizes, QList<qint64> { 1 }); // the unchanged image is not read again
     }
 
