@@ -67,6 +67,13 @@ QList<QUrl> urlsIn(const QTemporaryDir& dir, const QStringList& names)
     return loaded.wait(asyncTimeoutMs);
 }
 
+// No groups, images, selection, current image or metadata, and no watch.
+[[nodiscard]] bool showsNothing(const ImageBrowserModel& model)
+{
+    return model.groups().isEmpty() && model.flatURLs().isEmpty() && model.selectedURLs().isEmpty()
+        && model.currentImageURL().isEmpty() && !model.currentMetadata() && !model.isWatching();
+}
+
 // The English texts of the translation source, so that messages read as the user sees them.
 class EnglishTexts : public QTranslator
 {
@@ -215,13 +222,8 @@ private slots:
             model.errorMessage(), QStringLiteral("Cannot read folder “%1”: %2.").arg(target.toLocalFile(), reason));
         QCOMPARE(model.rootFolderURL(), target);
         // Nothing of the folder shown before stays under the new name.
-        QVERIFY(model.groups().isEmpty());
-        QVERIFY(model.flatURLs().isEmpty());
-        QVERIFY(model.selectedURLs().isEmpty());
-        QVERIFY(model.currentImageURL().isEmpty());
-        QVERIFY(!model.currentMetadata());
+        QVERIFY(showsNothing(model));
         QVERIFY(model.metadataCache().isEmpty());
-        QVERIFY(!model.isWatching());
         QCOMPARE(QSettings().value("lastFolderPath").toString(), target.toLocalFile());
     }
 
@@ -1053,12 +1055,7 @@ private slots:
                 "The folder “%1” is no longer there: it was moved, renamed or deleted. Open it again once it is back.")
                 .arg(folder),
             asyncTimeoutMs);
-        QVERIFY(model.groups().isEmpty());
-        QVERIFY(model.flatURLs().isEmpty());
-        QVERIFY(model.selectedURLs().isEmpty());
-        QVERIFY(model.currentImageURL().isEmpty());
-        QVERIFY(!model.currentMetadata());
-        QVERIFY(!model.isWatching());
+        QVERIFY(showsNothing(model));
 
         // Back again, it opens as before.
         if (renamed) {
