@@ -59,17 +59,14 @@ std::optional<FileStamp> stampOf(const QUrl& url)
     return FileStamp::of(url.toLocalFile());
 }
 
-// Whether the cached reading `kept` stays rather than `arriving`: it was read from a later state of
-// the file (the arriving one comes from a run that started before the file changed), or from the
-// same state and found a record that the arriving one lacks, or, when `arrivingFromOwnLoad`, any
-// record: a batch reading carries the render time, which the single-image load never has.
+// Whether the cached reading `kept` stays rather than `arriving`, read from the same state of the
+// file: it found a record that the arriving one lacks, or, when `arrivingFromOwnLoad`, any record:
+// a batch reading carries the render time, which the single-image load never has. Readings of
+// different states are not ranked by modification time, which a restored copy may set back.
 bool keepsOver(const CacheEntry& kept, const CacheEntry& arriving, bool arrivingFromOwnLoad)
 {
-    const std::optional<FileStamp>& keptStamp = kept.fileStamp();
-    const std::optional<FileStamp>& arrivingStamp = arriving.fileStamp();
-    if (keptStamp && arrivingStamp && keptStamp->modifiedNanoseconds > arrivingStamp->modifiedNanoseconds)
-        return true;
-    return keptStamp == arrivingStamp && kept.isLoaded() && (arrivingFromOwnLoad || !arriving.isLoaded());
+    return kept.fileStamp() == arriving.fileStamp() && kept.isLoaded()
+        && (arrivingFromOwnLoad || !arriving.isLoaded());
 }
 
 // Whether two readings say the same; records have no equality because their rows carry fresh ids.
