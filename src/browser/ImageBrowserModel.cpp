@@ -65,8 +65,7 @@ std::optional<FileStamp> stampOf(const QUrl& url)
 // different states are not ranked by modification time, which a restored copy may set back.
 bool keepsOver(const CacheEntry& kept, const CacheEntry& arriving, bool arrivingFromOwnLoad)
 {
-    return kept.fileStamp() == arriving.fileStamp() && kept.isLoaded()
-        && (arrivingFromOwnLoad || !arriving.isLoaded());
+    return kept.fileStamp() == arriving.fileStamp() && kept.isLoaded() && (arrivingFromOwnLoad || !arriving.isLoaded());
 }
 
 // Whether two readings say the same; records have no equality because their rows carry fresh ids.
