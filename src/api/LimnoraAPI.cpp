@@ -5,6 +5,7 @@
 #include "SettingsJSON.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -322,13 +323,17 @@ void LimnoraAPIService::setAvailable(bool available)
 void LimnoraAPIService::generate(const LimnoraMetadata& metadata)
 {
     // Looking Limnora up reads files and launching it starts a process: both off the GUI thread.
-    QtConcurrent::run(&openLimnoraIfInstalled).then(this, [this, metadata](bool launched) {
+    // Continued on the application object: the service may be destroyed while the worker runs.
+    QPointer<LimnoraAPIService> self(this);
+    QtConcurrent::run(&openLimnoraIfInstalled).then(qApp, [self, metadata](bool launched) {
+        if (!self)
+            return;
         if (!launched) {
-            sendGenerateRequest(metadata);
+            self->sendGenerateRequest(metadata);
             return;
         }
-        QTimer::singleShot(
-            launchSettleDelay, Qt::PreciseTimer, this, [this, metadata] { sendGenerateRequest(metadata); });
+        QTimer::singleShot(launchSettleDelay, Qt::PreciseTimer, self,
+                           [self, metadata] { self->sendGenerateRequest(metadata); });
     });
 }
 

@@ -4,6 +4,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QCoreApplication>
 #include <QPointer>
 #include <QtConcurrent>
 
@@ -57,7 +58,9 @@ void PreviewPanel::load()
     }
     const QUrl url = m_url;
     QPointer<PreviewPanel> self(this);
-    QtConcurrent::run([url] { return decodeDownsampled(url, decodeSize); }).then(this, [self, loadID](const QImage &image) {
+    // The continuation's context is the application, not this panel: a worker that finishes while
+    // the panel is being destroyed would otherwise post its result to a deleted object.
+    QtConcurrent::run([url] { return decodeDownsampled(url, decodeSize); }).then(qApp, [self, loadID](const QImage &image) {
         if (!self || self->m_loadID != loadID)
             return; // another image is wanted now
         self->m_image = image;
