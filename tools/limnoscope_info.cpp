@@ -120,7 +120,7 @@ int main(int argc, char *argv[])
         } else if (argument == QLatin1String("--no-exiftool")) {
             setExiftoolDisabled(true);
         } else if (argument == QLatin1String("--sort") && i + 1 < arguments.size()
-                   && SortOrders::fromRawValue(arguments[i + 1])) {
+            && SortOrders::fromRawValue(arguments[i + 1])) {
             order = *SortOrders::fromRawValue(arguments[++i]);
         } else if (argument == QLatin1String("--format") && i + 1 < arguments.size()) {
             const QString name = arguments[++i];

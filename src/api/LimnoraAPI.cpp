@@ -5,12 +5,12 @@
 #include "SettingsJSON.h"
 
 #include <QCoreApplication>
-#include <QPointer>
 #include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QPromise>
 #include <QStringDecoder>
 #include <QTcpSocket>
@@ -332,8 +332,8 @@ void LimnoraAPIService::generate(const LimnoraMetadata& metadata)
             self->sendGenerateRequest(metadata);
             return;
         }
-        QTimer::singleShot(launchSettleDelay, Qt::PreciseTimer, self,
-                           [self, metadata] { self->sendGenerateRequest(metadata); });
+        QTimer::singleShot(
+            launchSettleDelay, Qt::PreciseTimer, self, [self, metadata] { self->sendGenerateRequest(metadata); });
     });
 }
 

@@ -2,9 +2,9 @@
 
 #include "DecodeDownsampled.h"
 
+#include <QCoreApplication>
 #include <QPainter>
 #include <QPainterPath>
-#include <QCoreApplication>
 #include <QPointer>
 #include <QtConcurrent>
 
@@ -60,7 +60,9 @@ void PreviewPanel::load()
     QPointer<PreviewPanel> self(this);
     // The continuation's context is the application, not this panel: a worker that finishes while
     // the panel is being destroyed would otherwise post its result to a deleted object.
-    QtConcurrent::run([url] { return decodeDownsampled(url, decodeSize); }).then(qApp, [self, loadID](const QImage &image) {
+    QtConcurrent::run([url] {
+        return decodeDownsampled(url, decodeSize);
+    }).then(qApp, [self, loadID](const QImage& image) {
         if (!self || self->m_loadID != loadID)
             return; // another image is wanted now
         self->m_image = image;

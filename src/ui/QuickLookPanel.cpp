@@ -82,7 +82,7 @@ void QuickLookPanel::load(const QUrl &url)
     QPointer<QuickLookPanel> self(this);
     auto decoded = QtConcurrent::run([url, maxPixelSize] { return decodeDownsampled(url, maxPixelSize); });
     // Continued on the application object: this panel may be destroyed while the decode runs.
-    decoded.then(qApp, [self, loadID](const QImage &image) {
+    decoded.then(qApp, [self, loadID](const QImage& image) {
         // A later load replaced this one: its image is never shown.
         if (self && self->m_loadID == loadID)
             self->showImage(image);
