@@ -1,0 +1,76 @@
+#include "RegularFile.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace limnoscope {
+namespace {
+
+int fail(int *error, int number)
+{
+    if (error)
+        *error = number;
+    return -1;
+}
+
+} // namespace
+
+int openRegularFile(const QString &path, int *error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return fail(error, errno);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return fail(error, notARegularFileError);
+    }
+    if (error)
+        *error = 0;
+    return fd;
+}
+
+std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes, int *error)
+{
+    const int fd = openRegularFile(path, error);
+    if (fd < 0)
+        return std::nullopt;
+    QByteArray bytes;
+    // Read to the end rather than trusting the size: the file may grow or shrink meanwhile.
+    constexpr qsizetype chunkBytes = 256 * 1024;
+    for (;;) {
+        const qsizetype room = qsizetype(std::min<qint64>(chunkBytes, maxBytes + 1 - bytes.size()));
+        if (room <= 0)
+            break;
+        const qsizetype start = bytes.size();
+        bytes.resize(start + room);
+        const ssize_t got = ::read(fd, bytes.data() + start, size_t(room));
+        if (got < 0 && errno == EINTR) {
+            bytes.resize(start);
+            continue;
+        }
+        if (got < 0) {
+            const int number = errno;
+            ::close(fd);
+            fail(error, number);
+            return std::nullopt;
+        }
+        bytes.resize(start + got);
+        if (got == 0)
+            break;
+    }
+    ::close(fd);
+    if (bytes.size() > maxBytes) {
+        fail(error, EFBIG);
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+} // namespace limnoscope

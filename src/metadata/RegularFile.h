@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cerrno>
+#include <optional>
+
+namespace limnoscope {
+
+// Opening files that come from outside, on any thread. Only regular files are read: a FIFO,
+// a device or a socket named like an image would block a reader for good. Nothing is mapped
+// into memory, so a file truncated while it is read cannot bring the process down.
+
+// The error number given for a path that is not a regular file (a folder, FIFO, device, socket).
+inline constexpr int notARegularFileError = EINVAL;
+
+// A read-only descriptor (close-on-exec) of `path` when it is a regular file; -1 otherwise, with
+// the reason in `error` (an errno value, or notARegularFileError). The open never blocks, and the
+// type is checked on the open descriptor, so the file cannot be swapped between check and read.
+[[nodiscard]] int openRegularFile(const QString &path, int *error = nullptr);
+
+// The whole content of the regular file `path`, when it holds at most `maxBytes`; nothing
+// otherwise (`error`: as above, or EFBIG when it is larger).
+[[nodiscard]] std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes, int *error = nullptr);
+
+} // namespace limnoscope
