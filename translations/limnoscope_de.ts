@@ -99,6 +99,10 @@
         <source>error_no_such_file</source>
         <translation>Datei oder Ordner nicht vorhanden</translation>
     </message>
+    <message id="error_not_a_regular_file">
+        <source>error_not_a_regular_file</source>
+        <translation>keine reguläre Datei</translation>
+    </message>
     <message id="error_not_a_folder">
         <source>error_not_a_folder</source>
         <translation>kein Ordner</translation>
@@ -242,6 +246,13 @@
     <message id="show_preview">
         <source>show_preview</source>
         <translation>Vorschau einblenden</translation>
+    </message>
+    <message id="skipped_unreadable_names" numerus="yes">
+        <source>skipped_unreadable_names</source>
+        <translation>
+            <numerusform>%n Datei mit unlesbarem Namen wurde übersprungen</numerusform>
+            <numerusform>%n Dateien mit unlesbaren Namen wurden übersprungen</numerusform>
+        </translation>
     </message>
     <message id="sort_date_asc">
         <source>sort_date_asc</source>

@@ -99,6 +99,10 @@
         <source>error_no_such_file</source>
         <translation>no such file or folder</translation>
     </message>
+    <message id="error_not_a_regular_file">
+        <source>error_not_a_regular_file</source>
+        <translation>not a regular file</translation>
+    </message>
     <message id="error_not_a_folder">
         <source>error_not_a_folder</source>
         <translation>not a folder</translation>
@@ -242,6 +246,13 @@
     <message id="show_preview">
         <source>show_preview</source>
         <translation>Show Preview</translation>
+    </message>
+    <message id="skipped_unreadable_names" numerus="yes">
+        <source>skipped_unreadable_names</source>
+        <translation>
+            <numerusform>%n file with an unreadable name was skipped</numerusform>
+            <numerusform>%n files with unreadable names were skipped</numerusform>
+        </translation>
     </message>
     <message id="sort_date_asc">
         <source>sort_date_asc</source>

@@ -1,20 +1,20 @@
 #include "FileReadError.h"
 
-#include <QFile>
+#include "RegularFile.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace limnoscope {
 
 int readErrorOf(const QString& path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int error = 0;
+    const int fd = openRegularFile(path, &error);
     if (fd < 0)
-        return errno;
+        return error;
     ::close(fd);
     return 0;
 }
@@ -29,6 +29,8 @@ QString readErrorReason(int errorNumber)
         return qtTrId("error_no_such_file");
     case ENOTDIR:
         return qtTrId("error_not_a_folder");
+    case notARegularFileError:
+        return qtTrId("error_not_a_regular_file");
     case EIO:
         return qtTrId("error_input_output");
     case ELOOP:

@@ -1,7 +1,8 @@
 #include "DecodeDownsampled.h"
 
+#include "RegularFile.h"
+
 #include <QBuffer>
-#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QStringList>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace limnoscope {
@@ -96,22 +98,28 @@ bool isCompleteIfJPEG(QByteArrayView data)
     return false;
 }
 
+// The whole content of the regular file `path`, when it is not empty and at most maxFileBytes.
+// The bytes are read rather than the file mapped or handed over by path: a mapped file cut short
+// by its writer ends the process, and a FIFO or device named like an image would block a decoder
+// opening it for good.
+std::optional<QByteArray> fileBytes(const QString& path)
+{
+    std::optional<QByteArray> bytes = readRegularFile(path, maxFileBytes);
+    if (!bytes || bytes->isEmpty())
+        return std::nullopt;
+    return bytes;
+}
+
 QImage decodeWithReader(const QString& path, int maxPixelSize)
 {
     // The limit is process-wide in Qt; set it once rather than racing other decoding threads.
     static std::once_flag limitSet;
     std::call_once(limitSet, [] { QImageReader::setAllocationLimit(maxDecodeMegabytes); });
 
-    // The whole file is read first: a file mapped into memory could be cut short by its writer
-    // while it is decoded, which ends the process.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() <= 0 || file.size() > maxFileBytes)
+    std::optional<QByteArray> bytes = fileBytes(path);
+    if (!bytes || !isCompleteIfJPEG(*bytes))
         return {};
-    QByteArray bytes = file.readAll();
-    file.close();
-    if (!isCompleteIfJPEG(bytes))
-        return {};
-    QBuffer buffer(&bytes);
+    QBuffer buffer(&*bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setAutoTransform(true);
@@ -174,13 +182,19 @@ QImage decodeHEIC(const QString& path, int maxPixelSize)
     if (!hasDecoder)
         return {};
 
+    const std::optional<QByteArray> bytes = fileBytes(path);
+    if (!bytes)
+        return {};
     HEIFContext context(heif_context_alloc());
     if (!context)
         return {};
     heif_context_set_maximum_image_size_limit(context.get(), maxHEICSideLength);
     // Up to three thumbnails decode at once already; one thread per decode is enough.
     heif_context_set_max_decoding_threads(context.get(), 0);
-    if (heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr).code != heif_error_Ok)
+    // `bytes` outlives the context, which reads from them without a copy.
+    if (heif_context_read_from_memory_without_copy(context.get(), bytes->constData(), size_t(bytes->size()), nullptr)
+            .code
+        != heif_error_Ok)
         return {};
     heif_image_handle* primaryHandle = nullptr;
     if (heif_context_get_primary_image_handle(context.get(), &primaryHandle).code != heif_error_Ok)

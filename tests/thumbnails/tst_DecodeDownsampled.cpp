@@ -7,6 +7,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <future>
+#include <thread>
+
+#include <sys/stat.h>
+
 using namespace limnoscope;
 using namespace limnoscope::test;
 
@@ -187,6 +192,10 @@ private slots:
         QTest::newRow("not a file URL") << QUrl("https://example.com/a.jpg") << 136;
         QVERIFY(QDir(m_dir.path()).mkpath("folder.png"));
         QTest::newRow("folder named like an image") << QUrl::fromLocalFile(m_dir.filePath("folder.png")) << 136;
+        for (const char* name : { "fifo.png", "fifo.jpg", "fifo.heic" }) {
+            QCOMPARE(::mkfifo(QFile::encodeName(m_dir.filePath(name)).constData(), 0600), 0);
+            QTest::addRow("FIFO named %s", name) << QUrl::fromLocalFile(m_dir.filePath(name)) << 136;
+        }
         QTest::newRow("zero size") << write("fine.png", png) << 0;
     }
 
@@ -194,7 +203,13 @@ private slots:
     {
         QFETCH(QUrl, url);
         QFETCH(int, maxPixelSize);
-        QVERIFY(decodeDownsampled(url, maxPixelSize).isNull());
+        // On a thread of its own, so that a decode stuck on a file fails the test instead of
+        // hanging it; a stuck thread is left behind and ends with the process.
+        std::packaged_task<bool()> decode([url, maxPixelSize] { return decodeDownsampled(url, maxPixelSize).isNull(); });
+        std::future<bool> isNull = decode.get_future();
+        std::thread(std::move(decode)).detach();
+        QVERIFY2(isNull.wait_for(std::chrono::seconds(10)) == std::future_status::ready, "the decode hangs");
+        QVERIFY(isNull.get());
     }
 };
 
