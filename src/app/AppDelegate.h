@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace limnoscope {
 
@@ -19,6 +20,8 @@ class AppDelegate : public QObject
 
 public:
     static constexpr rlim_t openFileLimit = 10240;
+    // The only mode Limnoscope's own temporary folder may have: nobody else can enter it.
+    static constexpr mode_t privateFolderMode = 0700;
 
     explicit AppDelegate(ImageBrowserModel *model, QObject *parent = nullptr);
 
@@ -26,14 +29,22 @@ public:
     // reopening the last folder; empty for none.
     void applicationDidFinishLaunching(const QString &openAtStart, const std::function<void(const QUrl &)> &open);
 
-    // Limnoscope's own temporary folder ($TMPDIR/limnoscope-<uid>); the shared one is never swept.
+    // Limnoscope's lasting temporary folder, $TMPDIR/limnoscope-<uid>, whoever made it.
+    [[nodiscard]] static QString lastingTemporaryDirectory();
+    // The temporary folder to use: the lasting one (made when missing) when it is a real folder
+    // of this user in `privateFolderMode`; otherwise a fresh private folder made by this call,
+    // $TMPDIR/limnoscope-<uid>-XXXXXX. Empty when neither can be had. The shared one is never used.
     [[nodiscard]] static QString temporaryDirectory();
-    // Deletes the entries of `directory` whose names begin with "CFNetworkDownload".
+    // Deletes the regular files of `directory` whose names begin with "CFNetworkDownload", when
+    // the folder itself (not a link) is this user's in `privateFolderMode`. Links and folders of
+    // such names are neither followed nor deleted.
     static void sweepDownloadLeftovers(const QString &directory);
     // Raises the soft open-file limit to the smaller of the hard limit and `openFileLimit`.
     static void raiseOpenFileLimit();
 
 private:
+    [[nodiscard]] static bool isPrivateFolder(const struct stat &status);
+
     ImageBrowserModel *m_model;
 };
 

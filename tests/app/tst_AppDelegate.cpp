@@ -8,10 +8,19 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QScopeGuard>
+#include <QThreadPool>
+
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace limnoscope;
 using namespace limnoscope::test;
+
+namespace {
+constexpr uid_t nobodyUid = 65534;
+}
 
 class TestAppDelegate : public QObject
 {
@@ -26,24 +35,85 @@ private slots:
         usePreferencesIn(m_dir.filePath("config"));
     }
 
+    // Only regular files named like a download go; a link is not followed, a folder not entered,
+    // and a folder that is not private to us is not swept at all.
     void sweepRemovesOnlyDownloadLeftovers()
     {
         const QString temporary = m_dir.filePath("tmp");
+        const QString outside = m_dir.filePath("outside");
         for (const char *name : {"CFNetworkDownload_a1.tmp", "CFNetworkDownload", "keep.png", "xCFNetworkDownload"})
             writeFile(temporary + "/" + name, "x");
-        QDir().mkpath(temporary + "/CFNetworkDownload_dir/inner");
+        writeFile(temporary + "/CFNetworkDownload_dir/CFNetworkDownload_inner", "x");
+        writeFile(outside + "/CFNetworkDownload_target", "x");
+        QVERIFY(QFile::link(outside + "/CFNetworkDownload_target", temporary + "/CFNetworkDownload_link"));
+        QVERIFY(QFile::link(outside, temporary + "/CFNetworkDownload_folderlink"));
+        QVERIFY(QFile::link(temporary, m_dir.filePath("tmplink")));
+        QCOMPARE(::chmod(QFile::encodeName(temporary).constData(), 0700), 0);
+        AppDelegate::sweepDownloadLeftovers(m_dir.filePath("tmplink")); // a link to the folder: not swept
+        QVERIFY(QFile::exists(temporary + "/CFNetworkDownload"));
+
         AppDelegate::sweepDownloadLeftovers(temporary);
-        QStringList left = QDir(temporary).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        QStringList left = QDir(temporary).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
         left.sort();
-        QCOMPARE(left, (QStringList{"keep.png", "xCFNetworkDownload"}));
+        QCOMPARE(left, (QStringList{"CFNetworkDownload_dir", "CFNetworkDownload_folderlink", "CFNetworkDownload_link",
+                                    "keep.png", "xCFNetworkDownload"}));
+        QVERIFY(QFile::exists(temporary + "/CFNetworkDownload_dir/CFNetworkDownload_inner"));
+        QVERIFY(QFile::exists(outside + "/CFNetworkDownload_target"));
+
+        writeFile(temporary + "/CFNetworkDownload_b2.tmp", "x");
+        QCOMPARE(::chmod(QFile::encodeName(temporary).constData(), 0755), 0);
+        AppDelegate::sweepDownloadLeftovers(temporary);
+        QVERIFY(QFile::exists(temporary + "/CFNetworkDownload_b2.tmp"));
         AppDelegate::sweepDownloadLeftovers(m_dir.filePath("missing")); // nothing to list: no harm
+    }
+
+    // What $TMPDIR/limnoscope-<uid> is before the start, and whether it is used (and swept).
+    void temporaryDirectoryIsOurOwn_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("used");
+        QTest::newRow("missing") << "missing" << true;
+        QTest::newRow("private folder") << "private" << true;
+        QTest::newRow("folder others can enter") << "0755" << false;
+        QTest::newRow("folder of another user") << "nobody" << false;
+        QTest::newRow("link to a private folder") << "link" << false;
     }
 
     void temporaryDirectoryIsOurOwn()
     {
+        QFETCH(QString, kind);
+        QFETCH(bool, used);
+        QTemporaryDir root;
+        const QByteArray savedTemporary = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(root.path()));
+        const auto restore = qScopeGuard([&] { qputenv("TMPDIR", savedTemporary); });
+        const QString lasting = AppDelegate::lastingTemporaryDirectory();
+        QCOMPARE(lasting, root.filePath(QStringLiteral("limnoscope-%1").arg(::getuid())));
+        const QString folder = kind == "link" ? root.filePath("elsewhere") : lasting;
+        const QString leftover = folder + "/CFNetworkDownload_a1.tmp";
+        if (kind != "missing") {
+            writeFile(leftover, "x");
+            QCOMPARE(::chmod(QFile::encodeName(folder).constData(), kind == "0755" ? 0755 : 0700), 0);
+        }
+        if (kind == "link")
+            QVERIFY(QFile::link(folder, lasting));
+        if (kind == "nobody" && ::getuid() != 0)
+            QSKIP("only root can give a folder to another user");
+        if (kind == "nobody")
+            QCOMPARE(::chown(QFile::encodeName(folder).constData(), nobodyUid, nobodyUid), 0);
+
+        ImageBrowserModel model;
+        AppDelegate delegate(&model);
+        delegate.applicationDidFinishLaunching(m_dir.filePath("none.png"), [](const QUrl &) {});
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(10'000));
+        QCOMPARE(QFile::exists(leftover), kind != "missing" && !used);
+
         const QString own = AppDelegate::temporaryDirectory();
-        QVERIFY(own.startsWith(QDir::tempPath() + "/limnoscope-"));
-        QVERIFY(own != QDir::tempPath());
+        QCOMPARE(own == lasting, used);
+        QVERIFY(own.startsWith(lasting));
+        struct stat status {};
+        QCOMPARE(::lstat(QFile::encodeName(own).constData(), &status), 0);
+        QVERIFY(S_ISDIR(status.st_mode) && status.st_uid == ::getuid() && (status.st_mode & 07777) == 0700);
     }
 
     void openFileLimitRaised()
