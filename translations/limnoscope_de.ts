@@ -334,6 +334,18 @@
         <source>trash_error_unusable</source>
         <translation>Der Papierkorb kann nicht benutzt werden.</translation>
     </message>
+    <message id="trash_error_no_data_folder">
+        <source>trash_error_no_data_folder</source>
+        <translation>Für den Papierkorb gibt es keinen Datenordner: HOME oder XDG_DATA_HOME nennt keinen absoluten Ordner.</translation>
+    </message>
+    <message id="trash_error_drive_unusable">
+        <source>trash_error_drive_unusable</source>
+        <translation>Der Papierkorb-Ordner dieses Laufwerks kann nicht benutzt werden.</translation>
+    </message>
+    <message id="trash_error_system">
+        <source>trash_error_system</source>
+        <translation>Das System hat das Verschieben abgelehnt: %1</translation>
+    </message>
     <message id="trash_failed_message">
         <source>trash_failed_message</source>
         <translation>„%1“ konnte nicht in den Papierkorb verschoben werden.</translation>

@@ -334,6 +334,18 @@
         <source>trash_error_unusable</source>
         <translation>The Trash cannot be used.</translation>
     </message>
+    <message id="trash_error_no_data_folder">
+        <source>trash_error_no_data_folder</source>
+        <translation>There is no data folder for the Trash: HOME or XDG_DATA_HOME does not name an absolute folder.</translation>
+    </message>
+    <message id="trash_error_drive_unusable">
+        <source>trash_error_drive_unusable</source>
+        <translation>The Trash folder of that drive cannot be used.</translation>
+    </message>
+    <message id="trash_error_system">
+        <source>trash_error_system</source>
+        <translation>The system refused the move: %1</translation>
+    </message>
     <message id="trash_failed_message">
         <source>trash_failed_message</source>
         <translation>“%1” could not be moved to the Trash.</translation>

@@ -1,5 +1,6 @@
 #include "FileOperations.h"
 
+#include "DesktopTrash.h"
 #include "ImageBrowserModel.h"
 #include "LocalizedText.h"
 
@@ -16,37 +17,13 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
-#include <QStandardPaths>
 #include <QtConcurrent>
-
-// GLib names struct members "signals", which Qt defines as a keyword.
-#undef signals
-#include <gio/gio.h>
-#define signals Q_SIGNALS
-
-#include <sys/stat.h>
 
 namespace limnoscope {
 namespace {
 
 // Images larger than this are not put on the clipboard whole.
 constexpr int clipboardImageAllocationLimitMB = 512;
-
-bool homeTrashLooksUsable(const QString &path)
-{
-    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    struct stat file {};
-    struct stat data {};
-    if (::stat(QFile::encodeName(path).constData(), &file) != 0
-        || ::stat(QFile::encodeName(dataHome).constData(), &data) != 0 || file.st_dev != data.st_dev)
-        return true;
-    for (const char *part : {"/Trash/files", "/Trash/info"}) {
-        const QFileInfo folder(dataHome + QLatin1String(part));
-        if (folder.exists() && !(folder.isDir() && folder.isWritable()))
-            return false;
-    }
-    return true;
-}
 
 // What one batch of Trash moves did.
 struct TrashOutcome {
@@ -119,27 +96,17 @@ void trashImages(
 
 bool moveFileToTrash(const QUrl& fileURL, QString* failure)
 {
-    const auto refuse = [failure](const QString& reason) {
-        if (failure)
-            *failure = reason;
-        return false;
-    };
-    const QString path = fileURL.toLocalFile();
-    if (path.isEmpty() || !QFileInfo::exists(path))
-        return refuse(qtTrId("trash_error_missing"));
-    if (!homeTrashLooksUsable(path))
-        return refuse(qtTrId("trash_error_unusable"));
-    // GIO writes the information file the desktop expects (the original path percent-escaped)
-    // and creates a missing data folder; it only ever renames, never deletes.
-    GFile* file = g_file_new_for_path(QFile::encodeName(path).constData());
-    GError* error = nullptr;
-    const bool moved = g_file_trash(file, nullptr, &error);
-    g_object_unref(file);
-    if (moved)
+    // Checked and moved by our own code: the desktop library follows the environment it read
+    // once, puts a Trash in the working folder under a relative HOME and turns drives mounted
+    // below system folders away.
+    const std::optional<QString> reason = fileURL.isLocalFile()
+        ? DesktopTrash::moveToTrash(fileURL.toLocalFile())
+        : std::optional(qtTrId("trash_error_missing"));
+    if (!reason)
         return true;
-    const QString reason = error ? QString::fromUtf8(error->message) : qtTrId("trash_error_unusable");
-    g_clear_error(&error);
-    return refuse(reason);
+    if (failure)
+        *failure = *reason;
+    return false;
 }
 
 void revealInFileManager(const QUrl &fileURL)

@@ -15,7 +15,7 @@ class ImageBrowserModel;
 // File operations the window offers on one image. GUI thread; the slow parts (reading an image,
 // asking the file manager) run off it.
 
-// Moves the file to the desktop's Trash (restorable from there). False when it could not: the
+// Moves the file (a symbolic link itself) to the desktop's Trash, restorable from there. False when it could not: the
 // file then stays where it was, and `failure` (when given) receives the reason, in words for the
 // user. Blocks while the file system works: call it off the GUI thread.
 bool moveFileToTrash(const QUrl& fileURL, QString* failure = nullptr);

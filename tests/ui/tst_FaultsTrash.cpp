@@ -1,11 +1,14 @@
 #include "FileOperations.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace limnoscope;
@@ -23,25 +26,44 @@ void writeBytes(const QString& path, const QByteArray& bytes)
 }
 
 enum class TrashDamage { None, TrashIsAFile, FilesIsAFile, InfoIsAFile, ReadOnlyDataDirectory };
+// What is deleted: a plain image, a link whose target is gone, a link to an image on another drive.
+enum class Deleted { Image, DanglingLink, LinkToOtherDrive };
+// Set in the copy of this test that runs with a relative environment.
+constexpr qint64 refusalBoundMs = 2000;
+constexpr int childWaitMs = 30'000;
+constexpr char relativeEnvironmentChild[] = "LIMNOSCOPE_TRASH_RELATIVE_CHILD";
+
+bool isLink(const QString& path)
+{
+    struct stat status {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISLNK(status.st_mode);
+}
 
 } // namespace
 
 // A Trash that cannot be used: the move reports failure and the image stays where it was,
 // unchanged. The home folder, its data folder and the images share one temporary folder, so
-// the home Trash is the one used.
+// the home Trash is the one used; images on /dev/shm, a tmpfs, go to that drive's own Trash.
 class FaultsTrash : public QObject
 {
     Q_OBJECT
 
 private:
     QTemporaryDir m_root;
+    QTemporaryDir m_drive { QStringLiteral("/dev/shm/limnoscope-trash-XXXXXX") };
     QString m_home;
     QString m_data;
+    QString m_driveTrash = QStringLiteral("/dev/shm/.Trash-%1").arg(::geteuid());
+    bool m_driveTrashIsOurs = false;
 
 private slots:
     void initTestCase()
     {
         QVERIFY(m_root.isValid());
+        if (qEnvironmentVariableIsSet(relativeEnvironmentChild))
+            return;
+        m_driveTrashIsOurs = m_drive.isValid() && !QFileInfo::exists(m_driveTrash)
+            && !QFileInfo::exists(QStringLiteral("/dev/shm/.Trash"));
         m_home = m_root.filePath(QStringLiteral("home"));
         m_data = m_home + QStringLiteral("/.local/share");
         qputenv("HOME", QFile::encodeName(m_home));
@@ -50,39 +72,61 @@ private slots:
 
     void cleanup()
     {
+        if (m_home.isEmpty())
+            return; // the copy with a relative environment: nothing of its own to clean
         QFile::setPermissions(m_data, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QDir(m_home).removeRecursively();
+        if (m_driveTrashIsOurs)
+            QDir(m_driveTrash).removeRecursively(), QFile::remove(m_driveTrash);
     }
 
     void unusableTrash_data()
     {
         QTest::addColumn<TrashDamage>("damage");
-        QTest::addColumn<bool>("moved");
-        QTest::newRow("usable Trash") << TrashDamage::None << true;
-        QTest::newRow("Trash is a file") << TrashDamage::TrashIsAFile << false;
-        QTest::newRow("Trash/files is a file") << TrashDamage::FilesIsAFile << false;
-        QTest::newRow("Trash/info is a file") << TrashDamage::InfoIsAFile << false;
-        QTest::newRow("read-only data folder") << TrashDamage::ReadOnlyDataDirectory << false;
+        QTest::addColumn<bool>("onDrive"); // the image on /dev/shm rather than beside the home
+        QTest::addColumn<Deleted>("deleted");
+        QTest::addColumn<QByteArray>("reason"); // empty: moved
+        const auto row = [](const char* name, TrashDamage damage, bool onDrive, Deleted deleted, const char* reason) {
+            QTest::newRow(name) << damage << onDrive << deleted << QByteArray(reason);
+        };
+        const char* homeUnusable = "trash_error_unusable";
+        const char* driveUnusable = "trash_error_drive_unusable";
+        row("usable Trash", TrashDamage::None, false, Deleted::Image, "");
+        row("Trash is a file", TrashDamage::TrashIsAFile, false, Deleted::Image, homeUnusable);
+        row("Trash/files is a file", TrashDamage::FilesIsAFile, false, Deleted::Image, homeUnusable);
+        row("Trash/info is a file", TrashDamage::InfoIsAFile, false, Deleted::Image, homeUnusable);
+        row("read-only data folder", TrashDamage::ReadOnlyDataDirectory, false, Deleted::Image, homeUnusable);
+        row("dangling link", TrashDamage::None, false, Deleted::DanglingLink, "");
+        row("link to another drive", TrashDamage::None, false, Deleted::LinkToOtherDrive, "");
+        row("drive: usable Trash", TrashDamage::None, true, Deleted::Image, "");
+        row("drive: Trash is a file", TrashDamage::TrashIsAFile, true, Deleted::Image, driveUnusable);
+        row("drive: files is a file", TrashDamage::FilesIsAFile, true, Deleted::Image, driveUnusable);
+        row("drive: info is a file", TrashDamage::InfoIsAFile, true, Deleted::Image, driveUnusable);
     }
 
     void unusableTrash()
     {
         QFETCH(TrashDamage, damage);
-        QFETCH(bool, moved);
+        QFETCH(bool, onDrive);
+        QFETCH(Deleted, deleted);
+        QFETCH(QByteArray, reason);
+        if ((onDrive || deleted == Deleted::LinkToOtherDrive) && !m_driveTrashIsOurs)
+            QSKIP("no /dev/shm, or it has a Trash of its own already");
         QVERIFY(QDir().mkpath(m_data));
+        const QString trash = onDrive ? m_driveTrash : m_data + "/Trash";
         switch (damage) {
         case TrashDamage::None:
             break;
         case TrashDamage::TrashIsAFile:
-            writeBytes(m_data + "/Trash", "not a folder");
+            writeBytes(trash, "not a folder");
             break;
         case TrashDamage::FilesIsAFile:
-            QVERIFY(QDir().mkpath(m_data + "/Trash/info"));
-            writeBytes(m_data + "/Trash/files", "not a folder");
+            QVERIFY(QDir().mkpath(trash + "/info"));
+            writeBytes(trash + "/files", "not a folder");
             break;
         case TrashDamage::InfoIsAFile:
-            QVERIFY(QDir().mkpath(m_data + "/Trash/files"));
-            writeBytes(m_data + "/Trash/info", "not a folder");
+            QVERIFY(QDir().mkpath(trash + "/files"));
+            writeBytes(trash + "/info", "not a folder");
             break;
         case TrashDamage::ReadOnlyDataDirectory:
             if (::geteuid() == 0)
@@ -92,19 +136,69 @@ private slots:
             break;
         }
 
-        const QString image = m_home + QStringLiteral("/pictures/lake.png");
-        writeBytes(image, imageBytes);
-        QCOMPARE(moveFileToTrash(QUrl::fromLocalFile(image)), moved);
-        QCOMPARE(QFileInfo::exists(image), !moved);
-        if (!moved) {
+        const QString image = (onDrive ? m_drive.path() : m_home) + QStringLiteral("/pictures/lake.png");
+        const QString target = m_drive.filePath(QStringLiteral("target.png"));
+        if (deleted == Deleted::Image) {
+            writeBytes(image, imageBytes);
+        } else {
+            writeBytes(target, imageBytes);
+            QVERIFY(QDir().mkpath(QFileInfo(image).path()));
+            QVERIFY(QFile::link(target, image));
+            if (deleted == Deleted::DanglingLink)
+                QVERIFY(QFile::remove(target));
+        }
+        QString failure;
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(moveFileToTrash(QUrl::fromLocalFile(image), &failure), reason.isEmpty());
+        QVERIFY(clock.elapsed() < refusalBoundMs);
+        QCOMPARE(failure, reason.isEmpty() ? QString() : qtTrId(reason.constData()));
+        const QString trashed = trash + "/files/lake.png";
+        QCOMPARE(QFileInfo(reason.isEmpty() ? trashed : image).isSymLink(), deleted != Deleted::Image);
+        QCOMPARE(isLink(image) || QFileInfo::exists(image), !reason.isEmpty());
+        QFile info(trash + "/info/lake.png.trashinfo");
+        if (onDrive && reason.isEmpty()) // recorded from the drive's top
+            QVERIFY(info.open(QIODevice::ReadOnly) && info.readAll().contains("\nPath=" + image.mid(9).toUtf8() + '\n'));
+        if (deleted == Deleted::LinkToOtherDrive) {
+            QCOMPARE(QFileInfo(trashed).symLinkTarget(), target); // the link moved, its target stayed
+            QVERIFY(QFileInfo::exists(target));
+        }
+        if (!reason.isEmpty() && deleted == Deleted::Image) {
             QFile file(image);
             QVERIFY(file.open(QIODevice::ReadOnly));
             QCOMPARE(file.readAll(), imageBytes);
             // Not moved somewhere else either (Qt's fallback for a missing data folder).
             QVERIFY(!QFileInfo::exists(QDir::current().filePath(QStringLiteral("files/lake.png"))));
-        } else {
-            QVERIFY(QFileInfo::exists(m_data + "/Trash/files/lake.png"));
         }
+    }
+
+    // Relative HOME and XDG_DATA_HOME name no data folder: refused, and nothing is made in the
+    // working folder. Run in a copy of this test, as the environment is read once per process.
+    void relativeDataFolder()
+    {
+        if (qEnvironmentVariableIsSet(relativeEnvironmentChild)) {
+            QString failure;
+            QVERIFY(!moveFileToTrash(QUrl::fromLocalFile(QDir::current().filePath("lake.png")), &failure));
+            QCOMPARE(failure, qtTrId("trash_error_no_data_folder"));
+            return;
+        }
+        const QString work = m_root.filePath(QStringLiteral("work"));
+        writeBytes(work + "/lake.png", imageBytes);
+        QVERIFY(QDir().mkpath(work + "/home"));
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(relativeEnvironmentChild, "1");
+        environment.insert("HOME", "home");
+        environment.insert("XDG_DATA_HOME", "data");
+        child.setProcessEnvironment(environment);
+        child.setWorkingDirectory(work);
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QCoreApplication::applicationFilePath(), { QStringLiteral("relativeDataFolder") });
+        QVERIFY(child.waitForFinished(childWaitMs));
+        QCOMPARE(child.exitCode(), 0);
+        QCOMPARE(QDir(work).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            (QStringList { "home", "lake.png" }));
+        QCOMPARE(QDir(work + "/home").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
     }
 };
 
