@@ -1,20 +1,21 @@
 #include "ExiftoolRunner.h"
 
-#include "MetadataParser.h"
+#include "ExiftoolJSONStream.h"
+#include "RegularFile.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QMutex>
 #include <QProcess>
 #include <QStringDecoder>
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace limnoscope {
 namespace {
@@ -26,9 +27,11 @@ std::atomic<int> singleFileTimeoutMs = int(exiftoolSingleFileTimeout.count());
 std::atomic<int> batchBaseTimeoutMs = int(exiftoolBatchBaseTimeout.count());
 std::atomic<int> batchTimeoutPerFileMs = int(exiftoolBatchTimeoutPerFile.count());
 std::atomic<int> batchTimeoutCapMs = int(exiftoolBatchTimeoutCap.count());
-// A hundred files of generation text come to a few megabytes; more than this is a child gone
-// wrong, and reading on would only fill memory.
-constexpr qsizetype maxOutputBytes = 64 * 1024 * 1024;
+// One file's text comes to a few kilobytes; more than this is a child gone wrong, and reading
+// on would only fill memory. (A batch's output is read as it comes, see ExiftoolJSONStream.)
+constexpr qsizetype maxSingleFileOutputBytes = 64 * 1024 * 1024;
+// How long a child and its own children may take to end on SIGTERM before they are killed.
+constexpr int terminationGraceMs = 200;
 // How often a running batch asks whether its caller has given up (the folder closed).
 constexpr int cancelPollIntervalMs = 100;
 
@@ -54,47 +57,65 @@ QString defaultResourcesDirectory()
 // How a child's run ended: only a child that ended on its own has output worth reading.
 enum class ChildEnd { Exited, Failed, TimedOut, Cancelled };
 
-struct ChildRun {
-    ChildEnd end = ChildEnd::Failed;
-    QByteArray output;
-};
-
 // A shell reports a command killed by a signal as 128 plus the signal's number; exiftool's own
 // codes are 0 to 2.
 constexpr int shellSignalExitBase = 128;
 
-// Runs `program` with `arguments` and returns everything it printed on standard output.
+// Receives a child's output piece by piece while it runs; false when the output can no longer
+// be what was asked for, which ends the child.
+using OutputSink = std::function<bool(QByteArrayView)>;
+
+// Ends the child's whole process group: exiftool may start children of its own, and Perl may
+// fork; killing the child alone would leave them running, holding its output open.
+void endProcessGroup(QProcess& process, qint64 group)
+{
+    if (group > 0) {
+        ::kill(pid_t(-group), SIGTERM);
+        process.waitForFinished(terminationGraceMs);
+        ::kill(pid_t(-group), SIGKILL);
+    }
+    process.kill();
+    process.waitForFinished();
+}
+
+// Runs `program` with `arguments`, handing everything it prints on standard output to `sink`.
 // The output is read while the child runs, so a child with a lot to say never blocks. A child
-// that outlives `timeoutMs`, prints more than any real output comes to, crashes or whose caller
-// gives up is killed and reaped and yields nothing: what it printed so far may be any part of a
-// text, and a part must not pass for the whole.
-ChildRun runAndCollect(
-    const QString& program, const QStringList& arguments, int timeoutMs, const std::function<bool()>& isCancelled = {})
+// that outlives `timeoutMs`, whose output the sink refuses, that crashes or whose caller gives
+// up is ended with everything it started and counts as not having answered: what it printed
+// so far may be any part of a text, and a part must not pass for the whole.
+ChildEnd runChild(const QString& program, const QStringList& arguments, int timeoutMs, const OutputSink& sink,
+    const std::function<bool()>& isCancelled = {})
 {
     QProcess process;
     process.setProgram(program);
     process.setArguments(arguments);
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
+    // In the child, before exiftool starts: a process group of its own, so that it can be
+    // ended with all it starts, and a memory cap (a small compressed bomb drove it to 3 GB).
+    // Only async-signal-safe calls here.
+    process.setChildProcessModifier([] {
+        ::setpgid(0, 0);
+        const rlimit memory { rlim_t(exiftoolMemoryLimitBytes), rlim_t(exiftoolMemoryLimitBytes) };
+        ::setrlimit(RLIMIT_AS, &memory);
+    });
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted())
-        return {};
+        return ChildEnd::Failed;
+    const qint64 group = process.processId();
 
     const QDeadlineTimer deadline(timeoutMs);
-    QByteArray output;
-    const auto stop = [&process](ChildEnd end) {
-        process.kill();
-        process.waitForFinished();
-        return ChildRun { end, {} };
+    const auto stop = [&process, group](ChildEnd end) {
+        endProcessGroup(process, group);
+        return end;
     };
     for (;;) {
         const int wait = int(std::min<qint64>(deadline.remainingTime(), cancelPollIntervalMs));
         const bool readMore = process.waitForReadyRead(wait);
-        output += process.readAllStandardOutput();
+        if (!sink(process.readAllStandardOutput()))
+            return stop(ChildEnd::Failed);
         if (isCancelled && isCancelled())
             return stop(ChildEnd::Cancelled);
-        if (output.size() > maxOutputBytes)
-            return stop(ChildEnd::Failed);
         if (readMore)
             continue;
         // Nothing to read: finished, not yet, or standard output closed by a child that runs on.
@@ -104,75 +125,19 @@ ChildRun runAndCollect(
             continue;
         if (process.state() != QProcess::NotRunning)
             return stop(ChildEnd::TimedOut);
-        output += process.readAllStandardOutput();
-        if (output.size() > maxOutputBytes || process.exitStatus() != QProcess::NormalExit
+        // Whatever it left behind goes with it.
+        endProcessGroup(process, group);
+        if (!sink(process.readAllStandardOutput()) || process.exitStatus() != QProcess::NormalExit
             || process.exitCode() >= shellSignalExitBase)
-            return {};
-        return { ChildEnd::Exited, output };
+            return ChildEnd::Failed;
+        return ChildEnd::Exited;
     }
-}
-
-// Shortest text that reads back to the same double, with at least one digit after the point.
-QString durationText(double seconds)
-{
-    char buffer[64];
-    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, seconds);
-    if (error != std::errc())
-        return {};
-    QString text = QString::fromLatin1(buffer, end - buffer);
-    if (!text.contains(u'.') && !text.contains(u'e'))
-        text += QStringLiteral(".0");
-    return text;
-}
-
-std::optional<double> renderDurationOf(const QJsonValue &userComment)
-{
-    if (!userComment.isString())
-        return std::nullopt;
-    const QJsonDocument document = QJsonDocument::fromJson(userComment.toString().toUtf8());
-    const QJsonValue duration = document.object().value(QLatin1String("profile")).toObject().value(QLatin1String("duration"));
-    if (!document.isObject() || !duration.isDouble())
-        return std::nullopt;
-    return duration.toDouble();
 }
 
 int batchTimeoutMs(qsizetype fileCount)
 {
     const qint64 scaled = qint64(batchBaseTimeoutMs) + qint64(batchTimeoutPerFileMs) * fileCount;
     return int(std::min<qint64>(scaled, batchTimeoutCapMs));
-}
-
-// The texts of a whole JSON array of objects; nothing for any other output.
-std::optional<QHash<QUrl, QString>> parseBatchOutput(const QByteArray& output)
-{
-    const QJsonDocument document = QJsonDocument::fromJson(output);
-    if (!document.isArray())
-        return std::nullopt;
-    const QJsonArray entries = document.array();
-    for (const QJsonValue &entry : entries) {
-        if (!entry.isObject())
-            return std::nullopt;
-    }
-
-    QHash<QUrl, QString> texts;
-    for (const QJsonValue &entry : entries) {
-        const QJsonObject object = entry.toObject();
-        const QJsonValue sourceFile = object.value(QLatin1String("SourceFile"));
-        if (!sourceFile.isString())
-            continue;
-        const QUrl url = QUrl::fromLocalFile(sourceFile.toString());
-        const QJsonValue text = object.contains(QLatin1String("Description")) ? object.value(QLatin1String("Description"))
-                                                                               : object.value(QLatin1String("ImageDescription"));
-        if (!text.isString())
-            continue;
-        QString stored = text.toString();
-        if (const auto seconds = renderDurationOf(object.value(QLatin1String("UserComment")))) {
-            if (const QString number = durationText(*seconds); !number.isEmpty())
-                stored += renderTimeMarker + number;
-        }
-        texts.insert(url, stored);
-    }
-    return texts;
 }
 
 struct BatchRun {
@@ -182,7 +147,8 @@ struct BatchRun {
 
 // One exiftool process for up to 100 files, through /bin/sh with every path quoted; the shell
 // replaces itself with exiftool, so that a kill at the deadline stops exiftool and not only the
-// shell. It has answered only when it ended on its own and printed a whole JSON array.
+// shell. It has answered only when it ended on its own and printed a whole JSON array; an
+// answer too long to keep counts as an answer without a text.
 BatchRun runBatch(const QString& program, const QList<QUrl>& fileURLs, const std::function<bool()>& isCancelled)
 {
     QStringList quotedPaths;
@@ -193,14 +159,16 @@ BatchRun runBatch(const QString& program, const QList<QUrl>& fileURLs, const std
         + QStringLiteral("-Description -Comment -UserComment -Parameters -all") + QStringLiteral(" -q ")
         + quotedPaths.join(u' ');
 
-    const ChildRun run = runAndCollect(
-        QStringLiteral("/bin/sh"), { QStringLiteral("-c"), commandLine }, batchTimeoutMs(fileURLs.size()), isCancelled);
-    if (run.end != ChildEnd::Exited)
-        return { run.end, {} };
-    auto texts = parseBatchOutput(run.output);
-    if (!texts)
+    ExiftoolJSONStream stream;
+    const ChildEnd end = runChild(
+        QStringLiteral("/bin/sh"), { QStringLiteral("-c"), commandLine }, batchTimeoutMs(fileURLs.size()),
+        [&stream](QByteArrayView bytes) { return stream.feed(bytes) != ExiftoolJSONStream::State::Failed; },
+        isCancelled);
+    if (end != ChildEnd::Exited)
+        return { end, {} };
+    if (stream.finish() != ExiftoolJSONStream::State::Complete)
         return {};
-    return { ChildEnd::Exited, std::move(*texts) };
+    return { ChildEnd::Exited, stream.takeTexts() };
 }
 
 void recordAnswer(const QList<QUrl>& fileURLs, BatchRun&& run, ExiftoolBatchResult& result)
@@ -245,7 +213,11 @@ void splitTimedOutBatch(const QString& program, const QList<QUrl>& fileURLs, con
 
 QHash<QUrl, QString> parseExiftoolBatchOutput(const QByteArray& output)
 {
-    return parseBatchOutput(output).value_or(QHash<QUrl, QString>());
+    ExiftoolJSONStream stream;
+    stream.feed(output);
+    if (stream.finish() != ExiftoolJSONStream::State::Complete)
+        return {};
+    return stream.takeTexts();
 }
 
 void setExiftoolTimeouts(std::chrono::milliseconds singleFile, std::chrono::milliseconds batchCap,
@@ -300,25 +272,32 @@ std::optional<QString> locateExiftool()
 std::optional<QString> readDescriptionWithExiftool(const QUrl &fileURL)
 {
     const auto program = locateExiftool();
-    if (!program)
+    // exiftool would wait for good on a FIFO or device named like an image, and read a
+    // folder's files.
+    if (!program || isSpecialFile(fileURL.toLocalFile()))
         return std::nullopt;
 
     const QStringList toolArguments = {QStringLiteral("-b"), QStringLiteral("-Description"), QStringLiteral("-q"),
                                        fileURL.toLocalFile()};
-    ChildRun run;
+    QByteArray output;
+    const auto collect = [&output](QByteArrayView bytes) {
+        output += bytes;
+        return output.size() <= maxSingleFileOutputBytes;
+    };
+    ChildEnd end = ChildEnd::Failed;
     if (QFileInfo::exists(QStringLiteral("/usr/bin/perl")))
-        run = runAndCollect(
-            QStringLiteral("/usr/bin/perl"), QStringList { *program } + toolArguments, singleFileTimeoutMs);
+        end = runChild(
+            QStringLiteral("/usr/bin/perl"), QStringList { *program } + toolArguments, singleFileTimeoutMs, collect);
     else if (QFileInfo::exists(QStringLiteral("/usr/local/bin/perl")))
-        run = runAndCollect(
-            QStringLiteral("/usr/local/bin/perl"), QStringList { *program } + toolArguments, singleFileTimeoutMs);
+        end = runChild(QStringLiteral("/usr/local/bin/perl"), QStringList { *program } + toolArguments,
+            singleFileTimeoutMs, collect);
     else
-        run = runAndCollect(*program, toolArguments, singleFileTimeoutMs);
-    if (run.end != ChildEnd::Exited)
+        end = runChild(*program, toolArguments, singleFileTimeoutMs, collect);
+    if (end != ChildEnd::Exited)
         return std::nullopt;
 
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = QString(decoder.decode(run.output)).trimmed();
+    const QString text = QString(decoder.decode(output)).trimmed();
     if (decoder.hasError() || text.isEmpty())
         return std::nullopt;
     return text;
@@ -330,10 +309,20 @@ ExiftoolBatchResult readBatchesWithExiftool(const QList<QUrl>& fileURLs, const s
     if (!program)
         return {};
     ExiftoolBatchResult result;
-    for (qsizetype start = 0; start < fileURLs.size(); start += filesPerBatch) {
+    // exiftool would wait for good on a FIFO or device named like an image, and read a
+    // folder's files: such a path is settled here without a text, and the in-process readers
+    // pass over it at once.
+    QList<QUrl> regularFiles;
+    for (const QUrl& url : fileURLs) {
+        if (isSpecialFile(url.toLocalFile()))
+            result.settled.insert(url);
+        else
+            regularFiles.append(url);
+    }
+    for (qsizetype start = 0; start < regularFiles.size(); start += filesPerBatch) {
         if (isCancelled && isCancelled())
             break;
-        const QList<QUrl> batch = fileURLs.mid(start, filesPerBatch);
+        const QList<QUrl> batch = regularFiles.mid(start, filesPerBatch);
         BatchRun run = runBatch(*program, batch, isCancelled);
         if (run.end == ChildEnd::Exited)
             recordAnswer(batch, std::move(run), result);

@@ -32,7 +32,8 @@ struct ExiftoolBatchResult {
     QSet<QUrl> settled;
 };
 
-// Reads many files, 100 per process. A process that runs out of time is run again on each
+// Reads many files, 100 per process; a folder, FIFO or device among them is settled without
+// asking. A process that runs out of time is run again on each
 // half of its files, and so on down to the file that holds it up; when both halves of a split
 // run out of time too, the fault is not one file and that part is given up. `isCancelled`,
 // asked before each process and while it runs, stops the running and the remaining batches
@@ -63,6 +64,10 @@ inline constexpr std::chrono::milliseconds exiftoolSingleFileTimeout { 30'000 };
 inline constexpr std::chrono::milliseconds exiftoolBatchBaseTimeout { 10'000 };
 inline constexpr std::chrono::milliseconds exiftoolBatchTimeoutPerFile { 1'000 };
 inline constexpr std::chrono::milliseconds exiftoolBatchTimeoutCap { 300'000 };
+
+// The address space each child may use: exiftool reads a batch in well under 200 MB, while a
+// small compressed bomb drove it to gigabytes.
+inline constexpr qint64 exiftoolMemoryLimitBytes = qint64(1) << 30;
 
 // Tests shorten the bounds; calling with the constants above restores them.
 void setExiftoolTimeouts(std::chrono::milliseconds singleFile, std::chrono::milliseconds batchCap,

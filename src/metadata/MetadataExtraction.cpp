@@ -3,9 +3,9 @@
 #include "ExiftoolRunner.h"
 #include "MetadataParser.h"
 #include "PNGTextReader.h"
+#include "RegularFile.h"
 #include "XMPPacket.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
 
@@ -38,6 +38,11 @@ void setUpExiv2()
     });
 }
 
+// Files are read whole into memory before a library parses them: the libraries would otherwise
+// map a file (exiv2 does for TIFF), and one truncated meanwhile would bring the process down.
+// An image larger than this is not read for metadata at all.
+constexpr qint64 maxImageFileBytes = 256 * 1024 * 1024;
+
 bool hasExtension(const QString &path, QLatin1String extension)
 {
     return QFileInfo(path).suffix().compare(extension, Qt::CaseInsensitive) == 0;
@@ -66,10 +71,10 @@ struct EmbeddedMetadata {
     QByteArray xmpPacket;
 };
 
-std::optional<EmbeddedMetadata> readWithExiv2(const QString &path)
+std::optional<EmbeddedMetadata> readWithExiv2(const QByteArray& bytes)
 {
     try {
-        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(bytes.constData()), long(bytes.size()));
         if (image.get() == nullptr)
             return std::nullopt;
         image->readMetadata();
@@ -90,12 +95,14 @@ std::optional<EmbeddedMetadata> readWithExiv2(const QString &path)
 
 // HEIC metadata blocks through libheif: the Exif block starts with a 4-byte offset to its TIFF
 // header; XMP comes as a "mime" block of type application/rdf+xml.
-std::optional<EmbeddedMetadata> readWithLibheif(const QString &path)
+// `bytes` must outlive the context, which reads from them without a copy.
+std::optional<EmbeddedMetadata> readWithLibheif(const QByteArray& bytes)
 {
     std::unique_ptr<heif_context, decltype(&heif_context_free)> context(heif_context_alloc(), heif_context_free);
     if (!context)
         return std::nullopt;
-    if (heif_context_read_from_file(context.get(), QFile::encodeName(path).constData(), nullptr).code != heif_error_Ok)
+    if (heif_context_read_from_memory_without_copy(context.get(), bytes.constData(), size_t(bytes.size()), nullptr).code
+        != heif_error_Ok)
         return std::nullopt;
     heif_image_handle *rawHandle = nullptr;
     if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok)
@@ -152,9 +159,12 @@ std::optional<QString> extractBuiltInMetadataText(const QUrl& fileURL)
             return text;
     }
 
+    const auto bytes = readRegularFile(path, maxImageFileBytes);
+    if (!bytes)
+        return std::nullopt;
     setUpExiv2();
     const bool heic = hasExtension(path, QLatin1String("heic"));
-    const auto embedded = heic ? readWithLibheif(path) : readWithExiv2(path);
+    const auto embedded = heic ? readWithLibheif(*bytes) : readWithExiv2(*bytes);
     if (!embedded)
         return std::nullopt;
     if (embedded->tiffImageDescription)

@@ -1,6 +1,7 @@
 #include "PNGTextReader.h"
 
-#include <QFile>
+#include "RegularFile.h"
+
 #include <QStringDecoder>
 
 #include <zlib.h>
@@ -8,8 +9,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace limnoscope {
@@ -23,16 +22,10 @@ constexpr qsizetype maxInflatedTextLength = 16 * 1024 * 1024;
 class ReadOnlyFile
 {
 public:
-    explicit ReadOnlyFile(const QString &path)
+    // Read in place with pread rather than mapped: the file may shrink while it is read.
+    explicit ReadOnlyFile(const QString& path)
+        : m_fd(openRegularFile(path))
     {
-        // O_NONBLOCK: a FIFO named like an image must not hang the reader; only regular
-        // files are read.
-        m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        struct stat info {};
-        if (m_fd >= 0 && (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode))) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
     }
     ~ReadOnlyFile()
     {

@@ -21,12 +21,23 @@ int fail(int *error, int number)
 
 } // namespace
 
+bool isSpecialFile(const QString& path)
+{
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 && !S_ISREG(status.st_mode);
+}
+
 int openRegularFile(const QString &path, int *error)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat status {};
+    const QByteArray encoded = QFile::encodeName(path);
+    if (::stat(encoded.constData(), &status) != 0)
+        return fail(error, errno);
+    if (!S_ISREG(status.st_mode))
+        return fail(error, notARegularFileError);
+    const int fd = ::open(encoded.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return fail(error, errno);
-    struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
         return fail(error, notARegularFileError);
@@ -41,6 +52,12 @@ std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes, 
     const int fd = openRegularFile(path, error);
     if (fd < 0)
         return std::nullopt;
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && status.st_size > maxBytes) {
+        ::close(fd);
+        fail(error, EFBIG);
+        return std::nullopt;
+    }
     QByteArray bytes;
     // Read to the end rather than trusting the size: the file may grow or shrink meanwhile.
     constexpr qsizetype chunkBytes = 256 * 1024;

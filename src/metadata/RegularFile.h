@@ -15,9 +15,14 @@ namespace limnoscope {
 // The error number given for a path that is not a regular file (a folder, FIFO, device, socket).
 inline constexpr int notARegularFileError = EINVAL;
 
+// Whether `path` exists (following links) as something other than a regular file: a folder,
+// FIFO, device or socket. Checked without opening it.
+[[nodiscard]] bool isSpecialFile(const QString& path);
+
 // A read-only descriptor (close-on-exec) of `path` when it is a regular file; -1 otherwise, with
-// the reason in `error` (an errno value, or notARegularFileError). The open never blocks, and the
-// type is checked on the open descriptor, so the file cannot be swapped between check and read.
+// the reason in `error` (an errno value, or notARegularFileError). Nothing else is opened (opening
+// a device may act on it); the open never blocks, and the type is checked again on the open
+// descriptor, so the file cannot be swapped between check and read.
 [[nodiscard]] int openRegularFile(const QString &path, int *error = nullptr);
 
 // The whole content of the regular file `path`, when it holds at most `maxBytes`; nothing

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/types.h>
+
 using namespace limnoscope;
 using namespace limnoscope::test;
 
@@ -107,6 +109,7 @@ private slots:
         QTest::newRow("killed mid-batch") << fakeExiftool(
             "kill -9 $$", "printf '[{\"SourceFile\": \"%s\", \"Description\": \"x\"},' \"$8\"; kill -9 $$");
         QTest::newRow("endless output") << fakeExiftool("exec yes garbage", "exec yes '[{},'");
+        QTest::newRow("endless entry") << fakeExiftool("exec yes", "printf '[{\"Description\": \"'; exec yes");
     }
 
     // The runner on its own: back soon after the timeouts at the latest, in bounded memory,
@@ -150,15 +153,48 @@ private slots:
             QCOMPARE(prompts.value(m_images.at(i)), parseMetadataText(sampleLimnoraText(i)).prompt);
     }
 
-    // exiftool hangs on one file of a batch: the batch is split until only that file is left
-    // out, the others keep exiftool's texts, and the in-process readers read the hostile one
-    // (exiftool is not asked about it again, file by file).
+    // A child that times out is ended with everything it started, and no child may use more
+    // memory than the cap.
+    void childProcessGroup()
+    {
+        const QString pidFile = m_dir.filePath("grandchild.pid");
+        install(fakeExiftool("ulimit -v", "sleep 600 & echo $! > '" + pidFile.toUtf8() + "'; wait"));
+        QCOMPARE(readDescriptionWithExiftool(m_images.first()), QString::number(exiftoolMemoryLimitBytes / 1024));
+
+        QVERIFY(readBatchWithExiftool(m_images.first(1)).isEmpty());
+        QFile file(pidFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const pid_t grandchild = pid_t(file.readAll().trimmed().toInt());
+        QVERIFY(grandchild > 0);
+        // Ended, or a zombie waiting to be reaped by whoever adopted it.
+        const auto running = [grandchild] {
+            QFile status(QStringLiteral("/proc/%1/stat").arg(grandchild));
+            return status.open(QIODevice::ReadOnly) && !status.readAll().contains(") Z ");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!running(), int(returnMarginMs));
+    }
+
+    // One file of a batch holds up exiftool, or its answer is too long to keep: the others keep
+    // exiftool's texts, and the in-process readers read the hostile one (exiftool is not asked
+    // about it again, file by file). A hang is found by splitting the batch until only that file
+    // is left out; a long answer is passed over while the batch is read.
+    void hostileFileLeftOut_data()
+    {
+        QTest::addColumn<QByteArray>("hostileEntry");
+        QTest::addColumn<int>("launches");
+        QTest::newRow("hangs") << QByteArray("exec sleep 600") << 5;
+        QTest::newRow("20 MB text") << QByteArray("printf '%s{\"SourceFile\": \"%s\", \"Description\": \"' \"$sep\" \"$f\"; "
+                                                  "head -c 20000000 /dev/zero | tr '\\0' x; printf '\"}'; sep=,; continue")
+                                    << 1;
+    }
     void hostileFileLeftOut()
     {
+        QFETCH(QByteArray, hostileEntry);
+        const QString launchLog = m_dir.filePath(QStringLiteral("launches-%1").arg(QTest::currentDataTag()));
         install(fakeExiftool("echo 'asked alone'",
-            "case \" $* \" in *hostile*) exec sleep 600 ;; esac\n"
-            "shift 7; sep='['\n"
-            "for f; do printf '%s{\"SourceFile\": \"%s\", \"Description\": \"exiftool %s\"}' \"$sep\" \"$f\" "
+            "echo >> '" + launchLog.toUtf8() + "'; shift 7; sep='['\n"
+            "for f; do case \"$f\" in *hostile*) " + hostileEntry + " ;; esac\n"
+            "printf '%s{\"SourceFile\": \"%s\", \"Description\": \"exiftool %s\"}' \"$sep\" \"$f\" "
             "\"${f##*/}\"; "
             "sep=,; done\n"
             "echo ']'"));
@@ -166,7 +202,7 @@ private slots:
         const QStringList names = { "a.png", "b.png", "hostile.png", "c.png", "d.png" };
         QList<QUrl> urls;
         for (int i = 0; i < names.size(); ++i) {
-            urls.append(QUrl::fromLocalFile(m_dir.filePath("split/" + names[i])));
+            urls.append(QUrl::fromLocalFile(m_dir.filePath(QTest::currentDataTag() + u'/' + names[i])));
             writeFile(urls.last().toLocalFile(), pngWithDescription(sampleLimnoraText(i).toLatin1()));
         }
 
@@ -182,6 +218,9 @@ private slots:
                 = names[i] == "hostile.png" ? parseMetadataText(sampleLimnoraText(i)).prompt : "exiftool " + names[i];
             QCOMPARE(prompts.value(names[i]), expected);
         }
+        QFile launches(launchLog);
+        QVERIFY(launches.open(QIODevice::ReadOnly));
+        QTEST(int(launches.readAll().count('\n')), "launches");
     }
 };
 

@@ -28,6 +28,8 @@ constexpr qint64 readBoundMs = 10'000;
 constexpr std::chrono::milliseconds exiftoolTimeout { 5000 };
 // Rounds of reading a file that another thread keeps shrinking and growing.
 constexpr int shrinkRounds = 200;
+// How much of the end of such a file is cut off and written back again.
+constexpr qsizetype rewrittenTailBytes = 64 * 1024;
 
 const QByteArray sampleText = sampleLimnoraText().toLatin1();
 
@@ -51,6 +53,23 @@ QByteArray jpegWithXMP(const QByteArray& packet)
     Q_ASSERT(length <= 0xffff);
     const QByteArray segment = QByteArray("\xff\xe1") + char(length >> 8) + char(length & 0xff) + payload;
     return jpeg.left(2) + segment + jpeg.mid(2);
+}
+
+// A little-endian TIFF whose only IFD, holding the image description, comes after `padding`
+// bytes: a reader that maps the file touches it last.
+QByteArray tiffWithDescription(const QByteArray& text, int padding)
+{
+    const auto le = [](quint32 value, int bytes) {
+        QByteArray out;
+        for (int i = 0; i < bytes; ++i)
+            out += char((value >> (8 * i)) & 0xff);
+        return out;
+    };
+    const quint32 ifd = 8 + quint32(padding);
+    constexpr quint16 imageDescriptionTag = 0x010e;
+    constexpr quint16 asciiType = 2;
+    return "II*" + QByteArray(1, '\0') + le(ifd, 4) + QByteArray(padding, '\0') + le(1, 2) + le(imageDescriptionTag, 2)
+        + le(asciiType, 2) + le(quint32(text.size() + 1), 4) + le(ifd + 18, 4) + le(0, 4) + text + '\0';
 }
 
 // Nested elements `depth` deep, 15 bytes a level.
@@ -207,6 +226,7 @@ private slots:
                              << "png";
         QTest::newRow("jpeg with XMP") << jpegWithXMP(xmpPacket("<dc:description>" + sampleText + "</dc:description>")
             + QByteArray(30'000, ' ')) << "jpg";
+        QTest::newRow("tiff") << tiffWithDescription(sampleText, 1 << 20) << "tif";
     }
 
     // Another process rewrites the file while it is read: every read gives the whole text or
@@ -222,9 +242,14 @@ private slots:
         std::atomic_bool stop = false;
         std::thread writer([&] {
             const int fd = ::open(encodedPath.constData(), O_WRONLY);
-            for (qsizetype cut = 7; !stop; cut = (cut * 7919) % bytes.size()) {
+            // Cuts within the last part only, which is quickly written back: the file is whole
+            // about as often as not, and a reader may see it shrink under it.
+            const qsizetype span = std::min<qsizetype>(bytes.size() - 1, rewrittenTailBytes);
+            for (qsizetype step = 1; !stop; ++step) {
+                const qsizetype cut = bytes.size() - 1 - (step * 7919) % span;
                 [[maybe_unused]] const int truncated = ::ftruncate(fd, off_t(cut));
-                [[maybe_unused]] const ssize_t written = ::pwrite(fd, bytes.constData(), size_t(bytes.size()), 0);
+                [[maybe_unused]] const ssize_t written
+                    = ::pwrite(fd, bytes.constData() + cut, size_t(bytes.size() - cut), off_t(cut));
             }
             ::close(fd);
         });
