@@ -51,7 +51,8 @@ QString AppDelegate::temporaryDirectory()
     // Made private from the start; an existing entry, ours or another user's, is left as it is.
     if (::mkdir(path.constData(), privateFolderMode) != 0 && errno != EEXIST)
         return {};
-    struct stat status {};
+    struct stat status {
+    };
     if (::lstat(path.constData(), &status) == 0 && isPrivateFolder(status))
         return lasting;
     // Another user may have made the folder first (the temporary folder is shared), or made it a
@@ -62,7 +63,7 @@ QString AppDelegate::temporaryDirectory()
     return QFile::decodeName(fresh);
 }
 
-bool AppDelegate::isPrivateFolder(const struct stat &status)
+bool AppDelegate::isPrivateFolder(const struct stat& status)
 {
     return S_ISDIR(status.st_mode) && status.st_uid == ::getuid() && (status.st_mode & 07777) == privateFolderMode;
 }
@@ -72,25 +73,28 @@ void AppDelegate::sweepDownloadLeftovers(const QString &directory)
     // Everything is done relative to the opened folder, and that folder is checked on its
     // descriptor: swapping the folder or an entry for a link between a check and a delete then
     // reaches nothing outside it.
-    const int folder = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int folder
+        = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (folder < 0)
         return;
-    struct stat status {};
+    struct stat status {
+    };
     if (::fstat(folder, &status) != 0 || !isPrivateFolder(status)) {
         ::close(folder);
         return;
     }
-    DIR *entries = ::fdopendir(folder); // owns `folder` from here on
+    DIR* entries = ::fdopendir(folder); // owns `folder` from here on
     if (!entries) {
         ::close(folder);
         return;
     }
     static constexpr std::string_view leftoverPrefix = "CFNetworkDownload";
-    while (const dirent *entry = ::readdir(entries)) {
+    while (const dirent* entry = ::readdir(entries)) {
         if (!std::string_view(entry->d_name).starts_with(leftoverPrefix))
             continue;
         // Downloads are plain files: a link or folder of that name was not made by a download.
-        struct stat entryStatus {};
+        struct stat entryStatus {
+        };
         if (::fstatat(folder, entry->d_name, &entryStatus, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(entryStatus.st_mode))
             ::unlinkat(folder, entry->d_name, 0);
     }

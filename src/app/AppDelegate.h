@@ -43,7 +43,7 @@ public:
     static void raiseOpenFileLimit();
 
 private:
-    [[nodiscard]] static bool isPrivateFolder(const struct stat &status);
+    [[nodiscard]] static bool isPrivateFolder(const struct stat& status);
 
     ImageBrowserModel *m_model;
 };

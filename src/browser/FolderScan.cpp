@@ -26,8 +26,11 @@ struct DirectoryEntry {
 };
 
 // One level, hidden entries (names starting with a dot) skipped, in the file system's own order.
-// Nothing when the folder cannot be opened; `errorNumber`, when given, then receives why.
-std::optional<QList<DirectoryEntry>> listFolder(const QString& path, int* errorNumber = nullptr)
+// Nothing when the folder cannot be opened; `errorNumber`, when given, then receives why. Entries
+// whose names do not survive decoding are left out; `skippedNames` counts those of them that
+// would have been listed (folders and files named like images).
+std::optional<QList<DirectoryEntry>> listFolder(
+    const QString& path, qsizetype* skippedNames, int* errorNumber = nullptr)
 {
     DIR* directory = ::opendir(QFile::encodeName(path).constData());
     if (!directory) {
@@ -50,7 +53,16 @@ std::optional<QList<DirectoryEntry>> listFolder(const QString& path, int* errorN
             };
             isDirectory = ::fstatat(directoryFD, entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
         }
-        entries.append({ QFile::decodeName(entry->d_name), isDirectory });
+        const QString name = QFile::decodeName(entry->d_name);
+        // Bytes that are not valid in the file-name encoding decode to replacement characters, and
+        // the decoded name would lead to another file (or to none): such an entry has no path
+        // that reaches it, so it is left out rather than shown, tagged or trashed as another.
+        if (QFile::encodeName(name) != QByteArrayView(entry->d_name)) {
+            if (isDirectory || hasSupportedImageExtension(name))
+                ++*skippedNames;
+            continue;
+        }
+        entries.append({ name, isDirectory });
     }
     return entries;
 }
@@ -190,7 +202,7 @@ QList<QUrl> sortImages(const QList<QUrl>& urls, SortOrder order)
 }
 
 std::optional<QList<FolderGroup>> scanFolder(
-    const QUrl& root, SortOrder order, QStringList* subfolderPaths, int* errorNumber)
+    const QUrl& root, SortOrder order, QStringList* subfolderPaths, int* errorNumber, qsizetype* skippedNameCount)
 {
     const QString rootPath = QDir::cleanPath(root.toLocalFile());
     if (!root.isLocalFile() || rootPath.isEmpty()) {
@@ -198,7 +210,8 @@ std::optional<QList<FolderGroup>> scanFolder(
             *errorNumber = ENOENT;
         return std::nullopt;
     }
-    const std::optional<QList<DirectoryEntry>> rootEntries = listFolder(rootPath, errorNumber);
+    qsizetype skippedNames = 0;
+    const std::optional<QList<DirectoryEntry>> rootEntries = listFolder(rootPath, &skippedNames, errorNumber);
     if (!rootEntries)
         return std::nullopt;
 
@@ -219,13 +232,15 @@ std::optional<QList<FolderGroup>> scanFolder(
         const QString path = childPath(rootPath, name);
         if (subfolderPaths)
             subfolderPaths->append(path);
-        const std::optional<QList<DirectoryEntry>> entries = listFolder(path);
+        const std::optional<QList<DirectoryEntry>> entries = listFolder(path, &skippedNames);
         if (!entries)
             continue;
         const QList<QUrl> images = imageURLs(path, *entries);
         if (!images.isEmpty())
             groups.append({ QUuid::createUuid(), QUrl::fromLocalFile(path), name, sortImages(images, order), true });
     }
+    if (skippedNameCount)
+        *skippedNameCount = skippedNames;
     return groups;
 }
 

@@ -35,8 +35,10 @@ namespace limnoscope {
 // each group sorted in `order`. Hidden entries are skipped; deeper folders are not looked at.
 // Nothing when `root` itself cannot be listed; a subfolder that cannot be listed is skipped.
 // `subfolderPaths`, when given, receives the paths of every immediate subfolder, listable or not;
-// `errorNumber`, when given, receives why `root` could not be listed.
-[[nodiscard]] std::optional<QList<FolderGroup>> scanFolder(
-    const QUrl& root, SortOrder order, QStringList* subfolderPaths = nullptr, int* errorNumber = nullptr);
+// `errorNumber`, when given, receives why `root` could not be listed. An entry whose name is not
+// valid in the file-name encoding cannot be reached by a path and is left out;
+// `skippedNameCount`, when given, receives how many such images and subfolders were left out.
+[[nodiscard]] std::optional<QList<FolderGroup>> scanFolder(const QUrl& root, SortOrder order,
+    QStringList* subfolderPaths = nullptr, int* errorNumber = nullptr, qsizetype* skippedNameCount = nullptr);
 
 } // namespace limnoscope

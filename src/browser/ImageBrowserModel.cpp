@@ -213,6 +213,14 @@ void ImageBrowserModel::setPrefetchProgress(qint64 done, qint64 total)
     emit prefetchProgressChanged();
 }
 
+void ImageBrowserModel::setSkippedNameCount(qint64 count)
+{
+    if (count == m_skippedNameCount)
+        return;
+    m_skippedNameCount = count;
+    emit skippedNameCountChanged();
+}
+
 // Opening and sorting
 
 // What a worker found in the opened folder.
@@ -220,6 +228,7 @@ struct ImageBrowserModel::FolderListing {
     std::optional<QList<FolderGroup>> groups; // nothing when the folder itself cannot be listed
     int rootError = 0; // why it could not be
     QStringList subfolderPaths;
+    qsizetype skippedNames = 0;
     // Parallel to `groups`: the stamps of each group's images, and the positions of the images
     // that are new or changed since the folder's images were last examined.
     QList<ImageStamps> stamps;
@@ -260,7 +269,7 @@ ImageBrowserModel::FolderListing ImageBrowserModel::listFolder(
     const QUrl& root, SortOrder order, const QList<FolderGroup>& shown, const QHash<QUrl, ImageStamps>& examined)
 {
     FolderListing listing;
-    listing.groups = scanFolder(root, order, &listing.subfolderPaths, &listing.rootError);
+    listing.groups = scanFolder(root, order, &listing.subfolderPaths, &listing.rootError, &listing.skippedNames);
     if (!listing.groups)
         return listing;
     for (FolderGroup& group : *listing.groups) {
@@ -346,6 +355,7 @@ void ImageBrowserModel::applyLoadListing(quint64 generation, SortOrder order, co
         setErrorMessage(cannotReadFolderText(m_rootFolderURL, listing.rootError));
     } else {
         m_subfolderPaths = listing.subfolderPaths;
+        setSkippedNameCount(listing.skippedNames);
         QHash<QUrl, ImageStamps> examined;
         for (qsizetype group = 0; group < listing.groups->size(); ++group)
             examined.insert(listing.groups->at(group).url, listing.stamps.at(group));
@@ -378,6 +388,7 @@ void ImageBrowserModel::loadFiles(const QList<QUrl>& urls)
     m_rescanQueued = false;
     ++m_sortGeneration;
     releaseOnWorker(std::exchange(m_examinedStamps, {}));
+    setSkippedNameCount(0);
 
     setGroups({ FolderGroup { QUuid::createUuid(), QUrl::fromLocalFile(QStringLiteral("/")), QString(), urls, true } });
     setRootFolderURL({});
@@ -396,6 +407,7 @@ void ImageBrowserModel::clearShownImages()
     ++m_sortGeneration;
     releaseOnWorker(std::exchange(m_examinedStamps, {}));
     m_subfolderPaths.clear();
+    setSkippedNameCount(0);
     setGroups({});
     rebuildFlatURLs();
     setSelectedURLs({});
@@ -782,6 +794,7 @@ void ImageBrowserModel::applyRescannedGroups(FolderListing& listing)
     const QUrl current = m_currentImageURL;
     m_subfolderPaths = listing.subfolderPaths;
     m_watcher->updateSubfolders(m_subfolderPaths);
+    setSkippedNameCount(listing.skippedNames);
 
     for (FolderGroup& group : groups) {
         const auto previous = std::find_if(

@@ -46,6 +46,7 @@ class ImageBrowserModel : public QObject
     Q_PROPERTY(bool isScanning READ isScanning NOTIFY isScanningChanged)
     Q_PROPERTY(qint64 prefetchDoneCount READ prefetchDoneCount NOTIFY prefetchProgressChanged)
     Q_PROPERTY(qint64 prefetchTotalCount READ prefetchTotalCount NOTIFY prefetchProgressChanged)
+    Q_PROPERTY(qint64 skippedNameCount READ skippedNameCount NOTIFY skippedNameCountChanged)
 
 public:
     static constexpr double defaultThumbnailSize = 68.0;
@@ -103,6 +104,9 @@ public:
     // Images of the current (or last) prefetch run with a cache entry, and all of its images.
     [[nodiscard]] qint64 prefetchDoneCount() const { return m_prefetchDoneCount; }
     [[nodiscard]] qint64 prefetchTotalCount() const { return m_prefetchTotalCount; }
+    // Images and subfolders of the open folder and its subfolders left out of the last listing
+    // because their names are not valid in the file-name encoding (no path reaches them).
+    [[nodiscard]] qint64 skippedNameCount() const { return m_skippedNameCount; }
 
     // Plain fields.
     [[nodiscard]] const QHash<QUrl, CacheEntry>& metadataCache() const { return m_metadataCache; }
@@ -159,6 +163,7 @@ signals:
     void isPrefetchingChanged();
     void prefetchProgressChanged();
     void isScanningChanged();
+    void skippedNameCountChanged();
     // The listing of the latest `loadFolder` is shown (or, when the folder could not be listed,
     // nothing but the message saying why is).
     void folderLoaded();
@@ -183,6 +188,7 @@ private:
     void setFlatURLs(const QList<QUrl>& urls);
     void setPrefetching(bool prefetching);
     void setPrefetchProgress(qint64 done, qint64 total);
+    void setSkippedNameCount(qint64 count);
     void updateScanning();
 
     // Worker thread.
@@ -237,6 +243,7 @@ private:
     QSet<QUrl> m_pendingPrefetchSet;
     qint64 m_prefetchDoneCount = 0;
     qint64 m_prefetchTotalCount = 0;
+    qint64 m_skippedNameCount = 0;
 
     FolderWatcher* m_watcher;
     QStringList m_subfolderPaths; // of the last scan, for the watch

@@ -20,7 +20,9 @@
 #include <QStackedWidget>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace limnoscope {
 namespace {
@@ -130,6 +132,7 @@ SidebarView::SidebarView(ImageBrowserModel* model, LimnoraAPIService* api, QWidg
     connect(model, &ImageBrowserModel::flatURLsChanged, this, &SidebarView::showPosition);
     connect(model, &ImageBrowserModel::isPrefetchingChanged, this, &SidebarView::showPrefetchProgress);
     connect(model, &ImageBrowserModel::prefetchProgressChanged, this, &SidebarView::showPrefetchProgress);
+    connect(model, &ImageBrowserModel::skippedNameCountChanged, this, &SidebarView::showSkippedNames);
     connect(api, &LimnoraAPIService::isAvailableChanged, this, &SidebarView::showAPIStatus);
     showFolder();
     showGroups();
@@ -137,6 +140,7 @@ SidebarView::SidebarView(ImageBrowserModel* model, LimnoraAPIService* api, QWidg
     showAPIStatus();
     showPosition();
     showPrefetchProgress();
+    showSkippedNames();
 }
 
 int SidebarView::sliderPosition(double size)
@@ -237,6 +241,14 @@ QWidget* SidebarView::makeFooter()
     column->setSpacing(0);
     column->addWidget(divider(footer));
 
+    // Names that no path reaches are not listed; one line says that something was left out.
+    m_skippedNames = new QLabel(footer);
+    m_skippedNames->setObjectName(QStringLiteral("skippedNamesNotice"));
+    m_skippedNames->setFont(SidebarStyle::statusFont());
+    m_skippedNames->setContentsMargins(statusHorizontalPadding, statusTopPadding, statusHorizontalPadding, 0);
+    setTextColour(m_skippedNames, SidebarStyle::secondaryColor(palette()));
+    column->addWidget(m_skippedNames);
+
     auto* statusRow = new QHBoxLayout;
     statusRow->setContentsMargins(statusHorizontalPadding, statusTopPadding, statusHorizontalPadding, 0);
     m_apiStatus = new QLabel(footer);
@@ -328,6 +340,15 @@ void SidebarView::showPrefetchProgress()
     m_prefetchProgress->setRange(0, scale);
     m_prefetchProgress->setValue(total > 0 ? int(done * scale / total) : 0);
     m_prefetchProgress->setToolTip(localizedFormat("%lld / %lld", { QString::number(done), QString::number(total) }));
+}
+
+void SidebarView::showSkippedNames()
+{
+    const qint64 count = m_model->skippedNameCount();
+    m_skippedNames->setVisible(count > 0);
+    m_skippedNames->setText(count > 0
+            ? qtTrId("skipped_unreadable_names", int(std::min<qint64>(count, std::numeric_limits<int>::max())))
+            : QString());
 }
 
 } // namespace limnoscope

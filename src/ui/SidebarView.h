@@ -17,7 +17,8 @@ class LimnoraAPIService;
 
 // The main window's leading pane: the open folder's name with the sort menu and the open-folder
 // button, the thumbnail-size slider, then either the image list with the API status, the metadata
-// reading progress and the position counter with previous/next buttons beneath it, or, while no
+// reading progress, a notice of entries left out for unreadable names and the position counter
+// with previous/next buttons beneath it, or, while no
 // images are loaded, a prompt to drop or open a folder. GUI thread.
 class SidebarView : public QWidget
 {
@@ -54,6 +55,7 @@ private:
     void showAPIStatus();
     void showPosition();
     void showPrefetchProgress();
+    void showSkippedNames();
 
     ImageBrowserModel* m_model;
     LimnoraAPIService* m_api;
@@ -66,6 +68,7 @@ private:
     QWidget* m_emptyState = nullptr;
     QWidget* m_listPage = nullptr;
     ImageListView* m_list = nullptr;
+    QLabel* m_skippedNames = nullptr;
     QLabel* m_apiStatus = nullptr;
     QProgressBar* m_prefetchProgress = nullptr;
     QToolButton* m_previousButton = nullptr;

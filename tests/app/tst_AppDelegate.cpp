@@ -55,8 +55,9 @@ private slots:
         AppDelegate::sweepDownloadLeftovers(temporary);
         QStringList left = QDir(temporary).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
         left.sort();
-        QCOMPARE(left, (QStringList{"CFNetworkDownload_dir", "CFNetworkDownload_folderlink", "CFNetworkDownload_link",
-                                    "keep.png", "xCFNetworkDownload"}));
+        QCOMPARE(left,
+            (QStringList { "CFNetworkDownload_dir", "CFNetworkDownload_folderlink", "CFNetworkDownload_link",
+                "keep.png", "xCFNetworkDownload" }));
         QVERIFY(QFile::exists(temporary + "/CFNetworkDownload_dir/CFNetworkDownload_inner"));
         QVERIFY(QFile::exists(outside + "/CFNetworkDownload_target"));
 
@@ -104,14 +105,15 @@ private slots:
 
         ImageBrowserModel model;
         AppDelegate delegate(&model);
-        delegate.applicationDidFinishLaunching(m_dir.filePath("none.png"), [](const QUrl &) {});
+        delegate.applicationDidFinishLaunching(m_dir.filePath("none.png"), [](const QUrl&) {});
         QVERIFY(QThreadPool::globalInstance()->waitForDone(10'000));
         QCOMPARE(QFile::exists(leftover), kind != "missing" && !used);
 
         const QString own = AppDelegate::temporaryDirectory();
         QCOMPARE(own == lasting, used);
         QVERIFY(own.startsWith(lasting));
-        struct stat status {};
+        struct stat status {
+        };
         QCOMPARE(::lstat(QFile::encodeName(own).constData(), &status), 0);
         QVERIFY(S_ISDIR(status.st_mode) && status.st_uid == ::getuid() && (status.st_mode & 07777) == 0700);
     }

@@ -39,7 +39,14 @@ constexpr int fileClockGapMs = 20;
 void writeInTimeOrder(const QTemporaryDir& root, const QStringList& names)
 {
     for (const QString& name : names) {
-        writeFile(root.filePath(name), {});
+        QByteArray path = QFile::encodeName(root.filePath(name));
+        if (path.contains("<FF>")) { // at most one folder down
+            path.replace("<FF>", "\xFF");
+            ::mkdir(path.left(path.lastIndexOf('/')).constData(), 0700);
+            QVERIFY(::close(::open(path.constData(), O_WRONLY | O_CREAT, 0600)) == 0);
+        } else {
+            writeFile(root.filePath(name), {});
+        }
         QTest::qSleep(fileClockGapMs);
     }
 }
@@ -57,41 +64,46 @@ private slots:
         QTest::addColumn<SortOrder>("order");
         QTest::addColumn<QStringList>("groupNames");
         QTest::addColumn<QStringList>("flat");
+        QTest::addColumn<int>("skipped");
 
         QTest::newRow("own images first, then subfolders by name")
             << QStringList { "top.png", "b/b1.png", "a/a2.png", "a/a1.png" } << SortOrder::nameAscending
-            << QStringList { "<root>", "a", "b" } << QStringList { "top.png", "a/a1.png", "a/a2.png", "b/b1.png" };
+            << QStringList { "<root>", "a", "b" } << QStringList { "top.png", "a/a1.png", "a/a2.png", "b/b1.png" } << 0;
         QTest::newRow("date order leaves subfolders in name order")
             << QStringList { "b/b1.png", "a/a1.png", "c/c1.png" } << SortOrder::dateDescending
-            << QStringList { "a", "b", "c" } << QStringList { "a/a1.png", "b/b1.png", "c/c1.png" };
+            << QStringList { "a", "b", "c" } << QStringList { "a/a1.png", "b/b1.png", "c/c1.png" } << 0;
         QTest::newRow("name descending leaves subfolders ascending")
             << QStringList { "b/1.png", "a/1.png", "a/2.png" } << SortOrder::nameDescending << QStringList { "a", "b" }
-            << QStringList { "a/2.png", "a/1.png", "b/1.png" };
+            << QStringList { "a/2.png", "a/1.png", "b/1.png" } << 0;
         QTest::newRow("images only in subfolders") << QStringList { "a/x.png", "notes.txt" } << SortOrder::nameAscending
-                                                   << QStringList { "a" } << QStringList { "a/x.png" };
+                                                   << QStringList { "a" } << QStringList { "a/x.png" } << 0;
         QTest::newRow("two levels down is not looked at")
             << QStringList { "top.png", "a/deep/x.png" } << SortOrder::nameAscending << QStringList { "<root>" }
-            << QStringList { "top.png" };
+            << QStringList { "top.png" } << 0;
         QTest::newRow("hidden files and folders skipped")
             << QStringList { ".hidden.png", ".cache/x.png", "shown.png" } << SortOrder::nameAscending
-            << QStringList { "<root>" } << QStringList { "shown.png" };
+            << QStringList { "<root>" } << QStringList { "shown.png" } << 0;
         QTest::newRow("extensions in any case, only the seven")
             << QStringList { "p.PNG", "q.Tif", "r.gif", "s.jpe", "png", "t.jpeg", "u.webp", "v.HEIC", "w.tiff", "x.jpg",
                    "y.png.txt" }
             << SortOrder::nameAscending << QStringList { "<root>" }
-            << QStringList { "p.PNG", "q.Tif", "t.jpeg", "u.webp", "v.HEIC", "w.tiff", "x.jpg" };
+            << QStringList { "p.PNG", "q.Tif", "t.jpeg", "u.webp", "v.HEIC", "w.tiff", "x.jpg" } << 0;
         QTest::newRow("subfolder without images gets no group")
             << QStringList { "empty/readme.txt", "a.png" } << SortOrder::nameAscending << QStringList { "<root>" }
-            << QStringList { "a.png" };
+            << QStringList { "a.png" } << 0;
         QTest::newRow("subfolders in natural order")
             << QStringList { "folder10/x.png", "folder2/x.png", "Folder3/x.png" } << SortOrder::nameAscending
             << QStringList { "folder2", "Folder3", "folder10" }
-            << QStringList { "folder2/x.png", "Folder3/x.png", "folder10/x.png" };
+            << QStringList { "folder2/x.png", "Folder3/x.png", "folder10/x.png" } << 0;
         QTest::newRow("a folder named like an image is a folder")
             << QStringList { "album.png/x.png", "a.png" } << SortOrder::nameAscending
-            << QStringList { "<root>", "album.png" } << QStringList { "a.png", "album.png/x.png" };
+            << QStringList { "<root>", "album.png" } << QStringList { "a.png", "album.png/x.png" } << 0;
         QTest::newRow("no images anywhere") << QStringList { "readme.txt", "a/notes.md" } << SortOrder::nameAscending
-                                            << QStringList {} << QStringList {};
+                                            << QStringList {} << QStringList {} << 0;
+        // <FF> stands for the byte 0xFF: such a name decodes to U+FFFD and so would alias another.
+        QTest::newRow("names not valid UTF-8 are counted, never aliased")
+            << QStringList { "photo-<FF>.png", "photo-\uFFFD.png", "sub<FF>/x.png", "b/c<FF>.jpg", "notes<FF>.txt" }
+            << SortOrder::nameAscending << QStringList { "<root>" } << QStringList { "photo-\uFFFD.png" } << 3;
     }
 
     void groups()
@@ -100,13 +112,16 @@ private slots:
         QFETCH(SortOrder, order);
         QFETCH(QStringList, groupNames);
         QFETCH(QStringList, flat);
+        QFETCH(int, skipped);
 
         QTemporaryDir root;
         writeInTimeOrder(root, files);
         QStringList subfolders;
+        qsizetype skippedNames = -1;
         const std::optional<QList<FolderGroup>> groups
-            = scanFolder(QUrl::fromLocalFile(root.path()), order, &subfolders);
+            = scanFolder(QUrl::fromLocalFile(root.path()), order, &subfolders, nullptr, &skippedNames);
         QVERIFY(groups);
+        QCOMPARE(skippedNames, qsizetype(skipped));
 
         QStringList names;
         for (const FolderGroup& group : *groups) {

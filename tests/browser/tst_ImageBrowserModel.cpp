@@ -14,6 +14,7 @@
 #include <QTranslator>
 #include <QXmlStreamReader>
 
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -88,7 +89,7 @@ public:
             if (xml.name() == u"message")
                 id = xml.attributes().value("id").toString();
             else if (xml.name() == u"translation")
-                m_texts.insert(id, xml.readElementText());
+                m_texts.insert(id, xml.readElementText(QXmlStreamReader::IncludeChildElements));
         }
     }
     QString translate(const char*, const char* id, const char*, int) const override { return m_texts.value(id); }
@@ -238,6 +239,8 @@ private slots:
         QTest::newRow("a dangling link in a folder") << "dangling" << true << "no such file or folder";
         QTest::newRow("a link loop in a folder") << "loop" << true << "too many levels of symbolic links";
         QTest::newRow("no permission in a folder") << "locked" << true << "permission denied";
+        QTest::newRow("a FIFO given alone") << "fifo" << false << "not a regular file";
+        QTest::newRow("a FIFO in a folder") << "fifo" << true << "not a regular file";
     }
 
     void unreadableImageSaysWhy()
@@ -256,6 +259,8 @@ private slots:
             QVERIFY(QFile::link(dir.filePath("nowhere.png"), path));
         else if (kind == "locked")
             writeImage(path, 2);
+        else if (kind == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         QVERIFY(kind != "locked" || QFile::setPermissions(path, {}));
         const QString expected = QStringLiteral("Cannot read image “%1”: %2.").arg(path, reason);
 

@@ -205,7 +205,8 @@ private slots:
         QFETCH(int, maxPixelSize);
         // On a thread of its own, so that a decode stuck on a file fails the test instead of
         // hanging it; a stuck thread is left behind and ends with the process.
-        std::packaged_task<bool()> decode([url, maxPixelSize] { return decodeDownsampled(url, maxPixelSize).isNull(); });
+        std::packaged_task<bool()> decode(
+            [url, maxPixelSize] { return decodeDownsampled(url, maxPixelSize).isNull(); });
         std::future<bool> isNull = decode.get_future();
         std::thread(std::move(decode)).detach();
         QVERIFY2(isNull.wait_for(std::chrono::seconds(10)) == std::future_status::ready, "the decode hangs");

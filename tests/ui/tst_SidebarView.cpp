@@ -27,6 +27,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
@@ -36,6 +37,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QTranslator>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace limnoscope;
 using RowKind = SidebarListModel::RowKind;
@@ -596,6 +601,33 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(list->verticalScrollBar()->value(), scrolled);
         QCOMPARE(reset.count(), 0);
+    }
+
+    // Names that are not valid UTF-8 are left out of the list; one line in the footer counts them.
+    void skippedNamesNotice()
+    {
+        QTranslator english;
+        QVERIFY(english.load(QStringLiteral(":/i18n/limnoscope_en.qm")));
+        QCoreApplication::installTranslator(&english);
+        const auto uninstall = qScopeGuard([&english] { QCoreApplication::removeTranslator(&english); });
+        QTemporaryDir dir;
+        writeImages(dir, { "a.png" });
+        Sidebar sidebar;
+        sidebar.open(dir);
+        auto* notice = sidebar.child<QLabel>("skippedNamesNotice");
+        QVERIFY(!notice->isVisible());
+        int added = 0;
+        for (const QString& expected : { QStringLiteral("1 file with an unreadable name was skipped"),
+                 QStringLiteral("2 files with unreadable names were skipped") }) {
+            const QByteArray name = QFile::encodeName(dir.path()) + "/b" + QByteArray::number(++added) + "\xFF.png";
+            QCOMPARE(::close(::open(name.constData(), O_WRONLY | O_CREAT, 0600)), 0);
+            QSignalSpy rescanned(&sidebar.browser, &ImageBrowserModel::folderRescanned);
+            sidebar.browser.rescanFolder();
+            QVERIFY(rescanned.wait(asyncTimeoutMs));
+            QCOMPARE(notice->text(), expected);
+            QVERIFY(notice->isVisible());
+            QCOMPARE(sidebar.browser.flatURLs().size(), 1);
+        }
     }
 };
 
