@@ -23,6 +23,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace limnoscope {
 namespace {
@@ -142,20 +143,35 @@ QByteArray lorasJSON(const QList<LoraEntry>& loras, bool* valid)
     return text + ']';
 }
 
-// The first `count` user-perceived characters (grapheme clusters) of the text.
-QString firstCharacters(const QString& text, qsizetype count)
+// Where the first `count` user-perceived characters (grapheme clusters) of the text end, or -1
+// while the text holds no character beyond them: only a following character proves the last
+// one complete.
+qsizetype charactersEnd(const QString& text, qsizetype count)
 {
-    if (text.size() <= count)
-        return text;
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     qsizetype end = 0;
-    for (qsizetype i = 0; i < count; ++i) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next < 0)
-            return text;
-        end = next;
+    for (qsizetype i = 0; i < count && end >= 0; ++i)
+        end = finder.toNextBoundary();
+    return end < 0 || end >= text.size() ? -1 : end;
+}
+
+// The body's first characters for the log, or nothing when its bytes are not UTF-8. Decodes in
+// blocks that double, so that no more is turned into text than the logged characters need.
+std::optional<QString> loggedBody(QByteArrayView body)
+{
+    constexpr qsizetype firstDecodeBlockBytes = 4096;
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text;
+    qsizetype block = firstDecodeBlockBytes;
+    for (qsizetype at = 0; at < body.size(); at += block, block *= 2) {
+        text += decoder.decode(body.sliced(at, qMin(block, body.size() - at)));
+        if (decoder.hasError())
+            return std::nullopt;
+        const qsizetype end = charactersEnd(text, LimnoraAPIService::loggedResponseCharacters);
+        if (end >= 0)
+            return text.left(end);
     }
-    return text.left(end);
+    return text;
 }
 
 // Errors of the connection or the protocol, as opposed to an HTTP status that Qt also reports
@@ -166,23 +182,26 @@ bool isTransportError(QNetworkReply::NetworkError error)
     return (code >= 1 && code < 200) || (code >= 300 && code < 400);
 }
 
-// Logs the reply and returns the HTTP status it carried, or 0 when there was no answer.
-int logResponse(QNetworkReply* reply)
+// Logs the reply, of whose body only `head` was kept, and returns the HTTP status it carried, or
+// 0 when there was no answer. `cut` tells that the reply was ended for answering too much.
+int logResponse(QNetworkReply* reply, const QByteArray& head, bool cut)
 {
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (isTransportError(reply->error()) || (reply->error() != QNetworkReply::NoError && !status.isValid())) {
+    // Hanging up on an oversized body is ours, not a failure of the answer.
+    const QNetworkReply::NetworkError error = cut ? QNetworkReply::NoError : reply->error();
+    if (isTransportError(error) || (error != QNetworkReply::NoError && !status.isValid())) {
         logLine(QStringLiteral("Limnoscope: request error: ") + reply->errorString());
         return 0;
     }
     if (!status.isValid())
         return 0;
     logLine(QStringLiteral("Limnoscope: response status: ") + QString::number(status.toInt()));
-
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    const QString body = decoder.decode(reply->readAll());
-    if (!decoder.hasError())
-        logLine(QStringLiteral("Limnoscope: response body: ")
-            + firstCharacters(body, LimnoraAPIService::loggedResponseCharacters));
+    // Redirects are not followed: where the answer points to is part of the answer.
+    const QByteArray location = reply->rawHeader("Location");
+    if (!location.isEmpty())
+        logLine(QStringLiteral("Limnoscope: response location: ") + QString::fromLatin1(location.left(LimnoraAPIService::loggedResponseCharacters)));
+    if (const std::optional<QString> body = loggedBody(head))
+        logLine(QStringLiteral("Limnoscope: response body: ") + *body);
     return status.toInt();
 }
 
@@ -253,6 +272,7 @@ LimnoraAPIService::LimnoraAPIService(quint16 port, QObject* parent)
 {
     // Only the loopback address is ever spoken to: no proxy may stand in between.
     m_network->setProxy(QNetworkProxy::NoProxy);
+    m_network->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     m_pollTimer->setSingleShot(true);
     m_pollTimer->setTimerType(Qt::PreciseTimer);
     connect(m_pollTimer, &QTimer::timeout, this, [this] { pollOnce(m_pollGeneration); });
@@ -362,9 +382,29 @@ void LimnoraAPIService::sendGenerateRequest(const LimnoraMetadata& metadata)
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
     request.setTransferTimeout(int(requestTimeout.count()));
+    // The prompt goes to the loopback address and nowhere else, whatever the answer says.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply* reply = m_network->post(request, body);
-    connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        const int status = logResponse(reply);
+    // Only the start of the body is ever logged: keep at most the bound, then hang up.
+    reply->setReadBufferSize(responseReadBufferBytes);
+    struct Received {
+        QByteArray head;
+        bool cut = false;
+    };
+    auto received = std::make_shared<Received>();
+    connect(reply, &QNetworkReply::readyRead, this, [reply, received] {
+        if (received->cut)
+            return;
+        received->head += reply->read(maxResponseBytes - received->head.size());
+        if (received->head.size() == maxResponseBytes && reply->bytesAvailable() > 0) {
+            received->cut = true;
+            reply->abort();
+        }
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, received] {
+        if (!received->cut)
+            received->head += reply->read(maxResponseBytes - received->head.size());
+        const int status = logResponse(reply, received->head, received->cut);
         reply->deleteLater();
         constexpr int firstSuccess = 200;
         constexpr int firstNonSuccess = 300;

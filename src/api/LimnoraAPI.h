@@ -39,6 +39,10 @@ public:
     static constexpr std::chrono::milliseconds launchSettleDelay { 500 };
     static constexpr std::chrono::milliseconds requestTimeout { 600'000 };
     static constexpr qsizetype loggedResponseCharacters = 500;
+    // A response body is read up to this many bytes, then the connection is closed: the log
+    // shows its start only, and a flooding peer must not fill the memory.
+    static constexpr qsizetype maxResponseBytes = 1024 * 1024;
+    static constexpr qint64 responseReadBufferBytes = 64 * 1024;
 
     // How a text-to-image request ended: answered with a success status, answered with another
     // status, or no answer at all (nothing listening, connection lost, timed out).

@@ -1,11 +1,13 @@
 #include "LimnoraAPI.h"
 #include "LimnoraLauncher.h"
+#include "TestHttpServer.h"
 #include "TestRuntime.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -22,21 +24,28 @@ constexpr qint64 generateReturnBoundMs = 200;
 constexpr qint64 eventLoopGapBoundMs = 500;
 constexpr qsizetype tenMegabytes = 10 * 1024 * 1024;
 constexpr long peakGrowthBoundKB = 256 * 1024;
+constexpr qint64 floodBytes = 64 * 1024 * 1024;
+constexpr qint64 floodChunkBytes = 1024 * 1024;
+// What the loopback's socket buffers may hold beyond the bytes read before hanging up.
+constexpr qint64 floodSentBound = floodBytes / 4;
 
 enum class PeerBehaviour {
     NeverAnswers,
     AnswersTenMegabytes,
     AnswersTenMegabytesUntilClosed,
     ClosesMidResponse,
-    ClosesBeforeAnswering
+    ClosesBeforeAnswering,
+    Floods64Megabytes,
+    RedirectsElsewhere
 };
 
 // A peer on 127.0.0.1 that reads the request and then misbehaves as told.
 class HostilePeer : public QObject
 {
 public:
-    explicit HostilePeer(PeerBehaviour behaviour)
+    HostilePeer(PeerBehaviour behaviour, QByteArray location)
         : m_behaviour(behaviour)
+        , m_location(std::move(location))
     {
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = m_server.nextPendingConnection()) {
@@ -50,6 +59,7 @@ public:
     [[nodiscard]] quint16 port() const { return m_server.serverPort(); }
     [[nodiscard]] bool sawRequest() const { return m_requests > 0; }
     [[nodiscard]] int requests() const { return m_requests; }
+    [[nodiscard]] qint64 sentBytes() const { return m_sent; }
 
 private:
     void onRequestBytes(QTcpSocket* socket)
@@ -89,10 +99,30 @@ private:
         case PeerBehaviour::ClosesBeforeAnswering:
             socket->abort();
             break;
+        case PeerBehaviour::Floods64Megabytes:
+            // Written a chunk at a time as the client takes it, so that the test holds no 64 MB.
+            connect(socket, &QTcpSocket::bytesWritten, this, [this, socket](qint64 written) {
+                m_sent += written;
+                if (m_unwritten > 0 && socket->bytesToWrite() < floodChunkBytes) {
+                    socket->write(QByteArray(floodChunkBytes, 'a'));
+                    m_unwritten -= floodChunkBytes;
+                }
+            });
+            m_unwritten = floodBytes - floodChunkBytes;
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: "
+                + QByteArray::number(floodBytes) + "\r\n\r\n" + QByteArray(floodChunkBytes, 'a'));
+            break;
+        case PeerBehaviour::RedirectsElsewhere:
+            socket->write("HTTP/1.1 307 Temporary Redirect\r\nLocation: " + m_location
+                + "\r\nContent-Length: 0\r\n\r\n");
+            break;
         }
     }
 
     PeerBehaviour m_behaviour;
+    QByteArray m_location;
+    qint64 m_sent = 0;
+    qint64 m_unwritten = 0;
     QTcpServer m_server;
     QHash<QTcpSocket*, QByteArray> m_buffers; // null once the request was complete
     int m_requests = 0;
@@ -108,6 +138,7 @@ class FaultsGenerate : public QObject
 
 private:
     QTemporaryDir m_root;
+    TestHttpServer m_elsewhere; // where a redirect points: it must never be asked
 
 private slots:
     void initTestCase()
@@ -120,6 +151,7 @@ private slots:
         qputenv("XDG_DATA_DIRS", QFile::encodeName(m_root.filePath(QStringLiteral("system-data"))));
         qputenv("HOME", QFile::encodeName(m_root.filePath(QStringLiteral("home"))));
         QVERIFY(!findLimnoraApp());
+        QVERIFY(m_elsewhere.listen());
     }
 
     void hostilePeer_data()
@@ -128,16 +160,19 @@ private slots:
         // The last log line once the exchange is over; empty: nothing after the three request lines.
         QTest::addColumn<QString>("lastLinePrefix");
         QTest::addColumn<qsizetype>("lastLineLength");
+        QTest::addColumn<int>("status"); // announced by generateFinished; -1: nothing announced
 
         const QString body = QStringLiteral("Limnoscope: response body: ");
-        QTest::newRow("never answers") << PeerBehaviour::NeverAnswers << QString() << qsizetype(0);
-        QTest::newRow("answers 10 MB") << PeerBehaviour::AnswersTenMegabytes << body << body.size() + 500;
+        const QString error = QStringLiteral("Limnoscope: request error: ");
+        QTest::newRow("never answers") << PeerBehaviour::NeverAnswers << QString() << qsizetype(0) << -1;
+        QTest::newRow("answers 10 MB") << PeerBehaviour::AnswersTenMegabytes << body << body.size() + 500 << 200;
         QTest::newRow("answers 10 MB, then closes")
-            << PeerBehaviour::AnswersTenMegabytesUntilClosed << body << body.size() + 500;
-        QTest::newRow("closes mid-response")
-            << PeerBehaviour::ClosesMidResponse << QStringLiteral("Limnoscope: request error: ") << qsizetype(-1);
-        QTest::newRow("closes before answering")
-            << PeerBehaviour::ClosesBeforeAnswering << QStringLiteral("Limnoscope: request error: ") << qsizetype(-1);
+            << PeerBehaviour::AnswersTenMegabytesUntilClosed << body << body.size() + 500 << 200;
+        QTest::newRow("answers 64 MB") << PeerBehaviour::Floods64Megabytes << body << body.size() + 500 << 200;
+        QTest::newRow("closes mid-response") << PeerBehaviour::ClosesMidResponse << error << qsizetype(-1) << 0;
+        QTest::newRow("closes before answering") << PeerBehaviour::ClosesBeforeAnswering << error << qsizetype(-1) << 0;
+        QTest::newRow("redirects to another server")
+            << PeerBehaviour::RedirectsElsewhere << body << body.size() << 307;
     }
 
     void hostilePeer()
@@ -145,8 +180,10 @@ private slots:
         QFETCH(PeerBehaviour, behaviour);
         QFETCH(QString, lastLinePrefix);
         QFETCH(qsizetype, lastLineLength);
+        QFETCH(int, status);
 
-        HostilePeer peer(behaviour);
+        const QString elsewhere = QStringLiteral("http://127.0.0.1:%1/sdapi/v1/txt2img").arg(m_elsewhere.port());
+        HostilePeer peer(behaviour, elsewhere.toLatin1());
         QVERIFY(peer.listen());
         StdoutCapture capture;
         const long peakBefore = peakResidentKB();
@@ -154,6 +191,7 @@ private slots:
 
         {
             LimnoraAPIService service(peer.port());
+            QSignalSpy finished(&service, &LimnoraAPIService::generateFinished);
             LimnoraMetadata record;
             record.prompt = QStringLiteral("a lake at dawn");
             QElapsedTimer clock;
@@ -176,7 +214,17 @@ private slots:
                 if (lastLineLength >= 0)
                     QCOMPARE(last.size(), lastLineLength);
             }
+            QCOMPARE(finished.size(), status < 0 ? 0 : 1);
+            if (status >= 0) {
+                using Outcome = LimnoraAPIService::GenerateOutcome;
+                QCOMPARE(finished.first().at(0).value<Outcome>(),
+                    status == 0 ? Outcome::unreachable : status < 300 ? Outcome::sent : Outcome::refused);
+                QCOMPARE(finished.first().at(1).toInt(), status);
+            }
         }
+        QVERIFY(m_elsewhere.requests().isEmpty());
+        QCOMPARE(capture.logLines().contains("Limnoscope: response location: " + elsewhere), status == 307);
+        QVERIFY2(peer.sentBytes() < floodSentBound, qPrintable(QString::number(peer.sentBytes())));
         QVERIFY2(stalls->longestGapMs() < eventLoopGapBoundMs, qPrintable(QString::number(stalls->longestGapMs())));
         QVERIFY2(peakResidentKB() - peakBefore < peakGrowthBoundKB,
             qPrintable(QStringLiteral("peak grew by %1 KB").arg(peakResidentKB() - peakBefore)));
