@@ -1,12 +1,18 @@
+#include "MetadataParser.h"
 #include "TestFiles.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace limnoscope;
 using namespace limnoscope::test;
@@ -20,13 +26,16 @@ struct Run {
     QByteArray errors;
 };
 
-Run runInfo(const QStringList &arguments)
+Run runInfo(const QStringList& arguments, int timeoutMs = 120'000)
 {
     QProcess process;
     process.start(QStringLiteral(LIMNOSCOPE_INFO_PATH), arguments);
     Run run;
-    if (!process.waitForFinished(120'000))
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
         return run;
+    }
     run.exitCode = process.exitCode();
     run.errors = process.readAllStandardError();
     run.output = process.readAllStandardOutput();
@@ -109,6 +118,37 @@ private slots:
         QCOMPARE(body.exitCode, 0);
         QCOMPARE(body.lines[0].value("body").toObject().value("seed").toInteger(), 2);
         QVERIFY(body.lines[1].value("body").isNull());
+    }
+
+    void fifoNamedLikeAnImage_data()
+    {
+        QTest::addColumn<QString>("extension");
+        for (const char* extension : { "png", "jpg", "heic", "webp", "tiff" })
+            QTest::newRow(extension) << extension;
+    }
+
+    // A FIFO is never opened for reading, by the in-process readers or by exiftool: each route
+    // comes back at once, with nothing for the FIFO and the texts of the images beside it.
+    void fifoNamedLikeAnImage()
+    {
+        QFETCH(QString, extension);
+        const QString fifo = m_dir.filePath("fifo." + extension);
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+        constexpr int boundMs = 5000;
+        for (const QStringList& options : { QStringList {}, QStringList { "--batch" } }) {
+            QElapsedTimer clock;
+            clock.start();
+            const Run run = runInfo(options + QStringList { fifo, m_dir.filePath("2.png") }, boundMs);
+            // Ends whatever still waits on the FIFO, so that a failure leaves nothing behind.
+            for (int i = 0; i < 10; ++i)
+                ::close(::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK));
+            QVERIFY2(clock.elapsed() < boundMs, qPrintable(options.join(' ')));
+            QCOMPARE(fileNames(run), (QStringList { "fifo." + extension, "2.png" }));
+            QVERIFY(run.lines[0].value("metadata").isNull());
+            QCOMPARE(run.lines[1].value("metadata").toObject().value("prompt").toString(),
+                parseMetadataText(sampleLimnoraText(2)).prompt);
+        }
+        QVERIFY(QFile::remove(fifo));
     }
 
     // Bad arguments: one complaint and status 2. Help and version: on standard output, status 0,
