@@ -1,5 +1,7 @@
 #include "FileTags.h"
 
+#include "TagPropertyList.h"
+
 #include <QFile>
 #include <QtEndian>
 
@@ -67,55 +69,74 @@ struct PlistDeleter {
 };
 using PlistPtr = std::unique_ptr<std::remove_pointer_t<plist_t>, PlistDeleter>;
 
-struct PlistBinDeleter {
-    void operator()(char* bytes) const { plist_to_bin_free(bytes); }
-};
-
 constexpr QByteArrayView binaryPlistMagic = "bplist00";
-constexpr qsizetype binaryPlistTrailerBytes = 32;
-
-std::uint64_t readBigEndian(const uchar* bytes, int width)
-{
-    std::uint64_t value = 0;
-    for (int i = 0; i < width; ++i)
-        value = (value << 8) | bytes[i];
-    return value;
-}
-
-// A tag list holds one container, its root array. The property-list parser recurses into
-// nested containers, so a damaged value nested thousands deep could exhaust a thread's stack:
-// such values are turned away before parsing.
-bool binaryPlistHasNestedContainers(QByteArrayView data)
-{
-    if (data.size() < binaryPlistMagic.size() + binaryPlistTrailerBytes)
-        return true;
-    const auto* bytes = reinterpret_cast<const uchar*>(data.data());
-    const uchar* trailer = bytes + data.size() - binaryPlistTrailerBytes;
-    const int offsetWidth = trailer[6];
-    const std::uint64_t objectCount = readBigEndian(trailer + 8, 8);
-    const std::uint64_t tableStart = readBigEndian(trailer + 24, 8);
-    const auto tableEnd = std::uint64_t(data.size() - binaryPlistTrailerBytes);
-    if (offsetWidth < 1 || offsetWidth > 8 || tableStart > tableEnd
-        || objectCount > (tableEnd - tableStart) / std::uint64_t(offsetWidth))
-        return true;
-    int containers = 0;
-    for (std::uint64_t i = 0; i < objectCount; ++i) {
-        const std::uint64_t offset = readBigEndian(bytes + tableStart + i * offsetWidth, offsetWidth);
-        if (offset >= tableEnd)
-            return true;
-        const int kind = bytes[offset] >> 4;
-        const bool isContainer = kind == 0xA || kind == 0xB || kind == 0xC || kind == 0xD;
-        if (isContainer && ++containers > 1)
-            return true;
-    }
-    return false;
-}
 
 bool xmlPlistHasNestedContainers(QByteArrayView data)
 {
     // Markup characters inside texts are escaped, so every "<array" or "<dict" is an element.
     const qsizetype containers = data.count("<array") + data.count("<dict");
     return containers > 1;
+}
+
+// The attribute's entries; binary values keep their stored string objects. Empty under the
+// conditions `tagEntriesFromData` names.
+QList<TagListEntry> storedEntries(QByteArrayView data)
+{
+    if (data.isEmpty() || data.size() > maxTagAttributeBytes)
+        return {};
+    if (data.startsWith(binaryPlistMagic))
+        return readBinaryTagList(data).value_or(QList<TagListEntry>());
+    if (xmlPlistHasNestedContainers(data))
+        return {};
+
+    // The text parser may look one byte past the end: give it a zero-terminated copy.
+    const QByteArray terminated = data.toByteArray();
+    plist_t parsed = nullptr;
+    plist_from_memory(terminated.constData(), uint32_t(terminated.size()), &parsed);
+    const PlistPtr root(parsed);
+    if (!root || plist_get_node_type(root.get()) != PLIST_ARRAY)
+        return {};
+
+    const uint32_t count = plist_array_get_size(root.get());
+    QList<TagListEntry> entries;
+    entries.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        plist_t item = plist_array_get_item(root.get(), i);
+        if (!item || plist_get_node_type(item) != PLIST_STRING)
+            return {};
+        uint64_t length = 0;
+        const char* text = plist_get_string_ptr(item, &length);
+        if (!text)
+            return {};
+        entries.append({ QString::fromUtf8(text, qsizetype(length)), {} });
+    }
+    return entries;
+}
+
+QList<TagListEntry> storedEntries(const QUrl& fileURL)
+{
+    const std::optional<QByteArray> data = readTagData(fileURL);
+    return data ? storedEntries(*data) : QList<TagListEntry>();
+}
+
+bool isColourTag(const QString& entry)
+{
+    return std::any_of(
+        allFinderTags.begin(), allFinderTags.end(), [&entry](FinderTag tag) { return tagEntryMatches(entry, tag); });
+}
+
+// Stores the entries; an empty list removes the attribute.
+bool writeStoredEntries(const QList<TagListEntry>& entries, const QUrl& fileURL)
+{
+    const QByteArray path = encodedPath(fileURL);
+    if (path.isEmpty())
+        return false;
+    if (entries.isEmpty()) {
+        // Success means "no attribute afterwards": a file that never had one is untagged
+        // already, but a removal refused by the system leaves the tags in place.
+        return removeAttribute(path) == 0 || attributeCannotBePresent(errno);
+    }
+    return setAttribute(path, writeBinaryTagList(entries)) == 0;
 }
 
 } // namespace
@@ -150,34 +171,10 @@ QStringList readTagEntries(const QUrl& fileURL)
 
 QStringList tagEntriesFromData(QByteArrayView data)
 {
-    if (data.isEmpty() || data.size() > maxTagAttributeBytes)
-        return {};
-    const bool binary = data.startsWith(binaryPlistMagic);
-    if (binary ? binaryPlistHasNestedContainers(data) : xmlPlistHasNestedContainers(data))
-        return {};
-
-    // The text parser may look one byte past the end: give it a zero-terminated copy.
-    const QByteArray terminated = data.toByteArray();
-    plist_t parsed = nullptr;
-    plist_from_memory(terminated.constData(), uint32_t(terminated.size()), &parsed);
-    const PlistPtr root(parsed);
-    if (!root || plist_get_node_type(root.get()) != PLIST_ARRAY)
-        return {};
-
-    const uint32_t count = plist_array_get_size(root.get());
-    QStringList entries;
-    entries.reserve(count);
-    for (uint32_t i = 0; i < count; ++i) {
-        plist_t item = plist_array_get_item(root.get(), i);
-        if (!item || plist_get_node_type(item) != PLIST_STRING)
-            return {};
-        uint64_t length = 0;
-        const char* text = plist_get_string_ptr(item, &length);
-        if (!text)
-            return {};
-        entries.append(QString::fromUtf8(text, qsizetype(length)));
-    }
-    return entries;
+    QStringList texts;
+    for (const TagListEntry& entry : storedEntries(data))
+        texts.append(entry.text);
+    return texts;
 }
 
 QString tagEntryName(const QString& entry)
@@ -207,54 +204,29 @@ QList<FinderTag> readTags(const QUrl& fileURL)
 
 bool toggleTag(FinderTag tag, const QUrl& fileURL)
 {
-    QStringList entries = readTagEntries(fileURL);
-    const qsizetype removed = entries.removeIf([tag](const QString& entry) { return tagEntryMatches(entry, tag); });
+    QList<TagListEntry> entries = storedEntries(fileURL);
+    const qsizetype removed
+        = entries.removeIf([tag](const TagListEntry& entry) { return tagEntryMatches(entry.text, tag); });
     if (removed == 0)
-        entries.append(attributeEntry(tag));
-    return writeTagEntries(entries, fileURL);
+        entries.append({ attributeEntry(tag), {} });
+    return writeStoredEntries(entries, fileURL);
 }
 
 bool writeTagEntries(const QStringList& entries, const QUrl& fileURL)
 {
-    const QByteArray path = encodedPath(fileURL);
-    if (path.isEmpty())
-        return false;
-
-    const PlistPtr array(plist_new_array());
-    for (const QString& entry : entries) {
-        // The property-list library takes zero-terminated texts: an entry holding a zero
-        // would be stored cut short, so nothing is stored.
-        if (entry.contains(QChar(0)))
-            return false;
-        plist_array_append_item(array.get(), plist_new_string(entry.toUtf8().constData()));
-    }
-    char* serialised = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(array.get(), &serialised, &length);
-    const std::unique_ptr<char, PlistBinDeleter> serialisedOwner(serialised);
-    if (!serialised || length == 0)
-        return false;
-
-    if (entries.isEmpty()) {
-        // Success means "no attribute afterwards": a file that never had one is untagged
-        // already, but a removal refused by the system leaves the tags in place.
-        return removeAttribute(path) == 0 || attributeCannotBePresent(errno);
-    }
-    return setAttribute(path, QByteArray(serialised, qsizetype(length))) == 0;
+    QList<TagListEntry> stored;
+    for (const QString& entry : entries)
+        stored.append({ entry, {} });
+    return writeStoredEntries(stored, fileURL);
 }
 
 bool removeAllTags(const QUrl& fileURL)
 {
-    const QStringList entries = readTagEntries(fileURL);
-    QStringList kept = entries;
-    kept.removeIf([](const QString& entry) {
-        return std::any_of(allFinderTags.begin(), allFinderTags.end(),
-            [&entry](FinderTag tag) { return tagEntryMatches(entry, tag); });
-    });
+    QList<TagListEntry> entries = storedEntries(fileURL);
     // No colour tag to remove: the attribute, even one that cannot be read, is left as it is.
-    if (kept.size() == entries.size())
+    if (entries.removeIf([](const TagListEntry& entry) { return isColourTag(entry.text); }) == 0)
         return true;
-    return writeTagEntries(kept, fileURL);
+    return writeStoredEntries(entries, fileURL);
 }
 
 } // namespace limnoscope

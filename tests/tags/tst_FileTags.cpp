@@ -35,8 +35,19 @@ void appendBigEndian(QByteArray& bytes, quint64 value, int width)
         bytes.append(char((value >> (8 * i)) & 0xff));
 }
 
-// A binary property list of `depth` arrays, each holding the next: one-byte references and
-// two-byte offsets.
+// Appends the offset table and the trailer (top object 0, two-byte offsets).
+void finishBinaryPlist(QByteArray& bytes, const QList<int>& offsets, int referenceWidth)
+{
+    const int tableStart = int(bytes.size());
+    for (int offset : offsets)
+        appendBigEndian(bytes, quint64(offset), 2);
+    bytes.append(QByteArray(6, '\0') + char(2) + char(referenceWidth));
+    appendBigEndian(bytes, quint64(offsets.size()), 8);
+    appendBigEndian(bytes, 0, 8); // top object
+    appendBigEndian(bytes, quint64(tableStart), 8);
+}
+
+// A binary property list of `depth` arrays, each holding the next: two-byte references.
 QByteArray nestedBinaryPlist(int depth)
 {
     QByteArray bytes("bplist00");
@@ -50,13 +61,23 @@ QByteArray nestedBinaryPlist(int depth)
             appendBigEndian(bytes, quint64(i + 1), 2);
         }
     }
-    const int tableStart = int(bytes.size());
-    for (int offset : offsets)
-        appendBigEndian(bytes, quint64(offset), 2);
-    bytes.append(QByteArray(6, '\0') + char(2) + char(2)); // offset width, reference width
-    appendBigEndian(bytes, quint64(depth), 8);
-    appendBigEndian(bytes, 0, 8); // top object
-    appendBigEndian(bytes, quint64(tableStart), 8);
+    finishBinaryPlist(bytes, offsets, 2);
+    return bytes;
+}
+
+// A binary property list of one array holding these string objects, given byte by byte.
+QByteArray stringArrayPlist(const QList<QByteArray>& strings)
+{
+    QByteArray bytes("bplist00");
+    QList<int> offsets { int(bytes.size()) };
+    bytes.append(char(0xA0 | strings.size()));
+    for (int i = 1; i <= strings.size(); ++i)
+        bytes.append(char(i));
+    for (const QByteArray& string : strings) {
+        offsets.append(int(bytes.size()));
+        bytes.append(string);
+    }
+    finishBinaryPlist(bytes, offsets, 1);
     return bytes;
 }
 
@@ -170,6 +191,34 @@ private slots:
         QVERIFY(data.startsWith("bplist00"));
         for (const QString& entry : after)
             QVERIFY(entry.toUtf8() != entry.toLatin1() || data.contains(entry.toLatin1()));
+    }
+
+    void foreignEntriesKeptByteForByte_data()
+    {
+        QTest::addColumn<QByteArray>("object"); // a string object of the stored array
+        QTest::addColumn<QString>("text");
+        const QByteArray longUTF16 = "\x6f\x10\x14" + QByteArray("\x00\xfc", 2).repeated(20);
+        QTest::newRow("ASCII with a zero byte") << QByteArray("\x53" "a\0b", 4) << QStringView(u"a\0b", 3).toString();
+        QTest::newRow("Latin-1 bytes") << QByteArray("\x54" "caf\xe9") << QStringLiteral("café");
+        QTest::newRow("UTF-16 with a lone surrogate") << QByteArray("\x62\x00\x41\xd8\x00", 5) << QStringView(u"A\xd800", 2).toString();
+        QTest::newRow("UTF-16, length after the head") << longUTF16 << QStringLiteral("ü").repeated(20);
+    }
+
+    // The user's own entries are written back as they were stored when a colour tag comes and goes.
+    void foreignEntriesKeptByteForByte()
+    {
+        QFETCH(QByteArray, object);
+        QFETCH(QString, text);
+        const QString path = newFile();
+        const QUrl url = QUrl::fromLocalFile(path);
+        QVERIFY(setRaw(path, stringArrayPlist({ object, "\x56" "Blue\n4" })));
+        QCOMPARE(readTagEntries(url), (QStringList { text, blue }));
+        QVERIFY(toggleTag(FinderTag::red, url));
+        QCOMPARE(readTagEntries(url), (QStringList { text, blue, red }));
+        QVERIFY(readTagData(url).value_or(QByteArray()).contains(object));
+        QVERIFY(limnoscope::removeAllTags(url));
+        QCOMPARE(readTagEntries(url), QStringList { text });
+        QVERIFY(readTagData(url).value_or(QByteArray()).contains(object));
     }
 
     void repeatedEntriesAreAllRead()
