@@ -96,9 +96,8 @@ void trashImages(
 
 bool moveFileToTrash(const QUrl& fileURL, QString* failure)
 {
-    // Checked and moved by our own code: the desktop library follows the environment it read
-    // once, puts a Trash in the working folder under a relative HOME and turns drives mounted
-    // below system folders away.
+    // The file goes into exactly the Trash folder that was checked, found from the environment
+    // as it is now.
     const std::optional<QString> reason = fileURL.isLocalFile()
         ? DesktopTrash::moveToTrash(fileURL.toLocalFile())
         : std::optional(qtTrId("trash_error_missing"));
