@@ -74,7 +74,8 @@ struct EmbeddedMetadata {
 std::optional<EmbeddedMetadata> readWithExiv2(const QByteArray& bytes)
 {
     try {
-        auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(bytes.constData()), long(bytes.size()));
+        auto image
+            = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(bytes.constData()), long(bytes.size()));
         if (image.get() == nullptr)
             return std::nullopt;
         image->readMetadata();

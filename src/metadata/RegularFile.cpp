@@ -23,13 +23,13 @@ int fail(int *error, int number)
 
 bool isSpecialFile(const QString& path)
 {
-    struct stat status {};
+    struct stat status = {};
     return ::stat(QFile::encodeName(path).constData(), &status) == 0 && !S_ISREG(status.st_mode);
 }
 
 int openRegularFile(const QString &path, int *error)
 {
-    struct stat status {};
+    struct stat status = {};
     const QByteArray encoded = QFile::encodeName(path);
     if (::stat(encoded.constData(), &status) != 0)
         return fail(error, errno);
@@ -52,7 +52,7 @@ std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes, 
     const int fd = openRegularFile(path, error);
     if (fd < 0)
         return std::nullopt;
-    struct stat status {};
+    struct stat status = {};
     if (::fstat(fd, &status) == 0 && status.st_size > maxBytes) {
         ::close(fd);
         fail(error, EFBIG);

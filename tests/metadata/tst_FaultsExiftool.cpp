@@ -182,8 +182,9 @@ private slots:
         QTest::addColumn<QByteArray>("hostileEntry");
         QTest::addColumn<int>("launches");
         QTest::newRow("hangs") << QByteArray("exec sleep 600") << 5;
-        QTest::newRow("20 MB text") << QByteArray("printf '%s{\"SourceFile\": \"%s\", \"Description\": \"' \"$sep\" \"$f\"; "
-                                                  "head -c 20000000 /dev/zero | tr '\\0' x; printf '\"}'; sep=,; continue")
+        QTest::newRow("20 MB text") << QByteArray(
+            "printf '%s{\"SourceFile\": \"%s\", \"Description\": \"' \"$sep\" \"$f\"; "
+            "head -c 20000000 /dev/zero | tr '\\0' x; printf '\"}'; sep=,; continue")
                                     << 1;
     }
     void hostileFileLeftOut()
@@ -191,12 +192,15 @@ private slots:
         QFETCH(QByteArray, hostileEntry);
         const QString launchLog = m_dir.filePath(QStringLiteral("launches-%1").arg(QTest::currentDataTag()));
         install(fakeExiftool("echo 'asked alone'",
-            "echo >> '" + launchLog.toUtf8() + "'; shift 7; sep='['\n"
-            "for f; do case \"$f\" in *hostile*) " + hostileEntry + " ;; esac\n"
-            "printf '%s{\"SourceFile\": \"%s\", \"Description\": \"exiftool %s\"}' \"$sep\" \"$f\" "
-            "\"${f##*/}\"; "
-            "sep=,; done\n"
-            "echo ']'"));
+            "echo >> '" + launchLog.toUtf8()
+                + "'; shift 7; sep='['\n"
+                  "for f; do case \"$f\" in *hostile*) "
+                + hostileEntry
+                + " ;; esac\n"
+                  "printf '%s{\"SourceFile\": \"%s\", \"Description\": \"exiftool %s\"}' \"$sep\" \"$f\" "
+                  "\"${f##*/}\"; "
+                  "sep=,; done\n"
+                  "echo ']'"));
         setExiftoolTimeouts(singleFileTimeout, batchTimeout, splitBatchBase, splitBatchPerFile);
         const QStringList names = { "a.png", "b.png", "hostile.png", "c.png", "d.png" };
         QList<QUrl> urls;
