@@ -3,12 +3,11 @@
 #include "TestFiles.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <QScopeGuard>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
