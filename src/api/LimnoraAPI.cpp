@@ -199,7 +199,8 @@ int logResponse(QNetworkReply* reply, const QByteArray& head, bool cut)
     // Redirects are not followed: where the answer points to is part of the answer.
     const QByteArray location = reply->rawHeader("Location");
     if (!location.isEmpty())
-        logLine(QStringLiteral("Limnoscope: response location: ") + QString::fromLatin1(location.left(LimnoraAPIService::loggedResponseCharacters)));
+        logLine(QStringLiteral("Limnoscope: response location: ")
+            + QString::fromLatin1(location.left(LimnoraAPIService::loggedResponseCharacters)));
     if (const std::optional<QString> body = loggedBody(head))
         logLine(QStringLiteral("Limnoscope: response body: ") + *body);
     return status.toInt();

@@ -15,8 +15,8 @@ namespace limnoscope {
 
 // A file's colour tags, kept in the file's own extended attribute in the desktop file
 // manager's format: a property list holding an array of texts "Name\nlabel". Entries that are
-// not colour tags (the user's own tags) keep their place and, in a binary value, their stored bytes. Stateless and synchronous;
-// safe on any thread. Symbolic links are followed.
+// not colour tags (the user's own tags) keep their place and, in a binary value, their stored
+// bytes. Stateless and synchronous; safe on any thread. Symbolic links are followed.
 
 // The attribute's name on this operating system.
 [[nodiscard]] const char* tagAttributeName();

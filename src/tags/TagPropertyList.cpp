@@ -126,8 +126,8 @@ public:
 
     [[nodiscard]] std::uint64_t reference(QByteArrayView references, std::uint64_t i) const
     {
-        return readBigEndian(reinterpret_cast<const uchar*>(references.data()) + i * m_referenceWidth,
-            m_referenceWidth);
+        return readBigEndian(
+            reinterpret_cast<const uchar*>(references.data()) + i * m_referenceWidth, m_referenceWidth);
     }
     [[nodiscard]] int referenceWidth() const { return m_referenceWidth; }
 

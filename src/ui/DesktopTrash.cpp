@@ -30,7 +30,8 @@ QByteArray uidText()
 
 bool isFolder(const QByteArray& path)
 {
-    struct stat status {};
+    struct stat status {
+    };
     return ::stat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
@@ -58,7 +59,8 @@ std::optional<QString> DesktopTrash::moveToTrash(const QString& path)
     const QByteArray given = QFile::encodeName(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
     const QByteArray name = given.mid(given.lastIndexOf('/') + 1);
     // The link itself is what the user sees and deletes: never follow it.
-    struct stat file {};
+    struct stat file {
+    };
     if (path.isEmpty() || name.isEmpty() || ::lstat(given.constData(), &file) != 0)
         return qtTrId("trash_error_missing");
     char resolved[PATH_MAX];
@@ -67,7 +69,8 @@ std::optional<QString> DesktopTrash::moveToTrash(const QString& path)
     const QByteArray folder(resolved);
 
     const std::optional<QByteArray> data = dataFolder();
-    struct stat dataStatus {};
+    struct stat dataStatus {
+    };
     if (!data || ::stat(data->constData(), &dataStatus) != 0)
         return qtTrId("trash_error_no_data_folder");
     if (file.st_dev == dataStatus.st_dev) {
@@ -107,7 +110,8 @@ QByteArray DesktopTrash::driveTop(const QByteArray& folder, dev_t device)
 {
     QByteArray top = folder;
     while (top != "/") {
-        struct stat parent {};
+        struct stat parent {
+        };
         if (::stat(parentOf(top).constData(), &parent) != 0 || parent.st_dev != device)
             break;
         top = parentOf(top);
@@ -120,7 +124,8 @@ std::optional<QByteArray> DesktopTrash::driveTrash(const QByteArray& top)
     const QByteArray base = top == "/" ? QByteArray() : top;
     // A shared ".Trash" counts only when it is a real sticky folder: otherwise anyone could
     // have planted it, or a link to elsewhere.
-    struct stat shared {};
+    struct stat shared {
+    };
     if (::lstat((base + "/.Trash").constData(), &shared) == 0 && S_ISDIR(shared.st_mode)
         && (shared.st_mode & S_ISVTX) != 0) {
         const QByteArray own = base + "/.Trash/" + uidText();
@@ -134,7 +139,8 @@ std::optional<QByteArray> DesktopTrash::driveTrash(const QByteArray& top)
 bool DesktopTrash::prepareTrashFolder(const QByteArray& trash)
 {
     // Every part is checked before any is created, so that a refusal leaves nothing behind.
-    struct stat status {};
+    struct stat status {
+    };
     const bool exists = ::lstat(trash.constData(), &status) == 0;
     if (!exists && errno != ENOENT)
         return false;
@@ -166,14 +172,15 @@ std::optional<QString> DesktopTrash::moveInto(
     const QByteArray& trash, const QByteArray& source, const QByteArray& recordedPath)
 {
     const QByteArray name = source.mid(source.lastIndexOf('/') + 1);
-    const QByteArray record = "[Trash Info]\nPath=" + recordedPath.toPercentEncoding("/") + "\nDeletionDate="
-        + QDateTime::currentDateTime().toString(Qt::ISODate).left(19).toLatin1() + '\n';
+    const QByteArray record = "[Trash Info]\nPath=" + recordedPath.toPercentEncoding("/")
+        + "\nDeletionDate=" + QDateTime::currentDateTime().toString(Qt::ISODate).left(19).toLatin1() + '\n';
     for (int attempt = 1; attempt <= maxTrashNameAttempts; ++attempt) {
         const QByteArray trashedName = attempt == 1 ? name : name + '.' + QByteArray::number(attempt);
         const QByteArray infoPath = trash + "/info/" + trashedName + ".trashinfo";
         const QByteArray filesPath = trash + "/files/" + trashedName;
         // The information file is claimed first: it is what reserves the name.
-        const int fd = ::open(infoPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, trashInfoMode);
+        const int fd
+            = ::open(infoPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, trashInfoMode);
         if (fd < 0 && errno == EEXIST)
             continue;
         if (fd < 0)
@@ -181,7 +188,8 @@ std::optional<QString> DesktopTrash::moveInto(
         const bool written = ::write(fd, record.constData(), size_t(record.size())) == record.size();
         const int writeError = errno;
         ::close(fd);
-        struct stat taken {};
+        struct stat taken {
+        };
         const bool nameFree = written && ::lstat(filesPath.constData(), &taken) != 0;
         if (nameFree && ::rename(source.constData(), filesPath.constData()) == 0)
             return std::nullopt;

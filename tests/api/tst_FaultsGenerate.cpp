@@ -113,8 +113,8 @@ private:
                 + QByteArray::number(floodBytes) + "\r\n\r\n" + QByteArray(floodChunkBytes, 'a'));
             break;
         case PeerBehaviour::RedirectsElsewhere:
-            socket->write("HTTP/1.1 307 Temporary Redirect\r\nLocation: " + m_location
-                + "\r\nContent-Length: 0\r\n\r\n");
+            socket->write(
+                "HTTP/1.1 307 Temporary Redirect\r\nLocation: " + m_location + "\r\nContent-Length: 0\r\n\r\n");
             break;
         }
     }
@@ -171,8 +171,7 @@ private slots:
         QTest::newRow("answers 64 MB") << PeerBehaviour::Floods64Megabytes << body << body.size() + 500 << 200;
         QTest::newRow("closes mid-response") << PeerBehaviour::ClosesMidResponse << error << qsizetype(-1) << 0;
         QTest::newRow("closes before answering") << PeerBehaviour::ClosesBeforeAnswering << error << qsizetype(-1) << 0;
-        QTest::newRow("redirects to another server")
-            << PeerBehaviour::RedirectsElsewhere << body << body.size() << 307;
+        QTest::newRow("redirects to another server") << PeerBehaviour::RedirectsElsewhere << body << body.size() << 307;
     }
 
     void hostilePeer()
@@ -218,7 +217,9 @@ private slots:
             if (status >= 0) {
                 using Outcome = LimnoraAPIService::GenerateOutcome;
                 QCOMPARE(finished.first().at(0).value<Outcome>(),
-                    status == 0 ? Outcome::unreachable : status < 300 ? Outcome::sent : Outcome::refused);
+                    status == 0        ? Outcome::unreachable
+                        : status < 300 ? Outcome::sent
+                                       : Outcome::refused);
                 QCOMPARE(finished.first().at(1).toInt(), status);
             }
         }

@@ -35,7 +35,8 @@ constexpr char relativeEnvironmentChild[] = "LIMNOSCOPE_TRASH_RELATIVE_CHILD";
 
 bool isLink(const QString& path)
 {
-    struct stat status {};
+    struct stat status {
+    };
     return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISLNK(status.st_mode);
 }
 
@@ -158,7 +159,8 @@ private slots:
         QCOMPARE(isLink(image) || QFileInfo::exists(image), !reason.isEmpty());
         QFile info(trash + "/info/lake.png.trashinfo");
         if (onDrive && reason.isEmpty()) // recorded from the drive's top
-            QVERIFY(info.open(QIODevice::ReadOnly) && info.readAll().contains("\nPath=" + image.mid(9).toUtf8() + '\n'));
+            QVERIFY(
+                info.open(QIODevice::ReadOnly) && info.readAll().contains("\nPath=" + image.mid(9).toUtf8() + '\n'));
         if (deleted == Deleted::LinkToOtherDrive) {
             QCOMPARE(QFileInfo(trashed).symLinkTarget(), target); // the link moved, its target stayed
             QVERIFY(QFileInfo::exists(target));
