@@ -47,7 +47,8 @@ struct ExiftoolBatchResult {
 
 // The texts in one batch's JSON output: an array of objects, each with "SourceFile" and
 // "Description" (or "ImageDescription"), the render time from "UserComment" appended after the
-// marker. Empty for output that is not such an array. Pure; any thread.
+// marker; an object longer than ExiftoolJSONStream keeps is left out. Empty for output that is
+// not such an array. Pure; any thread.
 [[nodiscard]] QHash<QUrl, QString> parseExiftoolBatchOutput(const QByteArray &output);
 
 // Single-quotes `text` for /bin/sh so that any path survives unchanged.
