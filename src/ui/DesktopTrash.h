@@ -9,16 +9,16 @@
 
 namespace limnoscope {
 
-// The desktop's shared Trash as the freedesktop.org layout defines it: the data folder's
-// "Trash" for files on its file system, the drive's ".Trash/<uid>" or ".Trash-<uid>" at the
-// top of any other. Every folder on the way is checked before anything is written, so a
-// damaged or foreign Trash is a refusal, never a hang, a copy or a delete. Stateless and
-// blocking; any thread.
+// Moves files into the desktop's shared Trash. GIO does the move (it writes the information file
+// the desktop expects and picks the drive's ".Trash/<uid>" or ".Trash-<uid>" for other file
+// systems); every Trash folder on the way is checked first, so that a damaged or foreign Trash,
+// or an environment that names no absolute data folder, is a refusal with a reason, never a
+// hang, a Trash in the working folder, a copy or a delete. Stateless and blocking; any thread.
 class DesktopTrash
 {
 public:
-    // Renames the file (a symbolic link itself, never its target) into its Trash and records
-    // where it came from. Nothing when it moved, else the reason in words for the user.
+    // Moves the file (a symbolic link itself, never its target) into its Trash. Nothing when it
+    // moved, else the reason in words for the user.
     [[nodiscard]] static std::optional<QString> moveToTrash(const QString& path);
 
 private:
@@ -27,13 +27,11 @@ private:
     [[nodiscard]] static std::optional<QByteArray> dataFolder();
     // The highest folder above `folder` (a resolved path) still on the same file system.
     [[nodiscard]] static QByteArray driveTop(const QByteArray& folder, dev_t device);
-    // The Trash folder of the drive whose top is `top`, ready to use, or nothing.
-    [[nodiscard]] static std::optional<QByteArray> driveTrash(const QByteArray& top);
-    // Makes sure `trash`, its "files" and "info" are real folders this user can fill.
-    [[nodiscard]] static bool prepareTrashFolder(const QByteArray& trash);
-    // Writes the information file and renames the file beside it; nothing on success.
-    [[nodiscard]] static std::optional<QString> moveInto(
-        const QByteArray& trash, const QByteArray& source, const QByteArray& recordedPath);
+    // Whether the drive whose top is `top` has no Trash folder of ours yet or a usable one.
+    [[nodiscard]] static bool driveTrashUsable(const QByteArray& top);
+    // Whether `trash` is absent, or a folder whose "files" and "info" are absent or folders
+    // this user can fill. `ownedRealFolder`: it must also be no link and belong to this user.
+    [[nodiscard]] static bool trashFolderUsable(const QByteArray& trash, bool ownedRealFolder);
 };
 
 } // namespace limnoscope

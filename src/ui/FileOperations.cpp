@@ -96,8 +96,6 @@ void trashImages(
 
 bool moveFileToTrash(const QUrl& fileURL, QString* failure)
 {
-    // The file goes into exactly the Trash folder that was checked, found from the environment
-    // as it is now.
     const std::optional<QString> reason = fileURL.isLocalFile() ? DesktopTrash::moveToTrash(fileURL.toLocalFile())
                                                                 : std::optional(qtTrId("trash_error_missing"));
     if (!reason)
