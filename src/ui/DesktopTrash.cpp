@@ -25,7 +25,8 @@ QByteArray uidText()
 
 bool isFolder(const QByteArray& path)
 {
-    struct stat status {};
+    struct stat status {
+    };
     return ::stat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
@@ -47,7 +48,8 @@ std::optional<QString> DesktopTrash::moveToTrash(const QString& path)
 {
     const QByteArray given = QFile::encodeName(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
     // The link itself is what the user sees and deletes: never follow it.
-    struct stat file {};
+    struct stat file {
+    };
     if (path.isEmpty() || given.endsWith('/') || ::lstat(given.constData(), &file) != 0)
         return qtTrId("trash_error_missing");
     char resolved[PATH_MAX];
@@ -55,7 +57,8 @@ std::optional<QString> DesktopTrash::moveToTrash(const QString& path)
         return qtTrId("trash_error_missing");
 
     const std::optional<QByteArray> data = dataFolder();
-    struct stat dataStatus {};
+    struct stat dataStatus {
+    };
     if (!data || ::stat(data->constData(), &dataStatus) != 0)
         return qtTrId("trash_error_no_data_folder");
     if (file.st_dev == dataStatus.st_dev) {
@@ -101,7 +104,8 @@ QByteArray DesktopTrash::driveTop(const QByteArray& folder, dev_t device)
 {
     QByteArray top = folder;
     while (top != "/") {
-        struct stat parent {};
+        struct stat parent {
+        };
         if (::stat(parentOf(top).constData(), &parent) != 0 || parent.st_dev != device)
             break;
         top = parentOf(top);
@@ -114,7 +118,8 @@ bool DesktopTrash::driveTrashUsable(const QByteArray& top)
     const QByteArray base = top == "/" ? QByteArray() : top;
     // A shared ".Trash" counts only when it is a real sticky folder (otherwise anyone could have
     // planted it, or a link to elsewhere), and then only its folder for this user.
-    struct stat shared {};
+    struct stat shared {
+    };
     if (::lstat((base + "/.Trash").constData(), &shared) == 0 && S_ISDIR(shared.st_mode)
         && (shared.st_mode & S_ISVTX) != 0 && trashFolderUsable(base + "/.Trash/" + uidText(), true)) {
         return true;
@@ -124,7 +129,8 @@ bool DesktopTrash::driveTrashUsable(const QByteArray& top)
 
 bool DesktopTrash::trashFolderUsable(const QByteArray& trash, bool ownedRealFolder)
 {
-    struct stat status {};
+    struct stat status {
+    };
     const int found = ownedRealFolder ? ::lstat(trash.constData(), &status) : ::stat(trash.constData(), &status);
     if (found != 0)
         return errno == ENOENT; // made when first used

@@ -155,7 +155,8 @@ private slots:
         QCOMPARE(moveFileToTrash(QUrl::fromLocalFile(image), &failure), reason.isEmpty());
         QVERIFY(clock.elapsed() < refusalBoundMs);
         if (reason == "trash_error_system")
-            QVERIFY2(failure.startsWith(qtTrId("trash_error_system").section(QLatin1String("%1"), 0, 0)), qPrintable(failure));
+            QVERIFY2(failure.startsWith(qtTrId("trash_error_system").section(QLatin1String("%1"), 0, 0)),
+                qPrintable(failure));
         else
             QCOMPARE(failure, reason.isEmpty() ? QString() : qtTrId(reason.constData()));
         const QString trashed = trash + "/files/lake.png";
