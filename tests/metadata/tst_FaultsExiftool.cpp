@@ -24,8 +24,9 @@ constexpr std::chrono::milliseconds batchTimeout { 3000 };
 constexpr qint64 returnMarginMs = 5000;
 // A batch that runs out of time runs again in two halves; when both run out too, it gives up.
 constexpr int hangingBatchRuns = 3;
-// Batch bounds short enough to split a batch a few times within a test.
-constexpr std::chrono::milliseconds splitBatchBase { 1000 };
+// Batch bounds short enough to split a batch a few times within a test, long enough for a
+// well-behaved fake exiftool to answer on a loaded machine.
+constexpr std::chrono::milliseconds splitBatchBase { 2000 };
 constexpr std::chrono::milliseconds splitBatchPerFile { 100 };
 // Memory a call may add to the process's peak while its child misbehaves.
 constexpr long peakGrowthLimitKB = 256 * 1024;
