@@ -211,7 +211,7 @@ private slots:
         const QStringList names = { "a.png", "b.png", "hostile.png", "c.png", "d.png" };
         QList<QUrl> urls;
         for (int i = 0; i < names.size(); ++i) {
-            urls.append(QUrl::fromLocalFile(m_dir.filePath(QTest::currentDataTag() + u'/' + names[i])));
+            urls.append(QUrl::fromLocalFile(m_dir.filePath(QLatin1String(QTest::currentDataTag()) + u'/' + names[i])));
             writeFile(urls.last().toLocalFile(), pngWithDescription(sampleLimnoraText(i).toLatin1()));
         }
 
