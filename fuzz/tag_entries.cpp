@@ -3,8 +3,11 @@
 
 #include "FileTags.h"
 #include "FuzzSupport.h"
+#include "TagPropertyList.h"
 
 #include <plist/plist.h>
+
+#include <algorithm>
 
 using namespace limnoscope;
 
@@ -37,12 +40,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(!tagEntryName(entry).contains(u'\n'));
         hasZero = hasZero || entry.contains(QChar(0));
     }
-    // What was read survives being stored again (texts with a zero are never stored, an empty
-    // list is stored as no attribute, and a value over the reader's limit is not read).
-    if (!entries.isEmpty() && !hasZero) {
+    // What was read survives being stored again by the general library, where it can carry the
+    // texts (UTF-8 loses lone surrogates; an empty list is stored as no attribute, and a value
+    // over the reader's limit is not read).
+    const bool unicodeClean = std::all_of(entries.cbegin(), entries.cend(),
+        [](const QString& entry) { return QString::fromUtf8(entry.toUtf8()) == entry; });
+    if (!entries.isEmpty() && !hasZero && unicodeClean) {
         const QByteArray stored = binaryPropertyList(entries);
         if (stored.size() <= maxTagAttributeBytes)
             FUZZ_CHECK(tagEntriesFromData(stored) == entries);
+    }
+    // Our own writer keeps every entry as it was read, and new entries as their texts.
+    if (const auto list = readBinaryTagList(bytes)) {
+        QList<TagListEntry> fresh = *list;
+        for (TagListEntry& entry : fresh)
+            entry.storedObject.clear();
+        for (const QList<TagListEntry>& written : { *list, fresh }) {
+            const auto reread = readBinaryTagList(writeBinaryTagList(written));
+            FUZZ_CHECK(reread && reread->size() == list->size());
+            for (qsizetype i = 0; i < list->size(); ++i)
+                FUZZ_CHECK(reread->at(i).text == list->at(i).text);
+        }
     }
     return 0;
 }
