@@ -34,9 +34,12 @@ void AppDelegate::applicationDidFinishLaunching(const QString &openAtStart, cons
     // Qt's network access keeps its HTTP cache in memory unless given a disk cache: nothing to
     // install for the memory-only cache. Only the lasting folder can hold leftovers; a fresh one
     // made because that one was not ours is empty.
-    const QString temporary = temporaryDirectory();
-    if (temporary == lastingTemporaryDirectory())
-        QThreadPool::globalInstance()->start([temporary] { sweepDownloadLeftovers(temporary); });
+    // Even making a folder may wait on a slow file system: all of it on a worker.
+    QThreadPool::globalInstance()->start([] {
+        const QString temporary = temporaryDirectory();
+        if (temporary == lastingTemporaryDirectory())
+            sweepDownloadLeftovers(temporary);
+    });
 }
 
 QString AppDelegate::lastingTemporaryDirectory()
