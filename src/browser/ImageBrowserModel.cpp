@@ -542,23 +542,15 @@ void ImageBrowserModel::toggleGroup(const QUuid& id)
     rebuildFlatURLs();
 
     // The counter always names a visible image.
-    if (m_currentImageURL.isEmpty())
-        return;
-    if (const qsizetype position = m_flatURLs.indexOf(m_currentImageURL); position >= 0) {
-        setCurrentIndex(position);
-    } else if (m_flatURLs.isEmpty()) {
-        setCurrentIndex(0);
-        setCurrentImageURL({});
-        setCurrentMetadata(std::nullopt);
-    } else {
-        selectImage(std::min<qint64>(visibleBefore, m_flatURLs.size() - 1));
-    }
+    if (!m_currentImageURL.isEmpty())
+        keepCurrentOrSelect(visibleBefore);
 }
 
 void ImageBrowserModel::removeDeletedImage(const QUrl& url)
 {
     forgetImages({ url });
-    selectAfterForgetting();
+    // The image now at the old position becomes current, so that deleting steps on to the next.
+    selectNearest(m_currentIndex);
     postRestoreFirstResponder(deletionFocusDelay);
 }
 
@@ -573,7 +565,8 @@ void ImageBrowserModel::forgetTrashedImages(const QSet<QUrl>& trashed)
         return;
     setSelectedURLs(QSet<QUrl>(m_selectedURLs).subtract(trashed));
     forgetImages(trashed);
-    selectAfterForgetting();
+    // The image now at the old position becomes current, so that deleting steps on to the next.
+    selectNearest(m_currentIndex);
     postRestoreFirstResponder(deletionFocusDelay);
 }
 
@@ -589,17 +582,23 @@ void ImageBrowserModel::forgetImages(const QSet<QUrl>& urls)
     rebuildFlatURLs();
 }
 
-// The image now at the old position becomes current (or the last one), so that deleting
-// steps on to the next image.
-void ImageBrowserModel::selectAfterForgetting()
+void ImageBrowserModel::selectNearest(qint64 position)
 {
     if (m_flatURLs.isEmpty()) {
         setCurrentIndex(0);
         setCurrentImageURL({});
         setCurrentMetadata(std::nullopt);
     } else {
-        selectImage(std::min<qint64>(m_currentIndex, m_flatURLs.size() - 1));
+        selectImage(std::min<qint64>(position, m_flatURLs.size() - 1));
     }
+}
+
+void ImageBrowserModel::keepCurrentOrSelect(qint64 position)
+{
+    if (const qsizetype listed = m_flatURLs.indexOf(m_currentImageURL); !m_currentImageURL.isEmpty() && listed >= 0)
+        setCurrentIndex(listed);
+    else
+        selectNearest(position);
 }
 
 void ImageBrowserModel::postRestoreFirstResponder(std::chrono::milliseconds delay)
@@ -791,7 +790,6 @@ void ImageBrowserModel::applyRescannedGroups(FolderListing& listing)
         return;
     }
     QList<FolderGroup>& groups = *listing.groups;
-    const QUrl current = m_currentImageURL;
     m_subfolderPaths = listing.subfolderPaths;
     m_watcher->updateSubfolders(m_subfolderPaths);
     setSkippedNameCount(listing.skippedNames);
@@ -831,14 +829,7 @@ void ImageBrowserModel::applyRescannedGroups(FolderListing& listing)
     releaseOnWorker(std::exchange(m_examinedStamps, examined));
     prefetchMetadata(unread);
 
-    if (const qsizetype position = m_flatURLs.indexOf(current); !current.isEmpty() && position >= 0) {
-        setCurrentIndex(position);
-    } else if (m_flatURLs.isEmpty()) {
-        setCurrentMetadata(std::nullopt);
-        setCurrentImageURL({});
-    } else {
-        selectImage(std::min<qint64>(m_currentIndex, m_flatURLs.size() - 1));
-    }
+    keepCurrentOrSelect(m_currentIndex);
 }
 
 void ImageBrowserModel::restoreLastFolder()

@@ -215,7 +215,11 @@ private:
     }
 
     void forgetImages(const QSet<QUrl>& urls);
-    void selectAfterForgetting();
+    // The image at `position` (or the last one) becomes current; none when nothing is listed.
+    void selectNearest(qint64 position);
+    // After the list changed: the current image stays current where it is still listed, else as
+    // selectNearest(position).
+    void keepCurrentOrSelect(qint64 position);
     void postRestoreFirstResponder(std::chrono::milliseconds delay);
 
     void runPrefetch(const QList<QUrl>& urls); // worker thread
