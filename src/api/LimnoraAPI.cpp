@@ -273,6 +273,7 @@ LimnoraAPIService::LimnoraAPIService(quint16 port, QObject* parent)
 {
     // Only the loopback address is ever spoken to: no proxy may stand in between.
     m_network->setProxy(QNetworkProxy::NoProxy);
+    // Nor is any redirect followed: the prompt goes there and nowhere else, whatever the answer says.
     m_network->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     m_pollTimer->setSingleShot(true);
     m_pollTimer->setTimerType(Qt::PreciseTimer);
@@ -383,8 +384,6 @@ void LimnoraAPIService::sendGenerateRequest(const LimnoraMetadata& metadata)
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
     request.setTransferTimeout(int(requestTimeout.count()));
-    // The prompt goes to the loopback address and nowhere else, whatever the answer says.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply* reply = m_network->post(request, body);
     // Only the start of the body is ever logged: keep at most the bound, then hang up.
     reply->setReadBufferSize(responseReadBufferBytes);
