@@ -47,6 +47,16 @@ private:
     QHash<QString, qsizetype> m_positions;
 };
 
+// One metadata text as the file holds it: where it was found and the text.
+// `source` names the place: a PNG text chunk's keyword ("parameters", "prompt", "workflow",
+// "Comment", ...), an EXIF tag ("UserComment", "ImageDescription", "Make", "Model"), "JPEG COM"
+// for a JPEG comment segment, "XMP" for an XMP description, "Sidecar" for a same-name .txt file.
+struct RawText {
+    QString source;
+    QString text;
+    bool operator==(const RawText &) const = default;
+};
+
 // What Limnora wrote into one image, taken apart. Built once by the parser, then only read;
 // safe to hand between threads.
 struct LimnoraMetadata {
@@ -56,6 +66,12 @@ struct LimnoraMetadata {
     QList<LoraEntry> loras;
     QString rawSettingsString;
     std::optional<double> renderDuration;
+    // Which generator and format the record was read as ("Limnora", "A1111 / Forge",
+    // "ComfyUI", ...); empty when no reader recognised the texts.
+    QString generator;
+    // Every metadata text the file holds, in file order: shown as they are when nothing, or
+    // not everything, could be taken apart.
+    QList<RawText> rawTexts;
 };
 
 // The settings in listing order: the catalogue keys first, in their fixed order, then every
