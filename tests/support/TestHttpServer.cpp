@@ -84,12 +84,4 @@ void TestHttpServer::answerPending()
     }
 }
 
-quint16 unusedLocalPort()
-{
-    QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost, 0))
-        qFatal("cannot listen on 127.0.0.1");
-    return server.serverPort();
-}
-
 } // namespace limnoscope::test

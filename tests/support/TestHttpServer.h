@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestSandbox.h" // unusedLocalPort
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
@@ -51,8 +53,5 @@ private:
     QByteArray m_body;
     bool m_hold = false;
 };
-
-// A port of 127.0.0.1 that nothing listens on right now.
-[[nodiscard]] quint16 unusedLocalPort();
 
 } // namespace limnoscope::test
