@@ -101,6 +101,75 @@ std::optional<QJsonObject> jsonObject(const QString& text)
     return document.object();
 }
 
+namespace {
+
+// The key a JSON string token names: as written, unless it holds escapes.
+QString jsonKeyText(QStringView token)
+{
+    if (!token.contains(u'\\'))
+        return token.sliced(1, token.size() - 2).toString();
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray("[") + token.toUtf8() + QByteArray("]"));
+    return document.array().at(0).toString();
+}
+
+} // namespace
+
+QStringList jsonKeysInOrder(QStringView json, const QString& parentKey)
+{
+    QStringList keys;
+    // One entry per open container: whether it is an object. Heap-held, so depth costs memory
+    // only in proportion to the text.
+    QList<bool> containers;
+    bool expectingKey = false;
+    // The depth whose keys are collected, once known; for a parent key, set when its value opens.
+    qsizetype collectDepth = parentKey.isEmpty() ? 1 : -1;
+    bool parentValueNext = false;
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const QChar c = json[i];
+        if (c == u'"') {
+            const qsizetype start = i;
+            for (++i; i < json.size() && json[i] != u'"'; ++i) {
+                if (json[i] == u'\\')
+                    ++i;
+            }
+            if (i >= json.size())
+                return {};
+            if (expectingKey) {
+                expectingKey = false;
+                const QString key = jsonKeyText(json.sliced(start, i + 1 - start));
+                if (containers.size() == collectDepth)
+                    keys.append(key);
+                else if (collectDepth < 0 && containers.size() == 1 && key == parentKey)
+                    parentValueNext = true;
+            }
+        } else if (c == u'{' || c == u'[') {
+            if (containers.isEmpty() && c != u'{')
+                return {};
+            containers.append(c == u'{');
+            expectingKey = c == u'{';
+            if (parentValueNext && containers.size() == 2)
+                collectDepth = c == u'{' ? 2 : 0;
+            parentValueNext = false;
+        } else if (c == u'}' || c == u']') {
+            if (containers.isEmpty())
+                return {};
+            containers.removeLast();
+            if (containers.size() < collectDepth && collectDepth == 2)
+                return keys;
+            if (containers.isEmpty())
+                return keys;
+        } else if (c == u',') {
+            expectingKey = !containers.isEmpty() && containers.last();
+            if (containers.size() == 1)
+                parentValueNext = false;
+        } else if (!c.isSpace() && c != u':') {
+            if (containers.size() == 1)
+                parentValueNext = false;
+        }
+    }
+    return keys;
+}
+
 std::optional<QString> rawTextFrom(const QList<RawText>& texts, const QString& source)
 {
     for (const RawText& text : texts) {

@@ -6,6 +6,7 @@
 #include <QJsonValue>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -45,6 +46,11 @@ void appendLora(LimnoraMetadata& record, const QString& pathOrName, double weigh
 // The JSON object a text holds, or nothing when the text (trimmed) is not one JSON object.
 // The JSON parser refuses nesting deeper than its limit, so hostile texts end quickly.
 [[nodiscard]] std::optional<QJsonObject> jsonObject(const QString& text);
+
+// The keys of a JSON text's outermost object in the order the text writes them (a parsed
+// QJsonObject sorts them), or, with `parentKey`, the keys of the object that outermost key
+// holds. Scans the text once without recursion; empty when the text is not such an object.
+[[nodiscard]] QStringList jsonKeysInOrder(QStringView json, const QString& parentKey = {});
 
 // The first text whose source is `source` (compared without letter case), or nothing.
 [[nodiscard]] std::optional<QString> rawTextFrom(const QList<RawText>& texts, const QString& source);
