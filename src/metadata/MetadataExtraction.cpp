@@ -3,6 +3,7 @@
 #include "ExiftoolRunner.h"
 #include "MetadataParser.h"
 #include "PNGTextReader.h"
+#include "RawMetadataTexts.h"
 #include "RegularFile.h"
 #include "XMPPacket.h"
 
@@ -13,30 +14,11 @@
 #include <libheif/heif.h>
 
 #include <memory>
-#include <mutex>
 
 Q_LOGGING_CATEGORY(lcMetadata, "limnoscope.metadata")
 
 namespace limnoscope {
 namespace {
-
-// The metadata library is set up once for the whole process: its XMP toolkit needs a lock to
-// be used from several threads, and its own warnings would only clutter standard error.
-void setUpExiv2()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        static std::mutex xmpMutex;
-        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-        Exiv2::XmpParser::initialize(
-            [](void *data, bool lock) {
-                auto *mutex = static_cast<std::mutex *>(data);
-                lock ? mutex->lock() : mutex->unlock();
-            },
-            &xmpMutex);
-        Exiv2::enableBMFF(true);
-    });
-}
 
 // Files are read whole into memory before a library parses them: the libraries would otherwise
 // map a file (exiv2 does for TIFF), and one truncated meanwhile would bring the process down.
@@ -172,29 +154,7 @@ std::optional<QString> extractBuiltInMetadataText(const QUrl& fileURL)
         return embedded->tiffImageDescription;
     if (embedded->pngDescription)
         return embedded->pngDescription;
-    if (embedded->xmpPacket.isEmpty())
-        return std::nullopt;
-
-    const QList<XMPProperty> properties = readXMPProperties(embedded->xmpPacket);
-    for (const XMPProperty &property : properties) {
-        if (property.name.toLower().contains(QLatin1String("description")) && property.value && !property.value->isEmpty())
-            return property.value;
-    }
-    const std::pair<const char *, const char *> paths[] = {
-        {xmpNamespaceDC, "description"},
-        {xmpNamespaceTIFF, "ImageDescription"},
-        {xmpNamespaceEXIF, "ImageDescription"},
-    };
-    for (const auto &[namespaceURI, name] : paths) {
-        for (const XMPProperty &property : properties) {
-            if (property.namespaceURI == QLatin1String(namespaceURI) && property.name == QLatin1String(name)) {
-                if (property.value && !property.value->isEmpty())
-                    return property.value;
-                break;
-            }
-        }
-    }
-    return std::nullopt;
+    return xmpDescription(embedded->xmpPacket);
 }
 
 std::optional<LimnoraMetadata> readImageMetadata(const QUrl &fileURL)

@@ -177,6 +177,34 @@ std::optional<QString> parseTextChunk(QByteArrayView data, QStringView chunkType
     return text;
 }
 
+std::optional<RawText> decodeTextChunk(QByteArrayView data, QStringView chunkType)
+{
+    const qsizetype zero = data.indexOf('\0');
+    if (zero <= 0)
+        return std::nullopt;
+    RawText raw { QString::fromLatin1(data.first(zero)), {} };
+    const qsizetype textStart = zero + 1;
+    if (chunkType == QLatin1String("tEXt")) {
+        raw.text = QString::fromLatin1(data.sliced(textStart));
+    } else if (chunkType == QLatin1String("zTXt")) {
+        // A compression-method byte, then the zlib stream.
+        if (data.size() - textStart < 2 || data[textStart] != 0)
+            return std::nullopt;
+        const auto inflated = inflateZlib(data.sliced(textStart + 1));
+        if (!inflated)
+            return std::nullopt;
+        raw.text = QString::fromLatin1(*inflated);
+    } else if (chunkType == QLatin1String("iTXt")) {
+        auto text = internationalText(data, textStart);
+        if (!text)
+            return std::nullopt;
+        raw.text = std::move(*text);
+    } else {
+        return std::nullopt;
+    }
+    return raw;
+}
+
 std::optional<QString> readPNGTextMetadata(const QString &filePath)
 {
     ReadOnlyFile file(filePath);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LimnoraMetadata.h"
+
 #include <QByteArrayView>
 #include <QString>
 
@@ -17,6 +19,11 @@ namespace limnoscope {
 // The decision for one chunk's data: its text when the keyword marks generation metadata.
 // `chunkType` is "tEXt", "iTXt" or "zTXt".
 [[nodiscard]] std::optional<QString> parseTextChunk(QByteArrayView data, QStringView chunkType);
+
+// Any text chunk's keyword and text, whatever the keyword: tEXt and zTXt as Latin-1 (zTXt
+// inflated), iTXt as UTF-8 (inflated when compressed). Nothing for a damaged chunk or one
+// whose text is not valid in its encoding.
+[[nodiscard]] std::optional<RawText> decodeTextChunk(QByteArrayView data, QStringView chunkType);
 
 // Longest text chunk that is read; longer ones stop the walk.
 inline constexpr quint32 maxTextChunkLength = 9'999'999;
