@@ -20,7 +20,11 @@ public:
 
     [[nodiscard]] QString path() const { return m_dir.path(); }
     [[nodiscard]] QString filePath(const QString& name) const { return m_dir.filePath(name); }
-    [[nodiscard]] QUrl url(const QString& name) const { return QUrl::fromLocalFile(filePath(name)); }
+    // The sandbox itself without a name.
+    [[nodiscard]] QUrl url(const QString& name = {}) const
+    {
+        return QUrl::fromLocalFile(name.isEmpty() ? path() : filePath(name));
+    }
     [[nodiscard]] QList<QUrl> urls(const QStringList& names) const;
 
     // Writes each name (missing folders are made) as a small PNG whose Limnora text carries the
