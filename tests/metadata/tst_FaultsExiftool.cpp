@@ -113,36 +113,25 @@ private slots:
         QTest::newRow("endless entry") << fakeExiftool("exec yes", "printf '[{\"Description\": \"'; exec yes");
     }
 
-    // The runner on its own: back soon after the timeouts at the latest, in bounded memory,
-    // with nothing.
+    // Every call comes back soon after its timeout at the latest, in bounded memory, with nothing;
+    // then the folder route reads every image one by one, and the in-process PNG reader still
+    // finds each text that exiftool did not deliver.
     void misbehavingChild()
     {
         QFETCH(QByteArray, script);
         install(script);
         const long peakBefore = peakResidentKB();
-
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(readDescriptionWithExiftool(m_images.first()), std::nullopt);
         QVERIFY2(
             clock.elapsed() < singleFileTimeout.count() + returnMarginMs, qPrintable(QString::number(clock.elapsed())));
-
         clock.restart();
         QVERIFY(readBatchWithExiftool(m_images).isEmpty());
         QVERIFY2(clock.elapsed() < hangingBatchRuns * batchTimeout.count() + returnMarginMs,
             qPrintable(QString::number(clock.elapsed())));
-
         QVERIFY2(!checksMemoryBounds || peakResidentKB() - peakBefore < peakGrowthLimitKB,
             qPrintable(QStringLiteral("peak grew by %1 KB").arg(peakResidentKB() - peakBefore)));
-    }
-
-    // The folder route: the batch yields nothing, so every image is read one by one, and the
-    // in-process PNG reader still finds each text that exiftool did not deliver.
-    void folderRouteLosesNothing_data() { misbehavingChild_data(); }
-    void folderRouteLosesNothing()
-    {
-        QFETCH(QByteArray, script);
-        install(script);
 
         QHash<QUrl, QString> prompts;
         readFolderMetadata(m_images, [&](const QList<ImageMetadataResult>& results) {

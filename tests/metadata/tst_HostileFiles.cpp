@@ -275,6 +275,7 @@ private slots:
         QTest::newRow("two dashes") << "--.png";
         QTest::newRow("option with value") << "-execute.png";
         QTest::newRow("shell substitution") << "$(touch pwned) `touch pwned`.png";
+        QTest::newRow("command separator") << "semi;touch pwned;.png";
         QTest::newRow("backslashes and spaces") << " a\\b  c .png";
         QTest::newRow("non-ASCII") << "湖 ☂ é.png";
     }
@@ -295,6 +296,7 @@ private slots:
         QCOMPARE(readBatchWithExiftool({ url }).value(url), text);
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList { name });
         QVERIFY(!QFileInfo::exists(QDir::current().filePath(QStringLiteral("pwned"))));
+        QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/pwned")));
     }
 
     // A name that is not valid UTF-8 cannot be named through Qt: that image has no text, and
