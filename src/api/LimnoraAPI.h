@@ -49,11 +49,12 @@ public:
     enum class GenerateOutcome { sent, refused, unreachable };
     Q_ENUM(GenerateOutcome)
 
-    // The process's instance, created on first use (on the GUI thread, after the application
-    // object); it starts probing at once and lives as long as the application object.
+    // The application's instance on `limnoraAPIPort`, created on first use (on the GUI thread,
+    // after the application object); it starts probing at once and lives as long as the
+    // application object. The application hands it to the views.
     [[nodiscard]] static LimnoraAPIService* shared();
 
-    // For tests only: a service that probes and posts to another port of the loopback address.
+    // A service that probes and posts to `port` of the loopback address (tests use free ports).
     explicit LimnoraAPIService(quint16 port, QObject* parent = nullptr);
 
     [[nodiscard]] bool isAvailable() const { return m_isAvailable; }

@@ -1,10 +1,14 @@
+#include "AppContext.h"
 #include "AppDelegate.h"
+#include "AppNotifications.h"
 #include "ContentView.h"
 #include "Icons.h"
 #include "ImageBrowserModel.h"
 #include "LimnoraAPI.h"
 #include "Localization.h"
 #include "MainWindow.h"
+#include "ThumbnailCache.h"
+#include "ThumbnailSemaphore.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -20,10 +24,17 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(applicationIcon());
     installTranslations(&app);
 
-    ImageBrowserModel *model = ImageBrowserModel::shared();
-    LimnoraAPIService *api = LimnoraAPIService::shared();
+    // The services every part of the window shares: made here, handed down from the window.
+    AppNotifications notifications;
+    AppContext context;
+    context.model = ImageBrowserModel::shared();
+    context.api = LimnoraAPIService::shared();
+    context.notifications = &notifications;
+    context.thumbnailGate = &ThumbnailSemaphore::shared();
+    context.thumbnailCache = &ThumbnailCache::shared();
+    ImageBrowserModel* model = context.model;
 
-    MainWindow window(model, api);
+    MainWindow window(context);
     window.show();
 
     // A folder or image given as the first argument opens like a drop of that one item.

@@ -4,26 +4,24 @@
 
 namespace limnoscope {
 
-// The process-wide notifications through which menus, keys and the model ask the window to act.
-// Posting a notification is emitting its signal; observers connect. Lives on the GUI thread.
+// The notifications through which menus, keys and lists ask the window to act. The application
+// makes one and hands it to every view (`AppContext`). Posting a notification is emitting its
+// signal; observers connect. Lives on the GUI thread.
 class AppNotifications : public QObject
 {
     Q_OBJECT
 
 public:
-    // Created on first use (with the application as parent) and kept until the application ends.
-    [[nodiscard]] static AppNotifications* shared();
+    explicit AppNotifications(QObject* parent = nullptr);
 
 signals:
     void openFolderCommand();
     void deleteCurrentImage();
     void deleteSelectedImages();
     void deleteImmediately();
+    // The key sink takes the keyboard back a moment later (a confirmation closed).
     void restoreFirstResponder();
     void tagsDidChange();
-
-private:
-    explicit AppNotifications(QObject* parent);
 };
 
 } // namespace limnoscope

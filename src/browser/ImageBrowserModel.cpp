@@ -1,16 +1,13 @@
 #include "ImageBrowserModel.h"
 
-#include "AppNotifications.h"
 #include "FileReadError.h"
 #include "FolderScan.h"
 #include "FolderWatcher.h"
-#include "MetadataExtraction.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
-#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -54,20 +51,6 @@ bool isGone(int errorNumber)
     return errorNumber == ENOENT || errorNumber == ENOTDIR;
 }
 
-std::optional<FileStamp> stampOf(const QUrl& url)
-{
-    return FileStamp::of(url.toLocalFile());
-}
-
-// Whether the cached reading `kept` stays rather than `arriving`, read from the same state of the
-// file: it found a record that the arriving one lacks, or, when `arrivingFromOwnLoad`, any record:
-// a batch reading carries the render time, which the single-image load never has. Readings of
-// different states are not ranked by modification time, which a restored copy may set back.
-bool keepsOver(const CacheEntry& kept, const CacheEntry& arriving, bool arrivingFromOwnLoad)
-{
-    return kept.fileStamp() == arriving.fileStamp() && kept.isLoaded() && (arrivingFromOwnLoad || !arriving.isLoaded());
-}
-
 // Whether two readings say the same; records have no equality because their rows carry fresh ids.
 bool sameReading(const std::optional<LimnoraMetadata>& a, const std::optional<LimnoraMetadata>& b)
 {
@@ -93,23 +76,21 @@ ImageBrowserModel::ImageBrowserModel(QObject* parent)
     : QObject(parent)
     , m_watcher(new FolderWatcher(this))
 {
-    m_workers.setMaxThreadCount(metadataWorkerThreads);
-    m_listingWorkers.setMaxThreadCount(listingWorkerThreads);
     connect(m_watcher, &FolderWatcher::changed, this, &ImageBrowserModel::rescanFolder);
-    if (const QCoreApplication* application = QCoreApplication::instance()) {
-        connect(application, &QCoreApplication::aboutToQuit, this, [stopWork = m_stopWork] { *stopWork = true; });
-    }
+    connect(&m_prefetcher, &MetadataPrefetcher::isPrefetchingChanged, this, &ImageBrowserModel::isPrefetchingChanged);
+    connect(&m_prefetcher, &MetadataPrefetcher::progressChanged, this, &ImageBrowserModel::prefetchProgressChanged);
+    connect(&m_prefetcher, &MetadataPrefetcher::entryStored, this, &ImageBrowserModel::showStoredEntry);
+    connect(&m_lister, &FolderLister::listed, this, &ImageBrowserModel::applyLoadListing);
+    connect(&m_lister, &FolderLister::rescanned, this, &ImageBrowserModel::applyRescan);
+    connect(&m_lister, &FolderLister::rescanDue, this, &ImageBrowserModel::rescanFolder);
+    connect(&m_lister, &FolderLister::imagesSorted, this, &ImageBrowserModel::applySortedImages);
+    connect(&m_lister, &FolderLister::lastFolderLookedFor, this, &ImageBrowserModel::reopenLastFolder);
 
     const QSettings settings;
     // A missing or unreadable size reads as 0, which stands for the default.
     const double storedSize = settings.value(thumbnailSizeKey).toDouble();
     m_thumbnailSize = storedSize == 0 || !std::isfinite(storedSize) ? defaultThumbnailSize : storedSize;
     m_sortOrder = SortOrders::fromRawValue(settings.value(sortOrderKey).toString()).value_or(SortOrder::nameAscending);
-}
-
-ImageBrowserModel::~ImageBrowserModel()
-{
-    *m_stopWork = true;
 }
 
 // Published fields
@@ -196,23 +177,6 @@ void ImageBrowserModel::setThumbnailSize(double size)
     emit thumbnailSizeChanged();
 }
 
-void ImageBrowserModel::setPrefetching(bool prefetching)
-{
-    if (prefetching == m_isPrefetching)
-        return;
-    m_isPrefetching = prefetching;
-    emit isPrefetchingChanged();
-}
-
-void ImageBrowserModel::setPrefetchProgress(qint64 done, qint64 total)
-{
-    if (done == m_prefetchDoneCount && total == m_prefetchTotalCount)
-        return;
-    m_prefetchDoneCount = done;
-    m_prefetchTotalCount = total;
-    emit prefetchProgressChanged();
-}
-
 void ImageBrowserModel::setSkippedNameCount(qint64 count)
 {
     if (count == m_skippedNameCount)
@@ -222,18 +186,6 @@ void ImageBrowserModel::setSkippedNameCount(qint64 count)
 }
 
 // Opening and sorting
-
-// What a worker found in the opened folder.
-struct ImageBrowserModel::FolderListing {
-    std::optional<QList<FolderGroup>> groups; // nothing when the folder itself cannot be listed
-    int rootError = 0; // why it could not be
-    QStringList subfolderPaths;
-    qsizetype skippedNames = 0;
-    // Parallel to `groups`: the stamps of each group's images, and the positions of the images
-    // that are new or changed since the folder's images were last examined.
-    QList<ImageStamps> stamps;
-    QList<QList<qsizetype>> changed;
-};
 
 namespace {
 
@@ -246,55 +198,12 @@ QList<QList<QUrl>> imageListsOf(const QList<FolderGroup>& groups)
     return lists;
 }
 
-// Worker thread, or the GUI thread for small lists in a name order.
-QList<QList<QUrl>> sortedImageLists(const QList<QList<QUrl>>& lists, SortOrder order)
-{
-    QList<QList<QUrl>> sorted;
-    sorted.reserve(lists.size());
-    for (const QList<QUrl>& images : lists)
-        sorted.append(sortImages(images, order));
-    return sorted;
-}
-
 bool isNameOrder(SortOrder order)
 {
     return order == SortOrder::nameAscending || order == SortOrder::nameDescending;
 }
 
 } // namespace
-
-// Worker thread. Image lists equal to those of the same folder in `shown` are replaced by
-// them, so that the GUI thread finds unchanged folders unchanged without comparing every image.
-ImageBrowserModel::FolderListing ImageBrowserModel::listFolder(
-    const QUrl& root, SortOrder order, const QList<FolderGroup>& shown, const QHash<QUrl, ImageStamps>& examined)
-{
-    FolderListing listing;
-    listing.groups = scanFolder(root, order, &listing.subfolderPaths, &listing.rootError, &listing.skippedNames);
-    if (!listing.groups)
-        return listing;
-    for (FolderGroup& group : *listing.groups) {
-        const auto before = std::find_if(
-            shown.cbegin(), shown.cend(), [&group](const FolderGroup& old) { return old.url == group.url; });
-        if (before != shown.cend() && before->images == group.images)
-            group.images = before->images;
-
-        const ImageStamps known = examined.value(group.url);
-        ImageStamps stamps;
-        stamps.reserve(group.images.size());
-        QList<qsizetype> changed;
-        for (qsizetype image = 0; image < group.images.size(); ++image) {
-            const QUrl& url = group.images.at(image);
-            const std::optional<FileStamp> stamp = stampOf(url);
-            stamps.insert(url, stamp);
-            const auto knownStamp = known.constFind(url);
-            if (knownStamp == known.cend() || *knownStamp != stamp)
-                changed.append(image);
-        }
-        listing.stamps.append(stamps);
-        listing.changed.append(changed);
-    }
-    return listing;
-}
 
 void ImageBrowserModel::rebuildFlatURLs()
 {
@@ -303,7 +212,7 @@ void ImageBrowserModel::rebuildFlatURLs()
 
 void ImageBrowserModel::updateScanning()
 {
-    const bool scanning = m_loadInFlight || m_lookingForLastFolder;
+    const bool scanning = m_lister.isOpening() || m_lister.isLookingForLastFolder();
     if (scanning == m_isScanning)
         return;
     m_isScanning = scanning;
@@ -317,37 +226,19 @@ void ImageBrowserModel::loadFolder(const QUrl& url)
     setErrorMessage({});
     // A selection from the folder shown before must never be deleted along with this one.
     setSelectedURLs({});
-    forgetMetadataCache();
+    m_prefetcher.clear();
     stopWatching();
-
-    ++m_loadGeneration;
-    m_loadInFlight = true;
-    m_rescanQueued = false; // changes of the folder shown before need no rescan
+    m_lister.open(url, m_sortOrder); // changes of the folder shown before need no rescan
     updateScanning();
-    startLoadListing(url);
 }
 
-void ImageBrowserModel::startLoadListing(const QUrl& url)
+void ImageBrowserModel::applyLoadListing(SortOrder order, const FolderListing& listing)
 {
-    m_listingWorkers.start([this, url, generation = m_loadGeneration, order = m_sortOrder] {
-        FolderListing listing = listFolder(url, order);
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, order, listing = std::move(listing)] { applyLoadListing(generation, order, listing); },
-            Qt::QueuedConnection);
-    });
-}
-
-void ImageBrowserModel::applyLoadListing(quint64 generation, SortOrder order, const FolderListing& listing)
-{
-    if (generation != m_loadGeneration)
-        return;
     if (order != m_sortOrder) {
         // The order changed while the folder was listed: list it again in the new one.
-        startLoadListing(m_rootFolderURL);
+        m_lister.listAgain(m_rootFolderURL, m_sortOrder);
         return;
     }
-    m_loadInFlight = false;
 
     if (!listing.groups) {
         // Nothing of the folder shown before may stay on screen under this folder's name.
@@ -359,14 +250,13 @@ void ImageBrowserModel::applyLoadListing(quint64 generation, SortOrder order, co
         QHash<QUrl, ImageStamps> examined;
         for (qsizetype group = 0; group < listing.groups->size(); ++group)
             examined.insert(listing.groups->at(group).url, listing.stamps.at(group));
-        releaseOnWorker(std::exchange(m_examinedStamps, examined));
+        m_prefetcher.releaseOnWorker(std::exchange(m_examinedStamps, examined));
         // Listed in the current order: a sort still under way for the groups shown before is moot.
-        ++m_sortGeneration;
+        m_lister.dropSorts();
         setGroups(*listing.groups);
         rebuildFlatURLs();
         startWatching(m_rootFolderURL);
-        prefetchMetadata(m_flatURLs);
-        postRestoreFirstResponder(folderOpenedFocusDelay);
+        m_prefetcher.prefetch(m_flatURLs);
         if (m_flatURLs.isEmpty()) {
             setCurrentMetadata(std::nullopt);
             setCurrentImageURL({});
@@ -377,26 +267,23 @@ void ImageBrowserModel::applyLoadListing(quint64 generation, SortOrder order, co
     }
     updateScanning();
     emit folderLoaded();
-    startQueuedRescan();
+    m_lister.startQueuedRescan();
 }
 
 void ImageBrowserModel::loadFiles(const QList<QUrl>& urls)
 {
     // Whatever is still being listed or sorted for the folder shown before is stale now.
-    ++m_loadGeneration;
-    m_loadInFlight = false;
-    m_rescanQueued = false;
-    ++m_sortGeneration;
-    releaseOnWorker(std::exchange(m_examinedStamps, {}));
+    m_lister.dropAll();
+    m_prefetcher.releaseOnWorker(std::exchange(m_examinedStamps, {}));
     setSkippedNameCount(0);
 
     setGroups({ FolderGroup { QUuid::createUuid(), QUrl::fromLocalFile(QStringLiteral("/")), QString(), urls, true } });
     setRootFolderURL({});
     rebuildFlatURLs();
     setSelectedURLs({});
-    forgetMetadataCache();
+    m_prefetcher.clear();
     if (!m_flatURLs.isEmpty()) {
-        prefetchMetadata(m_flatURLs);
+        m_prefetcher.prefetch(m_flatURLs);
         selectImage(0);
     }
     updateScanning();
@@ -404,8 +291,8 @@ void ImageBrowserModel::loadFiles(const QList<QUrl>& urls)
 
 void ImageBrowserModel::clearShownImages()
 {
-    ++m_sortGeneration;
-    releaseOnWorker(std::exchange(m_examinedStamps, {}));
+    m_lister.dropSorts();
+    m_prefetcher.releaseOnWorker(std::exchange(m_examinedStamps, {}));
     m_subfolderPaths.clear();
     setSkippedNameCount(0);
     setGroups({});
@@ -416,11 +303,6 @@ void ImageBrowserModel::clearShownImages()
     setCurrentMetadata(std::nullopt);
 }
 
-void ImageBrowserModel::forgetMetadataCache()
-{
-    releaseOnWorker(std::exchange(m_metadataCache, {}));
-}
-
 void ImageBrowserModel::setSortOrder(SortOrder order)
 {
     if (order != m_sortOrder) {
@@ -428,7 +310,7 @@ void ImageBrowserModel::setSortOrder(SortOrder order)
         emit sortOrderChanged();
     }
     QSettings().setValue(sortOrderKey, SortOrders::rawValue(order));
-    ++m_sortGeneration;
+    m_lister.dropSorts();
     startSort();
 }
 
@@ -437,39 +319,26 @@ void ImageBrowserModel::startSort()
     const QList<QList<QUrl>> unsorted = imageListsOf(m_groups);
     const qsizetype imageCount = std::accumulate(unsorted.cbegin(), unsorted.cend(), qsizetype(0),
         [](qsizetype count, const QList<QUrl>& images) { return count + images.size(); });
-    if (isNameOrder(m_sortOrder) && imageCount <= immediateNameSortLimit) {
-        applySortedImages(m_sortGeneration, unsorted, sortedImageLists(unsorted, m_sortOrder));
-        return;
-    }
-    m_listingWorkers.start([this, unsorted, order = m_sortOrder, generation = m_sortGeneration] {
-        QList<QList<QUrl>> sorted = sortedImageLists(unsorted, order);
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, unsorted, sorted = std::move(sorted)] {
-                applySortedImages(generation, unsorted, sorted);
-            },
-            Qt::QueuedConnection);
-    });
+    if (isNameOrder(m_sortOrder) && imageCount <= immediateNameSortLimit)
+        applySortedImages(unsorted, FolderLister::sortedImageLists(unsorted, m_sortOrder));
+    else
+        m_lister.sort(unsorted, m_sortOrder);
 }
 
-void ImageBrowserModel::applySortedImages(
-    quint64 generation, const QList<QList<QUrl>>& unsorted, const QList<QList<QUrl>>& sorted)
+void ImageBrowserModel::applySortedImages(const QList<QList<QUrl>>& unsorted, const QList<QList<QUrl>>& sorted)
 {
-    if (generation != m_sortGeneration)
-        return;
     // Images were forgotten or a rescan came back meanwhile: sort the groups as they are now.
     if (imageListsOf(m_groups) != unsorted) {
         startSort();
         return;
     }
-    const QUrl current = m_currentImageURL;
     QList<FolderGroup> groups = m_groups;
     for (qsizetype group = 0; group < groups.size(); ++group)
         groups[group].images = sorted.at(group);
     setGroups(groups);
     rebuildFlatURLs();
-    if (const qsizetype position = m_flatURLs.indexOf(current); !current.isEmpty() && position >= 0)
-        setCurrentIndex(position);
+    if (!m_currentImageURL.isEmpty())
+        reselect(m_currentIndex, Reselect::keepCurrent);
     emit sortOrderApplied();
 }
 
@@ -483,11 +352,11 @@ void ImageBrowserModel::selectImage(qint64 index)
     setCurrentIndex(index);
     setCurrentImageURL(url);
 
-    const auto entry = m_metadataCache.constFind(url);
-    if (entry == m_metadataCache.cend()) {
+    const auto entry = metadataCache().constFind(url);
+    if (entry == metadataCache().cend()) {
         setCurrentMetadata(std::nullopt);
         setErrorMessage({});
-        loadCurrentMetadata(url);
+        m_prefetcher.load(url);
     } else {
         showEntry(url, *entry);
     }
@@ -543,20 +412,7 @@ void ImageBrowserModel::toggleGroup(const QUuid& id)
 
     // The counter always names a visible image.
     if (!m_currentImageURL.isEmpty())
-        keepCurrentOrSelect(visibleBefore);
-}
-
-void ImageBrowserModel::removeDeletedImage(const QUrl& url)
-{
-    forgetImages({ url });
-    // The image now at the old position becomes current, so that deleting steps on to the next.
-    selectNearest(m_currentIndex);
-    postRestoreFirstResponder(deletionFocusDelay);
-}
-
-void ImageBrowserModel::removeDeletedSelection()
-{
-    forgetTrashedImages(QSet<QUrl>(m_selectedURLs)); // a copy: forgetting changes the selection
+        reselect(visibleBefore, Reselect::keepCurrent);
 }
 
 void ImageBrowserModel::forgetTrashedImages(const QSet<QUrl>& trashed)
@@ -566,8 +422,8 @@ void ImageBrowserModel::forgetTrashedImages(const QSet<QUrl>& trashed)
     setSelectedURLs(QSet<QUrl>(m_selectedURLs).subtract(trashed));
     forgetImages(trashed);
     // The image now at the old position becomes current, so that deleting steps on to the next.
-    selectNearest(m_currentIndex);
-    postRestoreFirstResponder(deletionFocusDelay);
+    reselect(m_currentIndex, Reselect::byPosition);
+    emit imagesForgotten();
 }
 
 void ImageBrowserModel::forgetImages(const QSet<QUrl>& urls)
@@ -576,15 +432,17 @@ void ImageBrowserModel::forgetImages(const QSet<QUrl>& urls)
     for (FolderGroup& group : groups)
         group.images.removeIf([&urls](const QUrl& image) { return urls.contains(image); });
     groups.removeIf([](const FolderGroup& group) { return group.images.isEmpty(); });
-    for (const QUrl& url : urls)
-        m_metadataCache.remove(url);
+    m_prefetcher.forget(urls);
     setGroups(groups);
     rebuildFlatURLs();
 }
 
-void ImageBrowserModel::selectNearest(qint64 position)
+void ImageBrowserModel::reselect(qint64 position, Reselect how)
 {
-    if (m_flatURLs.isEmpty()) {
+    if (const qsizetype listed = m_flatURLs.indexOf(m_currentImageURL);
+        how == Reselect::keepCurrent && !m_currentImageURL.isEmpty() && listed >= 0)
+        setCurrentIndex(listed);
+    else if (m_flatURLs.isEmpty()) {
         setCurrentIndex(0);
         setCurrentImageURL({});
         setCurrentMetadata(std::nullopt);
@@ -593,120 +451,13 @@ void ImageBrowserModel::selectNearest(qint64 position)
     }
 }
 
-void ImageBrowserModel::keepCurrentOrSelect(qint64 position)
+void ImageBrowserModel::showStoredEntry(const QUrl& url, const CacheEntry& entry, bool fromPrefetch)
 {
-    if (const qsizetype listed = m_flatURLs.indexOf(m_currentImageURL); !m_currentImageURL.isEmpty() && listed >= 0)
-        setCurrentIndex(listed);
-    else
-        selectNearest(position);
-}
-
-void ImageBrowserModel::postRestoreFirstResponder(std::chrono::milliseconds delay)
-{
-    QTimer::singleShot(delay, this, [] { emit AppNotifications::shared()->restoreFirstResponder(); });
-}
-
-// Metadata cache and prefetch
-
-void ImageBrowserModel::prefetchMetadata(const QList<QUrl>& urls)
-{
-    if (urls.isEmpty())
-        return;
-    if (m_isPrefetching) {
-        for (const QUrl& url : urls) {
-            if (!m_pendingPrefetchSet.contains(url)) {
-                m_pendingPrefetchSet.insert(url);
-                m_pendingPrefetchURLs.append(url);
-            }
-        }
-        return;
-    }
-    setPrefetching(true);
-    setPrefetchProgress(0, urls.size());
-    // Room for the whole run at once: growing step by step while the run hands its entries over
-    // would rehash the whole cache on the GUI thread at every doubling (tens of milliseconds at
-    // 65,536 entries).
-    m_metadataCache.reserve(m_metadataCache.size() + urls.size());
-    m_workers.start([this, urls] { runPrefetch(urls); });
-}
-
-// Worker thread: touches no field, only posts results back to the GUI thread, one hop per
-// delivery and one for the end of the run. The posts are safe because the pool is destroyed,
-// waiting for this run, before the model object itself.
-void ImageBrowserModel::runPrefetch(const QList<QUrl>& urls)
-{
-    // Stamps are taken before any reading: a file that changes while it is read then looks
-    // changed at the next rescan and is read again.
-    QHash<QUrl, std::optional<FileStamp>> stamps;
-    stamps.reserve(urls.size());
-    for (const QUrl& url : urls)
-        stamps.insert(url, stampOf(url));
-
-    const auto deliver = [this, &stamps](const QList<ImageMetadataResult>& results) {
-        QList<QPair<QUrl, CacheEntry>> entries;
-        entries.reserve(results.size());
-        for (const ImageMetadataResult& result : results) {
-            // Only an image without a reading may be one that cannot be opened at all.
-            const int readError = result.metadata ? 0 : readErrorOf(result.url.toLocalFile());
-            entries.append({ result.url, CacheEntry(result.metadata, stamps.value(result.url), readError) });
-        }
-        QMetaObject::invokeMethod(
-            this, [this, entries = std::move(entries)] { storePrefetched(entries); }, Qt::QueuedConnection);
-    };
-    const std::shared_ptr<std::atomic_bool> stopWork = m_stopWork;
-    readFolderMetadata(urls, deliver, [stopWork] { return stopWork->load(); });
-    QMetaObject::invokeMethod(
-        this, [this] { finishPrefetchRun(); }, Qt::QueuedConnection);
-}
-
-void ImageBrowserModel::storePrefetched(const QList<QPair<QUrl, CacheEntry>>& entries)
-{
-    for (const auto& [url, entry] : entries) {
-        if (const auto cached = m_metadataCache.constFind(url);
-            cached != m_metadataCache.cend() && keepsOver(*cached, entry, false))
-            continue;
-        m_metadataCache.insert(url, entry);
-        // The image on screen read again after it changed, or a batch reading that says more than
-        // its own load did (the render time): show it.
-        if (url == m_currentImageURL && !sameReading(entry.metadata(), m_currentMetadata))
-            showEntry(url, entry);
-    }
-    setPrefetchProgress(std::min(m_prefetchDoneCount + entries.size(), m_prefetchTotalCount), m_prefetchTotalCount);
-}
-
-void ImageBrowserModel::finishPrefetchRun()
-{
-    setPrefetching(false);
-    if (m_pendingPrefetchURLs.isEmpty())
-        return;
-    const QList<QUrl> pending = m_pendingPrefetchURLs;
-    m_pendingPrefetchURLs.clear();
-    m_pendingPrefetchSet.clear();
-    prefetchMetadata(pending);
-}
-
-void ImageBrowserModel::loadCurrentMetadata(const QUrl& url)
-{
-    m_workers.start([this, url] {
-        const std::optional<FileStamp> stamp = stampOf(url);
-        std::optional<LimnoraMetadata> metadata = readImageMetadata(url);
-        const int readError = metadata ? 0 : readErrorOf(url.toLocalFile());
-        CacheEntry entry(std::move(metadata), stamp, readError);
-        QMetaObject::invokeMethod(
-            this, [this, url, entry = std::move(entry)] { applyCurrentMetadata(url, entry); }, Qt::QueuedConnection);
-    });
-}
-
-void ImageBrowserModel::applyCurrentMetadata(const QUrl& url, const CacheEntry& entry)
-{
-    if (const auto cached = m_metadataCache.constFind(url);
-        cached != m_metadataCache.cend() && keepsOver(*cached, entry, true))
-        return;
-    m_metadataCache.insert(url, entry);
-    // Only the load of the image that is still current changes what is shown.
-    if (url != m_currentImageURL)
-        return;
-    showEntry(url, entry);
+    // Only a reading of the image on screen changes what is shown. A prefetch reading is shown
+    // when the image was read again after it changed, or when the batch says more than the
+    // image's own load did (the render time).
+    if (url == m_currentImageURL && (!fromPrefetch || !sameReading(entry.metadata(), m_currentMetadata)))
+        showEntry(url, entry);
 }
 
 // Watching and preferences
@@ -729,55 +480,23 @@ void ImageBrowserModel::stopWatching()
 
 void ImageBrowserModel::rescanFolder()
 {
-    if (m_rootFolderURL.isEmpty())
+    if (!m_rootFolderURL.isEmpty())
+        m_lister.rescan(m_rootFolderURL, m_sortOrder, m_groups, m_examinedStamps);
+}
+
+void ImageBrowserModel::applyRescan(const QUrl& root, SortOrder order, const FolderListing& listing)
+{
+    if (root != m_rootFolderURL)
         return;
-    // A rescan already under way may have listed the folder before this change; the listing of
-    // a folder being opened is shown before any rescan of it.
-    if (m_rescanRunning || m_loadInFlight) {
-        m_rescanQueued = true;
+    if (order != m_sortOrder) {
+        m_lister.queueRescan(); // listed in an order no longer wanted
         return;
     }
-    startRescan();
+    applyRescannedGroups(listing);
+    emit folderRescanned();
 }
 
-void ImageBrowserModel::startRescan()
-{
-    m_rescanRunning = true;
-    m_rescanQueued = false;
-    m_listingWorkers.start([this, root = m_rootFolderURL, generation = m_loadGeneration, order = m_sortOrder,
-                               shown = m_groups, examined = m_examinedStamps] {
-        FolderListing listing = listFolder(root, order, shown, examined);
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, root, order, listing = std::move(listing)]() mutable {
-                applyRescan(generation, root, order, std::move(listing));
-            },
-            Qt::QueuedConnection);
-    });
-}
-
-void ImageBrowserModel::startQueuedRescan()
-{
-    if (m_rescanQueued && !m_rescanRunning && !m_loadInFlight && !m_rootFolderURL.isEmpty())
-        startRescan();
-}
-
-void ImageBrowserModel::applyRescan(quint64 generation, const QUrl& root, SortOrder order, FolderListing listing)
-{
-    m_rescanRunning = false;
-    // Another folder (or file list) shown since: the listing is stale.
-    if (generation == m_loadGeneration && root == m_rootFolderURL) {
-        if (order != m_sortOrder) {
-            m_rescanQueued = true; // listed in an order no longer wanted
-        } else {
-            applyRescannedGroups(listing);
-            emit folderRescanned();
-        }
-    }
-    startQueuedRescan();
-}
-
-void ImageBrowserModel::applyRescannedGroups(FolderListing& listing)
+void ImageBrowserModel::applyRescannedGroups(const FolderListing& listing)
 {
     if (!listing.groups) {
         // A folder deleted or moved away is said to be gone, and shows nothing until it is
@@ -789,7 +508,7 @@ void ImageBrowserModel::applyRescannedGroups(FolderListing& listing)
         }
         return;
     }
-    QList<FolderGroup>& groups = *listing.groups;
+    QList<FolderGroup> groups = *listing.groups;
     m_subfolderPaths = listing.subfolderPaths;
     m_watcher->updateSubfolders(m_subfolderPaths);
     setSkippedNameCount(listing.skippedNames);
@@ -820,16 +539,16 @@ void ImageBrowserModel::applyRescannedGroups(FolderListing& listing)
         const ImageStamps& stamps = listing.stamps.at(group);
         for (const qsizetype image : listing.changed.at(group)) {
             const QUrl& url = images.at(image);
-            const auto entry = m_metadataCache.constFind(url);
-            if (entry == m_metadataCache.cend() || entry->isOutOfDate(stamps.value(url)))
+            const auto entry = metadataCache().constFind(url);
+            if (entry == metadataCache().cend() || entry->isOutOfDate(stamps.value(url)))
                 unread.append(url);
         }
         examined.insert(groups.at(group).url, stamps);
     }
-    releaseOnWorker(std::exchange(m_examinedStamps, examined));
-    prefetchMetadata(unread);
+    m_prefetcher.releaseOnWorker(std::exchange(m_examinedStamps, examined));
+    m_prefetcher.prefetch(unread);
 
-    keepCurrentOrSelect(m_currentIndex);
+    reselect(m_currentIndex, Reselect::keepCurrent);
 }
 
 void ImageBrowserModel::restoreLastFolder()
@@ -837,22 +556,13 @@ void ImageBrowserModel::restoreLastFolder()
     const QString path = QSettings().value(lastFolderPathKey).toString();
     if (path.isEmpty())
         return;
-    m_lookingForLastFolder = true;
+    m_lister.lookForLastFolder(path);
     updateScanning();
-    // Even looking at a path can hang (an unreachable network mount).
-    m_listingWorkers.start([this, path, generation = m_loadGeneration] {
-        const bool exists = QFileInfo::exists(path);
-        QMetaObject::invokeMethod(
-            this, [this, generation, path, exists] { reopenLastFolder(generation, path, exists); },
-            Qt::QueuedConnection);
-    });
 }
 
-void ImageBrowserModel::reopenLastFolder(quint64 generation, const QString& path, bool exists)
+void ImageBrowserModel::reopenLastFolder(const QString& path, bool found)
 {
-    m_lookingForLastFolder = false;
-    // The user opened something else meanwhile: that stays.
-    if (exists && generation == m_loadGeneration)
+    if (found)
         loadFolder(QUrl::fromLocalFile(path));
     updateScanning();
 }

@@ -2,7 +2,9 @@
 
 #include "CacheEntry.h"
 #include "FolderGroup.h"
+#include "FolderLister.h"
 #include "LimnoraMetadata.h"
+#include "MetadataPrefetcher.h"
 #include "SortOrder.h"
 
 #include <QHash>
@@ -10,13 +12,9 @@
 #include <QObject>
 #include <QSet>
 #include <QStringList>
-#include <QThreadPool>
 #include <QUrl>
 #include <QUuid>
 
-#include <atomic>
-#include <chrono>
-#include <memory>
 #include <optional>
 
 namespace limnoscope {
@@ -24,9 +22,9 @@ namespace limnoscope {
 class FolderWatcher;
 
 // The one model of the opened folder: its groups and browsing order, the current image and the
-// multi-selection, the metadata cache with its background prefetch, the folder watch and the
-// saved preferences. Lives on the GUI thread; listing folders, reading file dates and stamps,
-// sorting and reading metadata run on its own worker threads, whose results come back to it.
+// multi-selection, the folder watch and the saved preferences. Lives on the GUI thread. Its
+// `FolderLister` lists, rescans and sorts on workers and its `MetadataPrefetcher` keeps the
+// metadata cache filled from workers; the model applies what they hand back.
 class ImageBrowserModel : public QObject
 {
     Q_OBJECT
@@ -50,15 +48,6 @@ class ImageBrowserModel : public QObject
 
 public:
     static constexpr double defaultThumbnailSize = 68.0;
-    // After a folder opens, and after deleted images are forgotten, keyboard focus goes back to
-    // the image list this long later.
-    static constexpr std::chrono::milliseconds folderOpenedFocusDelay { 300 };
-    static constexpr std::chrono::milliseconds deletionFocusDelay { 150 };
-    // One prefetch run plus a few current-image loads at once.
-    static constexpr int metadataWorkerThreads = 4;
-    // Folder listings, rescans and re-sorts; two, so that a new folder need not wait for the
-    // listing of one it replaced.
-    static constexpr int listingWorkerThreads = 2;
     // Up to this many listed images, a change between the name orders is sorted at once (about
     // 2 microseconds an image); larger lists, and the date orders (which read every file's
     // date), are sorted on a worker.
@@ -68,12 +57,12 @@ public:
     static constexpr auto sortOrderKey = "sortOrder";
     static constexpr auto thumbnailSizeKey = "thumbnailSize";
 
-    // The process-wide model, created on first use with the application as parent.
+    // The application's model, created on first use with the application as parent; the
+    // application hands it to the window, which hands it on. Tests make their own.
     [[nodiscard]] static ImageBrowserModel* shared();
 
-    // Reads the sort order and thumbnail size from the preferences. Tests make their own.
+    // Reads the sort order and thumbnail size from the preferences.
     explicit ImageBrowserModel(QObject* parent = nullptr);
-    ~ImageBrowserModel() override;
 
     // Published fields.
     [[nodiscard]] const QList<FolderGroup>& groups() const { return m_groups; }
@@ -98,20 +87,20 @@ public:
     // small and the order is by name) and keeps the current image current. `sortOrderApplied`
     // follows when the new order is shown, unless another folder or file list is shown first.
     void setSortOrder(SortOrder order);
-    [[nodiscard]] bool isPrefetching() const { return m_isPrefetching; }
+    [[nodiscard]] bool isPrefetching() const { return m_prefetcher.isPrefetching(); }
     // True from `loadFolder` (or `restoreLastFolder`) until the folder's listing is shown.
     [[nodiscard]] bool isScanning() const { return m_isScanning; }
     // Images of the current (or last) prefetch run with a cache entry, and all of its images.
-    [[nodiscard]] qint64 prefetchDoneCount() const { return m_prefetchDoneCount; }
-    [[nodiscard]] qint64 prefetchTotalCount() const { return m_prefetchTotalCount; }
+    [[nodiscard]] qint64 prefetchDoneCount() const { return m_prefetcher.doneCount(); }
+    [[nodiscard]] qint64 prefetchTotalCount() const { return m_prefetcher.totalCount(); }
     // Images and subfolders of the open folder and its subfolders left out of the last listing
     // because their names are not valid in the file-name encoding (no path reaches them).
     [[nodiscard]] qint64 skippedNameCount() const { return m_skippedNameCount; }
 
     // Plain fields.
-    [[nodiscard]] const QHash<QUrl, CacheEntry>& metadataCache() const { return m_metadataCache; }
+    [[nodiscard]] const QHash<QUrl, CacheEntry>& metadataCache() const { return m_prefetcher.cache(); }
     // Waiting for the next prefetch run, in the order they were handed over.
-    [[nodiscard]] const QList<QUrl>& pendingPrefetchURLs() const { return m_pendingPrefetchURLs; }
+    [[nodiscard]] const QList<QUrl>& pendingPrefetchURLs() const { return m_prefetcher.pendingURLs(); }
     [[nodiscard]] bool isWatching() const;
 
     // Opening. `loadFolder` forgets the shown folder's cache and watch at once and lists the new
@@ -127,17 +116,15 @@ public:
     void previousImage();
     [[nodiscard]] bool hasNext() const;
     void toggleGroup(const QUuid& id);
-    // Forget images the caller has already moved to the Trash; the disk is not touched.
-    void removeDeletedImage(const QUrl& url);
-    void removeDeletedSelection();
     // Forgets exactly the images that did move to the Trash: they leave the list and the
-    // selection, the rest of the selection stays, and the image now at the current position
-    // becomes current. Nothing happens for an empty set.
+    // selection, the rest of the selection stays, the image now at the current position
+    // becomes current, and `imagesForgotten` follows. Nothing happens for an empty set; the
+    // disk is never touched.
     void forgetTrashedImages(const QSet<QUrl>& trashed);
 
     // Metadata.
-    void prefetchMetadata(const QList<QUrl>& urls);
-    void loadCurrentMetadata(const QUrl& url);
+    void prefetchMetadata(const QList<QUrl>& urls) { m_prefetcher.prefetch(urls); }
+    void loadCurrentMetadata(const QUrl& url) { m_prefetcher.load(url); }
 
     // Watching and preferences.
     void startWatching(const QUrl& url);
@@ -167,6 +154,8 @@ signals:
     // The listing of the latest `loadFolder` is shown (or, when the folder could not be listed,
     // nothing but the message saying why is).
     void folderLoaded();
+    // Images moved to the Trash left the list (`forgetTrashedImages`).
+    void imagesForgotten();
     // A rescan's listing has been applied: the model shows the folder as it was listed, shows
     // nothing but a message when the folder is gone, or kept everything when the folder could
     // not be listed for another reason.
@@ -175,10 +164,6 @@ signals:
     void sortOrderApplied();
 
 private:
-    struct FolderListing;
-    // The stamps of one folder's images, by image.
-    using ImageStamps = QHash<QUrl, std::optional<FileStamp>>;
-
     void setGroups(const QList<FolderGroup>& groups);
     void setRootFolderURL(const QUrl& url);
     void setCurrentIndex(qint64 index);
@@ -186,46 +171,29 @@ private:
     void setCurrentMetadata(const std::optional<LimnoraMetadata>& metadata);
     void setErrorMessage(const QString& message);
     void setFlatURLs(const QList<QUrl>& urls);
-    void setPrefetching(bool prefetching);
-    void setPrefetchProgress(qint64 done, qint64 total);
     void setSkippedNameCount(qint64 count);
     void updateScanning();
 
-    // Worker thread.
-    [[nodiscard]] static FolderListing listFolder(const QUrl& root, SortOrder order,
-        const QList<FolderGroup>& shown = {}, const QHash<QUrl, ImageStamps>& examined = {});
-    void startLoadListing(const QUrl& url);
-    void applyLoadListing(quint64 generation, SortOrder order, const FolderListing& listing);
-    void startRescan();
-    void applyRescan(quint64 generation, const QUrl& root, SortOrder order, FolderListing listing);
-    void applyRescannedGroups(FolderListing& listing);
-    void startQueuedRescan();
+    void applyLoadListing(SortOrder order, const FolderListing& listing);
+    void applyRescan(const QUrl& root, SortOrder order, const FolderListing& listing);
+    void applyRescannedGroups(const FolderListing& listing);
     void startSort();
-    void applySortedImages(quint64 generation, const QList<QList<QUrl>>& unsorted, const QList<QList<QUrl>>& sorted);
-    void reopenLastFolder(quint64 generation, const QString& path, bool exists);
-    void forgetMetadataCache();
+    void applySortedImages(const QList<QList<QUrl>>& unsorted, const QList<QList<QUrl>>& sorted);
+    void reopenLastFolder(const QString& path, bool found);
     // Empties the groups, the lists, the selection and the current image and its metadata.
     void clearShownImages();
-    // Large containers are freed on a worker: freeing 100,000 cache entries takes tens of
-    // milliseconds.
-    template <typename Container> void releaseOnWorker(Container container)
-    {
-        if (!container.isEmpty())
-            m_workers.start([released = std::move(container)] { Q_UNUSED(released) });
-    }
-
     void forgetImages(const QSet<QUrl>& urls);
-    // The image at `position` (or the last one) becomes current; none when nothing is listed.
-    void selectNearest(qint64 position);
-    // After the list changed: the current image stays current where it is still listed, else as
-    // selectNearest(position).
-    void keepCurrentOrSelect(qint64 position);
-    void postRestoreFirstResponder(std::chrono::milliseconds delay);
 
-    void runPrefetch(const QList<QUrl>& urls); // worker thread
-    void storePrefetched(const QList<QPair<QUrl, CacheEntry>>& entries);
-    void finishPrefetchRun();
-    void applyCurrentMetadata(const QUrl& url, const CacheEntry& entry);
+    // How `reselect` picks the current image.
+    enum class Reselect {
+        keepCurrent, // the current image stays current where it is still listed
+        byPosition, // the image now at the position becomes current
+    };
+    // The one rule for the current image after the list changed: the current image where
+    // `how` keeps it, else the image at `position` (or the last one); none when nothing is listed.
+    void reselect(qint64 position, Reselect how);
+
+    void showStoredEntry(const QUrl& url, const CacheEntry& entry, bool fromPrefetch);
     // Shows the entry of the current image `url`: its record, or why there is none.
     void showEntry(const QUrl& url, const CacheEntry& entry);
 
@@ -241,13 +209,8 @@ private:
     double m_thumbnailSize = defaultThumbnailSize;
     SortOrder m_sortOrder = SortOrder::nameAscending;
 
-    QHash<QUrl, CacheEntry> m_metadataCache;
-    bool m_isPrefetching = false;
-    QList<QUrl> m_pendingPrefetchURLs;
-    QSet<QUrl> m_pendingPrefetchSet;
-    qint64 m_prefetchDoneCount = 0;
-    qint64 m_prefetchTotalCount = 0;
     qint64 m_skippedNameCount = 0;
+    bool m_isScanning = false;
 
     FolderWatcher* m_watcher;
     QStringList m_subfolderPaths; // of the last scan, for the watch
@@ -256,23 +219,9 @@ private:
     // Images with the same stamp at the next rescan need no look-up.
     QHash<QUrl, ImageStamps> m_examinedStamps;
 
-    // Every `loadFolder` and `loadFiles` counts one up: a listing made for an older count is stale.
-    quint64 m_loadGeneration = 0;
-    bool m_loadInFlight = false; // the listing of the latest `loadFolder` has not come back yet
-    bool m_lookingForLastFolder = false;
-    bool m_isScanning = false;
-    bool m_rescanRunning = false;
-    bool m_rescanQueued = false;
-    // Every sort order change, and every new list shown instead of the groups being sorted,
-    // counts one up: a sort made for an older count is dropped.
-    quint64 m_sortGeneration = 0;
-
-    // Set when the model goes away or the application quits, so that a long prefetch run stops
-    // at its next image instead of holding up the exit.
-    std::shared_ptr<std::atomic_bool> m_stopWork = std::make_shared<std::atomic_bool>(false);
-    // Last members: destroyed first, waiting for the workers while the rest of the model exists.
-    QThreadPool m_workers;
-    QThreadPool m_listingWorkers;
+    // Last members: destroyed first, waiting for their workers while the rest of the model exists.
+    MetadataPrefetcher m_prefetcher;
+    FolderLister m_lister;
 };
 
 } // namespace limnoscope

@@ -23,7 +23,8 @@ public:
     static constexpr int countLimit = 50;
     static constexpr qint64 totalCostLimit = 8'000'000;
 
-    // The GUI thread's cache, created on first use and never destroyed.
+    // The application's cache, created on first use and never destroyed; the application hands
+    // it to the views. Tests make their own (the limits above are the defaults).
     [[nodiscard]] static ThumbnailCache& shared();
 
     // The bytes of the image as a 32-bit-per-pixel bitmap: width × height × 4.

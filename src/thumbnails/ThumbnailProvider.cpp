@@ -1,18 +1,11 @@
 #include "ThumbnailProvider.h"
 
-#include "DecodeDownsampled.h"
-
 #include <QThread>
 
 #include <algorithm>
 #include <cstdlib>
 
 namespace limnoscope {
-
-ThumbnailProvider::ThumbnailProvider(QObject* parent)
-    : ThumbnailProvider(ThumbnailSemaphore::shared(), ThumbnailCache::shared(), decodeDownsampled, parent)
-{
-}
 
 ThumbnailProvider::ThumbnailProvider(ThumbnailSemaphore& gate, ThumbnailCache& cache, Decoder decoder, QObject* parent)
     : QObject(parent)

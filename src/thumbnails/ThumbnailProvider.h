@@ -19,7 +19,7 @@
 namespace limnoscope {
 
 // Hands the sidebar's painting delegate the thumbnail of each URL: from the cache, or by a decode
-// on a worker thread through the shared gate, announced by thumbnailReady(). Lives on the GUI
+// on a worker thread through the gate it was given, announced by thumbnailReady(). Lives on the GUI
 // thread; only the decodes run elsewhere.
 //
 // A URL is wanted from its first request until it is cancelled (its row left the view). While
@@ -44,9 +44,7 @@ public:
     // nothing tells the provider when a file it could not decode has been finished.
     static constexpr std::chrono::milliseconds failureRecheckInterval { 1000 };
 
-    // Uses the shared gate and cache and decodeDownsampled().
-    explicit ThumbnailProvider(QObject* parent = nullptr);
-    // `decoder` runs on worker threads and must be thread-safe.
+    // `decoder` (decodeDownsampled in the application) runs on worker threads and must be thread-safe.
     ThumbnailProvider(ThumbnailSemaphore& gate, ThumbnailCache& cache, Decoder decoder, QObject* parent = nullptr);
     // Waits for decodes already running (at most the gate's limit) before the provider goes away.
     ~ThumbnailProvider() override;

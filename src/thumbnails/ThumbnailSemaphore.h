@@ -37,7 +37,8 @@ public:
 
     static constexpr int limit = 3;
 
-    // The process-wide gate, created on first use and never destroyed.
+    // The application's gate, created on first use and never destroyed; the application hands
+    // it to the views. Tests make their own (`limit` is the default).
     [[nodiscard]] static ThumbnailSemaphore& shared();
 
     ThumbnailSemaphore() = default;

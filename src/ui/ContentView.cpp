@@ -61,15 +61,17 @@ protected:
 
 } // namespace
 
-ContentView::ContentView(ImageBrowserModel *model, LimnoraAPIService *api, QWidget *parent)
+ContentView::ContentView(const AppContext& context, QWidget* parent)
     : QWidget(parent)
-    , m_model(model)
-    , m_keySink(new KeySinkView(model, this))
+    , m_context(context)
+    , m_model(context.model)
+    , m_keySink(new KeySinkView(context, this))
 {
     setObjectName(QStringLiteral("ContentView"));
     setAcceptDrops(true);
-    auto *sidebar = new SidebarView(model, api);
-    m_center = new CenterPanelView(model, api);
+    ImageBrowserModel* model = context.model;
+    auto* sidebar = new SidebarView(context);
+    m_center = new CenterPanelView(model, context.api);
     m_preview = new PreviewPanel;
     m_splitView = new StableSplitView(sidebar, m_center, m_preview, m_keySink);
 
@@ -84,11 +86,16 @@ ContentView::ContentView(ImageBrowserModel *model, LimnoraAPIService *api, QWidg
     connect(sidebar, &SidebarView::openFolderRequested, this, &ContentView::showFolderPicker);
     connect(model, &ImageBrowserModel::currentImageURLChanged, this,
             [this] { m_preview->setImageURL(m_model->currentImageURL()); });
-    AppNotifications *notifications = AppNotifications::shared();
+    connect(
+        model, &ImageBrowserModel::folderLoaded, this, [this] { m_keySink->restoreFocusSoon(folderOpenedFocusDelay); });
+    connect(
+        model, &ImageBrowserModel::imagesForgotten, this, [this] { m_keySink->restoreFocusSoon(deletionFocusDelay); });
+    AppNotifications* notifications = context.notifications;
     connect(notifications, &AppNotifications::openFolderCommand, this, &ContentView::showFolderPicker);
     connect(notifications, &AppNotifications::deleteSelectedImages, this, &ContentView::confirmDeleteSelection);
     connect(notifications, &AppNotifications::deleteImmediately, this, [this] { deleteWithoutConfirmation(); });
-    connect(notifications, &AppNotifications::restoreFirstResponder, this, &KeySinkView::restoreFocus);
+    connect(
+        notifications, &AppNotifications::restoreFirstResponder, m_keySink, [this] { m_keySink->restoreFocusSoon(); });
     m_preview->setImageURL(model->currentImageURL());
 }
 
@@ -200,7 +207,7 @@ void ContentView::deleteWithoutConfirmation(AfterDeletion after)
         QTimer::singleShot(quickLookReshowDelayMs, self, [self] {
             if (self->m_model->currentImageURL().isEmpty())
                 return;
-            if (QuickLookPanel *quickLook = QuickLookPanel::shared())
+            if (QuickLookPanel* quickLook = self->m_context.quickLook)
                 quickLook->present();
         });
     });

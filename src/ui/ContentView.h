@@ -1,35 +1,42 @@
 #pragma once
 
+#include "AppContext.h"
+
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPointer>
 #include <QUrl>
 #include <QWidget>
 
+#include <chrono>
+
 namespace limnoscope {
 
 class CenterPanelView;
-class ImageBrowserModel;
 class KeySinkView;
-class LimnoraAPIService;
 class PreviewPanel;
 class SidebarView;
 class StableSplitView;
 
 // The main window's content: sidebar, inspector and preview side by side over the key sink. It
-// opens folders (dialog or drop) and moves the selection to the Trash on request. GUI thread.
+// opens folders (dialog or drop), moves the selection to the Trash on request, and gives the
+// key sink the keyboard back after a folder opened or images were forgotten. GUI thread.
 class ContentView : public QWidget
 {
     Q_OBJECT
 
 public:
     static constexpr int quickLookReshowDelayMs = 200;
+    // After a folder opens, and after trashed images are forgotten, keyboard focus goes back to
+    // the key sink this long later.
+    static constexpr std::chrono::milliseconds folderOpenedFocusDelay { 300 };
+    static constexpr std::chrono::milliseconds deletionFocusDelay { 150 };
 
     // What follows a deletion without confirmation: Quick Look shows the next image again when
     // the deletion was asked for from it.
     enum class AfterDeletion { stay, reshowQuickLook };
 
-    ContentView(ImageBrowserModel *model, LimnoraAPIService *api, QWidget *parent = nullptr);
+    explicit ContentView(const AppContext& context, QWidget* parent = nullptr);
 
     // What a drop of these items does: one folder opens it; one image of the open folder does
     // nothing; otherwise the images among them, in natural name order, are shown as a list. One
@@ -62,7 +69,8 @@ private:
     // moved to the Trash.
     [[nodiscard]] QList<QUrl> listedImages(const QList<QUrl> &urls) const;
 
-    ImageBrowserModel *m_model;
+    AppContext m_context;
+    ImageBrowserModel* m_model;
     KeySinkView *m_keySink;
     CenterPanelView *m_center;
     PreviewPanel *m_preview;

@@ -10,15 +10,15 @@
 
 namespace limnoscope {
 
-ImageContextMenu::ImageContextMenu(
-    const QUrl& url, ImageBrowserModel* browser, LimnoraAPIService* api, TagDotsCache* tagDots, QWidget* parent)
+ImageContextMenu::ImageContextMenu(const QUrl& url, const AppContext& context, TagDotsCache* tagDots, QWidget* parent)
     : QMenu(parent)
     , m_url(url)
-    , m_browser(browser)
-    , m_api(api)
+    , m_browser(context.model)
+    , m_api(context.api)
+    , m_quickLook(context.quickLook)
 {
     addAction(symbolIcon("folder"), qtTrId("ctx_reveal_finder"), this, [url] { revealInFileManager(url); });
-    if (api && api->isAvailable()) {
+    if (m_api && m_api->isAvailable()) {
         // Limnora gets the current image's settings, whichever row the menu belongs to.
         addAction(symbolIcon("paintbrush.pointed"), qtTrId("ctx_generate_in_limnora"), this, [this] {
             if (m_browser && m_api && m_browser->currentMetadata())
@@ -26,9 +26,9 @@ ImageContextMenu::ImageContextMenu(
         });
     }
     addSeparator();
-    addAction(symbolIcon("eye"), qtTrId("ctx_quicklook"), this, [] {
-        if (QuickLookPanel* panel = QuickLookPanel::shared())
-            panel->toggle();
+    addAction(symbolIcon("eye"), qtTrId("ctx_quicklook"), this, [this] {
+        if (m_quickLook)
+            m_quickLook->toggle();
     });
     addSeparator();
     addAction(symbolIcon("photo.on.rectangle"), qtTrId("ctx_copy_image"), this, [url] { copyImageToClipboard(url); });
@@ -37,7 +37,7 @@ ImageContextMenu::ImageContextMenu(
     std::optional<QList<FinderTag>> knownTags;
     if (tagDots)
         knownTags = tagDots->tags(url);
-    addMenu(new TagContextMenu(url, knownTags.value_or(QList<FinderTag> {}), this));
+    addMenu(new TagContextMenu(url, knownTags.value_or(QList<FinderTag> {}), context.notifications, this));
     addSeparator();
     addAction(symbolIcon("trash"), qtTrId("ctx_delete_file"), this, [this] { emit deleteRequested(m_url); });
 }

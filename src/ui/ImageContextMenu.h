@@ -1,13 +1,13 @@
 #pragma once
 
+#include "AppContext.h"
+
 #include <QMenu>
 #include <QPointer>
 #include <QUrl>
 
 namespace limnoscope {
 
-class ImageBrowserModel;
-class LimnoraAPIService;
 class TagDotsCache;
 
 // The context menu of one image row: reveal in the file manager, generate in Limnora (only while
@@ -19,8 +19,7 @@ class ImageContextMenu : public QMenu
 
 public:
     // `tagDots` (may be null) gives the tags submenu what is already known of the file's tags.
-    ImageContextMenu(const QUrl& url, ImageBrowserModel* browser, LimnoraAPIService* api, TagDotsCache* tagDots,
-        QWidget* parent = nullptr);
+    ImageContextMenu(const QUrl& url, const AppContext& context, TagDotsCache* tagDots, QWidget* parent = nullptr);
 
     [[nodiscard]] const QUrl& url() const { return m_url; }
 
@@ -32,6 +31,7 @@ private:
     QUrl m_url;
     QPointer<ImageBrowserModel> m_browser;
     QPointer<LimnoraAPIService> m_api;
+    QPointer<QuickLookPanel> m_quickLook;
 };
 
 } // namespace limnoscope

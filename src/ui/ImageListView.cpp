@@ -1,10 +1,10 @@
 #include "ImageListView.h"
 
 #include "AppNotifications.h"
+#include "DecodeDownsampled.h"
 #include "FileOperations.h"
 #include "ImageBrowserModel.h"
 #include "ImageContextMenu.h"
-#include "KeySinkView.h"
 #include "LocalizedText.h"
 #include "QuickLookPanel.h"
 #include "SidebarListModel.h"
@@ -31,15 +31,16 @@ constexpr int dragPictureSize = 64;
 
 } // namespace
 
-ImageListView::ImageListView(ImageBrowserModel* browser, LimnoraAPIService* api, QWidget* parent)
+ImageListView::ImageListView(const AppContext& context, QWidget* parent)
     : QListView(parent)
-    , m_browser(browser)
-    , m_api(api)
-    , m_rows(new SidebarListModel(browser, this))
-    , m_thumbnails(new ThumbnailProvider(this))
+    , m_context(context)
+    , m_browser(context.model)
+    , m_rows(new SidebarListModel(m_browser, this))
+    , m_thumbnails(new ThumbnailProvider(*context.thumbnailGate, *context.thumbnailCache, decodeDownsampled, this))
     , m_tagDots(new TagDotsCache(this))
-    , m_delegate(new ThumbnailDelegate(browser, m_rows, m_thumbnails, m_tagDots, this))
+    , m_delegate(new ThumbnailDelegate(m_browser, m_rows, m_thumbnails, m_tagDots, this))
 {
+    ImageBrowserModel* browser = m_browser;
     setModel(m_rows);
     setItemDelegate(m_delegate);
     setViewMode(ListMode);
@@ -80,10 +81,10 @@ ImageListView::ImageListView(ImageBrowserModel* browser, LimnoraAPIService* api,
         m_tagDots->invalidate();
         viewport()->update();
     };
-    connect(AppNotifications::shared(), &AppNotifications::tagsDidChange, this, tagsChanged);
+    connect(context.notifications, &AppNotifications::tagsDidChange, this, tagsChanged);
     connect(browser, &ImageBrowserModel::tagVersionChanged, this, tagsChanged);
-    connect(AppNotifications::shared(), &AppNotifications::deleteCurrentImage, this,
-        &ImageListView::deleteCurrentImageIfListed);
+    connect(
+        context.notifications, &AppNotifications::deleteCurrentImage, this, &ImageListView::deleteCurrentImageIfListed);
 }
 
 QSet<QUrl> ImageListView::visibleImageURLs() const
@@ -182,7 +183,7 @@ void ImageListView::clickImage(const QUrl& url, Qt::KeyboardModifiers modifiers)
     if (position < 0)
         return;
     m_browser->selectImage(position);
-    if (QuickLookPanel* panel = QuickLookPanel::shared(); panel && panel->isVisible())
+    if (QuickLookPanel* panel = m_context.quickLook; panel && panel->isVisible())
         panel->refresh();
 }
 
@@ -204,7 +205,7 @@ void ImageListView::contextMenuEvent(QContextMenuEvent* event)
         event->ignore();
         return;
     }
-    auto* menu = new ImageContextMenu(m_rows->rowURL(index.row()), m_browser, m_api, m_tagDots, this);
+    auto* menu = new ImageContextMenu(m_rows->rowURL(index.row()), m_context, m_tagDots, this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     connect(menu, &ImageContextMenu::deleteRequested, this, &ImageListView::askToDelete);
     menu->popup(event->globalPos());
@@ -288,7 +289,7 @@ void ImageListView::askToDelete(const QUrl& url)
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(box, &QMessageBox::finished, this, [this, box, confirm, url] {
         const bool confirmed = box->clickedButton() == confirm;
-        KeySinkView::restoreFocusSoon();
+        emit m_context.notifications->restoreFirstResponder();
         if (confirmed)
             trashImages(m_browser, { url }, window());
     });

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AppContext.h"
+
 #include <QListView>
 #include <QMessageBox>
 #include <QPointer>
@@ -11,8 +13,6 @@ class QMimeData;
 
 namespace limnoscope {
 
-class ImageBrowserModel;
-class LimnoraAPIService;
 class SidebarListModel;
 class TagDotsCache;
 class ThumbnailDelegate;
@@ -28,7 +28,7 @@ class ImageListView : public QListView
     Q_OBJECT
 
 public:
-    ImageListView(ImageBrowserModel* browser, LimnoraAPIService* api, QWidget* parent = nullptr);
+    explicit ImageListView(const AppContext& context, QWidget* parent = nullptr);
 
     [[nodiscard]] SidebarListModel* rowsModel() const { return m_rows; }
     [[nodiscard]] TagDotsCache* tagDots() const { return m_tagDots; }
@@ -62,8 +62,8 @@ private:
     void updateImageRow(const QUrl& url);
     void deleteCurrentImageIfListed();
 
+    AppContext m_context;
     ImageBrowserModel* m_browser;
-    LimnoraAPIService* m_api;
     SidebarListModel* m_rows;
     ThumbnailProvider* m_thumbnails;
     TagDotsCache* m_tagDots;

@@ -7,39 +7,23 @@
 #include <QTimer>
 
 namespace limnoscope {
-namespace {
-QPointer<KeySinkView> currentKeySink;
-}
 
-KeySinkView::KeySinkView(ImageBrowserModel *model, QWidget *parent)
+KeySinkView::KeySinkView(const AppContext& context, QWidget* parent)
     : QWidget(parent)
-    , m_model(model)
+    , m_context(context)
 {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_TransparentForMouseEvents, false);
-    currentKeySink = this;
 }
 
-KeySinkView *KeySinkView::current()
+void KeySinkView::restoreFocusSoon(std::chrono::milliseconds delay)
 {
-    return currentKeySink;
-}
-
-void KeySinkView::restoreFocus()
-{
-    if (KeySinkView *sink = currentKeySink)
-        sink->setFocus(Qt::OtherFocusReason);
-}
-
-void KeySinkView::restoreFocusSoon()
-{
-    QTimer::singleShot(refocusDelayMs, qApp, &KeySinkView::restoreFocus);
+    QTimer::singleShot(delay, this, [this] { setFocus(Qt::OtherFocusReason); });
 }
 
 void KeySinkView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    currentKeySink = this;
     // A widget that already has focus keeps it.
     QTimer::singleShot(0, this, [this] {
         if (!window()->focusWidget())
@@ -67,7 +51,7 @@ void KeySinkView::keyPressEvent(QKeyEvent *event)
         return;
     }
     // Space with no current image does nothing here, but is still swallowed.
-    KeyboardMap::perform(m_model, action);
+    KeyboardMap::perform(m_context, action);
     if (action == KeyboardMap::Action::First || action == KeyboardMap::Action::Last)
         restoreFocusSoon();
     event->accept();

@@ -1,11 +1,12 @@
 #pragma once
 
-#include <QPointer>
+#include "AppContext.h"
+
 #include <QWidget>
 
-namespace limnoscope {
+#include <chrono>
 
-class ImageBrowserModel;
+namespace limnoscope {
 
 // An invisible focus widget behind the main window's panes that takes key presses when nothing
 // else has focus, so that the keyboard drives browsing. GUI thread.
@@ -16,14 +17,10 @@ class KeySinkView : public QWidget
 public:
     static constexpr int refocusDelayMs = 100;
 
-    explicit KeySinkView(ImageBrowserModel *model, QWidget *parent = nullptr);
+    explicit KeySinkView(const AppContext& context, QWidget* parent = nullptr);
 
-    // The most recently attached key sink, or null once it is gone.
-    [[nodiscard]] static KeySinkView *current();
-    // Gives the current key sink keyboard focus in its window; nothing without one.
-    static void restoreFocus();
-    // The same, `refocusDelayMs` later on the GUI thread.
-    static void restoreFocusSoon();
+    // Takes keyboard focus in its window, `delay` later on the GUI thread.
+    void restoreFocusSoon(std::chrono::milliseconds delay = std::chrono::milliseconds(refocusDelayMs));
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -31,7 +28,7 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    ImageBrowserModel *m_model;
+    AppContext m_context;
 };
 
 } // namespace limnoscope

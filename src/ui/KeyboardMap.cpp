@@ -14,9 +14,9 @@
 
 namespace limnoscope {
 
-KeyboardMap::KeyboardMap(ImageBrowserModel *model, QWidget *mainWindow, QObject *parent)
+KeyboardMap::KeyboardMap(const AppContext& context, QWidget* mainWindow, QObject* parent)
     : QObject(parent)
-    , m_model(model)
+    , m_context(context)
     , m_mainWindow(mainWindow)
 {
     qApp->installEventFilter(this);
@@ -50,9 +50,10 @@ KeyboardMap::Action KeyboardMap::actionFor(const QKeyEvent *event)
     }
 }
 
-bool KeyboardMap::perform(ImageBrowserModel *model, Action action)
+bool KeyboardMap::perform(const AppContext& context, Action action)
 {
-    QuickLookPanel *quickLook = QuickLookPanel::shared();
+    ImageBrowserModel* model = context.model;
+    QuickLookPanel* quickLook = context.quickLook;
     const auto refreshQuickLook = [quickLook] {
         if (quickLook)
             quickLook->refresh();
@@ -78,12 +79,12 @@ bool KeyboardMap::perform(ImageBrowserModel *model, Action action)
         if (quickLook)
             quickLook->close();
         if (!model->selectedURLs().isEmpty())
-            emit AppNotifications::shared()->deleteSelectedImages();
+            emit context.notifications->deleteSelectedImages();
         else
-            emit AppNotifications::shared()->deleteCurrentImage();
+            emit context.notifications->deleteCurrentImage();
         return true;
     case Action::DeleteImmediately:
-        emit AppNotifications::shared()->deleteImmediately();
+        emit context.notifications->deleteImmediately();
         return true;
     case Action::First:
         model->setSelectedURLs({});
@@ -125,7 +126,7 @@ bool KeyboardMap::eventFilter(QObject *watched, QEvent *event)
     if (widget->window() != m_mainWindow || !m_mainWindow->isActiveWindow() || keyboardIsTaken())
         return false;
     const Action action = actionFor(static_cast<QKeyEvent *>(event));
-    return perform(m_model, action);
+    return perform(m_context, action);
 }
 
 } // namespace limnoscope

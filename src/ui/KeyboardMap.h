@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AppContext.h"
+
 #include <QObject>
 #include <QPointer>
 
@@ -7,8 +9,6 @@ class QKeyEvent;
 class QWidget;
 
 namespace limnoscope {
-
-class ImageBrowserModel;
 
 // The application-wide keyboard map: arrows step through the images, Space toggles Quick Look,
 // Delete asks to move images to the Trash, Home and End jump. It sees key presses before the
@@ -22,7 +22,7 @@ public:
     Q_ENUM(Action)
 
     // Installs itself as an event filter of the application for key presses in `mainWindow`.
-    KeyboardMap(ImageBrowserModel *model, QWidget *mainWindow, QObject *parent = nullptr);
+    KeyboardMap(const AppContext& context, QWidget* mainWindow, QObject* parent = nullptr);
 
     // What a key press asks for: Right/Down next, Left/Up previous, Space Quick Look, Delete or
     // Ctrl+Backspace delete (with confirmation), Shift+Delete delete at once, (Ctrl+)Home and
@@ -31,7 +31,7 @@ public:
 
     // Carries out `action`; false when it did nothing and the key should go on (Space with no
     // current image).
-    static bool perform(ImageBrowserModel *model, Action action);
+    static bool perform(const AppContext& context, Action action);
 
     // True when text editing has the keyboard or a dialog or menu is up: the map stands aside.
     [[nodiscard]] static bool keyboardIsTaken();
@@ -40,7 +40,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    ImageBrowserModel *m_model;
+    AppContext m_context;
     QPointer<QWidget> m_mainWindow;
 };
 

@@ -21,13 +21,15 @@
 
 namespace limnoscope {
 
-MainWindow::MainWindow(ImageBrowserModel *model, LimnoraAPIService *api, QWidget *parent)
+MainWindow::MainWindow(const AppContext& context, QWidget* parent)
     : QMainWindow(parent)
-    , m_model(model)
-    , m_content(new ContentView(model, api, this))
-    , m_quickLook(new QuickLookPanel(model, this))
-    , m_keyboardMap(new KeyboardMap(model, this, this))
+    , m_context(context)
+    , m_model(context.model)
+    , m_quickLook(new QuickLookPanel(context.model, context.notifications, this))
 {
+    m_context.quickLook = m_quickLook;
+    m_content = new ContentView(m_context, this);
+    m_keyboardMap = new KeyboardMap(m_context, this, this);
     setWindowTitle(QStringLiteral("Limnoscope"));
     setObjectName(QStringLiteral("MainWindow"));
     setUnifiedTitleAndToolBarOnMac(true);
@@ -37,7 +39,7 @@ MainWindow::MainWindow(ImageBrowserModel *model, LimnoraAPIService *api, QWidget
         [this] { m_content->deleteWithoutConfirmation(ContentView::AfterDeletion::reshowQuickLook); });
     buildMenus();
     buildToolbar();
-    buildStatusBar(api);
+    buildStatusBar();
 }
 
 QList<QAction *> MainWindow::sortActions() const
@@ -50,7 +52,7 @@ void MainWindow::buildMenus()
     QMenu *file = menuBar()->addMenu(qtTrId("menu_file"));
     QAction *open = file->addAction(symbolIcon("folder.badge.plus"), qtTrId("open_folder_button"));
     open->setShortcut(QKeySequence::Open);
-    connect(open, &QAction::triggered, this, [] { emit AppNotifications::shared()->openFolderCommand(); });
+    connect(open, &QAction::triggered, m_context.notifications, &AppNotifications::openFolderCommand);
     file->addSeparator();
     QAction *quit = file->addAction(qtTrId("menu_quit"));
     quit->setShortcut(QKeySequence::Quit);
@@ -110,7 +112,7 @@ void MainWindow::buildToolbar()
     updatePreviewToggle();
 }
 
-void MainWindow::buildStatusBar(LimnoraAPIService* api)
+void MainWindow::buildStatusBar()
 {
     // Only there while it has something to say: a generate request's outcome, for a few seconds.
     QStatusBar* bar = statusBar();
@@ -118,7 +120,7 @@ void MainWindow::buildStatusBar(LimnoraAPIService* api)
     bar->hide();
     connect(
         bar, &QStatusBar::messageChanged, bar, [bar](const QString& message) { bar->setVisible(!message.isEmpty()); });
-    connect(api, &LimnoraAPIService::generateFinished, bar,
+    connect(m_context.api, &LimnoraAPIService::generateFinished, bar,
         [bar](LimnoraAPIService::GenerateOutcome outcome, int httpStatus) {
             QString text;
             switch (outcome) {
@@ -155,7 +157,7 @@ void MainWindow::changeCurrentImageTags(const std::function<void(const QUrl &)> 
     if (current.isEmpty())
         return;
     change(current); // the outcome is not looked at: the tag views read the file again
-    emit AppNotifications::shared()->tagsDidChange();
+    emit m_context.notifications->tagsDidChange();
     m_model->setTagVersion(m_model->tagVersion() + 1);
 }
 

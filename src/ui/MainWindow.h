@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AppContext.h"
+
 #include <QMainWindow>
 
 class QAction;
@@ -8,14 +10,12 @@ class QActionGroup;
 namespace limnoscope {
 
 class ContentView;
-class ImageBrowserModel;
 class KeyboardMap;
-class LimnoraAPIService;
-class QuickLookPanel;
 
 // The one window: menus (open folder, sort, colour tags), the preview toggle in the toolbar,
 // the content view, and a status bar that appears for the outcome of a generate request.
-// Closing it ends the application. GUI thread.
+// It makes the Quick Look panel and hands the services of `context`, with the panel, to its
+// parts. Closing it ends the application. GUI thread.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -25,9 +25,10 @@ public:
     // How long the outcome of a generate request stays in the status bar.
     static constexpr int generateOutcomeShownMs = 4000;
 
-    MainWindow(ImageBrowserModel *model, LimnoraAPIService *api, QWidget *parent = nullptr);
+    explicit MainWindow(const AppContext& context, QWidget* parent = nullptr);
 
     [[nodiscard]] ContentView *contentView() const { return m_content; }
+    [[nodiscard]] QuickLookPanel* quickLook() const { return m_quickLook; }
     [[nodiscard]] QAction *previewToggle() const { return m_previewToggle; }
     [[nodiscard]] QList<QAction *> sortActions() const;
     [[nodiscard]] QList<QAction *> tagActions() const { return m_tagActions; }
@@ -38,15 +39,16 @@ protected:
 private:
     void buildMenus();
     void buildToolbar();
-    void buildStatusBar(LimnoraAPIService* api);
+    void buildStatusBar();
     void updateSortChecks();
     void updatePreviewToggle();
     // Changes the current image's tags, then tells every tag view and bumps the tag version.
     void changeCurrentImageTags(const std::function<void(const QUrl &)> &change);
 
-    ImageBrowserModel *m_model;
-    ContentView *m_content;
-    QuickLookPanel *m_quickLook;
+    AppContext m_context;
+    ImageBrowserModel* m_model;
+    QuickLookPanel* m_quickLook;
+    ContentView* m_content;
     KeyboardMap *m_keyboardMap;
     QActionGroup *m_sortGroup = nullptr;
     QAction *m_previewToggle = nullptr;

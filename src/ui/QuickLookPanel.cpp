@@ -13,16 +13,13 @@
 #include <QtConcurrent>
 
 namespace limnoscope {
-namespace {
-QPointer<QuickLookPanel> sharedPanel;
-}
 
-QuickLookPanel::QuickLookPanel(ImageBrowserModel *model, QWidget *owner)
+QuickLookPanel::QuickLookPanel(ImageBrowserModel* model, AppNotifications* notifications, QWidget* owner)
     : QWidget(owner, Qt::Window)
     , m_model(model)
+    , m_notifications(notifications)
     , m_view(new QLabel(this))
 {
-    sharedPanel = this;
     setObjectName(QStringLiteral("QuickLookPanel"));
     setAttribute(Qt::WA_DeleteOnClose, false);
     m_view->setAlignment(Qt::AlignCenter);
@@ -34,11 +31,6 @@ QuickLookPanel::QuickLookPanel(ImageBrowserModel *model, QWidget *owner)
 }
 
 QuickLookPanel::~QuickLookPanel() = default;
-
-QuickLookPanel *QuickLookPanel::shared()
-{
-    return sharedPanel;
-}
 
 void QuickLookPanel::present()
 {
@@ -113,8 +105,7 @@ void QuickLookPanel::postDeleteLater(bool immediately)
     close();
     ImageBrowserModel *model = m_model;
     QPointer<QuickLookPanel> self(this);
-    QTimer::singleShot(deleteDelayMs, model, [self, model, immediately] {
-        AppNotifications *notifications = AppNotifications::shared();
+    QTimer::singleShot(deleteDelayMs, m_notifications, [self, model, notifications = m_notifications, immediately] {
         if (immediately) {
             if (self)
                 emit self->deleteImmediatelyRequested();

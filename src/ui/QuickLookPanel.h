@@ -7,6 +7,7 @@
 
 namespace limnoscope {
 
+class AppNotifications;
 class ImageBrowserModel;
 
 // A window of its own that shows the current image fitted to the screen, toggled by Space.
@@ -21,12 +22,10 @@ public:
     // The shown image's longer side is at most this share of the screen.
     static constexpr double screenShare = 0.85;
 
-    // Creates the process's panel, a window owned by `owner`.
-    QuickLookPanel(ImageBrowserModel *model, QWidget *owner);
+    // Creates the window's panel, a window owned by `owner`; deletions are asked for through
+    // `notifications`.
+    QuickLookPanel(ImageBrowserModel* model, AppNotifications* notifications, QWidget* owner);
     ~QuickLookPanel() override;
-
-    // The panel, or null when none has been created ("the panel exists").
-    [[nodiscard]] static QuickLookPanel *shared();
 
     // Shows the model's current image and brings the panel to the front.
     void present();
@@ -51,6 +50,7 @@ private:
     void postDeleteLater(bool immediately);
 
     ImageBrowserModel *m_model;
+    AppNotifications* m_notifications;
     QLabel *m_view;
     QUrl m_url;
     QImage m_image;

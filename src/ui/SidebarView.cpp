@@ -99,11 +99,13 @@ QToolButton* borderlessButton(const char* symbolName, int iconSize, QWidget* par
 
 } // namespace
 
-SidebarView::SidebarView(ImageBrowserModel* model, LimnoraAPIService* api, QWidget* parent)
+SidebarView::SidebarView(const AppContext& context, QWidget* parent)
     : QWidget(parent)
-    , m_model(model)
-    , m_api(api)
+    , m_model(context.model)
+    , m_api(context.api)
 {
+    ImageBrowserModel* model = context.model;
+    LimnoraAPIService* api = context.api;
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -118,7 +120,7 @@ SidebarView::SidebarView(ImageBrowserModel* model, LimnoraAPIService* api, QWidg
     auto* listLayout = new QVBoxLayout(m_listPage);
     listLayout->setContentsMargins(0, 0, 0, 0);
     listLayout->setSpacing(0);
-    m_list = new ImageListView(model, api, m_listPage);
+    m_list = new ImageListView(context, m_listPage);
     m_list->setObjectName(QStringLiteral("imageList"));
     listLayout->addWidget(m_list, 1);
     listLayout->addWidget(makeFooter());

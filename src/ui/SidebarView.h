@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AppContext.h"
+
 #include <QWidget>
 
 class QLabel;
@@ -11,9 +13,7 @@ class QToolButton;
 namespace limnoscope {
 
 class ElidedLabel;
-class ImageBrowserModel;
 class ImageListView;
-class LimnoraAPIService;
 
 // The main window's leading pane: the open folder's name with the sort menu and the open-folder
 // button, the thumbnail-size slider, then either the image list with the API status, the metadata
@@ -30,7 +30,7 @@ public:
     static constexpr int maximumThumbnailSize = 200;
     static constexpr int thumbnailSizeStep = 4;
 
-    SidebarView(ImageBrowserModel* model, LimnoraAPIService* api, QWidget* parent = nullptr);
+    explicit SidebarView(const AppContext& context, QWidget* parent = nullptr);
 
     [[nodiscard]] ImageListView* imageList() const { return m_list; }
 

@@ -28,9 +28,11 @@ QThreadPool* tagWorker()
 
 } // namespace
 
-TagContextMenu::TagContextMenu(const QUrl& url, const QList<FinderTag>& knownTags, QWidget* parent)
+TagContextMenu::TagContextMenu(
+    const QUrl& url, const QList<FinderTag>& knownTags, AppNotifications* notifications, QWidget* parent)
     : QMenu(qtTrId("ctx_tags"), parent)
     , m_url(url)
+    , m_notifications(notifications)
     , m_activeTags(knownTags)
 {
     for (std::size_t i = 0; i < allFinderTags.size(); ++i) {
@@ -62,7 +64,7 @@ void TagContextMenu::readActiveTags()
     QPointer<TagContextMenu> menu(this);
     QtConcurrent::run(tagWorker(), [url = m_url] {
         return readTags(url);
-    }).then(AppNotifications::shared(), [menu](const QList<FinderTag>& tags) {
+    }).then(qApp, [menu](const QList<FinderTag>& tags) {
         if (menu)
             menu->setActiveTags(tags);
     });
@@ -74,20 +76,24 @@ void TagContextMenu::toggle(FinderTag tag)
     QtConcurrent::run(tagWorker(), [url = m_url, tag] {
         toggleTag(tag, url);
         return readTags(url);
-    }).then(AppNotifications::shared(), [menu](const QList<FinderTag>& tags) {
+    }).then(qApp, [menu, notifications = m_notifications](const QList<FinderTag>& tags) {
         if (menu)
             menu->setActiveTags(tags);
-        emit AppNotifications::shared()->tagsDidChange();
+        if (notifications)
+            emit notifications->tagsDidChange();
     });
 }
 
 void TagContextMenu::removeAll()
 {
     QPointer<TagContextMenu> menu(this);
-    QtConcurrent::run(tagWorker(), [url = m_url] { removeAllTags(url); }).then(AppNotifications::shared(), [menu] {
+    QtConcurrent::run(tagWorker(), [url = m_url] {
+        removeAllTags(url);
+    }).then(qApp, [menu, notifications = m_notifications] {
         if (menu)
             menu->setActiveTags({});
-        emit AppNotifications::shared()->tagsDidChange();
+        if (notifications)
+            emit notifications->tagsDidChange();
     });
 }
 

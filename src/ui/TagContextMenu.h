@@ -4,23 +4,27 @@
 
 #include <QList>
 #include <QMenu>
+#include <QPointer>
 #include <QUrl>
 
 #include <array>
 
 namespace limnoscope {
 
+class AppNotifications;
+
 // The colour-tag submenu of an image row: "● " before each tag the file has, "○ " before the
 // others, then "remove all". The file's tags are read anew each time the submenu opens; reading
 // and writing run on a worker thread, one operation at a time, and every change is announced
-// with tagsDidChange. GUI thread.
+// with tagsDidChange of `notifications` (none when null). GUI thread.
 class TagContextMenu : public QMenu
 {
     Q_OBJECT
 
 public:
     // `knownTags` are shown until the reading started on opening lands.
-    TagContextMenu(const QUrl& url, const QList<FinderTag>& knownTags, QWidget* parent = nullptr);
+    TagContextMenu(
+        const QUrl& url, const QList<FinderTag>& knownTags, AppNotifications* notifications, QWidget* parent = nullptr);
 
     [[nodiscard]] const QList<FinderTag>& activeTags() const { return m_activeTags; }
     // The entry's title: the mark, a space, the tag's name.
@@ -36,6 +40,7 @@ private:
     void setActiveTags(const QList<FinderTag>& tags);
 
     QUrl m_url;
+    QPointer<AppNotifications> m_notifications;
     QList<FinderTag> m_activeTags;
     std::array<QAction*, allFinderTags.size()> m_tagActions {};
 };

@@ -12,6 +12,7 @@
 #include "MainWindow.h"
 #include "QuickLookPanel.h"
 #include "StableSplitView.h"
+#include "TestAppContext.h"
 #include "TestFiles.h"
 #include "TestHttpServer.h"
 
@@ -30,6 +31,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 using namespace limnoscope;
 using namespace limnoscope::test;
@@ -52,6 +55,7 @@ private:
     QTemporaryDir m_folder;
     LimnoraAPIService *m_api = nullptr;
     ImageBrowserModel *m_model = nullptr;
+    std::unique_ptr<TestAppContext> m_app;
     MainWindow *m_window = nullptr;
 
     QUrl image(int number) const { return QUrl::fromLocalFile(m_folder.filePath(QStringLiteral("img%1.png").arg(number))); }
@@ -87,7 +91,8 @@ private slots:
         for (int i = 1; i <= 5; ++i)
             writeFile(image(i).toLocalFile(), pngWithDescription(sampleLimnoraText(i).toLatin1()));
         m_model = new ImageBrowserModel(this);
-        m_window = new MainWindow(m_model, m_api);
+        m_app = std::make_unique<TestAppContext>(m_model, m_api);
+        m_window = new MainWindow(m_app->context);
         m_window->show();
         m_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_window));
@@ -101,6 +106,7 @@ private slots:
     void cleanup()
     {
         delete m_window;
+        m_app.reset();
         delete m_model;
     }
 
@@ -144,7 +150,7 @@ private slots:
         QFETCH(int, modifiers);
         QFETCH(bool, withSelection);
         QFETCH(QString, posted);
-        AppNotifications *notifications = AppNotifications::shared();
+        AppNotifications* notifications = &m_app->notifications;
         // Observe only: no dialog and no Trash move in this test.
         QObject::disconnect(notifications, nullptr, nullptr, nullptr);
         QSignalSpy current(notifications, &AppNotifications::deleteCurrentImage);
@@ -179,7 +185,7 @@ private slots:
 
     void spaceTogglesQuickLook()
     {
-        QuickLookPanel *panel = QuickLookPanel::shared();
+        QuickLookPanel* panel = m_window->quickLook();
         QVERIFY(panel);
         sendKey(Qt::Key_Space);
         QTRY_VERIFY(panel->isVisible());
@@ -216,7 +222,7 @@ private slots:
     void tagShortcutsChangeTheAttribute()
     {
         QVERIFY(writeTagEntries({ "Project X" }, image(1)));
-        QSignalSpy changed(AppNotifications::shared(), &AppNotifications::tagsDidChange);
+        QSignalSpy changed(&m_app->notifications, &AppNotifications::tagsDidChange);
         const qint64 version = m_model->tagVersion();
         sendKey(Qt::Key_3, Qt::ControlModifier);
         QCOMPARE(readTags(image(1)), QList<FinderTag>{FinderTag::yellow});
@@ -353,7 +359,8 @@ private slots:
         QVERIFY(server.listen());
         server.setResponse(status, "{}");
         LimnoraAPIService api(status ? server.port() : unusedLocalPort());
-        MainWindow window(m_model, &api);
+        TestAppContext app(m_model, &api);
+        MainWindow window(app.context);
         api.generate(LimnoraMetadata {});
         QTRY_COMPARE(window.statusBar()->currentMessage(), shown);
     }
@@ -377,7 +384,7 @@ private slots:
         const QString outsider = m_home.filePath("outsider.png");
         writeFile(outsider, pngWithDescription("keep me"));
         m_model->setSelectedURLs({image(2), image(3), QUrl::fromLocalFile(outsider)});
-        emit AppNotifications::shared()->deleteSelectedImages();
+        emit m_app->notifications.deleteSelectedImages();
         QMessageBox *dialog = m_window->contentView()->openConfirmation();
         QVERIFY(dialog);
         QCOMPARE(dialog->text(), localizedFormat("delete_multi_alert_message", {"3"}));
@@ -406,7 +413,7 @@ private slots:
 
     void emptySelectionShowsNoDialog()
     {
-        emit AppNotifications::shared()->deleteSelectedImages();
+        emit m_app->notifications.deleteSelectedImages();
         QVERIFY(!m_window->contentView()->openConfirmation());
     }
 
@@ -420,7 +427,7 @@ private slots:
     void shiftDeleteTrashesTheCurrentImage()
     {
         QFETCH(bool, fromQuickLook);
-        QuickLookPanel* quickLook = QuickLookPanel::shared();
+        QuickLookPanel* quickLook = m_window->quickLook();
         m_model->selectImage(2);
         if (fromQuickLook) {
             quickLook->present();
@@ -477,7 +484,7 @@ private slots:
         emit split->splitterMoved(300, 1);
         const QList<int> saved = split->sizes();
         delete m_window;
-        m_window = new MainWindow(m_model, m_api);
+        m_window = new MainWindow(m_app->context);
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
         QCOMPARE(m_window->contentView()->splitView()->sizes(), saved);

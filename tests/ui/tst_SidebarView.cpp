@@ -15,6 +15,7 @@
 #include "SidebarView.h"
 #include "TagContextMenu.h"
 #include "TagDotsCache.h"
+#include "TestAppContext.h"
 #include "TestFiles.h"
 #include "ThumbnailProvider.h"
 
@@ -83,7 +84,8 @@ QStringList menuTexts(const QMenu& menu)
 struct Sidebar {
     explicit Sidebar(quint16 apiPort = closedPort())
         : api(apiPort)
-        , view(&browser, &api)
+        , app(&browser, &api)
+        , view(app.context)
         , tester(view.imageList()->rowsModel(), QAbstractItemModelTester::FailureReportingMode::QtTest)
     {
         view.resize(300, 640);
@@ -118,6 +120,7 @@ struct Sidebar {
 
     ImageBrowserModel browser;
     LimnoraAPIService api;
+    TestAppContext app;
     SidebarView view;
     QAbstractItemModelTester tester;
 };
@@ -406,8 +409,8 @@ private slots:
         // Another program tags b: nothing is announced, so the row still shows no dots.
         QVERIFY(toggleTag(FinderTag::red, b));
 
-        QSignalSpy announced(AppNotifications::shared(), &AppNotifications::tagsDidChange);
-        TagContextMenu menu(a, {});
+        QSignalSpy announced(&sidebar.app.notifications, &AppNotifications::tagsDidChange);
+        TagContextMenu menu(a, {}, &sidebar.app.notifications);
         menu.popup(QPoint(0, 0));
         QCOMPARE(menuTexts(menu).first(), TagContextMenu::entryTitle(FinderTag::red, false));
         QAction* green = menu.actions().at(3);
@@ -422,7 +425,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(dots->tags(a), QList<FinderTag> { FinderTag::green }, asyncTimeoutMs);
 
         // A new submenu for a, opened: green is marked once the reading lands.
-        TagContextMenu reopened(a, {});
+        TagContextMenu reopened(a, {}, &sidebar.app.notifications);
         QSignalSpy readAgain(&reopened, &TagContextMenu::activeTagsChanged);
         reopened.popup(QPoint(0, 0));
         QTRY_COMPARE_WITH_TIMEOUT(readAgain.count(), 1, asyncTimeoutMs);
@@ -447,7 +450,7 @@ private slots:
         Sidebar sidebar;
         sidebar.open(dir);
         const QUrl url = sidebar.browser.flatURLs().first();
-        ImageContextMenu menu(url, &sidebar.browser, &sidebar.api, nullptr);
+        ImageContextMenu menu(url, sidebar.app.context, nullptr);
         QApplication::clipboard()->clear();
         for (QAction* action : menu.actions()) {
             if (action->text() == qtTrId("ctx_copy_path"))
@@ -479,13 +482,13 @@ private slots:
         sidebar.browser.selectImage(1);
         sidebar.browser.setSelectedURLs({ flat.at(0), flat.at(2) });
 
-        emit AppNotifications::shared()->deleteCurrentImage();
+        emit sidebar.app.notifications.deleteCurrentImage();
         QMessageBox* box = shownMessageBox();
         QVERIFY(box);
         QCOMPARE(box->text(), localizedFormat("delete_alert_message", { QStringLiteral("b.png") }));
         QVERIFY(QApplication::activeModalWidget() == box);
         // A second request while one is up asks nothing more.
-        emit AppNotifications::shared()->deleteCurrentImage();
+        emit sidebar.app.notifications.deleteCurrentImage();
         QCOMPARE(sidebar.list()->deleteConfirmation(), box);
 
         QPushButton* button = buttonTitled(box, confirm ? "delete_alert_confirm" : "delete_alert_cancel");
@@ -516,7 +519,7 @@ private slots:
         QTemporaryDir empty;
         sidebar.browser.loadFolder(QUrl::fromLocalFile(empty.path()));
         QTRY_VERIFY(sidebar.browser.currentImageURL().isEmpty());
-        emit AppNotifications::shared()->deleteCurrentImage();
+        emit sidebar.app.notifications.deleteCurrentImage();
         QVERIFY(!shownMessageBox());
         QVERIFY(!sidebar.list()->deleteConfirmation());
     }
@@ -528,7 +531,7 @@ private slots:
         Sidebar sidebar;
         sidebar.open(dir);
         const QUrl b = sidebar.browser.flatURLs().at(1);
-        ImageContextMenu menu(b, &sidebar.browser, &sidebar.api, nullptr);
+        ImageContextMenu menu(b, sidebar.app.context, nullptr);
         connect(&menu, &ImageContextMenu::deleteRequested, sidebar.list(), &ImageListView::askToDelete);
         menu.actions().last()->trigger();
         QMessageBox* box = shownMessageBox();

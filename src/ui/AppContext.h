@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QPointer>
+
+namespace limnoscope {
+
+class AppNotifications;
+class ImageBrowserModel;
+class LimnoraAPIService;
+class QuickLookPanel;
+class ThumbnailCache;
+class ThumbnailSemaphore;
+
+// The services the window's parts share, made and owned by the application (or by a test) and
+// handed down to every view that needs one, so that no view looks a service up process-wide.
+// A value of pointers that outlive the views holding it; GUI thread.
+struct AppContext {
+    ImageBrowserModel* model = nullptr;
+    LimnoraAPIService* api = nullptr;
+    // The notifications through which menus, keys and lists ask the window to act.
+    AppNotifications* notifications = nullptr;
+    ThumbnailSemaphore* thumbnailGate = nullptr;
+    ThumbnailCache* thumbnailCache = nullptr;
+    // The window's Quick Look panel, once the window made it; null without one.
+    QPointer<QuickLookPanel> quickLook;
+};
+
+} // namespace limnoscope
