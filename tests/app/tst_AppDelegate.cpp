@@ -1,12 +1,12 @@
 #include "AppDelegate.h"
 #include "ImageBrowserModel.h"
 #include "TestFiles.h"
+#include "TestSandbox.h"
 
 #include <QDir>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/resource.h>
@@ -25,13 +25,10 @@ class TestAppDelegate : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
+    TestSandbox m_dir;
 
 private slots:
-    void initTestCase()
-    {
-        usePreferencesIn(m_dir.filePath("config"));
-    }
+    void initTestCase() { usePreferencesIn(m_dir.filePath("config")); }
 
     // Only regular files named like a download go: a link is not followed, a folder not entered.
     void sweepRemovesOnlyDownloadLeftovers()
@@ -71,7 +68,7 @@ private slots:
     {
         QFETCH(QString, kind);
         QFETCH(bool, used);
-        QTemporaryDir root;
+        TestSandbox root;
         const QByteArray savedTemporary = qgetenv("TMPDIR");
         qputenv("TMPDIR", QFile::encodeName(root.path()));
         const auto restore = qScopeGuard([&] { qputenv("TMPDIR", savedTemporary); });
@@ -116,7 +113,7 @@ private slots:
     void startOpensTheArgumentOrTheLastFolder()
     {
         const QString last = m_dir.filePath("last");
-        writeFile(last + "/a.png", pngWithDescription("a"));
+        m_dir.writeImages({ "last/a.png" });
         QSettings().setValue(ImageBrowserModel::lastFolderPathKey, last);
 
         ImageBrowserModel model;

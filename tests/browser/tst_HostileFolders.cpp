@@ -4,12 +4,12 @@
 #include "MetadataParser.h"
 #include "TestFiles.h"
 #include "TestRuntime.h"
+#include "TestSandbox.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
@@ -36,14 +36,6 @@ constexpr bool checksMemoryBounds = true;
 // Waits on a few files.
 constexpr int smallFolderWaitMs = 30'000;
 
-QStringList namesOf(const QList<QUrl>& urls)
-{
-    QStringList names;
-    for (const QUrl& url : urls)
-        names.append(url.fileName());
-    return names;
-}
-
 } // namespace
 
 // Folders built to hurt: huge, looping, oddly named. The model opens each, finishes its
@@ -53,14 +45,10 @@ class HostileFolders : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_config;
+    TestSandbox m_config;
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_config.isValid());
-        limnoscope::test::usePreferencesIn(m_config.path());
-    }
+    void initTestCase() { usePreferencesIn(m_config.path()); }
     void cleanup() { setExiftoolDisabled(false); }
 
     // 100,000 zero-byte ".png" files. exiftool is off: with nothing for it to find, the batch
@@ -68,7 +56,7 @@ private slots:
     void hundredThousandEmptyImages()
     {
         setExiftoolDisabled(true);
-        QTemporaryDir dir;
+        TestSandbox dir;
         const QByteArray folder = QFile::encodeName(dir.path());
         for (int i = 0; i < manyFiles; ++i) {
             const int fd = ::open(folder + "/img" + QByteArray::number(i) + ".png", O_WRONLY | O_CREAT, 0644);
@@ -107,19 +95,17 @@ private slots:
     // and two image names that link to each other.
     void symbolicLinkLoops()
     {
-        QTemporaryDir dir;
-        writeFile(dir.filePath("top.png"), pngWithDescription(sampleLimnoraText(1).toLatin1()));
-        writeFile(dir.filePath("sub/inner.png"), pngWithDescription(sampleLimnoraText(2).toLatin1()));
+        TestSandbox dir;
+        dir.writeImages({ "top.png", "sub/inner.png" });
         QVERIFY(QFile::link(dir.path(), dir.filePath("self")));
         QVERIFY(QFile::link(dir.filePath("sub"), dir.filePath("sub/loop")));
         QVERIFY(QFile::link(dir.filePath("sub/x.png"), dir.filePath("sub/y.png")));
         QVERIFY(QFile::link(dir.filePath("sub/y.png"), dir.filePath("sub/x.png")));
 
         ImageBrowserModel model;
-        model.loadFolder(QUrl::fromLocalFile(dir.path()));
-        QTRY_VERIFY_WITH_TIMEOUT(model.flatURLs().size() >= 2, smallFolderWaitMs);
+        QVERIFY(openFolder(model, dir.path()));
         QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), smallFolderWaitMs);
-        const QStringList names = namesOf(model.flatURLs());
+        const QStringList names = fileNames(model.flatURLs());
         QVERIFY2(names.contains("top.png") && names.contains("inner.png"), qPrintable(names.join(u',')));
         // One level deep only: nothing is listed twice through the loop below "sub".
         QCOMPARE(names.count("inner.png"), 1);
@@ -148,17 +134,15 @@ private slots:
         setExiftoolDisabled(!withExiftool);
         const QStringList names = { "new\nline.png", "it's \"quoted\".png", "-json.png", "--.png", "$(touch pwned).png",
             " lead space.png" };
-        QTemporaryDir dir;
-        for (int i = 0; i < names.size(); ++i)
-            writeFile(dir.filePath(names.at(i)), pngWithDescription(sampleLimnoraText(i).toLatin1()));
+        TestSandbox dir;
+        dir.writeImages(names, 0);
 
         ImageBrowserModel model;
-        model.loadFolder(QUrl::fromLocalFile(dir.path()));
-        QTRY_COMPARE_WITH_TIMEOUT(model.flatURLs().size(), names.size(), smallFolderWaitMs);
+        QVERIFY(openFolder(model, dir.path()));
+        QCOMPARE(model.flatURLs().size(), names.size());
         QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), smallFolderWaitMs);
         for (int i = 0; i < names.size(); ++i) {
-            const QUrl url = QUrl::fromLocalFile(dir.filePath(names.at(i)));
-            const CacheEntry entry = model.metadataCache().value(url, CacheEntry(std::nullopt, {}));
+            const CacheEntry entry = model.metadataCache().value(dir.url(names.at(i)), CacheEntry(std::nullopt, {}));
             QVERIFY2(entry.isLoaded(), qPrintable(names.at(i)));
             QCOMPARE(entry.metadata()->prompt, parseMetadataText(sampleLimnoraText(i)).prompt);
         }
@@ -168,14 +152,12 @@ private slots:
     // exiftool hangs: the GUI thread never waits for it, and the folder still opens at once.
     void hangingExiftoolNeverHoldsTheEventLoop()
     {
-        QTemporaryDir resources;
+        TestSandbox resources;
         writeFile(resources.filePath("exiftool"), "#!/bin/sh\nexec sleep 30\n");
         setResourcesDirectory(resources.path());
         setExiftoolTimeouts(std::chrono::seconds(2), std::chrono::seconds(2));
-        QTemporaryDir dir;
-        for (int i = 0; i < 3; ++i)
-            writeFile(
-                dir.filePath(QStringLiteral("%1.png").arg(i)), pngWithDescription(sampleLimnoraText(i).toLatin1()));
+        TestSandbox dir;
+        dir.writeImages({ "0.png", "1.png", "2.png" }, 0);
 
         {
             ImageBrowserModel model;
