@@ -120,7 +120,7 @@ struct Sidebar {
 
     ImageBrowserModel browser;
     LimnoraAPIService api;
-    TestAppContext app;
+    test::TestAppContext app;
     SidebarView view;
     QAbstractItemModelTester tester;
 };
