@@ -1,0 +1,433 @@
+#include "ForeignMetadata.h"
+#include "ForeignRecord.h"
+#include "RawMetadataTexts.h"
+#include "TestFiles.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+using namespace limnoscope;
+
+namespace {
+
+using Reader = std::optional<LimnoraMetadata> (*)(const QList<RawText>&);
+
+std::optional<LimnoraMetadata> readAnyInfotext(const QList<RawText>& texts)
+{
+    for (const RawText& text : texts) {
+        if (auto record = readA1111Infotext(text.text))
+            return record;
+    }
+    return std::nullopt;
+}
+
+enum ReaderIndex { A1111, Swarm, Invoke, Novel, Fooocus, Easy };
+constexpr Reader readers[]
+    = { readAnyInfotext, readSwarmUI, readInvokeAI, readNovelAI, readFooocus, readEasyDiffusion };
+
+// "key=value|key=value" in the map's order.
+QString settingsText(const SettingsMap& settings)
+{
+    QStringList pairs;
+    for (const auto& [key, value] : settings.entries())
+        pairs.append(key + u'=' + value);
+    return pairs.join(u'|');
+}
+
+QString lorasText(const QList<LoraEntry>& loras)
+{
+    QStringList entries;
+    for (const LoraEntry& lora : loras)
+        entries.append(QStringLiteral("%1@%2").arg(lora.file).arg(lora.weight));
+    return entries.join(u'|');
+}
+
+// Texts given as source, text, source, text, ...
+QList<RawText> rawTexts(const QStringList& flat)
+{
+    QList<RawText> texts;
+    for (qsizetype i = 0; i + 1 < flat.size(); i += 2)
+        texts.append({ flat.at(i), flat.at(i + 1) });
+    return texts;
+}
+
+// Each expected pair must be in the map with that value (the map may hold more).
+void compareSettingsSubset(const SettingsMap& settings, const QString& expected)
+{
+    for (const QString& pair : expected.split(u'|', Qt::SkipEmptyParts)) {
+        const qsizetype equals = pair.indexOf(u'=');
+        QCOMPARE(settings.value(pair.first(equals)).value_or(QStringLiteral("<missing>")), pair.sliced(equals + 1));
+    }
+}
+
+const QString a1111Settings
+    = QStringLiteral("Steps=15|Sampler=UniPC|Guidance Scale=5|Seed=235284042|Size=512x400|Model hash=c0d1994c73|"
+                     "Model=realistic_realisticVisionV20_v20");
+
+} // namespace
+
+class TestForeignReaders : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void infotext_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("generator"); // empty: no record
+        QTest::addColumn<QString>("prompt");
+        QTest::addColumn<QString>("negative");
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QString>("loras");
+
+        QTest::newRow("multi-line negative, CRLF") << "a cat\r\non a mat\r\nNegative prompt: blurry,\r\nlow "
+                                                      "quality\r\nSteps: 20, Sampler: Euler a, CFG scale: 7"
+                                                   << "A1111 / Forge"
+                                                   << "a cat\non a mat"
+                                                   << "blurry,\nlow quality"
+                                                   << "Steps=20|Sampler=Euler a|Guidance Scale=7"
+                                                   << "";
+        QTest::newRow("no negative, catalogue names")
+            << "a dog\nSteps: 30, Seed: 5, Size: 512x768, Model: C:\\models\\sd\\xl.safetensors, Denoising strength: "
+               "0.4, Clip skip: 2, ENSD: 31337"
+            << "A1111 / Forge"
+            << "a dog"
+            << ""
+            << "Steps=30|Seed=5|Size=512x768|Model=xl.safetensors|Strength=0.4|CLIP Skip=2|ENSD=31337"
+            << "";
+        QTest::newRow("schedule type joined")
+            << "p\nSteps: 4, Sampler: DPM++ 2M, Schedule type: Karras, Hires sampler: Euler, Hires schedule type: "
+               "Automatic"
+            << "A1111 / Forge"
+            << "p"
+            << ""
+            << "Steps=4|Sampler=DPM++ 2M Karras|Hires sampler=Euler|Hires schedule type=Automatic"
+            << "";
+        QTest::newRow("quoted value with commas, JSON values, SD.Next")
+            << "p\nSteps: 8, Lora hashes: \"one: abc123, two: def456\", Hashes: {\"model\": \"a, b\", \"x\": [1, 2]}, "
+               "Template: \"say \\\"hi\\\", bye\", App: SD.Next, Version: 1"
+            << "SD.Next"
+            << "p"
+            << ""
+            << "Steps=8|Lora hashes=one: abc123, two: def456|Hashes={\"model\": \"a, b\", \"x\": [1, 2]}|"
+               "Template=say \"hi\", bye|App=SD.Next|Version=1"
+            << "one@1|two@1";
+        QTest::newRow("lora tags with weights, hashes add only the untagged, Civitai")
+            << "a <lora:style/ink:0.6> b <LORA:detail:0.8:0.5> <lora:bare> <lora:unclosed\nNegative prompt: "
+               "<lora:neg:2>\nSteps: 1, Lora hashes: \"detail: 1, extra: 2\", Civitai resources: [{\"type\": \"lora\"}]"
+            << "Civitai"
+            << "a <lora:style/ink:0.6> b <LORA:detail:0.8:0.5> <lora:bare> <lora:unclosed"
+            << "<lora:neg:2>"
+            << "Steps=1|Lora hashes=detail: 1, extra: 2|Civitai resources=[{\"type\": \"lora\"}]"
+            << "ink@0.6|detail@0.8|bare@1|extra@1";
+        QTest::newRow("unterminated quote falls back to the comma") << "p\nSteps: 3, Note: \"open, Seed: 9"
+                                                                    << "A1111 / Forge"
+                                                                    << "p"
+                                                                    << ""
+                                                                    << "Steps=3|Note=\"open|Seed=9"
+                                                                    << "";
+        QTest::newRow("settings line alone, automatic schedule")
+            << "Steps: 20, Sampler: Euler, Schedule type: Automatic"
+            << "A1111 / Forge"
+            << ""
+            << ""
+            << "Steps=20|Sampler=Euler"
+            << "";
+        QTest::newRow("no Steps pair") << "a cat\nNegative prompt: dog\nSampler: Euler, CFG scale: 7"
+                                       << ""
+                                       << ""
+                                       << ""
+                                       << ""
+                                       << "";
+        QTest::newRow("Steps inside the prompt only") << "Steps: 20 in the prompt\nand then more words"
+                                                      << ""
+                                                      << ""
+                                                      << ""
+                                                      << ""
+                                                      << "";
+        QTest::newRow("a lower-case steps key") << "p\nsteps: 20, seed: 1"
+                                                << ""
+                                                << ""
+                                                << ""
+                                                << ""
+                                                << "";
+    }
+
+    void infotext()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, generator);
+        const auto record = readA1111Infotext(text);
+        QCOMPARE(record.has_value(), !generator.isEmpty());
+        if (!record)
+            return;
+        QCOMPARE(record->generator, generator);
+        QTEST(record->prompt, "prompt");
+        QTEST(record->negativePrompt, "negative");
+        QTEST(settingsText(record->settings), "settings");
+        QTEST(lorasText(record->loras), "loras");
+        QVERIFY(record->rawTexts.isEmpty());
+    }
+
+    void looksLikeInfotext_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("looks");
+        QTest::newRow("negative part") << "a cat\nNegative prompt: dog\nSteps: 20" << true;
+        QTest::newRow("CFG scale pair") << "a cat\nSteps: 20, CFG scale: 7, Seed: 1" << true;
+        QTest::newRow("Limnora line") << "a cat\n-dog\nSteps: 20, Guidance Scale: 7, Seed: 1" << false;
+        QTest::newRow("CFG scale only in the prompt") << "CFG scale: 7 looks nice\nSteps: 20" << false;
+        QTest::newRow("plain text") << "just words" << false;
+    }
+
+    void looksLikeInfotext()
+    {
+        QFETCH(QString, text);
+        QTEST(looksLikeA1111Infotext(text), "looks");
+    }
+
+    void jsonKeys_data()
+    {
+        QTest::addColumn<QString>("json");
+        QTest::addColumn<QString>("parent");
+        QTest::addColumn<QStringList>("keys");
+        QTest::newRow("written order, nested skipped")
+            << "{\"z\": 1, \"a\": {\"q\": [1, {\"r\": 2}]}, \"m\\\"x\": \"s, \\\"t\\\": 3\", \"b\": [{\"c\": 1}]}"
+            << "" << QStringList { "z", "a", "m\"x", "b" };
+        QTest::newRow("parent's keys") << R"({"a": 1, "p": {"y": 1, "x": {"w": 2}, "v": []}, "q": {"u": 1}})"
+                                       << "p" << QStringList { "y", "x", "v" };
+        QTest::newRow("parent holds no object") << "{\"p\": \"text {\\\"k\\\": 1}\", \"k\": {\"a\": 1}}"
+                                                << "p" << QStringList {};
+        QTest::newRow("unterminated string") << "{\"a\": 1, \"b"
+                                             << "" << QStringList {};
+        QTest::newRow("an array") << R"([{"a": 1}])"
+                                  << "" << QStringList {};
+    }
+
+    void jsonKeys()
+    {
+        QFETCH(QString, json);
+        QFETCH(QString, parent);
+        QTEST(jsonKeysInOrder(json, parent), "keys");
+    }
+
+    void sharedPieces()
+    {
+        QCOMPARE(modelFileName(QStringLiteral("a/b\\c.ckpt")), QStringLiteral("c.ckpt"));
+        QCOMPARE(
+            joinedSampler(QStringLiteral("dpmpp_2m"), QStringLiteral("karras")), QStringLiteral("dpmpp_2m karras"));
+        QCOMPARE(joinedSampler(QStringLiteral("Euler"), QStringLiteral("normal")), QStringLiteral("Euler"));
+        QCOMPARE(joinedSampler(QStringLiteral("DPM++ 2M Karras"), QStringLiteral("Karras")),
+            QStringLiteral("DPM++ 2M Karras"));
+        QCOMPARE(jsonValueText(QJsonValue(7.5)), QStringLiteral("7.5"));
+        QCOMPARE(jsonValueText(QJsonValue(8.0)), QStringLiteral("8"));
+        QCOMPARE(jsonValueText(QJsonValue(qint64(6952411511246973023))), QStringLiteral("6952411511246973023"));
+        QCOMPARE(jsonValueText(QJsonValue(0.1)), QStringLiteral("0.1"));
+    }
+
+    // Real files and hand-written texts: which reader answers and what it takes out.
+    void records_data()
+    {
+        QTest::addColumn<QString>("file"); // in tests/data/realworld, or empty
+        QTest::addColumn<QStringList>("texts"); // when no file
+        QTest::addColumn<int>("reader");
+        QTest::addColumn<QString>("generator"); // empty: no record
+        QTest::addColumn<QString>("promptStart");
+        QTest::addColumn<QString>("promptEnd");
+        QTest::addColumn<QString>("negative");
+        QTest::addColumn<QString>("settings"); // a subset of the record's
+        QTest::addColumn<QString>("loras");
+
+        const QStringList none;
+        QTest::newRow("A1111 PNG") << "a1111-parameters.png" << none << int(A1111) << "A1111 / Forge"
+                                   << "photo of a duck"
+                                   << "photo of a duck"
+                                   << "monochrome" << a1111Settings << "";
+        QTest::newRow("A1111 JPEG UserComment") << "a1111-usercomment.jpg" << none << int(A1111) << "A1111 / Forge"
+                                                << "photo of a duck"
+                                                << "photo of a duck"
+                                                << "monochrome" << a1111Settings << "";
+        QTest::newRow("Fooocus") << "fooocus-parameters.png" << none << int(Fooocus) << "Fooocus"
+                                 << "a smiling goldfish"
+                                 << "a smiling goldfish"
+                                 << ""
+                                 << "Model=juggernautXL_v8Rundiffusion|Sampler=dpmpp_2m_sde_gpu karras|"
+                                    "Seed=6952411511246973023|Steps=30|Guidance Scale=4|Size=768x1280|Sharpness=2|"
+                                    "CLIP Skip=2|performance=Speed|Refiner Model=<missing>|"
+                                    "styles=['Fooocus V2', 'Fooocus Enhance', 'Fooocus Sharp']"
+                                 << "";
+        const QString dreamSettings = QStringLiteral(
+            "Steps=50|Seed=2980747362|Size=512x768|Guidance Scale=5|Sampler=k_lms|Face Restoration Strength=0.9|"
+            "CodeFormer Fidelity=0.75|Upscale=4 0.95");
+        QTest::newRow("InvokeAI Dream") << "invokeai-dream.png" << none << int(Invoke) << "InvokeAI"
+                                        << "professional full body photo of young woman"
+                                        << "film grain, low contrast"
+                                        << "rendering, glowing eyes, skinny" << dreamSettings << "";
+        QTest::newRow("InvokeAI sd-metadata over Dream")
+            << "invokeai-sd-metadata.png" << none << int(Invoke) << "InvokeAI"
+            << "professional full body photo of young woman"
+            << "film grain, low contrast"
+            << "rendering, glowing eyes, skinny"
+            << "Model=deliberateForInvoke_v08|Steps=50|Guidance Scale=5|Seed=2980747362|Size=512x768|Sampler=k_lms|"
+               "Hires Fix=false|app_version=2.3.0|Upscale=<missing>"
+            << "";
+        QTest::newRow("InvokeAI metadata")
+            << "invokeai-metadata.png" << none << int(Invoke) << "InvokeAI"
+            << "digital artwork, oil painting."
+            << "holidays,"
+            << "grainy+, photo, oversaturated, overexposed, blurry, compressed jpg+, noisy++, unfocused , "
+               "black and white"
+            << "Model=juggernautXL|Sampler=euler|Size=1024x1024|Seed=3293022630|Steps=35|Guidance Scale=8|VAE=VAEFix|"
+               "generation_mode=sdxl_txt2img|cfg_rescale_multiplier=0|positive_style_prompt=<missing>"
+            << "";
+        QTest::newRow("NovelAI") << "novelai.png" << none << int(Novel) << "NovelAI"
+                                 << "masterpiece, best quality,  cat"
+                                 << "space, icon"
+                                 << "lowres, bad anatomy, bad hands, text, error, missing fingers, extra digit, fewer "
+                                    "digits, cropped, worst quality, low quality, normal quality, jpeg artifacts, "
+                                    "signature, watermark, username, blurry, lowres, bad anatomy, bad hands, text, "
+                                    "error, missing fingers, extra digit, fewer digits, cropped, worst quality, low "
+                                    "quality, normal quality, jpeg artifacts, signature, watermark, username, blurry"
+                                 << "Steps=50|Sampler=k_euler_ancestral|Seed=2253955223|Strength=0.4|Noise=0|"
+                                    "Guidance Scale=10|Model=Stable Diffusion 1D44365E"
+                                 << "";
+        QTest::newRow("Fooocus reader leaves an infotext") << "a1111-parameters.png" << none << int(Fooocus) << ""
+                                                           << ""
+                                                           << ""
+                                                           << ""
+                                                           << ""
+                                                           << "";
+        QTest::newRow("NovelAI reader leaves Fooocus") << "fooocus-parameters.png" << none << int(Novel) << ""
+                                                       << ""
+                                                       << ""
+                                                       << ""
+                                                       << ""
+                                                       << "";
+
+        QTest::newRow("SwarmUI in a UserComment")
+            << "" << QStringList { "UserComment", R"({"sui_image_params": {"prompt": "a fox", "negativeprompt": "rain",
+                "model": "sdxl/juggernaut.safetensors", "seed": 42, "steps": 25, "cfgscale": 6.5, "aspectratio": "1:1",
+                "width": 1024, "height": 1024, "sampler": "dpmpp_2m", "scheduler": "karras",
+                "loras": ["style/ink", "detail"], "loraweights": ["0.7", 1], "swarm_version": "0.9"},
+                "sui_models": [{"name": "x"}]})" }
+            << int(Swarm) << "SwarmUI"
+            << "a fox"
+            << "a fox"
+            << "rain"
+            << "Model=juggernaut.safetensors|Sampler=dpmpp_2m karras|Size=1024x1024|Seed=42|Steps=25|"
+               "Guidance Scale=6.5|aspectratio=1:1|swarm_version=0.9"
+            << "ink@0.7|detail@1";
+        QTest::newRow("NovelAI v4 prompts")
+            << ""
+            << QStringList { "Software", "NovelAI", "Source", "NovelAI Diffusion V4 F6302A9D", "Comment",
+                   R"({"v4_prompt": {"caption": {"base_caption": "two cats", "char_captions":
+                                 [{"char_caption": "girl, red hair"}, {"char_caption": "boy"}]}}, "v4_negative_prompt":
+                                 {"caption": {"base_caption": "blurry", "char_captions": [{"char_caption": "hat"}]}},
+                                 "steps": 28, "scale": 5.0, "seed": 7, "sampler": "k_euler", "noise_schedule":
+                                 "karras", "width": 832, "height": 1216, "cfg_rescale": 0.2})" }
+            << int(Novel) << "NovelAI"
+            << "two cats"
+            << "two cats"
+            << "blurry"
+            << "Model=NovelAI Diffusion V4 F6302A9D|Sampler=k_euler karras|Size=832x1216|Steps=28|Guidance Scale=5|"
+               "Seed=7|Character 1 Prompt=girl, red hair|Character 2 Prompt=boy|Character 1 Negative Prompt=hat|"
+               "cfg_rescale=0.2"
+            << "";
+        QTest::newRow("Easy Diffusion, labelled keys")
+            << ""
+            << QStringList { "Prompt", "a boat", "Negative Prompt", "fog", "Seed", "99", "Stable Diffusion model",
+                   "models/sd-v1-5.ckpt", "Steps", "40", "Guidance Scale", "7.5", "Width", "512", "Height", "640",
+                   "Sampler", "euler_a", "LoRA model", "['lora/a', 'b']", "LoRA Strength", "[0.5, 0.25]",
+                   "Use Face Correction", "GFPGANv1.4" }
+            << int(Easy) << "Easy Diffusion"
+            << "a boat"
+            << "a boat"
+            << "fog"
+            << "Seed=99|Model=sd-v1-5.ckpt|Steps=40|Guidance Scale=7.5|Size=512x640|Sampler=euler_a|"
+               "Use Face Correction=GFPGANv1.4"
+            << "a@0.5|b@0.25";
+        QTest::newRow("Easy Diffusion ignores a lone prompt")
+            << "" << QStringList { "prompt", R"({"3": {"class_type": "KSampler"}})", "workflow", "{}" } << int(Easy)
+            << ""
+            << ""
+            << ""
+            << ""
+            << ""
+            << "";
+        QTest::newRow("Fooocus needs its scheme")
+            << "" << QStringList { "parameters", R"({"prompt": "a", "steps": 3})" } << int(Fooocus) << ""
+            << ""
+            << ""
+            << ""
+            << ""
+            << "";
+        QTest::newRow("Dream text without switches")
+            << "" << QStringList { "Dream", "just a prompt" } << int(Invoke) << ""
+            << ""
+            << ""
+            << ""
+            << ""
+            << "";
+    }
+
+    void records()
+    {
+        QFETCH(QString, file);
+        QFETCH(QStringList, texts);
+        QFETCH(int, reader);
+        QFETCH(QString, generator);
+        const QList<RawText> raw = file.isEmpty()
+            ? rawTexts(texts)
+            : readRawMetadataTexts(test::sourceTreeRoot() + QStringLiteral("/tests/data/realworld/") + file);
+        QVERIFY(!raw.isEmpty());
+        const auto record = readers[reader](raw);
+        QCOMPARE(record.has_value(), !generator.isEmpty());
+        if (!record)
+            return;
+        QCOMPARE(record->generator, generator);
+        QFETCH(QString, promptStart);
+        QFETCH(QString, promptEnd);
+        QVERIFY2(
+            record->prompt.startsWith(promptStart) && record->prompt.endsWith(promptEnd), qPrintable(record->prompt));
+        QTEST(record->negativePrompt, "negative");
+        QFETCH(QString, settings);
+        compareSettingsSubset(record->settings, settings);
+        QTEST(lorasText(record->loras), "loras");
+    }
+
+    // Hostile texts end quickly and without a crash.
+    void hostile_data()
+    {
+        QTest::addColumn<QList<RawText>>("texts");
+        QTest::addColumn<bool>("infotext"); // whether the A1111 reader answers
+        const QString big(8 * 1024 * 1024, u'a');
+        const QString deep = QString(200000, u'[') + QString(200000, u'{');
+        QTest::newRow("huge prompt") << QList<RawText> { { "parameters", big + "\nSteps: 2, Seed: 1" } } << true;
+        QTest::newRow("unterminated quote, open brackets")
+            << QList<RawText> { { "parameters", "p\nSteps: 1, A: \"" + big + ", B: " + deep } } << true;
+        QTest::newRow("lora tags never closed")
+            << QList<RawText> { { "parameters", QString("<lora:").repeated(500000) } } << false;
+        QTest::newRow("key characters without colons")
+            << QList<RawText> { { "parameters", QString("ab ").repeated(2000000) } } << false;
+        QTest::newRow("deep JSON everywhere") << QList<RawText> { { "parameters", "{\"a\": " + deep },
+            { "Comment", "{\"uc\": " + deep }, { "invokeai_metadata", "{\"x\":" + deep }, { "sd-metadata", deep },
+            { "UserComment", "{\"sui_image_params\": " + deep }, { "Dream", "\"" + big } }
+                                              << false;
+    }
+
+    void hostile()
+    {
+        QFETCH(QList<RawText>, texts);
+        QElapsedTimer timer;
+        timer.start();
+        QTEST(readAnyInfotext(texts).has_value(), "infotext");
+        for (const Reader reader : readers)
+            (void)reader(texts);
+        for (const RawText& text : texts)
+            (void)jsonKeysInOrder(text.text, QStringLiteral("a"));
+        QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestForeignReaders)
+#include "tst_ForeignReaders.moc"
