@@ -8,8 +8,8 @@
 #include "NameLayout.h"
 #include "SidebarListModel.h"
 #include "TagDotsCache.h"
-#include "TagDotsView.h"
 #include "TestFiles.h"
+#include "TestSandbox.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -17,21 +17,13 @@
 #include <QFontMetricsF>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace limnoscope;
+using namespace limnoscope::test;
 using RowKind = SidebarListModel::RowKind;
 
 namespace {
-
-constexpr int asyncTimeoutMs = 10'000;
-
-void writeImages(const QTemporaryDir& dir, const QStringList& names)
-{
-    for (const QString& name : names)
-        test::writeImage(dir.filePath(name), "PNG", 8, 8);
-}
 
 // The rows as text: "# folder" for a header, the file name for an image.
 QStringList rowTexts(const SidebarListModel& rows)
@@ -61,13 +53,12 @@ class TestSidebarListModel : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_config;
+    TestSandbox m_config;
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_config.isValid());
-        limnoscope::test::usePreferencesIn(m_config.path());
+        usePreferencesIn(m_config.path());
         setExiftoolDisabled(true);
     }
 
@@ -92,21 +83,15 @@ private slots:
         QFETCH(bool, openAsFolder);
         QFETCH(QStringList, files);
         QFETCH(QStringList, expectedRows);
-        QTemporaryDir dir;
-        writeImages(dir, files);
+        TestSandbox dir;
+        dir.writeImages(files);
         ImageBrowserModel browser;
         SidebarListModel rows(&browser);
         QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        if (openAsFolder) {
-            QSignalSpy loaded(&browser, &ImageBrowserModel::folderLoaded);
-            browser.loadFolder(QUrl::fromLocalFile(dir.path()));
-            QVERIFY(loaded.wait());
-        } else {
-            QList<QUrl> urls;
-            for (const QString& file : files)
-                urls.append(QUrl::fromLocalFile(dir.filePath(file)));
-            browser.loadFiles(urls);
-        }
+        if (openAsFolder)
+            QVERIFY(openFolder(browser, dir.path()));
+        else
+            browser.loadFiles(dir.urls(files));
         // The opened folder's own header is named after it; compare the rest.
         QStringList texts = rowTexts(rows);
         if (openAsFolder)
@@ -126,6 +111,7 @@ private slots:
         QTest::addColumn<int>("removals");
 
         QTest::newRow("nothing changed") << QStringList {} << QStringList {} << 0 << 0;
+        QTest::newRow("a colour tag written") << QStringList { "tag:b/b1.png" } << QStringList {} << 0 << 0;
         QTest::newRow("one image added") << QStringList { "a/a25.png" } << QStringList {} << 1 << 0;
         QTest::newRow("one image removed") << QStringList {} << QStringList { "b/b3.png" } << 0 << 1;
         QTest::newRow("images in two folders added")
@@ -142,29 +128,26 @@ private slots:
         QFETCH(QStringList, removed);
         QFETCH(int, insertions);
         QFETCH(int, removals);
-        QTemporaryDir dir;
-        writeImages(dir, { "top.png", "a/a1.png", "a/a2.png", "a/a3.png", "b/b1.png", "b/b3.png" });
+        TestSandbox dir;
+        dir.writeImages({ "top.png", "a/a1.png", "a/a2.png", "a/a3.png", "b/b1.png", "b/b3.png" });
         ImageBrowserModel browser;
-        QSignalSpy loaded(&browser, &ImageBrowserModel::folderLoaded);
-        browser.loadFolder(QUrl::fromLocalFile(dir.path()));
-        QVERIFY(loaded.wait());
+        QVERIFY(openFolder(browser, dir.path()));
         browser.stopWatching(); // this test decides when to rescan
         SidebarListModel rows(&browser);
         QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
         const QPersistentModelIndex keptImage = rows.index(rowTexts(rows).indexOf(QStringLiteral("top.png")));
         rows.setMeasuredHeight(keptImage.row(), 77);
 
-        writeImages(dir, added);
+        for (const QString& file : added)
+            QVERIFY(file.startsWith("tag:") ? toggleTag(FinderTag::red, dir.url(file.mid(4)))
+                                            : (dir.writeImages({ file }), true));
         for (const QString& file : removed)
             QVERIFY(QFile::remove(dir.filePath(file)));
         QSignalSpy inserted(&rows, &QAbstractItemModel::rowsInserted);
         QSignalSpy removedRows(&rows, &QAbstractItemModel::rowsRemoved);
         QSignalSpy reset(&rows, &QAbstractItemModel::modelReset);
         QSignalSpy layout(&rows, &QAbstractItemModel::layoutChanged);
-        QSignalSpy rescanned(&browser, &ImageBrowserModel::folderRescanned);
-        browser.rescanFolder();
-        QVERIFY(rescanned.wait());
-
+        QVERIFY(rescan(browser));
         QCOMPARE(inserted.count(), insertions);
         QCOMPARE(removedRows.count(), removals);
         QCOMPARE(reset.count(), 0);
@@ -183,71 +166,28 @@ private slots:
         }
     }
 
-    void rescanAfterATagWriteChangesNothing()
+    // Folding and sorting change the rows in place; a folded header keeps its image count.
+    void foldingAndSortingReorderRows()
     {
-        QTemporaryDir dir;
-        writeImages(dir, { "one.png", "sub/two.png" });
+        TestSandbox dir;
+        dir.writeImages({ "2.png", "10.png", "1.png", "sub/s1.png", "sub/s2.png", "sub/s3.png" });
         ImageBrowserModel browser;
-        QSignalSpy loaded(&browser, &ImageBrowserModel::folderLoaded);
-        browser.loadFolder(QUrl::fromLocalFile(dir.path()));
-        QVERIFY(loaded.wait());
-        SidebarListModel rows(&browser);
-        const QStringList before = rowTexts(rows);
-        QSignalSpy anyChange(&rows, &QAbstractItemModel::rowsInserted);
-        QSignalSpy removals(&rows, &QAbstractItemModel::rowsRemoved);
-        QSignalSpy reset(&rows, &QAbstractItemModel::modelReset);
-        QSignalSpy groups(&browser, &ImageBrowserModel::groupsChanged);
-        QVERIFY(toggleTag(FinderTag::red, QUrl::fromLocalFile(dir.filePath("sub/two.png"))));
-        QSignalSpy rescanned(&browser, &ImageBrowserModel::folderRescanned);
-        browser.rescanFolder();
-        QVERIFY(rescanned.wait());
-        QCOMPARE(anyChange.count() + removals.count() + reset.count(), 0);
-        QCOMPARE(rowTexts(rows), before);
-    }
-
-    void collapsingKeepsHeaderAndCount()
-    {
-        QTemporaryDir dir;
-        writeImages(dir, { "top.png", "sub/s1.png", "sub/s2.png", "sub/s3.png" });
-        ImageBrowserModel browser;
-        QSignalSpy loaded(&browser, &ImageBrowserModel::folderLoaded);
-        browser.loadFolder(QUrl::fromLocalFile(dir.path()));
-        QVERIFY(loaded.wait());
+        QVERIFY(openFolder(browser, dir.path()));
         SidebarListModel rows(&browser);
         QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        const int header = headerRow(rows, QStringLiteral("sub"));
-        QVERIFY(header >= 0);
-        const QUuid id = rows.index(header).data(SidebarListModel::GroupIDRole).toUuid();
         QSignalSpy removed(&rows, &QAbstractItemModel::rowsRemoved);
-
-        browser.toggleGroup(id);
+        browser.toggleGroup(rows.index(headerRow(rows, "sub")).data(SidebarListModel::GroupIDRole).toUuid());
         QCOMPARE(removed.count(), 1);
-        QCOMPARE(rowTexts(rows), (QStringList { "# " + QFileInfo(dir.path()).fileName(), "top.png", "# sub" }));
-        const QModelIndex collapsed = rows.index(headerRow(rows, QStringLiteral("sub")));
-        QCOMPARE(collapsed.data(SidebarListModel::GroupIsExpandedRole).toBool(), false);
-        QCOMPARE(collapsed.data(SidebarListModel::GroupImageCountRole).toLongLong(), 3);
-
-        browser.toggleGroup(collapsed.data(SidebarListModel::GroupIDRole).toUuid());
-        QCOMPARE(rows.rowCount(), 6);
-        QCOMPARE(
-            rows.index(headerRow(rows, QStringLiteral("sub"))).data(SidebarListModel::GroupIsExpandedRole).toBool(),
-            true);
-    }
-
-    void sortOrderReordersRows()
-    {
-        QTemporaryDir dir;
-        writeImages(dir, { "2.png", "10.png", "1.png" });
-        ImageBrowserModel browser;
-        QSignalSpy loaded(&browser, &ImageBrowserModel::folderLoaded);
-        browser.loadFolder(QUrl::fromLocalFile(dir.path()));
-        QVERIFY(loaded.wait());
-        SidebarListModel rows(&browser);
-        QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
         browser.setSortOrder(SortOrder::nameDescending);
-        QCOMPARE(rowTexts(rows).mid(1), (QStringList { "10.png", "2.png", "1.png" }));
-        QCOMPARE(rows.rowOfImage(QUrl::fromLocalFile(dir.filePath("1.png"))), 3);
-        QCOMPARE(rows.rowOfImage(QUrl::fromLocalFile(dir.filePath("missing.png"))), -1);
+        QCOMPARE(rowTexts(rows).mid(1), (QStringList { "10.png", "2.png", "1.png", "# sub" }));
+        const QModelIndex folded = rows.index(4);
+        QVERIFY(!folded.data(SidebarListModel::GroupIsExpandedRole).toBool());
+        QCOMPARE(folded.data(SidebarListModel::GroupImageCountRole).toLongLong(), 3);
+        QCOMPARE(rows.rowOfImage(dir.url("1.png")), 3);
+        QCOMPARE(rows.rowOfImage(dir.url("sub/s1.png")), -1);
+        browser.toggleGroup(folded.data(SidebarListModel::GroupIDRole).toUuid());
+        QCOMPARE(rowTexts(rows).mid(4), (QStringList { "# sub", "s3.png", "s2.png", "s1.png" }));
+        QVERIFY(rows.index(4).data(SidebarListModel::GroupIsExpandedRole).toBool());
     }
 
     // Name line breaking: every line fits the width as drawn, nothing is lost, spaces and hyphens
@@ -303,31 +243,14 @@ private slots:
         QCOMPARE(name.mid(lines[1].start, lines[1].length), QStringLiteral("gamma"));
     }
 
-    void tagDotsNaturalSize_data()
-    {
-        QTest::addColumn<int>("count");
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("none") << 0 << QSize(0, 8);
-        QTest::newRow("one") << 1 << QSize(8, 8);
-        QTest::newRow("red and blue") << 2 << QSize(19, 8);
-        QTest::newRow("all seven") << 7 << QSize(74, 8);
-    }
-
-    void tagDotsNaturalSize()
-    {
-        QFETCH(int, count);
-        QFETCH(QSize, size);
-        QCOMPARE(TagDotsView::naturalSize(count), size);
-    }
-
     // The cache reads real attributes off the GUI thread and keeps showing what it had until a
     // new reading lands.
     void tagDotsCacheReadsAndRefreshes()
     {
-        QTemporaryDir dir;
-        writeImages(dir, { "tagged.png", "plain.png" });
-        const QUrl tagged = QUrl::fromLocalFile(dir.filePath("tagged.png"));
-        const QUrl plain = QUrl::fromLocalFile(dir.filePath("plain.png"));
+        TestSandbox dir;
+        dir.writeImages({ "tagged.png", "plain.png" });
+        const QUrl tagged = dir.url("tagged.png");
+        const QUrl plain = dir.url("plain.png");
         QVERIFY(toggleTag(FinderTag::red, tagged));
         QVERIFY(toggleTag(FinderTag::blue, tagged));
 
