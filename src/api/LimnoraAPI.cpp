@@ -1,8 +1,7 @@
 #include "LimnoraAPI.h"
 
 #include "LimnoraLauncher.h"
-#include "NumberParsing.h"
-#include "SettingsJSON.h"
+#include "SettingsReader.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -210,43 +209,37 @@ int logResponse(QNetworkReply* reply, const QByteArray& head, bool cut)
 
 QByteArray txt2imgBody(const LimnoraMetadata& metadata)
 {
-    const SettingsMap& settings = metadata.settings;
+    const SettingsReader settings(metadata.settings);
     JsonObjectWriter body;
     body.addString(QLatin1String("prompt"), metadata.prompt);
     body.addString(QLatin1String("negative_prompt"), metadata.negativePrompt);
 
     const auto addInteger = [&](const char* setting, const char* key) {
-        if (const auto text = settings.value(QLatin1String(setting)))
-            if (const auto value = parseInt64(*text))
-                body.addInteger(QLatin1String(key), *value);
+        if (const auto value = settings.integer(setting))
+            body.addInteger(QLatin1String(key), *value);
     };
     const auto addNumber = [&](const char* setting, const char* key) {
-        if (const auto text = settings.value(QLatin1String(setting)))
-            if (const auto value = parseDouble(*text))
-                body.addNumber(QLatin1String(key), *value);
+        if (const auto value = settings.number(setting))
+            body.addNumber(QLatin1String(key), *value);
     };
     const auto addString = [&](const char* setting, const char* key) {
-        if (const auto text = settings.value(QLatin1String(setting)))
-            body.addString(QLatin1String(key), *text);
+        if (const auto value = settings.text(setting))
+            body.addString(QLatin1String(key), *value);
     };
 
     addInteger("Steps", "steps");
     addNumber("Guidance Scale", "guidance_scale");
-    if (const auto text = settings.value(QStringLiteral("Seed")))
-        if (const auto seed = parseUInt64(*text))
-            body.addUnsigned(QLatin1String("seed"), *seed);
-    body.addString(QLatin1String("seed_mode"),
-        settings.value(QStringLiteral("Seed Mode")).value_or(QLatin1String(defaultSeedMode)));
+    if (const auto seed = settings.unsignedInteger("Seed"))
+        body.addUnsigned(QLatin1String("seed"), *seed);
+    body.addString(QLatin1String("seed_mode"), settings.text("Seed Mode").value_or(QLatin1String(defaultSeedMode)));
     addString("Sampler", "sampler");
     addNumber("Shift", "shift");
     addString("Model", "model");
     addInteger("Batch Count", "batch_count");
     addInteger("Batch Size", "batch_size");
-    if (const auto text = settings.value(QStringLiteral("Size"))) {
-        if (const auto size = parseSizeSetting(*text)) {
-            body.addInteger(QLatin1String("width"), size->width);
-            body.addInteger(QLatin1String("height"), size->height);
-        }
+    if (const auto size = settings.size()) {
+        body.addInteger(QLatin1String("width"), size->width);
+        body.addInteger(QLatin1String("height"), size->height);
     }
     bool lorasValid = true;
     const QByteArray loras = lorasJSON(metadata.loras, &lorasValid);

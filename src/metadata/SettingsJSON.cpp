@@ -1,7 +1,6 @@
 #include "SettingsJSON.h"
 
 #include "MetadataParser.h"
-#include "NumberParsing.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -47,37 +46,21 @@ QJsonObject defaultSettings()
 
 } // namespace
 
-std::optional<ImageSize> parseSizeSetting(const QString &value)
-{
-    const QStringList parts = value.split(u'x');
-    if (parts.size() != 2)
-        return std::nullopt;
-    const auto width = parseInt64(trimSpacesAndTabs(parts[0]));
-    const auto height = parseInt64(trimSpacesAndTabs(parts[1]));
-    if (!width || !height)
-        return std::nullopt;
-    return ImageSize{*width, *height};
-}
-
 QString settingsJSONString(const LimnoraMetadata &record)
 {
     QJsonObject document = defaultSettings();
-    const SettingsMap &settings = record.settings;
+    const SettingsReader settings(record.settings);
 
-    const auto takeInteger = [&](const char *key, const char *member) {
-        if (const auto value = settings.value(QLatin1String(key))) {
-            if (const auto number = parseInt64(*value))
-                document.insert(QLatin1String(member), qint64(*number));
-        }
+    const auto takeInteger = [&](const char* key, const char* member) {
+        if (const auto number = settings.integer(key))
+            document.insert(QLatin1String(member), qint64(*number));
     };
-    const auto takeNumber = [&](const char *key, const char *member) {
-        if (const auto value = settings.value(QLatin1String(key))) {
-            if (const auto number = parseDouble(*value))
-                document.insert(QLatin1String(member), *number);
-        }
+    const auto takeNumber = [&](const char* key, const char* member) {
+        if (const auto number = settings.number(key))
+            document.insert(QLatin1String(member), *number);
     };
-    const auto takeString = [&](const char *key, const char *member) {
-        if (const auto value = settings.value(QLatin1String(key)))
+    const auto takeString = [&](const char* key, const char* member) {
+        if (const auto value = settings.text(key))
             document.insert(QLatin1String(member), *value);
     };
 
@@ -94,17 +77,15 @@ QString settingsJSONString(const LimnoraMetadata &record)
     takeString("Upscaler", "upscaler");
     takeString("Refiner Model", "refinerModel");
 
-    if (const auto size = settings.value(QStringLiteral("Size"))) {
-        if (const auto parsed = parseSizeSetting(*size)) {
-            document.insert(QStringLiteral("width"), qint64(parsed->width));
-            document.insert(QStringLiteral("height"), qint64(parsed->height));
-        }
+    if (const auto size = settings.size()) {
+        document.insert(QStringLiteral("width"), qint64(size->width));
+        document.insert(QStringLiteral("height"), qint64(size->height));
     }
-    if (const auto sampler = settings.value(QStringLiteral("Sampler")))
+    if (const auto sampler = settings.text("Sampler"))
         document.insert(QStringLiteral("sampler"), samplerIndex(*sampler));
-    if (const auto seedMode = settings.value(QStringLiteral("Seed Mode")))
+    if (const auto seedMode = settings.text("Seed Mode"))
         document.insert(QStringLiteral("seedMode"), seedModeIndex(*seedMode).value_or(2));
-    if (const auto hiresFix = settings.value(QStringLiteral("Hires Fix")))
+    if (const auto hiresFix = settings.text("Hires Fix"))
         document.insert(QStringLiteral("hiresFix"), hiresFix->toLower() == QLatin1String("true"));
 
     QJsonArray loras;
