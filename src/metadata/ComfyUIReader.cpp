@@ -120,10 +120,10 @@ struct TextWalk {
         const auto link = graph.link(value);
         if (!link || depth >= maxChainLength)
             return {};
-        return nodeText(*link->node, name, depth + 1);
+        return nodeText(*link->node, depth + 1);
     }
 
-    QString nodeText(const ComfyNode& node, const QString& preferred, int depth)
+    QString nodeText(const ComfyNode& node, int depth)
     {
         if (const auto found = known.constFind(&node); found != known.cend())
             return *found;
@@ -142,11 +142,9 @@ struct TextWalk {
             QStringLiteral("input"),
         };
         QString text;
-        if (node.inputs.contains(preferred)) {
-            text = input(node, preferred, depth);
-        } else if (const auto name = std::find_if(
-                       textNames.cbegin(), textNames.cend(), [&](const QString& n) { return node.inputs.contains(n); });
-                   name != textNames.cend()) {
+        if (const auto name = std::find_if(
+                textNames.cbegin(), textNames.cend(), [&](const QString& n) { return node.inputs.contains(n); });
+            name != textNames.cend()) {
             text = input(node, *name, depth);
         } else {
             // A concatenation: text_a, text_b, string_a, ... in name order, joined by its delimiter.
