@@ -51,6 +51,15 @@ QList<RawText> rawTexts(const QStringList& flat)
     return texts;
 }
 
+// "start…end" matches a text with that start and end; anything else must match whole.
+bool matchesElided(const QString& actual, const QString& expected)
+{
+    const qsizetype ellipsis = expected.indexOf(u'…');
+    if (ellipsis < 0)
+        return actual == expected;
+    return actual.startsWith(expected.first(ellipsis)) && actual.endsWith(expected.sliced(ellipsis + 1));
+}
+
 // Each expected pair must be in the map with that value (the map may hold more).
 void compareSettingsSubset(const SettingsMap& settings, const QString& expected)
 {
@@ -80,77 +89,44 @@ private slots:
         QTest::addColumn<QString>("settings");
         QTest::addColumn<QString>("loras");
 
-        QTest::newRow("multi-line negative, CRLF") << "a cat\r\non a mat\r\nNegative prompt: blurry,\r\nlow "
-                                                      "quality\r\nSteps: 20, Sampler: Euler a, CFG scale: 7"
-                                                   << "A1111 / Forge"
-                                                   << "a cat\non a mat"
-                                                   << "blurry,\nlow quality"
-                                                   << "Steps=20|Sampler=Euler a|Guidance Scale=7"
-                                                   << "";
-        QTest::newRow("no negative, catalogue names")
-            << "a dog\nSteps: 30, Seed: 5, Size: 512x768, Model: C:\\models\\sd\\xl.safetensors, Denoising strength: "
-               "0.4, Clip skip: 2, ENSD: 31337"
-            << "A1111 / Forge"
-            << "a dog"
-            << ""
-            << "Steps=30|Seed=5|Size=512x768|Model=xl.safetensors|Strength=0.4|CLIP Skip=2|ENSD=31337"
-            << "";
-        QTest::newRow("schedule type joined")
-            << "p\nSteps: 4, Sampler: DPM++ 2M, Schedule type: Karras, Hires sampler: Euler, Hires schedule type: "
-               "Automatic"
-            << "A1111 / Forge"
-            << "p"
-            << ""
-            << "Steps=4|Sampler=DPM++ 2M Karras|Hires sampler=Euler|Hires schedule type=Automatic"
-            << "";
-        QTest::newRow("quoted value with commas, JSON values, SD.Next")
-            << "p\nSteps: 8, Lora hashes: \"one: abc123, two: def456\", Hashes: {\"model\": \"a, b\", \"x\": [1, 2]}, "
-               "Template: \"say \\\"hi\\\", bye\", App: SD.Next, Version: 1"
-            << "SD.Next"
-            << "p"
-            << ""
-            << "Steps=8|Lora hashes=one: abc123, two: def456|Hashes={\"model\": \"a, b\", \"x\": [1, 2]}|"
-               "Template=say \"hi\", bye|App=SD.Next|Version=1"
-            << "one@1|two@1";
-        QTest::newRow("lora tags with weights, hashes add only the untagged, Civitai")
-            << "a <lora:style/ink:0.6> b <LORA:detail:0.8:0.5> <lora:bare> <lora:unclosed\nNegative prompt: "
-               "<lora:neg:2>\nSteps: 1, Lora hashes: \"detail: 1, extra: 2\", Civitai resources: [{\"type\": \"lora\"}]"
-            << "Civitai"
-            << "a <lora:style/ink:0.6> b <LORA:detail:0.8:0.5> <lora:bare> <lora:unclosed"
-            << "<lora:neg:2>"
-            << "Steps=1|Lora hashes=detail: 1, extra: 2|Civitai resources=[{\"type\": \"lora\"}]"
-            << "ink@0.6|detail@0.8|bare@1|extra@1";
-        QTest::newRow("unterminated quote falls back to the comma") << "p\nSteps: 3, Note: \"open, Seed: 9"
-                                                                    << "A1111 / Forge"
-                                                                    << "p"
-                                                                    << ""
-                                                                    << "Steps=3|Note=\"open|Seed=9"
-                                                                    << "";
-        QTest::newRow("settings line alone, automatic schedule")
-            << "Steps: 20, Sampler: Euler, Schedule type: Automatic"
-            << "A1111 / Forge"
-            << ""
-            << ""
-            << "Steps=20|Sampler=Euler"
-            << "";
-        QTest::newRow("no Steps pair") << "a cat\nNegative prompt: dog\nSampler: Euler, CFG scale: 7"
-                                       << ""
-                                       << ""
-                                       << ""
-                                       << ""
-                                       << "";
-        QTest::newRow("Steps inside the prompt only") << "Steps: 20 in the prompt\nand then more words"
-                                                      << ""
-                                                      << ""
-                                                      << ""
-                                                      << ""
-                                                      << "";
-        QTest::newRow("a lower-case steps key") << "p\nsteps: 20, seed: 1"
-                                                << ""
-                                                << ""
-                                                << ""
-                                                << ""
-                                                << "";
+        const auto row
+            = [](const char* name, const QString& text, const QString& generator = {}, const QString& prompt = {},
+                  const QString& negative = {}, const QString& settings = {}, const QString& loras = {}) {
+                  QTest::newRow(name) << text << generator << prompt << negative << settings << loras;
+              };
+        const QString a1111 = QStringLiteral("A1111 / Forge");
+        row("multi-line negative, CRLF",
+            "a cat\r\non a mat\r\nNegative prompt: blurry,\r\nlow quality\r\nSteps: 20, Sampler: Euler a, CFG scale: 7",
+            a1111, "a cat\non a mat", "blurry,\nlow quality", "Steps=20|Sampler=Euler a|Guidance Scale=7");
+        row("no negative, catalogue names",
+            "a dog\nSteps: 30, Seed: 5, Size: 512x768, Model: C:\\models\\sd\\xl.safetensors, Denoising strength: "
+            "0.4, Clip skip: 2, ENSD: 31337",
+            a1111, "a dog", "",
+            "Steps=30|Seed=5|Size=512x768|Model=xl.safetensors|Strength=0.4|CLIP Skip=2|ENSD=31337");
+        row("schedule type joined",
+            "p\nSteps: 4, Sampler: DPM++ 2M, Schedule type: Karras, Hires sampler: Euler, Hires schedule type: "
+            "Automatic",
+            a1111, "p", "", "Steps=4|Sampler=DPM++ 2M Karras|Hires sampler=Euler|Hires schedule type=Automatic");
+        row("quoted value with commas, JSON values, SD.Next",
+            "p\nSteps: 8, Lora hashes: \"one: abc123, two: def456\", Hashes: {\"model\": \"a, b\", \"x\": [1, 2]}, "
+            "Template: \"say \\\"hi\\\", bye\", App: SD.Next, Version: 1",
+            "SD.Next", "p", "",
+            "Steps=8|Lora hashes=one: abc123, two: def456|Hashes={\"model\": \"a, b\", \"x\": [1, 2]}|"
+            "Template=say \"hi\", bye|App=SD.Next|Version=1",
+            "one@1|two@1");
+        row("lora tags with weights, hashes add only the untagged, Civitai",
+            "a <lora:style/ink:0.6> b <LORA:detail:0.8:0.5> <lora:bare> <lora:unclosed\nNegative prompt: "
+            "<lora:neg:2>\nSteps: 1, Lora hashes: \"detail: 1, extra: 2\", Civitai resources: [{\"type\": \"lora\"}]",
+            "Civitai", "a <lora:style/ink:0.6> b <LORA:detail:0.8:0.5> <lora:bare> <lora:unclosed", "<lora:neg:2>",
+            "Steps=1|Lora hashes=detail: 1, extra: 2|Civitai resources=[{\"type\": \"lora\"}]",
+            "ink@0.6|detail@0.8|bare@1|extra@1");
+        row("unterminated quote falls back to the comma", "p\nSteps: 3, Note: \"open, Seed: 9", a1111, "p", "",
+            "Steps=3|Note=\"open|Seed=9");
+        row("settings line alone, automatic schedule", "Steps: 20, Sampler: Euler, Schedule type: Automatic", a1111, "",
+            "", "Steps=20|Sampler=Euler");
+        row("no Steps pair", "a cat\nNegative prompt: dog\nSampler: Euler, CFG scale: 7");
+        row("Steps inside the prompt only", "Steps: 20 in the prompt\nand then more words");
+        row("a lower-case steps key", "p\nsteps: 20, seed: 1");
     }
 
     void infotext()
@@ -232,142 +208,79 @@ private slots:
         QTest::addColumn<QStringList>("texts"); // when no file
         QTest::addColumn<int>("reader");
         QTest::addColumn<QString>("generator"); // empty: no record
-        QTest::addColumn<QString>("promptStart");
-        QTest::addColumn<QString>("promptEnd");
+        QTest::addColumn<QString>("prompt"); // "start…end" compares both ends
         QTest::addColumn<QString>("negative");
         QTest::addColumn<QString>("settings"); // a subset of the record's
         QTest::addColumn<QString>("loras");
 
+        const auto row = [](const char* name, const QString& file, const QStringList& texts, int reader,
+                             const QString& generator = {}, const QString& prompt = {}, const QString& negative = {},
+                             const QString& settings = {}, const QString& loras = {}) {
+            QTest::newRow(name) << file << texts << reader << generator << prompt << negative << settings << loras;
+        };
         const QStringList none;
-        QTest::newRow("A1111 PNG") << "a1111-parameters.png" << none << int(A1111) << "A1111 / Forge"
-                                   << "photo of a duck"
-                                   << "photo of a duck"
-                                   << "monochrome" << a1111Settings << "";
-        QTest::newRow("A1111 JPEG UserComment") << "a1111-usercomment.jpg" << none << int(A1111) << "A1111 / Forge"
-                                                << "photo of a duck"
-                                                << "photo of a duck"
-                                                << "monochrome" << a1111Settings << "";
-        QTest::newRow("Fooocus") << "fooocus-parameters.png" << none << int(Fooocus) << "Fooocus"
-                                 << "a smiling goldfish"
-                                 << "a smiling goldfish"
-                                 << ""
-                                 << "Model=juggernautXL_v8Rundiffusion|Sampler=dpmpp_2m_sde_gpu karras|"
-                                    "Seed=6952411511246973023|Steps=30|Guidance Scale=4|Size=768x1280|Sharpness=2|"
-                                    "CLIP Skip=2|performance=Speed|Refiner Model=<missing>|"
-                                    "styles=['Fooocus V2', 'Fooocus Enhance', 'Fooocus Sharp']"
-                                 << "";
-        const QString dreamSettings = QStringLiteral(
+        row("A1111 PNG", "a1111-parameters.png", none, A1111, "A1111 / Forge", "photo of a duck", "monochrome",
+            a1111Settings);
+        row("A1111 JPEG UserComment", "a1111-usercomment.jpg", none, A1111, "A1111 / Forge", "photo of a duck",
+            "monochrome", a1111Settings);
+        row("Fooocus", "fooocus-parameters.png", none, Fooocus, "Fooocus", "a smiling goldfish", "",
+            "Model=juggernautXL_v8Rundiffusion|Sampler=dpmpp_2m_sde_gpu karras|Seed=6952411511246973023|Steps=30|"
+            "Guidance Scale=4|Size=768x1280|Sharpness=2|CLIP Skip=2|performance=Speed|Refiner Model=<missing>|"
+            "styles=['Fooocus V2', 'Fooocus Enhance', 'Fooocus Sharp']");
+        const QString dreamPrompt
+            = QStringLiteral("professional full body photo of young woman…film grain, low contrast");
+        row("InvokeAI Dream", "invokeai-dream.png", none, Invoke, "InvokeAI", dreamPrompt,
+            "rendering, glowing eyes, skinny",
             "Steps=50|Seed=2980747362|Size=512x768|Guidance Scale=5|Sampler=k_lms|Face Restoration Strength=0.9|"
             "CodeFormer Fidelity=0.75|Upscale=4 0.95");
-        QTest::newRow("InvokeAI Dream") << "invokeai-dream.png" << none << int(Invoke) << "InvokeAI"
-                                        << "professional full body photo of young woman"
-                                        << "film grain, low contrast"
-                                        << "rendering, glowing eyes, skinny" << dreamSettings << "";
-        QTest::newRow("InvokeAI sd-metadata over Dream")
-            << "invokeai-sd-metadata.png" << none << int(Invoke) << "InvokeAI"
-            << "professional full body photo of young woman"
-            << "film grain, low contrast"
-            << "rendering, glowing eyes, skinny"
-            << "Model=deliberateForInvoke_v08|Steps=50|Guidance Scale=5|Seed=2980747362|Size=512x768|Sampler=k_lms|"
-               "Hires Fix=false|app_version=2.3.0|Upscale=<missing>"
-            << "";
-        QTest::newRow("InvokeAI metadata")
-            << "invokeai-metadata.png" << none << int(Invoke) << "InvokeAI"
-            << "digital artwork, oil painting."
-            << "holidays,"
-            << "grainy+, photo, oversaturated, overexposed, blurry, compressed jpg+, noisy++, unfocused , "
-               "black and white"
-            << "Model=juggernautXL|Sampler=euler|Size=1024x1024|Seed=3293022630|Steps=35|Guidance Scale=8|VAE=VAEFix|"
-               "generation_mode=sdxl_txt2img|cfg_rescale_multiplier=0|positive_style_prompt=<missing>"
-            << "";
-        QTest::newRow("NovelAI") << "novelai.png" << none << int(Novel) << "NovelAI"
-                                 << "masterpiece, best quality,  cat"
-                                 << "space, icon"
-                                 << "lowres, bad anatomy, bad hands, text, error, missing fingers, extra digit, fewer "
-                                    "digits, cropped, worst quality, low quality, normal quality, jpeg artifacts, "
-                                    "signature, watermark, username, blurry, lowres, bad anatomy, bad hands, text, "
-                                    "error, missing fingers, extra digit, fewer digits, cropped, worst quality, low "
-                                    "quality, normal quality, jpeg artifacts, signature, watermark, username, blurry"
-                                 << "Steps=50|Sampler=k_euler_ancestral|Seed=2253955223|Strength=0.4|Noise=0|"
-                                    "Guidance Scale=10|Model=Stable Diffusion 1D44365E"
-                                 << "";
-        QTest::newRow("Fooocus reader leaves an infotext") << "a1111-parameters.png" << none << int(Fooocus) << ""
-                                                           << ""
-                                                           << ""
-                                                           << ""
-                                                           << ""
-                                                           << "";
-        QTest::newRow("NovelAI reader leaves Fooocus") << "fooocus-parameters.png" << none << int(Novel) << ""
-                                                       << ""
-                                                       << ""
-                                                       << ""
-                                                       << ""
-                                                       << "";
+        row("InvokeAI sd-metadata over Dream", "invokeai-sd-metadata.png", none, Invoke, "InvokeAI", dreamPrompt,
+            "rendering, glowing eyes, skinny",
+            "Model=deliberateForInvoke_v08|Steps=50|Guidance Scale=5|Seed=2980747362|Size=512x768|Sampler=k_lms|"
+            "Hires Fix=false|app_version=2.3.0|Upscale=<missing>");
+        row("InvokeAI metadata", "invokeai-metadata.png", none, Invoke, "InvokeAI",
+            "digital artwork, oil painting.…holidays,", "grainy+, photo, oversaturated…unfocused , black and white",
+            "Model=juggernautXL|Sampler=euler|Size=1024x1024|Seed=3293022630|Steps=35|Guidance Scale=8|VAE=VAEFix|"
+            "generation_mode=sdxl_txt2img|cfg_rescale_multiplier=0|positive_style_prompt=<missing>");
+        row("NovelAI", "novelai.png", none, Novel, "NovelAI", "masterpiece, best quality,  cat, space, icon",
+            "lowres, bad anatomy, bad hands…watermark, username, blurry",
+            "Steps=50|Sampler=k_euler_ancestral|Seed=2253955223|Strength=0.4|Noise=0|Guidance Scale=10|"
+            "Model=Stable Diffusion 1D44365E");
+        row("Fooocus reader leaves an infotext", "a1111-parameters.png", none, Fooocus);
+        row("NovelAI reader leaves Fooocus", "fooocus-parameters.png", none, Novel);
 
-        QTest::newRow("SwarmUI in a UserComment")
-            << "" << QStringList { "UserComment", R"({"sui_image_params": {"prompt": "a fox", "negativeprompt": "rain",
+        row("SwarmUI in a UserComment", "",
+            { "UserComment", R"({"sui_image_params": {"prompt": "a fox", "negativeprompt": "rain",
                 "model": "sdxl/juggernaut.safetensors", "seed": 42, "steps": 25, "cfgscale": 6.5, "aspectratio": "1:1",
                 "width": 1024, "height": 1024, "sampler": "dpmpp_2m", "scheduler": "karras",
                 "loras": ["style/ink", "detail"], "loraweights": ["0.7", 1], "swarm_version": "0.9"},
-                "sui_models": [{"name": "x"}]})" }
-            << int(Swarm) << "SwarmUI"
-            << "a fox"
-            << "a fox"
-            << "rain"
-            << "Model=juggernaut.safetensors|Sampler=dpmpp_2m karras|Size=1024x1024|Seed=42|Steps=25|"
-               "Guidance Scale=6.5|aspectratio=1:1|swarm_version=0.9"
-            << "ink@0.7|detail@1";
-        QTest::newRow("NovelAI v4 prompts")
-            << ""
-            << QStringList { "Software", "NovelAI", "Source", "NovelAI Diffusion V4 F6302A9D", "Comment",
-                   R"({"v4_prompt": {"caption": {"base_caption": "two cats", "char_captions":
-                                 [{"char_caption": "girl, red hair"}, {"char_caption": "boy"}]}}, "v4_negative_prompt":
-                                 {"caption": {"base_caption": "blurry", "char_captions": [{"char_caption": "hat"}]}},
-                                 "steps": 28, "scale": 5.0, "seed": 7, "sampler": "k_euler", "noise_schedule":
-                                 "karras", "width": 832, "height": 1216, "cfg_rescale": 0.2})" }
-            << int(Novel) << "NovelAI"
-            << "two cats"
-            << "two cats"
-            << "blurry"
-            << "Model=NovelAI Diffusion V4 F6302A9D|Sampler=k_euler karras|Size=832x1216|Steps=28|Guidance Scale=5|"
-               "Seed=7|Character 1 Prompt=girl, red hair|Character 2 Prompt=boy|Character 1 Negative Prompt=hat|"
-               "cfg_rescale=0.2"
-            << "";
-        QTest::newRow("Easy Diffusion, labelled keys")
-            << ""
-            << QStringList { "Prompt", "a boat", "Negative Prompt", "fog", "Seed", "99", "Stable Diffusion model",
-                   "models/sd-v1-5.ckpt", "Steps", "40", "Guidance Scale", "7.5", "Width", "512", "Height", "640",
-                   "Sampler", "euler_a", "LoRA model", "['lora/a', 'b']", "LoRA Strength", "[0.5, 0.25]",
-                   "Use Face Correction", "GFPGANv1.4" }
-            << int(Easy) << "Easy Diffusion"
-            << "a boat"
-            << "a boat"
-            << "fog"
-            << "Seed=99|Model=sd-v1-5.ckpt|Steps=40|Guidance Scale=7.5|Size=512x640|Sampler=euler_a|"
-               "Use Face Correction=GFPGANv1.4"
-            << "a@0.5|b@0.25";
-        QTest::newRow("Easy Diffusion ignores a lone prompt")
-            << "" << QStringList { "prompt", R"({"3": {"class_type": "KSampler"}})", "workflow", "{}" } << int(Easy)
-            << ""
-            << ""
-            << ""
-            << ""
-            << ""
-            << "";
-        QTest::newRow("Fooocus needs its scheme")
-            << "" << QStringList { "parameters", R"({"prompt": "a", "steps": 3})" } << int(Fooocus) << ""
-            << ""
-            << ""
-            << ""
-            << ""
-            << "";
-        QTest::newRow("Dream text without switches")
-            << "" << QStringList { "Dream", "just a prompt" } << int(Invoke) << ""
-            << ""
-            << ""
-            << ""
-            << ""
-            << "";
+                "sui_models": [{"name": "x"}]})" },
+            Swarm, "SwarmUI", "a fox", "rain",
+            "Model=juggernaut.safetensors|Sampler=dpmpp_2m karras|Size=1024x1024|Seed=42|Steps=25|"
+            "Guidance Scale=6.5|aspectratio=1:1|swarm_version=0.9",
+            "ink@0.7|detail@1");
+        row("NovelAI v4 prompts", "",
+            { "Software", "NovelAI", "Source", "NovelAI Diffusion V4 F6302A9D", "Comment",
+                R"({"v4_prompt": {"caption": {"base_caption": "two cats", "char_captions": [{"char_caption":
+             "girl, red hair"}, {"char_caption": "boy"}]}}, "v4_negative_prompt": {"caption": {"base_caption":
+             "blurry", "char_captions": [{"char_caption": "hat"}]}}, "steps": 28, "scale": 5.0, "seed": 7,
+             "sampler": "k_euler", "noise_schedule": "karras", "width": 832, "height": 1216, "cfg_rescale": 0.2})" },
+            Novel, "NovelAI", "two cats", "blurry",
+            "Model=NovelAI Diffusion V4 F6302A9D|Sampler=k_euler karras|Size=832x1216|Steps=28|Guidance Scale=5|"
+            "Seed=7|Character 1 Prompt=girl, red hair|Character 2 Prompt=boy|Character 1 Negative Prompt=hat|"
+            "cfg_rescale=0.2");
+        row("Easy Diffusion, labelled keys", "",
+            { "Prompt", "a boat", "Negative Prompt", "fog", "Seed", "99", "Stable Diffusion model",
+                "models/sd-v1-5.ckpt", "Steps", "40", "Guidance Scale", "7.5", "Width", "512", "Height", "640",
+                "Sampler", "euler_a", "LoRA model", "['lora/a', 'b']", "LoRA Strength", "[0.5, 0.25]",
+                "Use Face Correction", "GFPGANv1.4" },
+            Easy, "Easy Diffusion", "a boat", "fog",
+            "Seed=99|Model=sd-v1-5.ckpt|Steps=40|Guidance Scale=7.5|Size=512x640|Sampler=euler_a|"
+            "Use Face Correction=GFPGANv1.4",
+            "a@0.5|b@0.25");
+        row("Easy Diffusion ignores a lone prompt", "",
+            { "prompt", R"({"3": {"class_type": "KSampler"}})", "workflow", "{}" }, Easy);
+        row("Fooocus needs its scheme", "", { "parameters", R"({"prompt": "a", "steps": 3})" }, Fooocus);
+        row("Dream text without switches", "", { "Dream", "just a prompt" }, Invoke);
     }
 
     void records()
@@ -385,11 +298,10 @@ private slots:
         if (!record)
             return;
         QCOMPARE(record->generator, generator);
-        QFETCH(QString, promptStart);
-        QFETCH(QString, promptEnd);
-        QVERIFY2(
-            record->prompt.startsWith(promptStart) && record->prompt.endsWith(promptEnd), qPrintable(record->prompt));
-        QTEST(record->negativePrompt, "negative");
+        QFETCH(QString, prompt);
+        QFETCH(QString, negative);
+        QVERIFY2(matchesElided(record->prompt, prompt), qPrintable(record->prompt));
+        QVERIFY2(matchesElided(record->negativePrompt, negative), qPrintable(record->negativePrompt));
         QFETCH(QString, settings);
         compareSettingsSubset(record->settings, settings);
         QTEST(lorasText(record->loras), "loras");
