@@ -12,8 +12,6 @@
 
 using namespace limnoscope;
 
-Q_DECLARE_METATYPE(FinderTag)
-
 namespace {
 
 const QString red = QStringLiteral("Red\n6");
@@ -116,79 +114,55 @@ private slots:
         QVERIFY(m_dir->isValid());
     }
 
-    void tagTable_data()
-    {
-        QTest::addColumn<FinderTag>("tag");
-        QTest::addColumn<QStringList>("texts"); // attribute entry, localisation key, shortcut digit
-        QTest::newRow("red") << FinderTag::red << QStringList { "Red\n6", "tag_red", "1" };
-        QTest::newRow("orange") << FinderTag::orange << QStringList { "Orange\n7", "tag_orange", "2" };
-        QTest::newRow("yellow") << FinderTag::yellow << QStringList { "Yellow\n5", "tag_yellow", "3" };
-        QTest::newRow("green") << FinderTag::green << QStringList { "Green\n2", "tag_green", "4" };
-        QTest::newRow("blue") << FinderTag::blue << QStringList { "Blue\n4", "tag_blue", "5" };
-        QTest::newRow("purple") << FinderTag::purple << QStringList { "Purple\n3", "tag_purple", "6" };
-        QTest::newRow("gray") << FinderTag::gray << QStringList { "Gray\n1", "tag_gray", "7" };
-    }
-
-    void tagTable()
-    {
-        QFETCH(FinderTag, tag);
-        QFETCH(QStringList, texts);
-        QCOMPARE((QStringList { attributeEntry(tag), localizationKey(tag), shortcutDigit(tag) }), texts);
-        QVERIFY(!localizedName(tag).isEmpty());
-        QVERIFY(tagColor(tag).isValid());
-        QCOMPARE(finderTagFromRawValue(texts[2].toInt()), tag);
-        QCOMPARE(allFinderTags[std::size_t(texts[2].toInt() - 1)], tag);
-        for (int outside : { 0, 8, -1 })
-            QVERIFY(!finderTagFromRawValue(outside));
-    }
-
+    // A colour tag toggled on a file ("tag" 0: every colour tag removed): the user's own entries
+    // keep their places, and the last colour tag takes the attribute with it.
     void toggle_data()
     {
         QTest::addColumn<QStringList>("before");
-        QTest::addColumn<FinderTag>("tag");
+        QTest::addColumn<int>("tag"); // raw value: 1 red ... 7 gray
         QTest::addColumn<QStringList>("after");
 
-        QTest::newRow("untagged file gets red") << QStringList() << FinderTag::red << QStringList { red };
+        const char* entries[] = { "Red\n6", "Orange\n7", "Yellow\n5", "Green\n2", "Blue\n4", "Purple\n3", "Gray\n1" };
+        for (int raw = 1; raw <= 7; ++raw)
+            QTest::addRow("untagged file gets %d", raw) << QStringList() << raw << QStringList { entries[raw - 1] };
         QTest::newRow("red removed, user tag and blue keep their places")
-            << QStringList { "Work", red, blue } << FinderTag::red << QStringList { "Work", blue };
+            << QStringList { "Work", red, blue } << 1 << QStringList { "Work", blue };
         QTest::newRow("red appended after the others")
-            << QStringList { "Work", blue } << FinderTag::red << QStringList { "Work", blue, red };
+            << QStringList { "Work", blue } << 1 << QStringList { "Work", blue, red };
         QTest::newRow("capital RED without line feed is red")
-            << QStringList { "RED", blue } << FinderTag::red << QStringList { blue };
+            << QStringList { "RED", blue } << 1 << QStringList { blue };
         QTest::newRow("every red entry removed")
-            << QStringList { red, "Work", "red\n99" } << FinderTag::red << QStringList { "Work" };
+            << QStringList { red, "Work", "red\n99" } << 1 << QStringList { "Work" };
         QTest::newRow("Grey with label 1 is not gray")
-            << QStringList { "Grey\n1" } << FinderTag::gray << QStringList { "Grey\n1", gray };
-        QTest::newRow("Grey survives gray off")
-            << QStringList { "Grey\n1", gray } << FinderTag::gray << QStringList { "Grey\n1" };
+            << QStringList { "Grey\n1" } << 7 << QStringList { "Grey\n1", gray };
+        QTest::newRow("Grey survives gray off") << QStringList { "Grey\n1", gray } << 7 << QStringList { "Grey\n1" };
         QTest::newRow("label number alone does not match")
-            << QStringList { "Rouge\n6" } << FinderTag::red << QStringList { "Rouge\n6", red };
-        QTest::newRow("last colour tag off removes the attribute")
-            << QStringList { blue } << FinderTag::blue << QStringList();
-        QTest::newRow("non-ASCII user tag kept") << QStringList { QStringLiteral("Wörk 🏷"), red } << FinderTag::red
-                                                 << QStringList { QStringLiteral("Wörk 🏷") };
+            << QStringList { "Rouge\n6" } << 1 << QStringList { "Rouge\n6", red };
+        QTest::newRow("last colour tag off removes the attribute") << QStringList { blue } << 5 << QStringList();
+        QTest::newRow("non-ASCII user tag kept")
+            << QStringList { QStringLiteral("Wörk 🏷"), red } << 1 << QStringList { QStringLiteral("Wörk 🏷") };
+        QTest::newRow("all removed: colour tags only") << QStringList { red, blue } << 0 << QStringList();
+        QTest::newRow("all removed: the user's own tags stay")
+            << QStringList { "Project X", red, "Work", "GREEN" } << 0 << QStringList { "Project X", "Work" };
+        QTest::newRow("all removed: no colour tag") << QStringList { "Project X" } << 0 << QStringList { "Project X" };
+        QTest::newRow("all removed: untagged file") << QStringList() << 0 << QStringList();
     }
 
     void toggle()
     {
         QFETCH(QStringList, before);
-        QFETCH(FinderTag, tag);
+        QFETCH(int, tag);
         QFETCH(QStringList, after);
-
         const QString path = newFile();
         const QUrl url = QUrl::fromLocalFile(path);
-        if (!before.isEmpty())
-            QVERIFY(writeTagEntries(before, url));
+        QVERIFY(writeTagEntries(before, url));
         QCOMPARE(readTagEntries(url), before);
-
-        QVERIFY(toggleTag(tag, url));
+        QVERIFY(tag ? toggleTag(*finderTagFromRawValue(tag), url) : limnoscope::removeAllTags(url));
         QCOMPARE(readTagEntries(url), after);
         QCOMPARE(hasAttribute(path), !after.isEmpty());
-        if (after.isEmpty())
-            return;
         // Written as a binary property list; ASCII texts are stored as they are.
         const QByteArray data = readTagData(url).value_or(QByteArray());
-        QVERIFY(data.startsWith("bplist00"));
+        QVERIFY(after.isEmpty() || data.startsWith("bplist00"));
         for (const QString& entry : after)
             QVERIFY(entry.toUtf8() != entry.toLatin1() || data.contains(entry.toLatin1()));
     }
@@ -229,23 +203,17 @@ private slots:
         QVERIFY(readTagData(url).value_or(QByteArray()).contains(object));
     }
 
-    void repeatedEntriesAreAllRead()
-    {
-        const QUrl url = QUrl::fromLocalFile(newFile());
-        QVERIFY(writeTagEntries({ red, "Work", "red", "Purple\n3" }, url));
-        QCOMPARE(readTags(url), (QList<FinderTag> { FinderTag::red, FinderTag::red, FinderTag::purple }));
-    }
-
-    void readsXmlPropertyList()
+    // Every colour entry is read, repeated ones too; an XML list is read and written back binary.
+    void readsEveryEntryAndXml()
     {
         const QString path = newFile();
+        const QUrl url = QUrl::fromLocalFile(path);
+        QVERIFY(writeTagEntries({ red, "Work", "red", "Purple\n3" }, url));
+        QCOMPARE(readTags(url), (QList<FinderTag> { FinderTag::red, FinderTag::red, FinderTag::purple }));
         QVERIFY(setRaw(path,
             xmlPlist("<array>\n\t<string>Green\n2</string>\n\t<string>Caf&#233; &amp; Work</string>\n"
                      "\t<string>orange</string>\n</array>")));
-        const QUrl url = QUrl::fromLocalFile(path);
         QCOMPARE(readTags(url), (QList<FinderTag> { FinderTag::green, FinderTag::orange }));
-        QCOMPARE(readTagEntries(url).at(1), QStringLiteral("Café & Work"));
-
         QVERIFY(toggleTag(FinderTag::green, url));
         QCOMPARE(readTagEntries(url), (QStringList { QStringLiteral("Café & Work"), "orange" }));
         QVERIFY(readTagData(url)->startsWith("bplist00"));
@@ -306,57 +274,27 @@ private slots:
         QCOMPARE(readTagEntries(url), QStringList { red });
     }
 
-    void removeAllTags_data()
+    // A missing file, a file system without user attributes (procfs), a link (followed).
+    void otherPlaces()
     {
-        QTest::addColumn<QStringList>("before");
-        QTest::addColumn<QStringList>("after");
-        QTest::newRow("colour tags only: the attribute goes") << QStringList { red, blue } << QStringList();
-        QTest::newRow("the user's own tags stay")
-            << QStringList { "Project X", red, "Work", "GREEN" } << QStringList { "Project X", "Work" };
-        QTest::newRow("no colour tag: nothing changes") << QStringList { "Project X" } << QStringList { "Project X" };
-        QTest::newRow("untagged file stays untagged") << QStringList() << QStringList();
-    }
-
-    void removeAllTags()
-    {
-        QFETCH(QStringList, before);
-        QFETCH(QStringList, after);
-        const QString path = newFile();
-        const QUrl url = QUrl::fromLocalFile(path);
-        QVERIFY(writeTagEntries(before, url));
-        QVERIFY(limnoscope::removeAllTags(url));
-        QCOMPARE(readTagEntries(url), after);
-        QCOMPARE(hasAttribute(path), !after.isEmpty());
-    }
-
-    void missingFile()
-    {
-        const QUrl url = QUrl::fromLocalFile(m_dir->filePath(QStringLiteral("gone.png")));
-        QCOMPARE(readTags(url), QList<FinderTag>());
-        QVERIFY(!readTagData(url));
-        QVERIFY(!toggleTag(FinderTag::red, url));
-        QVERIFY(!writeTagEntries({}, url));
-        QVERIFY(!QFile::exists(url.toLocalFile()));
+        const QUrl gone = QUrl::fromLocalFile(m_dir->filePath(QStringLiteral("gone.png")));
+        QCOMPARE(readTags(gone), QList<FinderTag>());
+        QVERIFY(!readTagData(gone));
+        QVERIFY(!toggleTag(FinderTag::red, gone));
+        QVERIFY(!writeTagEntries({}, gone));
+        QVERIFY(!QFile::exists(gone.toLocalFile()));
         QVERIFY(!writeTagEntries({ red }, QUrl(QStringLiteral("http://127.0.0.1/image.png"))));
-    }
 
-    void fileSystemWithoutAttributes()
-    {
-        const QUrl url = QUrl::fromLocalFile(QStringLiteral("/proc/self/comm")); // procfs keeps no user attributes
-        QVERIFY(QFile::exists(url.toLocalFile()));
-        QVERIFY(!toggleTag(FinderTag::red, url));
-        QCOMPARE(readTags(url), QList<FinderTag>());
-        QVERIFY(writeTagEntries({}, url));
-    }
+        const QUrl proc = QUrl::fromLocalFile(QStringLiteral("/proc/self/comm"));
+        QVERIFY(!toggleTag(FinderTag::red, proc));
+        QCOMPARE(readTags(proc), QList<FinderTag>());
+        QVERIFY(writeTagEntries({}, proc));
 
-    void symbolicLinksAreFollowed()
-    {
         const QString target = newFile();
         const QString link = m_dir->filePath(QStringLiteral("link.png"));
         QVERIFY(QFile::link(target, link));
         QVERIFY(toggleTag(FinderTag::purple, QUrl::fromLocalFile(link)));
         QCOMPARE(readTags(QUrl::fromLocalFile(target)), QList<FinderTag> { FinderTag::purple });
-        QCOMPARE(readTags(QUrl::fromLocalFile(link)), QList<FinderTag> { FinderTag::purple });
     }
 };
 

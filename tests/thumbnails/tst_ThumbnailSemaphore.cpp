@@ -11,39 +11,7 @@ using namespace limnoscope;
 using Slot = ThumbnailSemaphore::Slot;
 
 namespace {
-
 constexpr int grantWaitMs = 5000;
-
-// Asks a gate for numbered slots and keeps them until told to release them.
-class Requests
-{
-public:
-    explicit Requests(ThumbnailSemaphore& gate)
-        : m_gate(gate)
-    {
-    }
-    void ask(QObject* context, std::initializer_list<int> numbers)
-    {
-        for (int number : numbers)
-            m_gate.wait(context, [this, number](Slot slot) {
-                granted.append(number);
-                m_held[number] = std::move(slot);
-            });
-    }
-    void release(std::initializer_list<int> numbers)
-    {
-        for (int number : numbers)
-            m_held.erase(number);
-    }
-    void releaseAll() { m_held.clear(); }
-
-    QList<int> granted;
-
-private:
-    ThumbnailSemaphore& m_gate;
-    std::map<int, Slot> m_held;
-};
-
 } // namespace
 
 class TestThumbnailSemaphore : public QObject
@@ -51,54 +19,78 @@ class TestThumbnailSemaphore : public QObject
     Q_OBJECT
 
 private slots:
-    void threeRunAndTheRestWaitFirstInFirstOut()
+    // Steps separated by "|": "ask 1 2" asks for numbered slots and keeps them, "release 1"
+    // gives them back, "events" runs the event loop once, "granted 1 2" is the order of grants so
+    // far, "gate 3 1" the slots running and waiting; "other" asks in between from a context of
+    // its own whose grant drops the slot at once, "destroy" destroys that context, "calls 1"
+    // counts its grants. Every slot is given back at the end.
+    void grants_data()
     {
-        ThumbnailSemaphore gate;
-        Requests requests(gate);
-        requests.ask(this, { 1, 2, 3, 4, 5, 6 });
-        QCOMPARE(requests.granted, (QList<int> { 1, 2, 3 }));
-        QCOMPARE(gate.running(), 3);
-        QCOMPARE(gate.waiting(), 3);
-
-        requests.release({ 2 });
-        QTRY_COMPARE_WITH_TIMEOUT(requests.granted, (QList<int> { 1, 2, 3, 4 }), grantWaitMs);
-        requests.release({ 1, 3 });
-        QTRY_COMPARE_WITH_TIMEOUT(requests.granted, (QList<int> { 1, 2, 3, 4, 5, 6 }), grantWaitMs);
-        QCOMPARE(gate.running(), 3);
-        QCOMPARE(gate.waiting(), 0);
-        requests.releaseAll();
-        QCOMPARE(gate.running(), 0);
+        QTest::addColumn<QString>("steps");
+        QTest::newRow("three run, the rest wait, first in first out")
+            << "ask 1 2 3 4 5 6 | granted 1 2 3 | gate 3 3 | release 2 | granted 1 2 3 4 | release 1 3 "
+               "| granted 1 2 3 4 5 6 | gate 3 0";
+        // A released slot's waiter is resumed from the event loop; whoever asks before it runs
+        // may take the slot, and the waiter then stays first in line without exceeding the limit.
+        QTest::newRow("a caller arriving in between takes the freed slot")
+            << "ask 1 2 3 4 | release 1 | ask 5 6 | granted 1 2 3 5 | events | granted 1 2 3 5 | gate 3 2 "
+               "| release 2 | granted 1 2 3 5 4 | release 3 | granted 1 2 3 5 4 6";
+        // A waiter that drops its slot or whose context goes passes its turn on.
+        QTest::newRow("waiter drops its slot")
+            << "ask 1 2 3 | other | ask 4 | gate 3 2 | release 1 | granted 1 2 3 4 | calls 1 | gate 3 0";
+        QTest::newRow("context destroyed while waiting")
+            << "ask 1 2 3 | other | ask 4 | destroy | gate 3 1 | release 1 | granted 1 2 3 4 | calls 0";
+        QTest::newRow("context destroyed while its resumption is on its way")
+            << "ask 1 2 3 | other | ask 4 | release 1 | destroy | granted 1 2 3 4 | calls 0 | gate 3 0";
     }
 
-    // A released slot's waiter is resumed from the event loop; whoever asks before it runs may
-    // take the slot, and the waiter then stays first in line without exceeding the limit.
-    void callerArrivingInBetweenTakesTheFreedSlot()
+    void grants()
     {
+        QFETCH(QString, steps);
         ThumbnailSemaphore gate;
-        Requests requests(gate);
-        requests.ask(this, { 1, 2, 3, 4 });
-        requests.release({ 1 });
-        requests.ask(this, { 5, 6 });
-        QCOMPARE(requests.granted, (QList<int> { 1, 2, 3, 5 }));
-        QCoreApplication::processEvents();
-        QCOMPARE(requests.granted, (QList<int> { 1, 2, 3, 5 }));
-        QCOMPARE(gate.running(), 3);
-        QCOMPARE(gate.waiting(), 2);
-
-        requests.release({ 2 });
-        QTRY_COMPARE_WITH_TIMEOUT(requests.granted, (QList<int> { 1, 2, 3, 5, 4 }), grantWaitMs);
-        requests.release({ 3 });
-        QTRY_COMPARE_WITH_TIMEOUT(requests.granted, (QList<int> { 1, 2, 3, 5, 4, 6 }), grantWaitMs);
-        requests.releaseAll();
+        QList<int> granted;
+        std::map<int, Slot> held;
+        auto other = std::make_unique<QObject>();
+        int calls = 0;
+        for (const QString& step : steps.split(u'|')) {
+            QStringList words = step.split(u' ', Qt::SkipEmptyParts);
+            const QString verb = words.takeFirst();
+            QList<int> numbers;
+            for (const QString& word : words)
+                numbers.append(word.toInt());
+            if (verb == "ask") {
+                for (int number : numbers)
+                    gate.wait(this, [&granted, &held, number](Slot slot) {
+                        granted.append(number);
+                        held[number] = std::move(slot);
+                    });
+            } else if (verb == "release") {
+                for (int number : numbers)
+                    held.erase(number);
+            } else if (verb == "events") {
+                QCoreApplication::processEvents();
+            } else if (verb == "granted") {
+                QTRY_COMPARE_WITH_TIMEOUT(granted, numbers, grantWaitMs);
+            } else if (verb == "gate") {
+                QCOMPARE(QList<int>({ gate.running(), gate.waiting() }), numbers);
+            } else if (verb == "other") {
+                gate.wait(other.get(), [&calls](Slot) { ++calls; });
+            } else if (verb == "destroy") {
+                other.reset();
+            } else {
+                QCOMPARE(verb, "calls");
+                QCOMPARE(calls, numbers.value(0));
+            }
+        }
+        held.clear();
         QCOMPARE(gate.running(), 0);
     }
 
     void slotIsReleasedExactlyOnce_data()
     {
         QTest::addColumn<int>("copies");
-        QTest::addColumn<bool>("releaseExplicitly");
+        QTest::addColumn<bool>("releaseExplicitly"); // twice each, else destroyed
         QTest::newRow("one holder, destroyed") << 1 << false;
-        QTest::newRow("one holder, released then destroyed") << 1 << true;
         QTest::newRow("three copies, destroyed one by one") << 3 << false;
         QTest::newRow("three copies, each released twice") << 3 << true;
     }
@@ -107,66 +99,21 @@ private slots:
     {
         QFETCH(int, copies);
         QFETCH(bool, releaseExplicitly);
-
         ThumbnailSemaphore gate;
         Slot kept;
-        gate.wait(this, [&kept](Slot slot) { kept = std::move(slot); });
         Slot other;
+        gate.wait(this, [&kept](Slot slot) { kept = std::move(slot); });
         gate.wait(this, [&other](Slot slot) { other = std::move(slot); });
-        QCOMPARE(gate.running(), 2);
-
         std::vector<Slot> holders(size_t(copies), kept);
         kept = Slot();
         for (Slot& holder : holders) {
             QCOMPARE(gate.running(), 2);
             QVERIFY(holder.isHeld());
-            if (releaseExplicitly) {
-                holder.release();
-                holder.release();
-            } else {
-                holder = Slot();
-            }
+            releaseExplicitly ? (holder.release(), holder.release()) : void(holder = Slot());
             QVERIFY(!holder.isHeld());
         }
         QCOMPARE(gate.running(), 1);
         other.release();
-        QCOMPARE(gate.running(), 0);
-    }
-
-    // A waiter between 3 and 4 that drops its slot, or whose context is destroyed, passes its
-    // turn on to 4 without ever exceeding the limit.
-    void skippedWaiterPassesItsTurnOn_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("granted and drops the slot") << "drops";
-        QTest::newRow("context destroyed while waiting") << "destroyed";
-        QTest::newRow("context destroyed while its resumption is on its way") << "destroyed when resumed";
-    }
-
-    void skippedWaiterPassesItsTurnOn()
-    {
-        QFETCH(QString, how);
-
-        ThumbnailSemaphore gate;
-        Requests requests(gate);
-        requests.ask(this, { 1, 2, 3 });
-        auto context = std::make_unique<QObject>();
-        int calls = 0;
-        gate.wait(context.get(), [&calls](Slot) { ++calls; });
-        requests.ask(this, { 4 });
-        QCOMPARE(gate.waiting(), 2);
-
-        if (how == "destroyed") {
-            context.reset();
-            QCOMPARE(gate.waiting(), 1);
-        }
-        requests.release({ 1 });
-        if (how == "destroyed when resumed")
-            context.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(requests.granted, (QList<int> { 1, 2, 3, 4 }), grantWaitMs);
-        QCOMPARE(calls, how == "drops" ? 1 : 0);
-        QCOMPARE(gate.running(), 3);
-        requests.releaseAll();
         QCOMPARE(gate.running(), 0);
     }
 
