@@ -1,6 +1,7 @@
 #include "MetadataExtraction.h"
 
 #include "ExiftoolRunner.h"
+#include "ForeignMetadata.h"
 #include "MetadataParser.h"
 #include "PNGTextReader.h"
 #include "RawMetadataTexts.h"
@@ -13,6 +14,7 @@
 #include <exiv2/exiv2.hpp>
 #include <libheif/heif.h>
 
+#include <algorithm>
 #include <memory>
 
 Q_LOGGING_CATEGORY(lcMetadata, "limnoscope.metadata")
@@ -157,12 +159,73 @@ std::optional<QString> extractBuiltInMetadataText(const QUrl& fileURL)
     return xmpDescription(embedded->xmpPacket);
 }
 
+namespace {
+
+// A text no Limnora image holds: a JSON document (ComfyUI's graphs, Fooocus's parameters, ...)
+// or the A1111 family's infotext.
+bool isPlainlyForeign(const QString &text)
+{
+    const QStringView trimmed = QStringView(text).trimmed();
+    if (trimmed.startsWith(u'{') || trimmed.startsWith(u'['))
+        return true;
+    return looksLikeA1111Infotext(text);
+}
+
+// PNG keywords and tags that ordinary images carry too (cameras, editors, converters): on their
+// own they make no generation metadata.
+bool isOrdinarySource(const QString &source)
+{
+    static const QStringList ordinary = {
+        QStringLiteral("Software"), QStringLiteral("Title"), QStringLiteral("Author"), QStringLiteral("Copyright"),
+        QStringLiteral("Creation Time"), QStringLiteral("Disclaimer"), QStringLiteral("Warning"),
+        QStringLiteral("Source"), QStringLiteral("Description"), QStringLiteral("Comment"),
+        QStringLiteral("ImageDescription"), QStringLiteral("Make"), QStringLiteral("Model"), QStringLiteral("XMP"),
+        QStringLiteral("date:create"), QStringLiteral("date:modify"), QStringLiteral("date:timestamp"),
+    };
+    return ordinary.contains(source) || source.startsWith(QLatin1String("Raw profile type"));
+}
+
+bool holdsGenerationTexts(const QList<RawText> &texts)
+{
+    return std::any_of(texts.begin(), texts.end(), [](const RawText &raw) {
+        return !isOrdinarySource(raw.source) || QStringView(raw.text).trimmed().startsWith(u'{');
+    });
+}
+
+// The record of one image, from the text the Limnora pipeline found for it (render-time marker
+// split off), whichever route found it. A text with a settings line that is not plainly foreign
+// is Limnora's, and the file is not read again. Otherwise the file's raw texts go to the other
+// generators' readers; a prompt-only text stays Limnora's when none of them recognises its
+// file; texts that no reader takes apart still make a record of raw texts alone, so that they
+// can be seen.
+std::optional<LimnoraMetadata> recordForImage(const QString &path, const std::optional<QString> &text,
+                                              std::optional<double> renderDuration)
+{
+    std::optional<LimnoraMetadata> limnora;
+    if (text && !isPlainlyForeign(*text)) {
+        limnora = parseMetadataText(*text);
+        limnora->renderDuration = renderDuration;
+        if (!limnora->rawSettingsString.isEmpty()) {
+            limnora->generator = QStringLiteral("Limnora");
+            return limnora;
+        }
+    }
+    const QList<RawText> rawTexts = readRawMetadataTexts(path);
+    std::optional<LimnoraMetadata> record = readForeignMetadata(rawTexts);
+    if (!record && limnora)
+        record = std::move(limnora);
+    if (!record && (text || holdsGenerationTexts(rawTexts)))
+        record.emplace();
+    if (record)
+        record->rawTexts = rawTexts;
+    return record;
+}
+
+} // namespace
+
 std::optional<LimnoraMetadata> readImageMetadata(const QUrl &fileURL)
 {
-    const auto text = extractMetadataText(fileURL);
-    if (!text)
-        return std::nullopt;
-    return parseMetadataText(*text);
+    return recordForImage(fileURL.toLocalFile(), extractMetadataText(fileURL), std::nullopt);
 }
 
 void readFolderMetadata(const QList<QUrl> &fileURLs, const std::function<void(QList<ImageMetadataResult>)> &deliver,
@@ -185,10 +248,10 @@ void readFolderMetadata(const QList<QUrl> &fileURLs, const std::function<void(QL
         if (isCancelled && isCancelled())
             return;
         if (const QString text = batch.texts.value(url); !text.isEmpty()) {
-            settled.append({ url, parseMarkedMetadataText(text) });
+            MarkedText marked = splitRenderTimeMarker(text);
+            settled.append({ url, recordForImage(url.toLocalFile(), std::move(marked.text), marked.renderDuration) });
         } else {
-            const auto builtIn = extractBuiltInMetadataText(url);
-            settled.append({ url, builtIn ? std::optional(parseMetadataText(*builtIn)) : std::nullopt });
+            settled.append({ url, recordForImage(url.toLocalFile(), extractBuiltInMetadataText(url), std::nullopt) });
         }
     }
     if (!settled.isEmpty())
