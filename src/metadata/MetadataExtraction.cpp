@@ -27,19 +27,19 @@ namespace {
 // An image larger than this is not read for metadata at all.
 constexpr qint64 maxImageFileBytes = 256 * 1024 * 1024;
 
-bool hasExtension(const QString &path, QLatin1String extension)
+bool hasExtension(const QString& path, QLatin1String extension)
 {
     return QFileInfo(path).suffix().compare(extension, Qt::CaseInsensitive) == 0;
 }
 
-std::optional<QString> nonEmpty(const std::string &utf8)
+std::optional<QString> nonEmpty(const std::string& utf8)
 {
     if (utf8.empty())
         return std::nullopt;
     return QString::fromStdString(utf8);
 }
 
-std::optional<QString> exifImageDescription(const Exiv2::ExifData &exif)
+std::optional<QString> exifImageDescription(const Exiv2::ExifData& exif)
 {
     const auto found = exif.findKey(Exiv2::ExifKey("Exif.Image.ImageDescription"));
     if (found == exif.end() || found->typeId() != Exiv2::asciiString)
@@ -89,10 +89,11 @@ std::optional<EmbeddedMetadata> readWithLibheif(const QByteArray& bytes)
     if (heif_context_read_from_memory_without_copy(context.get(), bytes.constData(), size_t(bytes.size()), nullptr).code
         != heif_error_Ok)
         return std::nullopt;
-    heif_image_handle *rawHandle = nullptr;
+    heif_image_handle* rawHandle = nullptr;
     if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok)
         return std::nullopt;
-    std::unique_ptr<heif_image_handle, decltype(&heif_image_handle_release)> handle(rawHandle, heif_image_handle_release);
+    std::unique_ptr<heif_image_handle, decltype(&heif_image_handle_release)> handle(
+        rawHandle, heif_image_handle_release);
 
     EmbeddedMetadata found;
     const int count = heif_image_handle_get_number_of_metadata_blocks(handle.get(), nullptr);
@@ -115,7 +116,7 @@ std::optional<EmbeddedMetadata> readWithLibheif(const QByteArray& bytes)
                 continue;
             try {
                 Exiv2::ExifData exif;
-                const auto *tiff = reinterpret_cast<const Exiv2::byte *>(block.constData()) + 4 + offset;
+                const auto* tiff = reinterpret_cast<const Exiv2::byte*>(block.constData()) + 4 + offset;
                 Exiv2::ExifParser::decode(exif, tiff, uint32_t(block.size() - 4 - qsizetype(offset)));
                 found.tiffImageDescription = exifImageDescription(exif);
             } catch (...) {
@@ -129,7 +130,7 @@ std::optional<EmbeddedMetadata> readWithLibheif(const QByteArray& bytes)
 
 } // namespace
 
-std::optional<QString> extractMetadataText(const QUrl &fileURL)
+std::optional<QString> extractMetadataText(const QUrl& fileURL)
 {
     if (auto text = readDescriptionWithExiftool(fileURL))
         return text;
@@ -163,7 +164,7 @@ namespace {
 
 // A text no Limnora image holds: a JSON document (ComfyUI's graphs, Fooocus's parameters, ...)
 // or the A1111 family's infotext.
-bool isPlainlyForeign(const QString &text)
+bool isPlainlyForeign(const QString& text)
 {
     const QStringView trimmed = QStringView(text).trimmed();
     if (trimmed.startsWith(u'{') || trimmed.startsWith(u'['))
@@ -173,21 +174,33 @@ bool isPlainlyForeign(const QString &text)
 
 // PNG keywords and tags that ordinary images carry too (cameras, editors, converters): on their
 // own they make no generation metadata.
-bool isOrdinarySource(const QString &source)
+bool isOrdinarySource(const QString& source)
 {
     static const QStringList ordinary = {
-        QStringLiteral("Software"), QStringLiteral("Title"), QStringLiteral("Author"), QStringLiteral("Copyright"),
-        QStringLiteral("Creation Time"), QStringLiteral("Disclaimer"), QStringLiteral("Warning"),
-        QStringLiteral("Source"), QStringLiteral("Description"), QStringLiteral("Comment"),
-        QStringLiteral("ImageDescription"), QStringLiteral("Make"), QStringLiteral("Model"), QStringLiteral("XMP"),
-        QStringLiteral("date:create"), QStringLiteral("date:modify"), QStringLiteral("date:timestamp"),
+        QStringLiteral("Software"),
+        QStringLiteral("Title"),
+        QStringLiteral("Author"),
+        QStringLiteral("Copyright"),
+        QStringLiteral("Creation Time"),
+        QStringLiteral("Disclaimer"),
+        QStringLiteral("Warning"),
+        QStringLiteral("Source"),
+        QStringLiteral("Description"),
+        QStringLiteral("Comment"),
+        QStringLiteral("ImageDescription"),
+        QStringLiteral("Make"),
+        QStringLiteral("Model"),
+        QStringLiteral("XMP"),
+        QStringLiteral("date:create"),
+        QStringLiteral("date:modify"),
+        QStringLiteral("date:timestamp"),
     };
     return ordinary.contains(source) || source.startsWith(QLatin1String("Raw profile type"));
 }
 
-bool holdsGenerationTexts(const QList<RawText> &texts)
+bool holdsGenerationTexts(const QList<RawText>& texts)
 {
-    return std::any_of(texts.begin(), texts.end(), [](const RawText &raw) {
+    return std::any_of(texts.begin(), texts.end(), [](const RawText& raw) {
         return !isOrdinarySource(raw.source) || QStringView(raw.text).trimmed().startsWith(u'{');
     });
 }
@@ -198,8 +211,8 @@ bool holdsGenerationTexts(const QList<RawText> &texts)
 // generators' readers; a prompt-only text stays Limnora's when none of them recognises its
 // file; texts that no reader takes apart still make a record of raw texts alone, so that they
 // can be seen.
-std::optional<LimnoraMetadata> recordForImage(const QString &path, const std::optional<QString> &text,
-                                              std::optional<double> renderDuration)
+std::optional<LimnoraMetadata> recordForImage(
+    const QString& path, const std::optional<QString>& text, std::optional<double> renderDuration)
 {
     std::optional<LimnoraMetadata> limnora;
     if (text && !isPlainlyForeign(*text)) {
@@ -223,13 +236,13 @@ std::optional<LimnoraMetadata> recordForImage(const QString &path, const std::op
 
 } // namespace
 
-std::optional<LimnoraMetadata> readImageMetadata(const QUrl &fileURL)
+std::optional<LimnoraMetadata> readImageMetadata(const QUrl& fileURL)
 {
     return recordForImage(fileURL.toLocalFile(), extractMetadataText(fileURL), std::nullopt);
 }
 
-void readFolderMetadata(const QList<QUrl> &fileURLs, const std::function<void(QList<ImageMetadataResult>)> &deliver,
-                        const std::function<bool()> &isCancelled)
+void readFolderMetadata(const QList<QUrl>& fileURLs, const std::function<void(QList<ImageMetadataResult>)>& deliver,
+    const std::function<bool()>& isCancelled)
 {
     const ExiftoolBatchResult batch = readBatchesWithExiftool(fileURLs, isCancelled);
     if (isCancelled && isCancelled())
@@ -240,7 +253,7 @@ void readFolderMetadata(const QList<QUrl> &fileURLs, const std::function<void(QL
     // find a text that the prefetch said was not there.
     QList<ImageMetadataResult> settled;
     QList<QUrl> unsettled;
-    for (const QUrl &url : fileURLs) {
+    for (const QUrl& url : fileURLs) {
         if (!batch.settled.contains(url)) {
             unsettled.append(url);
             continue;
