@@ -3,6 +3,7 @@
 #include "TestFiles.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QTcpServer>
@@ -35,10 +36,13 @@ void TestSandbox::writeImages(const QStringList& names, int firstSeed) const
 
 void TestSandbox::isolateHome() const
 {
-    qputenv("HOME", QFile::encodeName(filePath(QStringLiteral("home"))));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(filePath(QStringLiteral("data"))));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(filePath(QStringLiteral("config"))));
-    qputenv("XDG_CACHE_HOME", QFile::encodeName(filePath(QStringLiteral("cache"))));
+    // Made at once: GIO keeps the Trash of a home it can find.
+    const std::pair<const char*, const char*> homes[] = { { "HOME", "home" }, { "XDG_DATA_HOME", "data" },
+        { "XDG_CONFIG_HOME", "config" }, { "XDG_CACHE_HOME", "cache" } };
+    for (const auto& [variable, name] : homes) {
+        QDir().mkpath(filePath(QString::fromLatin1(name)));
+        qputenv(variable, QFile::encodeName(filePath(QString::fromLatin1(name))));
+    }
     usePreferencesIn(filePath(QStringLiteral("config")));
 }
 

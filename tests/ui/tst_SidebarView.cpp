@@ -17,6 +17,7 @@
 #include "TagDotsCache.h"
 #include "TestAppContext.h"
 #include "TestFiles.h"
+#include "TestSandbox.h"
 #include "ThumbnailProvider.h"
 
 #include <QAbstractItemModelTester>
@@ -35,7 +36,6 @@
 #include <QSlider>
 #include <QStackedWidget>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <QTranslator>
@@ -44,33 +44,10 @@
 #include <unistd.h>
 
 using namespace limnoscope;
+using namespace limnoscope::test;
 using RowKind = SidebarListModel::RowKind;
 
 namespace {
-
-constexpr int asyncTimeoutMs = 10'000;
-
-QStringList numberedNames(int count, const QString& prefix = QStringLiteral("img"))
-{
-    QStringList names;
-    for (int i = 0; i < count; ++i)
-        names.append(QStringLiteral("%1%2.png").arg(prefix).arg(i, 4, 10, QLatin1Char('0')));
-    return names;
-}
-
-void writeImages(const QTemporaryDir& dir, const QStringList& names)
-{
-    for (const QString& name : names)
-        test::writeImage(dir.filePath(name), "PNG", 24, 16);
-}
-
-// A port on the loopback address that nothing listens on.
-quint16 closedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
 
 QStringList menuTexts(const QMenu& menu)
 {
@@ -82,7 +59,7 @@ QStringList menuTexts(const QMenu& menu)
 
 // One sidebar on screen over a real folder.
 struct Sidebar {
-    explicit Sidebar(quint16 apiPort = closedPort())
+    explicit Sidebar(quint16 apiPort = unusedLocalPort())
         : api(apiPort)
         , app(&browser, &api)
         , view(app.context)
@@ -93,11 +70,9 @@ struct Sidebar {
         view.activateWindow();
     }
 
-    void open(const QTemporaryDir& dir)
+    void open(const TestSandbox& dir)
     {
-        QSignalSpy loaded(&browser, &ImageBrowserModel::folderLoaded);
-        browser.loadFolder(QUrl::fromLocalFile(dir.path()));
-        QVERIFY(loaded.wait());
+        QVERIFY(openFolder(browser, dir.path()));
         browser.stopWatching(); // rescans happen when a test asks for them
     }
 
@@ -150,15 +125,12 @@ class TestSidebarView : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_home;
+    TestSandbox m_home;
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_home.isValid());
-        limnoscope::test::usePreferencesIn(m_home.filePath(QStringLiteral("config")));
-        // The Trash lives here, on the same file system as the test folders.
-        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath(QStringLiteral("data"))));
+        m_home.isolateHome(); // the Trash, on the same file system as the test folders
         setExiftoolDisabled(true);
     }
 
@@ -177,8 +149,8 @@ private slots:
         QTest::mouseClick(sidebar.child<QToolButton>("openFolderButton"), Qt::LeftButton);
         QCOMPARE(openRequests.count(), 2);
 
-        QTemporaryDir dir;
-        writeImages(dir, { "a.png" });
+        TestSandbox dir;
+        dir.writeImages({ "a.png" });
         sidebar.open(dir);
         QCOMPARE(pages->currentWidget()->findChild<ImageListView*>(), sidebar.list());
         QVERIFY(!sidebar.child<QLabel>("noFolderSelected")->isVisible());
@@ -218,8 +190,8 @@ private slots:
         QFETCH(Qt::KeyboardModifiers, modifiers);
         QFETCH(QList<int>, selectedAfter);
         QFETCH(int, currentAfter);
-        QTemporaryDir dir;
-        writeImages(dir, numberedNames(8));
+        TestSandbox dir;
+        dir.writeImages(numberedNames(8));
         Sidebar sidebar;
         sidebar.open(dir);
         const QList<QUrl> flat = sidebar.browser.flatURLs();
@@ -240,8 +212,8 @@ private slots:
 
     void headerClickFoldsItsGroup()
     {
-        QTemporaryDir dir;
-        writeImages(dir, { "top.png", "sub/s1.png", "sub/s2.png" });
+        TestSandbox dir;
+        dir.writeImages({ "top.png", "sub/s1.png", "sub/s2.png" });
         Sidebar sidebar;
         sidebar.open(dir);
         SidebarListModel* rows = sidebar.rows();
@@ -282,8 +254,8 @@ private slots:
         QFETCH(int, currentIndex);
         QFETCH(bool, previousEnabled);
         QFETCH(bool, nextEnabled);
-        QTemporaryDir dir;
-        writeImages(dir, numberedNames(imageCount));
+        TestSandbox dir;
+        dir.writeImages(numberedNames(imageCount));
         Sidebar sidebar;
         sidebar.open(dir);
         sidebar.browser.selectImage(currentIndex);
@@ -342,7 +314,6 @@ private slots:
             QVERIFY(size >= 44 && size <= 200);
             QCOMPARE(std::fmod(size - 44, 4.0), 0.0);
         }
-        QCOMPARE(SidebarView::thumbnailSizeAt(slider->maximum()), 200.0);
     }
 
     void contextMenuItems_data()
@@ -367,8 +338,8 @@ private slots:
         const quint16 port = limnora.serverPort();
         if (!apiListening)
             limnora.close();
-        QTemporaryDir dir;
-        writeImages(dir, { "a.png", "b.png" });
+        TestSandbox dir;
+        dir.writeImages({ "a.png", "b.png" });
         Sidebar sidebar(port);
         sidebar.open(dir);
         QSignalSpy probed(&sidebar.api, &LimnoraAPIService::availabilityChecked);
@@ -398,12 +369,12 @@ private slots:
     // opening and refreshes the dots of every visible row.
     void tagsSubmenuAndDots()
     {
-        QTemporaryDir dir;
-        writeImages(dir, { "a.png", "b.png", "c.png" });
+        TestSandbox dir;
+        dir.writeImages({ "a.png", "b.png", "c.png" });
         Sidebar sidebar;
         sidebar.open(dir);
-        const QUrl a = QUrl::fromLocalFile(dir.filePath("a.png"));
-        const QUrl b = QUrl::fromLocalFile(dir.filePath("b.png"));
+        const QUrl a = dir.url("a.png");
+        const QUrl b = dir.url("b.png");
         TagDotsCache* dots = sidebar.list()->tagDots();
         QTRY_COMPARE_WITH_TIMEOUT(dots->tags(b), QList<FinderTag> {}, asyncTimeoutMs);
         // Another program tags b: nothing is announced, so the row still shows no dots.
@@ -445,8 +416,8 @@ private slots:
 
     void copyPathWithSpaces()
     {
-        QTemporaryDir dir;
-        writeImages(dir, { "my image 1.png" });
+        TestSandbox dir;
+        dir.writeImages({ "my image 1.png" });
         Sidebar sidebar;
         sidebar.open(dir);
         const QUrl url = sidebar.browser.flatURLs().first();
@@ -463,91 +434,67 @@ private slots:
         QCOMPARE(dragged->urls(), QList<QUrl> { url });
     }
 
-    // deleteCurrentImage: only the current image's row asks, whatever else is selected.
-    void deleteConfirmationOfTheCurrentRow_data()
+    // Only the current image's row asks, whatever else is selected, or the row the context menu
+    // was opened on; a second request while one is up asks nothing more.
+    void deleteConfirmation_data()
     {
+        QTest::addColumn<QString>("route");
         QTest::addColumn<bool>("confirm");
-        QTest::newRow("cancelled") << false;
-        QTest::newRow("confirmed") << true;
+        QTest::newRow("current row, cancelled") << "current" << false;
+        QTest::newRow("current row, confirmed") << "current" << true;
+        QTest::newRow("context menu, confirmed") << "menu" << true;
+        QTest::newRow("no current image: no question") << "none" << false;
     }
 
-    void deleteConfirmationOfTheCurrentRow()
+    void deleteConfirmation()
     {
+        QFETCH(QString, route);
         QFETCH(bool, confirm);
-        QTemporaryDir dir;
-        writeImages(dir, { "a.png", "b.png", "c.png" });
+        TestSandbox dir;
+        dir.writeImages({ "a.png", "b.png", "c.png" });
         Sidebar sidebar;
         sidebar.open(dir);
-        const QList<QUrl> flat = sidebar.browser.flatURLs();
-        sidebar.browser.selectImage(1);
-        sidebar.browser.setSelectedURLs({ flat.at(0), flat.at(2) });
-
-        emit sidebar.app.notifications.deleteCurrentImage();
+        const QUrl b = dir.url("b.png");
+        sidebar.browser.selectImage(route == "menu" ? 0 : 1);
+        sidebar.browser.setSelectedURLs({ dir.url("a.png"), dir.url("c.png") });
+        TestSandbox empty;
+        if (route == "none")
+            QVERIFY(openFolder(sidebar.browser, empty.path()));
+        ImageContextMenu menu(b, sidebar.app.context, nullptr);
+        connect(&menu, &ImageContextMenu::deleteRequested, sidebar.list(), &ImageListView::askToDelete);
+        const auto ask = [&] {
+            if (route == "menu")
+                menu.actions().last()->trigger();
+            else
+                emit sidebar.app.notifications.deleteCurrentImage();
+        };
+        ask();
         QMessageBox* box = shownMessageBox();
-        QVERIFY(box);
-        QCOMPARE(box->text(), localizedFormat("delete_alert_message", { QStringLiteral("b.png") }));
-        QVERIFY(QApplication::activeModalWidget() == box);
-        // A second request while one is up asks nothing more.
-        emit sidebar.app.notifications.deleteCurrentImage();
         QCOMPARE(sidebar.list()->deleteConfirmation(), box);
-
-        QPushButton* button = buttonTitled(box, confirm ? "delete_alert_confirm" : "delete_alert_cancel");
-        QVERIFY(button);
-        QTest::mouseClick(button, Qt::LeftButton);
+        if (route == "none") {
+            QVERIFY(!box);
+            return;
+        }
+        QVERIFY(box && QApplication::activeModalWidget() == box);
+        QCOMPARE(box->text(), localizedFormat("delete_alert_message", { QStringLiteral("b.png") }));
+        ask();
+        QCOMPARE(sidebar.list()->deleteConfirmation(), box);
+        QTest::mouseClick(buttonTitled(box, confirm ? "delete_alert_confirm" : "delete_alert_cancel"), Qt::LeftButton);
         QTRY_VERIFY(!sidebar.list()->deleteConfirmation());
-        QTRY_COMPARE(sidebar.browser.flatURLs().contains(flat.at(1)), !confirm); // moved on a worker
-        QCOMPARE(QFile::exists(dir.filePath("b.png")), !confirm);
-        QCOMPARE(sidebar.rows()->rowOfImage(flat.at(1)) >= 0, !confirm);
+        QTRY_COMPARE(sidebar.browser.flatURLs().contains(b), !confirm); // moved on a worker
+        QCOMPARE(QFile::exists(b.toLocalFile()), !confirm);
+        QCOMPARE(sidebar.rows()->rowOfImage(b) >= 0, !confirm);
+        QCOMPARE(sidebar.browser.flatURLs().size(), confirm ? 2 : 3);
         QVERIFY(QFile::exists(dir.filePath("a.png")) && QFile::exists(dir.filePath("c.png")));
     }
 
-    void noConfirmationWithoutAListedCurrentRow()
-    {
-        QTemporaryDir dir;
-        writeImages(dir, { "top.png", "sub/s1.png" });
-        Sidebar sidebar;
-        sidebar.open(dir);
-        const QUrl inSub = QUrl::fromLocalFile(dir.filePath("sub/s1.png"));
-        sidebar.browser.selectImage(sidebar.browser.flatURLs().indexOf(inSub));
-        // Folding the current image's group hides its row; the model then moves on to a listed
-        // image, and a request with no current image at all asks nothing.
-        for (const FolderGroup& group : sidebar.browser.groups()) {
-            if (group.name == QLatin1String("sub"))
-                sidebar.browser.toggleGroup(group.id);
-        }
-        QVERIFY(sidebar.rows()->rowOfImage(sidebar.browser.currentImageURL()) >= 0);
-        QTemporaryDir empty;
-        sidebar.browser.loadFolder(QUrl::fromLocalFile(empty.path()));
-        QTRY_VERIFY(sidebar.browser.currentImageURL().isEmpty());
-        emit sidebar.app.notifications.deleteCurrentImage();
-        QVERIFY(!shownMessageBox());
-        QVERIFY(!sidebar.list()->deleteConfirmation());
-    }
-
-    void contextMenuDeleteAsksAboutItsRow()
-    {
-        QTemporaryDir dir;
-        writeImages(dir, { "a.png", "b.png" });
-        Sidebar sidebar;
-        sidebar.open(dir);
-        const QUrl b = sidebar.browser.flatURLs().at(1);
-        ImageContextMenu menu(b, sidebar.app.context, nullptr);
-        connect(&menu, &ImageContextMenu::deleteRequested, sidebar.list(), &ImageListView::askToDelete);
-        menu.actions().last()->trigger();
-        QMessageBox* box = shownMessageBox();
-        QVERIFY(box);
-        QCOMPARE(box->text(), localizedFormat("delete_alert_message", { QStringLiteral("b.png") }));
-        QTest::mouseClick(buttonTitled(box, "delete_alert_confirm"), Qt::LeftButton);
-        QTRY_COMPARE(sidebar.browser.flatURLs().size(), 1);
-        QVERIFY(!QFile::exists(dir.filePath("b.png")));
-    }
-
-    // The list scrolls the least distance that shows the current image, and rows out of view
-    // load nothing.
+    // The list scrolls the least distance that shows the current image, and rows out of view load
+    // nothing. A rescan that finds the same images (a tag write fires the watcher) leaves the list
+    // as it was; a new image only adds its row.
     void currentImageStaysInView()
     {
-        QTemporaryDir dir;
-        writeImages(dir, numberedNames(300));
+        TestSandbox dir;
+        dir.writeImages(numberedNames(300));
         Sidebar sidebar;
         sidebar.open(dir);
         ImageListView* list = sidebar.list();
@@ -556,6 +503,8 @@ private slots:
                 sidebar.rows()->index(sidebar.rows()->rowOfImage(sidebar.browser.flatURLs().at(flatIndex))));
         };
         const QRect area = list->viewport()->rect();
+        QSignalSpy reset(sidebar.rows(), &QAbstractItemModel::modelReset);
+        QSignalSpy inserted(sidebar.rows(), &QAbstractItemModel::rowsInserted);
 
         sidebar.browser.selectImage(200);
         QVERIFY(area.contains(rowOf(200)));
@@ -564,46 +513,25 @@ private slots:
         const int scrolled = list->verticalScrollBar()->value();
         sidebar.browser.selectImage(199); // already in view: no scrolling
         QCOMPARE(list->verticalScrollBar()->value(), scrolled);
+        QVERIFY(toggleTag(FinderTag::blue, sidebar.browser.flatURLs().at(200)));
+        QVERIFY(rescan(sidebar.browser));
+        QCoreApplication::processEvents();
+        QCOMPARE(list->verticalScrollBar()->value(), scrolled);
+        dir.writeImages({ "zzz-new.png" });
+        QVERIFY(rescan(sidebar.browser));
+        QCoreApplication::processEvents();
+        QCOMPARE(list->verticalScrollBar()->value(), scrolled);
+        QCOMPARE(inserted.count(), 1);
+        QCOMPARE(reset.count(), 0);
+
         sidebar.browser.selectImage(10);
         QVERIFY(area.contains(rowOf(10)));
         QVERIFY(rowOf(10).top() <= area.top() + 8);
-
         QTRY_VERIFY(!list->visibleImageURLs().isEmpty());
         QVERIFY(list->visibleImageURLs().size() < 40);
         const QUrl farAway = sidebar.browser.flatURLs().at(250);
         QVERIFY(!list->visibleImageURLs().contains(farAway));
         QVERIFY(!list->thumbnails()->isLoading(farAway));
-    }
-
-    // A rescan that finds the same images (a tag write fires the watcher) leaves the list as it
-    // was; a new image only adds its row.
-    void rescanKeepsTheScrollPosition()
-    {
-        QTemporaryDir dir;
-        writeImages(dir, numberedNames(120));
-        Sidebar sidebar;
-        sidebar.open(dir);
-        ImageListView* list = sidebar.list();
-        sidebar.browser.selectImage(80);
-        const int scrolled = list->verticalScrollBar()->value();
-        QVERIFY(scrolled > 0);
-        QSignalSpy reset(sidebar.rows(), &QAbstractItemModel::modelReset);
-        QSignalSpy inserted(sidebar.rows(), &QAbstractItemModel::rowsInserted);
-
-        QVERIFY(toggleTag(FinderTag::blue, sidebar.browser.flatURLs().at(80)));
-        QSignalSpy rescanned(&sidebar.browser, &ImageBrowserModel::folderRescanned);
-        sidebar.browser.rescanFolder();
-        QVERIFY(rescanned.wait());
-        QCoreApplication::processEvents();
-        QCOMPARE(list->verticalScrollBar()->value(), scrolled);
-
-        writeImages(dir, { "zzz-new.png" });
-        sidebar.browser.rescanFolder();
-        QVERIFY(rescanned.wait());
-        QCOMPARE(inserted.count(), 1);
-        QCoreApplication::processEvents();
-        QCOMPARE(list->verticalScrollBar()->value(), scrolled);
-        QCOMPARE(reset.count(), 0);
     }
 
     // Names that are not valid UTF-8 are left out of the list; one line in the footer counts them.
@@ -613,8 +541,8 @@ private slots:
         QVERIFY(english.load(QStringLiteral(":/i18n/limnoscope_en.qm")));
         QCoreApplication::installTranslator(&english);
         const auto uninstall = qScopeGuard([&english] { QCoreApplication::removeTranslator(&english); });
-        QTemporaryDir dir;
-        writeImages(dir, { "a.png" });
+        TestSandbox dir;
+        dir.writeImages({ "a.png" });
         Sidebar sidebar;
         sidebar.open(dir);
         auto* notice = sidebar.child<QLabel>("skippedNamesNotice");
@@ -623,9 +551,7 @@ private slots:
                  QStringLiteral("2 files with unreadable names were skipped") }) {
             const QByteArray name = QFile::encodeName(dir.path()) + "/b" + expected.left(1).toLatin1() + "\xFF.png";
             QCOMPARE(::close(::open(name.constData(), O_WRONLY | O_CREAT, 0600)), 0);
-            QSignalSpy rescanned(&sidebar.browser, &ImageBrowserModel::folderRescanned);
-            sidebar.browser.rescanFolder();
-            QVERIFY(rescanned.wait(asyncTimeoutMs));
+            QVERIFY(rescan(sidebar.browser));
             QCOMPARE(notice->text(), expected);
             QVERIFY(notice->isVisible());
         }
