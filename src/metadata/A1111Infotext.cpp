@@ -248,9 +248,12 @@ std::optional<LimnoraMetadata> readA1111Infotext(const QString& text)
     appendPromptLoras(record.prompt, record, loraNames);
     appendHashedLoras(values.value(QStringLiteral("Lora hashes")), record, loraNames);
 
-    // SD.Next names itself in an "App" pair; Civitai's generator adds its resources.
+    // SD.Next names itself in an "App" pair, Fooocus writing this format in its "Version";
+    // Civitai's generator adds its resources. Forge and reForge write A1111's text unchanged.
     if (values.value(QStringLiteral("App")).contains(u"SD.Next", Qt::CaseInsensitive))
         record.generator = QStringLiteral("SD.Next");
+    else if (values.value(QStringLiteral("Version")).startsWith(u"Fooocus"))
+        record.generator = QStringLiteral("Fooocus");
     else if (values.contains(QStringLiteral("Civitai resources"))
         || values.contains(QStringLiteral("Civitai metadata")))
         record.generator = QStringLiteral("Civitai");

@@ -124,6 +124,8 @@ private slots:
             "Steps=3|Note=\"open|Seed=9");
         row("settings line alone, automatic schedule", "Steps: 20, Sampler: Euler, Schedule type: Automatic", a1111, "",
             "", "Steps=20|Sampler=Euler");
+        row("Fooocus writing this format", "p\nSteps: 2, Version: Fooocus v2.4.3", "Fooocus", "p", "",
+            "Steps=2|Version=Fooocus v2.4.3");
         row("no Steps pair", "a cat\nNegative prompt: dog\nSampler: Euler, CFG scale: 7");
         row("Steps inside the prompt only", "Steps: 20 in the prompt\nand then more words");
         row("a lower-case steps key", "p\nsteps: 20, seed: 1");
