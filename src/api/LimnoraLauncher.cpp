@@ -1,5 +1,7 @@
 #include "LimnoraLauncher.h"
 
+#include "ApiLogging.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,6 +9,8 @@
 #include <QStandardPaths>
 
 #include <array>
+
+Q_LOGGING_CATEGORY(lcApi, "limnoscope.api", QtWarningMsg)
 
 namespace limnoscope {
 namespace {
@@ -174,7 +178,9 @@ bool openLimnoraIfInstalled()
     const auto location = findLimnoraApp();
     if (!location)
         return false;
-    launchApplication(*location); // a failed start is ignored: the request goes out anyway
+    // A failed start is only noted: the request goes out anyway.
+    if (!launchApplication(*location))
+        qCWarning(lcApi) << "cannot start Limnora from" << *location;
     return true;
 }
 

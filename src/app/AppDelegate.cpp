@@ -1,5 +1,6 @@
 #include "AppDelegate.h"
 
+#include "AppLogging.h"
 #include "ImageBrowserModel.h"
 
 #include <QDir>
@@ -15,6 +16,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcApp, "limnoscope.app", QtWarningMsg)
 
 namespace limnoscope {
 
@@ -61,8 +64,10 @@ QString AppDelegate::temporaryDirectory()
     // Another user may have made the folder first (the temporary folder is shared), or made it a
     // link: anything in it could be theirs, so a fresh folder only we can enter is used instead.
     QByteArray fresh = QFile::encodeName(lasting + QStringLiteral("-XXXXXX"));
-    if (!::mkdtemp(fresh.data()))
+    if (!::mkdtemp(fresh.data())) {
+        qCWarning(lcApp) << "no private temporary folder:" << qt_error_string(errno);
         return {};
+    }
     return QFile::decodeName(fresh);
 }
 
@@ -110,7 +115,8 @@ void AppDelegate::raiseOpenFileLimit()
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
         return;
     limit.rlim_cur = std::min(limit.rlim_max, openFileLimit);
-    ::setrlimit(RLIMIT_NOFILE, &limit);
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        qCWarning(lcApp) << "cannot raise the open-file limit:" << qt_error_string(errno);
 }
 
 } // namespace limnoscope

@@ -1,7 +1,8 @@
 #include "FolderWatcher.h"
 
+#include "BrowserLogging.h"
+
 #include <QFile>
-#include <QLoggingCategory>
 #include <QSet>
 #include <QSocketNotifier>
 
@@ -10,10 +11,11 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+Q_LOGGING_CATEGORY(lcBrowser, "limnoscope.browser", QtWarningMsg)
+
 namespace limnoscope {
 
 namespace {
-Q_LOGGING_CATEGORY(lcWatch, "limnoscope.browser.watch")
 
 // Entries coming and going, files finished writing (a generator may write an image in place,
 // which changes no entry of the folder) and the watched folder itself going away. Attribute
@@ -32,7 +34,7 @@ FolderWatcher::FolderWatcher(QObject* parent)
     m_delay.setInterval(coalescingDelay);
     connect(&m_delay, &QTimer::timeout, this, &FolderWatcher::changed);
     if (m_inotify < 0) {
-        qCWarning(lcWatch) << "inotify is not available:" << qt_error_string(errno);
+        qCWarning(lcBrowser) << "inotify is not available:" << qt_error_string(errno);
         return;
     }
     m_notifier = new QSocketNotifier(m_inotify, QSocketNotifier::Read, this);
@@ -49,7 +51,7 @@ void FolderWatcher::watch(const QString& folderPath, const QStringList& subfolde
 {
     stop();
     if (!addWatch(folderPath)) {
-        qCDebug(lcWatch) << "cannot watch" << folderPath;
+        qCDebug(lcBrowser) << "cannot watch" << folderPath;
         return;
     }
     m_folderPath = folderPath;
@@ -70,7 +72,7 @@ void FolderWatcher::updateSubfolders(const QStringList& subfolderPaths)
     // A subfolder that cannot be watched (no permission, watch limit) only misses live updates.
     for (const QString& path : std::as_const(wanted)) {
         if (!m_watchByPath.contains(path) && !addWatch(path))
-            qCDebug(lcWatch) << "cannot watch" << path;
+            qCDebug(lcBrowser) << "cannot watch" << path;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "FileTags.h"
 
 #include "TagPropertyList.h"
+#include "TagsLogging.h"
 
 #include <QFile>
 #include <QtEndian>
@@ -12,6 +13,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+
+Q_LOGGING_CATEGORY(lcTags, "limnoscope.tags", QtWarningMsg)
 
 namespace limnoscope {
 namespace {
@@ -136,7 +139,10 @@ bool writeStoredEntries(const QList<TagListEntry>& entries, const QUrl& fileURL)
         // already, but a removal refused by the system leaves the tags in place.
         return removeAttribute(path) == 0 || attributeCannotBePresent(errno);
     }
-    return setAttribute(path, writeBinaryTagList(entries)) == 0;
+    if (setAttribute(path, writeBinaryTagList(entries)) == 0)
+        return true;
+    qCWarning(lcTags) << "cannot write the tags of" << fileURL.toLocalFile() << qt_error_string(errno);
+    return false;
 }
 
 } // namespace

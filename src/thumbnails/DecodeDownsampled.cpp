@@ -1,6 +1,7 @@
 #include "DecodeDownsampled.h"
 
 #include "RegularFile.h"
+#include "ThumbnailsLogging.h"
 
 #include <QBuffer>
 #include <QFileInfo>
@@ -14,6 +15,8 @@
 #include <mutex>
 #include <optional>
 #include <vector>
+
+Q_LOGGING_CATEGORY(lcThumbnails, "limnoscope.thumbnails", QtWarningMsg)
 
 namespace limnoscope {
 
@@ -135,7 +138,10 @@ QImage decodeWithReader(const QString& path, int maxPixelSize)
         if (scaled != storedSize)
             reader.setScaledSize(scaled);
     }
-    return finished(reader.read(), maxPixelSize);
+    const QImage image = reader.read();
+    if (image.isNull())
+        qCDebug(lcThumbnails) << "cannot decode" << path << reader.errorString();
+    return finished(image, maxPixelSize);
 }
 
 struct HEIFDeleter {

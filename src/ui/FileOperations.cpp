@@ -3,6 +3,7 @@
 #include "DesktopTrash.h"
 #include "ImageBrowserModel.h"
 #include "LocalizedText.h"
+#include "UiLogging.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -18,6 +19,8 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QtConcurrent>
+
+Q_LOGGING_CATEGORY(lcUI, "limnoscope.ui", QtWarningMsg)
 
 namespace limnoscope {
 namespace {
@@ -42,8 +45,10 @@ QSet<QUrl>& imagesBeingTrashed()
 void reportTrashFailures(const QList<std::pair<QUrl, QString>>& failures, QWidget* window)
 {
     QStringList lines;
-    for (const auto& [url, reason] : failures)
+    for (const auto& [url, reason] : failures) {
+        qCDebug(lcUI) << "not moved to the Trash:" << url.toLocalFile() << reason;
         lines.append(localizedFormat("trash_failure_line", { url.fileName(), reason }));
+    }
     const QString text = failures.size() == 1
         ? localizedFormat("trash_failed_message", { failures.first().first.fileName() })
         : localizedFormat("trash_failed_multi_message", { QString::number(failures.size()) });
