@@ -304,37 +304,50 @@ QString clipSkip(const ComfyGraph& graph, std::optional<ComfyLink> link)
     return {};
 }
 
-// "WxH" of the latent a sampler denoises: the first size up its latent chain (an empty latent,
-// an upscale to a size), times any scale factors met on the way.
-QString latentSize(const ComfyGraph& graph, std::optional<ComfyLink> link)
+// The latent a sampler denoises: its "WxH" (the first size up its latent chain, an empty latent
+// or an upscale to a size, times any scale factors met on the way) and its batch size.
+struct LatentShape {
+    QString size;
+    QString batchSize;
+};
+
+LatentShape latentShape(const ComfyGraph& graph, std::optional<ComfyLink> link)
 {
     static const QStringList latentNames
         = { QStringLiteral("latent_image"), QStringLiteral("samples"), QStringLiteral("samples_to"),
               QStringLiteral("latent"), QStringLiteral("pixels"), QStringLiteral("image"), QStringLiteral("input") };
+    LatentShape shape;
     double scale = 1.0;
     QSet<const ComfyNode*> visited;
     for (int step = 0; link && step < maxChainLength && !visited.contains(link->node); ++step) {
         const ComfyNode& node = *link->node;
         visited.insert(&node);
+        if (shape.batchSize.isEmpty() && node.inputs.contains(u"batch_size"))
+            shape.batchSize = jsonValueText(scalarInput(graph, node, QStringLiteral("batch_size")));
         const QJsonValue width = scalarInput(graph, node, QStringLiteral("width"));
         const QJsonValue height = scalarInput(graph, node, QStringLiteral("height"));
-        if (width.toDouble() > 0 && height.toDouble() > 0) {
-            if (scale == 1.0)
-                return sizeText(jsonValueText(width), jsonValueText(height));
-            return sizeText(QString::number(std::llround(width.toDouble() * scale)),
-                QString::number(std::llround(height.toDouble() * scale)));
+        constexpr double largestSide = 1e9;
+        const double scaledWidth = width.toDouble() * scale;
+        const double scaledHeight = height.toDouble() * scale;
+        if (shape.size.isEmpty() && scaledWidth >= 1 && scaledHeight >= 1 && scaledWidth < largestSide
+            && scaledHeight < largestSide) {
+            shape.size = scale == 1.0
+                ? sizeText(jsonValueText(width), jsonValueText(height))
+                : sizeText(QString::number(std::llround(scaledWidth)), QString::number(std::llround(scaledHeight)));
         }
+        if (!shape.size.isEmpty() && !shape.batchSize.isEmpty())
+            break;
         if (node.inputs.contains(u"scale_by"))
             scale *= numberOr(scalarInput(graph, node, QStringLiteral("scale_by")), 1.0);
         if (!std::isfinite(scale) || scale <= 0)
-            return {};
+            scale = 1.0; // a nonsense factor: the size as written
         link.reset();
         for (const QString& name : latentNames) {
             if ((link = graph.linked(node, name)))
                 break;
         }
     }
-    return {};
+    return shape;
 }
 
 // What one sampler node was set to, wherever its kind keeps it: on the node (KSampler), or on
@@ -497,7 +510,9 @@ LimnoraMetadata recordFromGraph(const ComfyGraph& graph)
     insertSetting(record, QStringLiteral("Steps"), jsonValueText(settings.steps));
     insertSetting(record, QStringLiteral("Guidance Scale"), jsonValueText(settings.cfg));
     insertSetting(record, QStringLiteral("Seed"), jsonValueText(settings.seed));
-    insertSetting(record, QStringLiteral("Size"), latentSize(graph, settings.latent));
+    const LatentShape latent = latentShape(graph, settings.latent);
+    insertSetting(record, QStringLiteral("Size"), latent.size);
+    insertSetting(record, QStringLiteral("Batch Size"), latent.batchSize);
     // A denoise of 1 starts from pure noise; anything less is an image-to-image strength.
     if (settings.denoise.isDouble() && settings.denoise.toDouble() < 1.0)
         insertSetting(record, QStringLiteral("Strength"), jsonValueText(settings.denoise));

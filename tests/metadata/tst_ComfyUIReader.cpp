@@ -93,7 +93,7 @@ private slots:
             "photograph forest mountains ocean daytime night evening morning, (sky:1.2)",
             sharedNegative,
             "Model=AbyssOrangeMix2_hard.safetensors|Sampler=dpmpp_2m simple|Steps=14|Guidance Scale=7|"
-            "Seed=1122440447966177|Size=1088x1920|Strength=0.5|CLIP Skip=2",
+            "Seed=1122440447966177|Size=1088x1920|Batch Size=1|Strength=0.5|CLIP Skip=2",
             "KSampler 3");
         rows("noisy latents composited", "comfyui-noisy-latents.png",
             "girl (flat chest:0.9), (fennec ears:1.0)\u00a0 (fox ears:1.0), (messy hair), (highlights), (realistic "
@@ -101,13 +101,13 @@ private slots:
             "beautiful winter snow scenery HDR landscape\n(sunset)",
             sharedNegative,
             "Model=Anything-V3.0.ckpt|Sampler=sample_dpmpp_sde simple|Steps=9|Guidance Scale=5.5|"
-            "Seed=1084614416978598|Size=1920x1088|Strength=0.54",
+            "Seed=1084614416978598|Size=1920x1088|Batch Size=1|Strength=0.54",
             "KSamplerAdvanced 57|KSamplerAdvanced 58|KSamplerAdvanced 60|KSamplerAdvanced 64|KSamplerAdvanced 73");
         rows("unCLIP then a second pass", "comfyui-unclip-2pass.png", "beautiful scenery landscape outdoors mountains",
             "(hands), text, error, cropped, (jpeg artifacts:1.3), signature, watermark, username, blurry, artist "
             "name, monochrome, sketch, censorship, censor, (copyright:1.2), extra legs, (forehead mark)  (penis)",
             "Model=cardosAnimated_v20.safetensors|Sampler=dpmpp_sde|Steps=8|Guidance Scale=9|Seed=119080905858220|"
-            "Size=1920x1088|Strength=0.5199999999999996",
+            "Size=1920x1088|Batch Size=1|Strength=0.5199999999999996",
             "KSampler 3");
     }
 
@@ -177,13 +177,14 @@ private slots:
         // The seed comes from a primitive, the positive through a reroute, the LoRA and the CLIP
         // skip sit in the chains, and a muted sampler after the last one never ran.
         row("editor-graph.json", "a lighthouse at dusk", "blurry",
-            "Model=juggernaut.safetensors|Sampler=dpmpp_2m karras|Steps=30|Guidance Scale=6.5|Seed=42|Size=832x1216|"
+            "Model=juggernaut.safetensors|Sampler=dpmpp_2m karras|Steps=30|Guidance "
+            "Scale=6.5|Seed=42|Size=832x1216|Batch Size=1|"
             "CLIP Skip=2|LoRA=ink.safetensors@0.8");
         // The settings sit on the noise, guider, sampler and sigmas nodes; the seed is beyond
         // 2^53; the negative is zeroed out; the latent is scaled by 1.5.
         row("custom-sampler.json", "a red fox, in snow", "",
             "Model=flux1-dev.safetensors|Sampler=euler beta|Steps=28|Guidance Scale=1|Seed=9007199254740993|"
-            "Size=1536x1152|Flux Guidance=3.5|LoRA=detail.safetensors@0.6");
+            "Size=1536x1152|Batch Size=1|Flux Guidance=3.5|LoRA=detail.safetensors@0.6");
         // A ControlNet passes both conditionings on (output 1 is the negative); an image-to-image
         // latent has the size the image was scaled to.
         row("controlnet-img2img.json", "castle", "fog",
