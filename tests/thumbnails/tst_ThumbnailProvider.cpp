@@ -97,25 +97,16 @@ private slots:
             m_more.append(write(QStringLiteral("more%1.webp").arg(number), encoded(quadrants(400, 300), "webp")));
     }
 
-    void decodeSize_data()
-    {
-        QTest::addColumn<double>("thumbnailSize");
-        QTest::addColumn<int>("expected");
-
-        QTest::newRow("smallest slider position") << 44.0 << 136;
-        QTest::newRow("just under the minimum") << 54.0 << 136;
-        QTest::newRow("just over the minimum") << 55.0 << 137;
-        QTest::newRow("default") << 68.0 << 170;
-        QTest::newRow("largest slider position") << 200.0 << 500;
-    }
-
     void decodeSize()
     {
-        QFETCH(double, thumbnailSize);
-        QFETCH(int, expected);
-        QCOMPARE(ThumbnailProvider::decodeSize(thumbnailSize), expected);
+        // Slider positions: smallest, just under and just over the minimum, default, largest.
+        for (const auto& [thumbnailSize, expected] :
+            { std::pair { 44.0, 136 }, { 54.0, 136 }, { 55.0, 137 }, { 68.0, 170 }, { 200.0, 500 } })
+            QCOMPARE(ThumbnailProvider::decodeSize(thumbnailSize), expected);
     }
 
+    // Decoded once; a row scrolled away and back again, another view of the same file or a row
+    // whose picture the cache has evicted meanwhile is served without a decode.
     void decodesOnceThenServesFromTheCache()
     {
         Fixture fixture;
@@ -127,11 +118,15 @@ private slots:
         QCOMPARE(fixture.cache.find(m_landscape)->image, image);
         QTRY_COMPARE_WITH_TIMEOUT(fixture.gate.running(), 0, waitMs);
 
-        // A row scrolled away and back again, or another view of the same file.
         fixture.provider->cancel(m_landscape);
         QCOMPARE(fixture.provider->thumbnail(m_landscape, 68), image);
         ThumbnailProvider other(fixture.gate, fixture.cache, fixture.decoder.decoder());
         QCOMPARE(other.thumbnail(m_landscape, 68), image);
+        for (int number = 0; number < ThumbnailCache::countLimit; ++number)
+            fixture.cache.insert(QUrl::fromLocalFile(QStringLiteral("/other/%1.png").arg(number)), image, 170);
+        QVERIFY(!fixture.cache.find(m_landscape));
+        QCOMPARE(fixture.provider->thumbnail(m_landscape, 68), image);
+        QVERIFY(!fixture.provider->isLoading(m_landscape));
         QCOMPARE(fixture.decoder.calls().size(), 1);
         QCOMPARE(fixture.ready.count(), 1);
     }
@@ -176,78 +171,57 @@ private slots:
         QCOMPARE(fixture.cache.find(url)->decodeSize, decodeSizes.last());
     }
 
-    // Three decode at once and the fourth waits; a provider that goes away meanwhile gives every
-    // slot back and caches nothing.
-    void fourthWaitsForTheGate_data()
+    // A picture asked for while its decode runs, or while three others hold the gate: left alone
+    // it lands; cancelled, scrolled out of view or with its provider gone it is neither shown nor
+    // cached, and every slot comes back.
+    void staleResultsAreDropped_data()
     {
-        QTest::addColumn<bool>("destroyed");
-        QTest::newRow("all four decode") << false;
-        QTest::newRow("provider destroyed while decoding") << true;
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("behindThree");
+        QTest::newRow("waits for the gate, then lands") << "none" << true;
+        QTest::newRow("cancelled while decoding") << "cancel" << false;
+        QTest::newRow("scrolled out of view while decoding") << "visible" << false;
+        QTest::newRow("cancelled while waiting for the gate") << "cancel" << true;
+        QTest::newRow("provider destroyed while decoding") << "destroyed" << true;
     }
 
-    void fourthWaitsForTheGate()
+    void staleResultsAreDropped()
     {
-        QFETCH(bool, destroyed);
+        QFETCH(QString, how);
+        QFETCH(bool, behindThree);
         Fixture fixture;
         fixture.decoder.hold(true);
-        for (const QUrl& url : m_more)
+        const QList<QUrl> busy = behindThree ? m_more.mid(0, 3) : QList<QUrl> {};
+        for (const QUrl& url : busy + QList<QUrl> { m_landscape })
             (void)fixture.provider->thumbnail(url, 68);
-        QTRY_COMPARE_WITH_TIMEOUT(fixture.decoder.calls().size(), 3, waitMs);
-        QCOMPARE(fixture.gate.running(), 3);
-        QCOMPARE(fixture.gate.waiting(), 1);
-        QVERIFY(fixture.provider->isLoading(m_more[3]));
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.decoder.calls().size(), behindThree ? 3 : 1, waitMs);
+        QCOMPARE(fixture.gate.running(), behindThree ? 3 : 1);
+        QCOMPARE(fixture.gate.waiting(), behindThree ? 1 : 0);
+        QVERIFY(fixture.provider->isLoading(m_landscape));
 
+        if (how == "visible")
+            fixture.provider->setVisibleURLs({ m_portrait });
+        else if (how == "cancel")
+            fixture.provider->cancel(m_landscape);
         fixture.decoder.hold(false);
-        if (destroyed) {
+        if (how == "destroyed") {
             fixture.provider.reset();
             QCOMPARE(fixture.gate.running(), 0);
             QCOMPARE(fixture.gate.waiting(), 0);
             QCOMPARE(fixture.cache.count(), 0);
             return;
         }
-        QTRY_COMPARE_WITH_TIMEOUT(fixture.ready.count(), 4, waitMs);
-        QCOMPARE(fixture.decoder.calls().last().first, m_more[3]);
-        QTRY_COMPARE_WITH_TIMEOUT(fixture.gate.running(), 0, waitMs);
-    }
-
-    // Results that come back for a URL no longer wanted are neither shown nor cached, and every
-    // slot comes back.
-    void staleResultsAreDropped_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("cancelled while decoding") << "cancel";
-        QTest::newRow("scrolled out of view while decoding") << "visible";
-        QTest::newRow("cancelled while waiting for the gate") << "cancel waiting";
-    }
-
-    void staleResultsAreDropped()
-    {
-        QFETCH(QString, how);
-
-        Fixture fixture;
-        fixture.decoder.hold(true);
-        const bool waiting = how == "cancel waiting";
-        const QList<QUrl> busy = waiting ? m_more.mid(0, 3) : QList<QUrl> {};
-        for (const QUrl& url : busy)
-            (void)fixture.provider->thumbnail(url, 68);
-        (void)fixture.provider->thumbnail(m_landscape, 68);
-        QTRY_COMPARE_WITH_TIMEOUT(fixture.decoder.calls().size(), waiting ? 3 : 1, waitMs);
-
-        if (how == "visible")
-            fixture.provider->setVisibleURLs({ m_portrait });
-        else
-            fixture.provider->cancel(m_landscape);
-        QVERIFY(!fixture.provider->isLoading(m_landscape));
-        fixture.decoder.hold(false);
-
+        const bool lands = how == "none";
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.ready.count(), busy.size() + lands, waitMs);
         QTRY_COMPARE_WITH_TIMEOUT(fixture.gate.running(), 0, waitMs);
         QCOMPARE(fixture.gate.waiting(), 0);
-        QCOMPARE(fixture.ready.count(), busy.size());
+        QCOMPARE(fixture.cache.find(m_landscape).has_value(), lands);
+        // One that was cancelled while it waited never decodes.
+        QCOMPARE(fixture.decoder.calls().size(), busy.size() + (lands || !behindThree));
+        if (lands)
+            return;
         for (const QList<QVariant>& signal : fixture.ready)
             QVERIFY(signal.first().toUrl() != m_landscape);
-        QVERIFY(!fixture.cache.find(m_landscape));
-        QCOMPARE(fixture.decoder.calls().size(), waiting ? 3 : 1); // a waiting one never decodes
-
         // Asked for anew, it loads again.
         QVERIFY(fixture.provider->thumbnail(m_landscape, 68).isNull());
         QTRY_COMPARE_WITH_TIMEOUT(fixture.ready.count(), busy.size() + 1, waitMs);
@@ -305,20 +279,6 @@ private slots:
         QVERIFY(fixture.ready.wait(waitMs));
         QCOMPARE(fixture.provider->thumbnail(url, 68).size(), QSize(170, 128));
         QCOMPARE(fixture.decoder.calls().size(), 2);
-    }
-
-    // A shown picture stays while its row is visible, even when the cache has evicted it.
-    void visiblePictureOutlivesEviction()
-    {
-        Fixture fixture;
-        const QImage shown = fixture.loaded(m_landscape, 68);
-        for (int number = 0; number < ThumbnailCache::countLimit; ++number)
-            fixture.cache.insert(QUrl::fromLocalFile(QStringLiteral("/other/%1.png").arg(number)), shown, 170);
-        QVERIFY(!fixture.cache.find(m_landscape));
-
-        QCOMPARE(fixture.provider->thumbnail(m_landscape, 68), shown);
-        QVERIFY(!fixture.provider->isLoading(m_landscape));
-        QCOMPARE(fixture.decoder.calls().size(), 1);
     }
 };
 
