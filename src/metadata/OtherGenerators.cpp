@@ -235,7 +235,11 @@ std::optional<LimnoraMetadata> readInvokeAIDream(const QString& text)
         { QStringLiteral("-I"), QStringLiteral("Init Image") },
         { QStringLiteral("-n"), QStringLiteral("Iterations") },
     };
-    static const QRegularExpression isSwitch(QStringLiteral("^-{1,2}[A-Za-z][\\w-]*$"));
+    // "-s", "--steps": one or two hyphens and a letter; "-1" is a value.
+    const auto isSwitch = [](QStringView token) {
+        const qsizetype letter = token.startsWith(u"--") ? 2 : token.startsWith(u'-') ? 1 : -1;
+        return letter > 0 && letter < token.size() && token[letter].isLetter();
+    };
     QString width;
     QString height;
     QString currentSwitch;
@@ -253,7 +257,7 @@ std::optional<LimnoraMetadata> readInvokeAIDream(const QString& text)
         values.clear();
     };
     for (const QString& token : options.split(u' ', Qt::SkipEmptyParts)) {
-        if (isSwitch.match(token).hasMatch()) {
+        if (isSwitch(token)) {
             flush();
             currentSwitch = token;
         } else if (!currentSwitch.isEmpty()) {

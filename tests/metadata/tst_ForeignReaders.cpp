@@ -323,6 +323,8 @@ private slots:
             << QList<RawText> { { "parameters", QString("<lora:").repeated(500000) } } << false;
         QTest::newRow("key characters without colons")
             << QList<RawText> { { "parameters", QString("ab ").repeated(2000000) } } << false;
+        QTest::newRow("millions of switches")
+            << QList<RawText> { { "Dream", "a" + QString(" -x 1").repeated(1000000) } } << false;
         QTest::newRow("deep JSON everywhere") << QList<RawText> { { "parameters", "{\"a\": " + deep },
             { "Comment", "{\"uc\": " + deep }, { "invokeai_metadata", "{\"x\":" + deep }, { "sd-metadata", deep },
             { "UserComment", "{\"sui_image_params\": " + deep }, { "Dream", "\"" + big } }
