@@ -184,7 +184,7 @@ private slots:
         qInfo("hostile.hanging_exiftool.model_destruction_ms: %lld", clock.elapsed());
         QVERIFY2(clock.elapsed() < 2000 + 1000, qPrintable(QString::number(clock.elapsed())));
         setResourcesDirectory(QString());
-        setExiftoolTimeouts(std::chrono::seconds(30), std::chrono::seconds(300));
+        setExiftoolTimeouts(exiftoolSingleFileTimeout, exiftoolBatchTimeoutCap);
     }
 };
 
