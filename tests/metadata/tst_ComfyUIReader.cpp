@@ -177,9 +177,8 @@ private slots:
         // The seed comes from a primitive, the positive through a reroute, the LoRA and the CLIP
         // skip sit in the chains, and a muted sampler after the last one never ran.
         row("editor-graph.json", "a lighthouse at dusk", "blurry",
-            "Model=juggernaut.safetensors|Sampler=dpmpp_2m karras|Steps=30|Guidance "
-            "Scale=6.5|Seed=42|Size=832x1216|Batch Size=1|"
-            "CLIP Skip=2|LoRA=ink.safetensors@0.8");
+            "Model=juggernaut.safetensors|Sampler=dpmpp_2m karras|Steps=30|Guidance Scale=6.5|Seed=42|"
+            "Size=832x1216|Batch Size=1|CLIP Skip=2|LoRA=ink.safetensors@0.8");
         // The settings sit on the noise, guider, sampler and sigmas nodes; the seed is beyond
         // 2^53; the negative is zeroed out; the latent is scaled by 1.5.
         row("custom-sampler.json", "a red fox, in snow", "",
