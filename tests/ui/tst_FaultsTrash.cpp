@@ -1,29 +1,23 @@
 #include "FileOperations.h"
+#include "TestFiles.h"
+#include "TestSandbox.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace limnoscope;
+using limnoscope::test::writeFile;
 
 namespace {
 
 const QByteArray imageBytes = "\x89PNG\r\n\x1a\n not really an image";
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
 
 enum class TrashDamage { None, TrashIsAFile, FilesIsAFile, InfoIsAFile, ReadOnlyDataDirectory };
 // What is deleted: a plain image, a link whose target is gone, a link to an image on another drive.
@@ -50,7 +44,7 @@ class FaultsTrash : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_root;
+    test::TestSandbox m_root;
     QTemporaryDir m_drive { QStringLiteral("/dev/shm/limnoscope-trash-XXXXXX") };
     QString m_home;
     QString m_data;
@@ -60,7 +54,6 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_root.isValid());
         if (qEnvironmentVariableIsSet(relativeEnvironmentChild))
             return;
         m_driveTrashIsOurs = m_drive.isValid() && !QFileInfo::exists(m_driveTrash)
@@ -87,12 +80,17 @@ private slots:
         QTest::addColumn<bool>("onDrive"); // the image on /dev/shm rather than beside the home
         QTest::addColumn<Deleted>("deleted");
         QTest::addColumn<QByteArray>("reason"); // empty: moved
-        const auto row = [](const char* name, TrashDamage damage, bool onDrive, Deleted deleted, const char* reason) {
-            QTest::newRow(name) << damage << onDrive << deleted << QByteArray(reason);
+        QTest::addColumn<QString>("fileName");
+        const auto row = [](const char* name, TrashDamage damage, bool onDrive, Deleted deleted, const char* reason,
+                             const QString& fileName = QStringLiteral("lake.png")) {
+            QTest::newRow(name) << damage << onDrive << deleted << QByteArray(reason) << fileName;
         };
         const char* homeUnusable = "trash_error_unusable";
         const char* driveUnusable = "trash_error_drive_unusable";
         row("usable Trash", TrashDamage::None, false, Deleted::Image, "");
+        // The .trashinfo keeps the original path, escaped.
+        row("percent sign in the name", TrashDamage::None, false, Deleted::Image, "", "a%20b.png");
+        row("line feed and non-ASCII", TrashDamage::None, false, Deleted::Image, "", "Seerose\nam Morgen ü.png");
         row("Trash is a file", TrashDamage::TrashIsAFile, false, Deleted::Image, homeUnusable);
         row("Trash/files is a file", TrashDamage::FilesIsAFile, false, Deleted::Image, homeUnusable);
         row("Trash/info is a file", TrashDamage::InfoIsAFile, false, Deleted::Image, homeUnusable);
@@ -112,23 +110,25 @@ private slots:
         QFETCH(bool, onDrive);
         QFETCH(Deleted, deleted);
         QFETCH(QByteArray, reason);
+        QFETCH(QString, fileName);
         if ((onDrive || deleted == Deleted::LinkToOtherDrive) && !m_driveTrashIsOurs)
             QSKIP("no /dev/shm, or it has a Trash of its own already");
-        QVERIFY(QDir().mkpath(m_data));
+        // Without damage the data folder is made on the way.
+        QVERIFY(QDir().mkpath(damage == TrashDamage::None ? m_home : m_data));
         const QString trash = onDrive ? m_driveTrash : m_data + "/Trash";
         switch (damage) {
         case TrashDamage::None:
             break;
         case TrashDamage::TrashIsAFile:
-            writeBytes(trash, "not a folder");
+            writeFile(trash, "not a folder");
             break;
         case TrashDamage::FilesIsAFile:
             QVERIFY(QDir().mkpath(trash + "/info"));
-            writeBytes(trash + "/files", "not a folder");
+            writeFile(trash + "/files", "not a folder");
             break;
         case TrashDamage::InfoIsAFile:
             QVERIFY(QDir().mkpath(trash + "/files"));
-            writeBytes(trash + "/info", "not a folder");
+            writeFile(trash + "/info", "not a folder");
             break;
         case TrashDamage::ReadOnlyDataDirectory:
             if (::geteuid() == 0)
@@ -138,12 +138,12 @@ private slots:
             break;
         }
 
-        const QString image = (onDrive ? m_drive.path() : m_home) + QStringLiteral("/pictures/lake.png");
+        const QString image = (onDrive ? m_drive.path() : m_home) + "/pictures/" + fileName;
         const QString target = m_drive.filePath(QStringLiteral("target.png"));
         if (deleted == Deleted::Image) {
-            writeBytes(image, imageBytes);
+            writeFile(image, imageBytes);
         } else {
-            writeBytes(target, imageBytes);
+            writeFile(target, imageBytes);
             QVERIFY(QDir().mkpath(QFileInfo(image).path()));
             QVERIFY(QFile::link(target, image));
             if (deleted == Deleted::DanglingLink)
@@ -159,14 +159,22 @@ private slots:
                 qPrintable(failure));
         else
             QCOMPARE(failure, reason.isEmpty() ? QString() : qtTrId(reason.constData()));
-        const QString trashed = trash + "/files/lake.png";
+        const QString trashed = trash + "/files/" + fileName;
         QCOMPARE(QFileInfo(reason.isEmpty() ? trashed : image).isSymLink(), deleted != Deleted::Image);
         QCOMPARE(isLink(image) || QFileInfo::exists(image), !reason.isEmpty());
         if (deleted == Deleted::LinkToOtherDrive) {
             QCOMPARE(QFileInfo(trashed).symLinkTarget(), target); // the link moved, its target stayed
             QVERIFY(QFileInfo::exists(target));
         }
-        if (!reason.isEmpty() && deleted == Deleted::Image) {
+        if (reason.isEmpty()) {
+            QFile info(trash + "/info/" + fileName + ".trashinfo");
+            QVERIFY(info.open(QIODevice::ReadOnly));
+            const QByteArray escaped = info.readAll().split('\n').value(1).mid(int(qstrlen("Path=")));
+            QVERIFY(!escaped.contains(' '));
+            QCOMPARE(QString::fromUtf8(QByteArray::fromPercentEncoding(escaped)), image);
+            QVERIFY(!moveFileToTrash(QUrl::fromLocalFile(image), &failure)); // gone now
+            QCOMPARE(failure, qtTrId("trash_error_missing"));
+        } else if (deleted == Deleted::Image) {
             QFile file(image);
             QVERIFY(file.open(QIODevice::ReadOnly));
             QCOMPARE(file.readAll(), imageBytes);
@@ -186,7 +194,7 @@ private slots:
             return;
         }
         const QString work = m_root.filePath(QStringLiteral("work"));
-        writeBytes(work + "/lake.png", imageBytes);
+        writeFile(work + "/lake.png", imageBytes);
         QVERIFY(QDir().mkpath(work + "/home"));
         QProcess child;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -2,7 +2,6 @@
 #include "CenterPanelView.h"
 #include "ContentView.h"
 #include "EmptyDetailView.h"
-#include "FileOperations.h"
 #include "FileTags.h"
 #include "ImageBrowserModel.h"
 #include "KeySinkView.h"
@@ -15,6 +14,7 @@
 #include "TestAppContext.h"
 #include "TestFiles.h"
 #include "TestHttpServer.h"
+#include "TestSandbox.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -26,10 +26,7 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QStatusBar>
-#include <QTcpServer>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -37,28 +34,20 @@
 using namespace limnoscope;
 using namespace limnoscope::test;
 
-namespace {
-
-QString trashFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files";
-}
-
-} // namespace
-
 class TestMainWindow : public QObject
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_home;
-    QTemporaryDir m_folder;
+    TestSandbox m_home;
+    std::unique_ptr<TestSandbox> m_folder;
     LimnoraAPIService *m_api = nullptr;
     ImageBrowserModel *m_model = nullptr;
     std::unique_ptr<TestAppContext> m_app;
     MainWindow *m_window = nullptr;
 
-    QUrl image(int number) const { return QUrl::fromLocalFile(m_folder.filePath(QStringLiteral("img%1.png").arg(number))); }
+    QUrl image(int number) const { return m_folder->url(QStringLiteral("img%1.png").arg(number)); }
+    QString trashFolder() const { return m_home.trashFiles(); }
 
     void sendKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
@@ -69,16 +58,9 @@ private:
 private slots:
     void initTestCase()
     {
-        // Preferences and the Trash live in the temporary home.
-        usePreferencesIn(m_home.filePath("config"));
-        qputenv("XDG_DATA_HOME", m_home.filePath("data").toUtf8());
+        m_home.isolateHome(); // preferences and the Trash
         installTranslations(qApp);
-
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        const quint16 offlinePort = probe.serverPort();
-        probe.close();
-        m_api = new LimnoraAPIService(offlinePort, this);
+        m_api = new LimnoraAPIService(unusedLocalPort(), this);
     }
 
     void init()
@@ -86,19 +68,15 @@ private slots:
         QSettings().clear();
         QDir(QFileInfo(trashFolder()).path()).removeRecursively();
         QFile::remove(QFileInfo(trashFolder()).path()); // a Trash broken on purpose
-        QDir(m_folder.path()).removeRecursively();
-        QDir().mkpath(m_folder.path());
-        for (int i = 1; i <= 5; ++i)
-            writeFile(image(i).toLocalFile(), pngWithDescription(sampleLimnoraText(i).toLatin1()));
+        m_folder = std::make_unique<TestSandbox>();
+        m_folder->writeImages({ "img1.png", "img2.png", "img3.png", "img4.png", "img5.png" });
         m_model = new ImageBrowserModel(this);
         m_app = std::make_unique<TestAppContext>(m_model, m_api);
         m_window = new MainWindow(m_app->context);
         m_window->show();
         m_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_window));
-        QSignalSpy loaded(m_model, &ImageBrowserModel::folderLoaded);
-        m_model->loadFolder(QUrl::fromLocalFile(m_folder.path()));
-        QVERIFY(loaded.wait());
+        QVERIFY(openFolder(*m_model, m_folder->path()));
         QCOMPARE(m_model->currentImageURL(), image(1));
         m_window->contentView()->keySink()->setFocus();
     }
@@ -110,55 +88,54 @@ private slots:
         delete m_model;
     }
 
-    void arrowsHomeAndEnd()
-    {
-        sendKey(Qt::Key_Down);
-        QCOMPARE(m_model->currentIndex(), 1);
-        sendKey(Qt::Key_Right);
-        QCOMPARE(m_model->currentIndex(), 2);
-        sendKey(Qt::Key_Up);
-        QCOMPARE(m_model->currentIndex(), 1);
-        m_model->setSelectedURLs({image(1), image(2)});
-        sendKey(Qt::Key_End, Qt::ControlModifier);
-        QCOMPARE(m_model->currentIndex(), 4);
-        QVERIFY(m_model->selectedURLs().isEmpty());
-        sendKey(Qt::Key_Left);
-        QCOMPARE(m_model->currentIndex(), 3);
-        sendKey(Qt::Key_Home, Qt::ControlModifier);
-        QCOMPARE(m_model->currentIndex(), 0);
-        sendKey(Qt::Key_Left); // no wrap-around
-        QCOMPARE(m_model->currentIndex(), 0);
-    }
-
-    void deleteKeysPostTheRightNotification_data()
+    // The keyboard map through real key events: steps and jumps (which leave the selection), and
+    // which notification each delete key posts (observed only: no dialog, no Trash move).
+    void keys_data()
     {
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
+        QTest::addColumn<int>("start");
         QTest::addColumn<bool>("withSelection");
+        QTest::addColumn<int>("expectedIndex");
         QTest::addColumn<QString>("posted");
-        QTest::newRow("Delete, nothing selected") << int(Qt::Key_Delete) << 0 << false << "deleteCurrentImage";
-        QTest::newRow("Ctrl+Backspace, nothing selected")
-            << int(Qt::Key_Backspace) << int(Qt::ControlModifier) << false << "deleteCurrentImage";
-        QTest::newRow("Delete, three selected") << int(Qt::Key_Delete) << 0 << true << "deleteSelectedImages";
-        QTest::newRow("Shift+Delete") << int(Qt::Key_Delete) << int(Qt::ShiftModifier) << false << "deleteImmediately";
-        QTest::newRow("plain Backspace does nothing") << int(Qt::Key_Backspace) << 0 << false << "";
+        const auto row = [](const char* name, int key, int modifiers, int start, bool selection, int index,
+                             const char* posted = "") {
+            QTest::newRow(name) << key << modifiers << start << selection << index << QString::fromLatin1(posted);
+        };
+        row("Down", Qt::Key_Down, 0, 0, true, 1);
+        row("Right", Qt::Key_Right, 0, 1, false, 2);
+        row("Up", Qt::Key_Up, 0, 2, false, 1);
+        row("Left", Qt::Key_Left, 0, 4, false, 3);
+        row("Left at the start: no wrap-around", Qt::Key_Left, 0, 0, false, 0);
+        row("Ctrl+End", Qt::Key_End, Qt::ControlModifier, 1, true, 4);
+        row("Ctrl+Home", Qt::Key_Home, Qt::ControlModifier, 3, false, 0);
+        row("Delete, nothing selected", Qt::Key_Delete, 0, 2, false, 2, "deleteCurrentImage");
+        row("Ctrl+Backspace", Qt::Key_Backspace, Qt::ControlModifier, 2, false, 2, "deleteCurrentImage");
+        row("Delete, three selected", Qt::Key_Delete, 0, 2, true, 2, "deleteSelectedImages");
+        row("Shift+Delete", Qt::Key_Delete, Qt::ShiftModifier, 2, false, 2, "deleteImmediately");
+        row("plain Backspace does nothing", Qt::Key_Backspace, 0, 2, false, 2);
     }
 
-    void deleteKeysPostTheRightNotification()
+    void keys()
     {
         QFETCH(int, key);
         QFETCH(int, modifiers);
+        QFETCH(int, start);
         QFETCH(bool, withSelection);
+        QFETCH(int, expectedIndex);
         QFETCH(QString, posted);
         AppNotifications* notifications = &m_app->notifications;
-        // Observe only: no dialog and no Trash move in this test.
-        QObject::disconnect(notifications, nullptr, nullptr, nullptr);
+        if (key == Qt::Key_Delete || key == Qt::Key_Backspace)
+            QObject::disconnect(notifications, nullptr, nullptr, nullptr);
         QSignalSpy current(notifications, &AppNotifications::deleteCurrentImage);
         QSignalSpy selected(notifications, &AppNotifications::deleteSelectedImages);
         QSignalSpy immediately(notifications, &AppNotifications::deleteImmediately);
+        m_model->selectImage(start);
         if (withSelection)
-            m_model->setSelectedURLs({image(1), image(2), image(3)});
+            m_model->setSelectedURLs({ image(1), image(2), image(3) });
         sendKey(Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(m_model->currentIndex(), expectedIndex);
+        QCOMPARE(m_model->selectedURLs().size(), withSelection && expectedIndex == start ? 3 : 0);
         QCOMPARE(current.size(), posted == "deleteCurrentImage" ? 1 : 0);
         QCOMPARE(selected.size(), posted == "deleteSelectedImages" ? 1 : 0);
         QCOMPARE(immediately.size(), posted == "deleteImmediately" ? 1 : 0);
@@ -270,7 +247,7 @@ private slots:
             else if (item.startsWith("/elsewhere"))
                 urls.append(QUrl::fromLocalFile(m_home.path() + item));
             else
-                urls.append(QUrl::fromLocalFile(m_folder.filePath(item)));
+                urls.append(QUrl::fromLocalFile(m_folder->filePath(item)));
         }
         const QUrl rootBefore = m_model->rootFolderURL();
         m_window->contentView()->handleDroppedURLs(urls);
@@ -311,7 +288,7 @@ private slots:
         QVERIFY2(nameField, "Qt's own file dialog, not a native one");
         QSignalSpy loaded(m_model, &ImageBrowserModel::folderLoaded);
         // The dialog starts in the open folder; the user goes to its parent and types the name.
-        QCOMPARE(picker->directory().path(), m_folder.path());
+        QCOMPARE(picker->directory().path(), m_folder->path());
         picker->setDirectory(m_home.path());
         QTest::keyClicks(nameField, "chosen");
         QTest::keyClick(nameField, Qt::Key_Return);
@@ -446,32 +423,6 @@ private slots:
             QTest::qWait(2 * ContentView::quickLookReshowDelayMs);
             QVERIFY(!quickLook->isVisible());
         }
-    }
-
-    void trashInfoKeepsTheOriginalName_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("percent sign") << "a%20b.png";
-        QTest::newRow("line feed and non-ASCII") << "Seerose\nam Morgen ü.png";
-    }
-
-    void trashInfoKeepsTheOriginalName()
-    {
-        QFETCH(QString, name);
-        // The data folder is created on the way when missing.
-        QDir(QFileInfo(QFileInfo(trashFolder()).path()).path()).removeRecursively();
-        const QString path = m_folder.filePath(name);
-        writeFile(path, "image");
-        QString reason;
-        QVERIFY2(moveFileToTrash(QUrl::fromLocalFile(path), &reason), qPrintable(reason));
-        QVERIFY(QFileInfo::exists(trashFolder() + "/" + name));
-        QFile info(QFileInfo(trashFolder()).path() + "/info/" + name + ".trashinfo");
-        QVERIFY(info.open(QIODevice::ReadOnly));
-        const QByteArray escaped = info.readAll().split('\n').value(1).mid(int(qstrlen("Path=")));
-        QVERIFY(!escaped.contains(' ') && !escaped.contains("%20b"));
-        QCOMPARE(QString::fromUtf8(QByteArray::fromPercentEncoding(escaped)), path);
-        QVERIFY(!moveFileToTrash(QUrl::fromLocalFile(path), &reason)); // gone now
-        QCOMPARE(reason, qtTrId("trash_error_missing"));
     }
 
     void splitViewStateRestored()
