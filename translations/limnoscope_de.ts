@@ -27,6 +27,10 @@
         <source>copied</source>
         <translation>Kopiert</translation>
     </message>
+    <message id="copy_all">
+        <source>copy_all</source>
+        <translation>Alle kopieren</translation>
+    </message>
     <message id="copy_json">
         <source>copy_json</source>
         <translation>JSON kopieren</translation>
@@ -131,6 +135,14 @@
         <source>generate_outcome_unreachable</source>
         <translation>Limnora ist nicht erreichbar</translation>
     </message>
+    <message id="generator_line">
+        <source>generator_line</source>
+        <translation>Erstellt mit %1</translation>
+    </message>
+    <message id="generator_unknown">
+        <source>generator_unknown</source>
+        <translation>Generator nicht erkannt</translation>
+    </message>
     <message id="hide_preview">
         <source>hide_preview</source>
         <translation>Vorschau ausblenden</translation>
@@ -171,6 +183,18 @@
         <source>open_folder_tooltip</source>
         <translation>Einen Ordner öffnen</translation>
     </message>
+    <message id="raw_metadata_hide">
+        <source>raw_metadata_hide</source>
+        <translation>Ausblenden</translation>
+    </message>
+    <message id="raw_metadata_more">
+        <source>raw_metadata_more</source>
+        <translation>… %1 weitere Zeichen („Alle kopieren“ kopiert den ganzen Text)</translation>
+    </message>
+    <message id="raw_metadata_show">
+        <source>raw_metadata_show</source>
+        <translation>Anzeigen (%1)</translation>
+    </message>
     <message id="section_loras">
         <source>section_loras</source>
         <translation>LoRAs</translation>
@@ -182,6 +206,10 @@
     <message id="section_prompt">
         <source>section_prompt</source>
         <translation>Prompt</translation>
+    </message>
+    <message id="section_raw_metadata">
+        <source>section_raw_metadata</source>
+        <translation>Rohdaten</translation>
     </message>
     <message id="section_settings">
         <source>section_settings</source>

@@ -27,6 +27,10 @@
         <source>copied</source>
         <translation>Copied</translation>
     </message>
+    <message id="copy_all">
+        <source>copy_all</source>
+        <translation>Copy All</translation>
+    </message>
     <message id="copy_json">
         <source>copy_json</source>
         <translation>Copy JSON</translation>
@@ -131,6 +135,14 @@
         <source>generate_outcome_unreachable</source>
         <translation>Limnora is not reachable</translation>
     </message>
+    <message id="generator_line">
+        <source>generator_line</source>
+        <translation>Generator: %1</translation>
+    </message>
+    <message id="generator_unknown">
+        <source>generator_unknown</source>
+        <translation>Generator: not recognised</translation>
+    </message>
     <message id="hide_preview">
         <source>hide_preview</source>
         <translation>Hide Preview</translation>
@@ -171,6 +183,18 @@
         <source>open_folder_tooltip</source>
         <translation>Open a folder</translation>
     </message>
+    <message id="raw_metadata_hide">
+        <source>raw_metadata_hide</source>
+        <translation>Hide</translation>
+    </message>
+    <message id="raw_metadata_more">
+        <source>raw_metadata_more</source>
+        <translation>… %1 more characters (Copy All copies the whole text)</translation>
+    </message>
+    <message id="raw_metadata_show">
+        <source>raw_metadata_show</source>
+        <translation>Show (%1)</translation>
+    </message>
     <message id="section_loras">
         <source>section_loras</source>
         <translation>LoRAs</translation>
@@ -182,6 +206,10 @@
     <message id="section_prompt">
         <source>section_prompt</source>
         <translation>Prompt</translation>
+    </message>
+    <message id="section_raw_metadata">
+        <source>section_raw_metadata</source>
+        <translation>Raw Metadata</translation>
     </message>
     <message id="section_settings">
         <source>section_settings</source>

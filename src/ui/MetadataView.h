@@ -9,8 +9,8 @@ namespace limnoscope {
 
 class LimnoraAPIService;
 
-// The inspector: one image's prompt, negative prompt and settings, each copyable, in a
-// scrolling column. Rebuilt for every record it shows. GUI thread.
+// The inspector: one image's generator, prompt, negative prompt, settings and raw metadata texts,
+// each copyable, in a scrolling column. Rebuilt for every record it shows. GUI thread.
 class MetadataView : public QScrollArea
 {
     Q_OBJECT
@@ -19,8 +19,8 @@ public:
     static constexpr int sectionSpacing = 16;
     static constexpr int margin = 18;
 
-    MetadataView(const LimnoraMetadata &metadata, const QUrl &imageURL, LimnoraAPIService *api,
-                 QWidget *parent = nullptr);
+    MetadataView(
+        const LimnoraMetadata& metadata, const QUrl& imageURL, LimnoraAPIService* api, QWidget* parent = nullptr);
 };
 
 } // namespace limnoscope
