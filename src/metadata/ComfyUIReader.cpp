@@ -3,6 +3,7 @@
 #include "ForeignRecord.h"
 
 #include <QJsonArray>
+#include <QLocale>
 #include <QSet>
 #include <QStringList>
 
@@ -261,23 +262,28 @@ ModelChain modelChain(const ComfyGraph& graph, std::optional<ComfyLink> link)
     for (int step = 0; link && step < maxChainLength && !visited.contains(link->node); ++step) {
         const ComfyNode& node = *link->node;
         visited.insert(&node);
+        // LoRAs first: a loader may hold the checkpoint and a LoRA together.
+        QList<std::pair<QString, double>> loras;
+        const QString lora = jsonValueText(scalarInput(graph, node, QStringLiteral("lora_name")));
+        if (!lora.isEmpty() && lora != u"None") {
+            const QJsonValue weight = firstScalar(graph,
+                { { &node, QLatin1StringView("strength_model") }, { &node, QLatin1StringView("strength") },
+                    { &node, QLatin1StringView("lora_model_strength") } });
+            loras.append({ lora, numberOr(weight, 1.0) });
+        }
+        // Loaders of several LoRAs keep each as {"on", "lora", "strength"}.
+        for (const QJsonValue& value : node.inputs) {
+            const QJsonObject entry = value.toObject();
+            const QString file = entry.value(u"lora").toString();
+            if (entry.value(u"on").toBool() && !file.isEmpty() && file != u"None")
+                loras.append({ file, numberOr(entry.value(u"strength"), 1.0) });
+        }
+        chain.loras = loras + chain.loras; // this node applies them before the ones nearer the sampler
         const QJsonValue model = firstScalar(
             graph, { { &node, QLatin1StringView("ckpt_name") }, { &node, QLatin1StringView("unet_name") } });
         if (model.isString()) {
             chain.model = model.toString();
             break;
-        }
-        const QString lora = jsonValueText(scalarInput(graph, node, QStringLiteral("lora_name")));
-        if (!lora.isEmpty() && lora != u"None") {
-            const QJsonValue weight = firstScalar(
-                graph, { { &node, QLatin1StringView("strength_model") }, { &node, QLatin1StringView("strength") } });
-            chain.loras.prepend({ lora, numberOr(weight, 1.0) });
-        }
-        // Loaders of several LoRAs keep each as {"on", "lora", "strength"}.
-        for (const QJsonValue& value : node.inputs) {
-            const QJsonObject entry = value.toObject();
-            if (entry.value(u"on").toBool() && entry.value(u"lora").isString())
-                chain.loras.prepend({ entry.value(u"lora").toString(), numberOr(entry.value(u"strength"), 1.0) });
         }
         link = graph.linked(node, QStringLiteral("model"));
         if (!link)
@@ -295,7 +301,8 @@ QString clipSkip(const ComfyGraph& graph, std::optional<ComfyLink> link)
         visited.insert(&node);
         if (node.inputs.contains(u"stop_at_clip_layer")) {
             const QJsonValue layer = scalarInput(graph, node, QStringLiteral("stop_at_clip_layer"));
-            return layer.isDouble() ? QString::number(std::abs(layer.toInteger())) : QString();
+            return layer.isDouble() ? QString::number(std::abs(layer.toDouble()), 'g', QLocale::FloatingPointShortest)
+                                    : QString();
         }
         link = graph.linked(node, QStringLiteral("clip"));
         if (!link)
