@@ -62,14 +62,23 @@ QJsonObject recordObject(const LimnoraMetadata &metadata)
     QJsonArray loras;
     for (const LoraEntry &lora : metadata.loras)
         loras.append(QJsonObject{{"file", lora.file}, {"weight", lora.weight}, {"mode", lora.mode}});
-    return QJsonObject{
-        {"prompt", metadata.prompt},
-        {"negativePrompt", metadata.negativePrompt},
-        {"settings", settings},
-        {"loras", loras},
-        {"rawSettingsString", metadata.rawSettingsString},
-        {"renderDuration", metadata.renderDuration ? QJsonValue(*metadata.renderDuration) : QJsonValue()},
+    QJsonObject object {
+        { "generator", metadata.generator },
+        { "prompt", metadata.prompt },
+        { "negativePrompt", metadata.negativePrompt },
+        { "settings", settings },
+        { "loras", loras },
+        { "rawSettingsString", metadata.rawSettingsString },
+        { "renderDuration", metadata.renderDuration ? QJsonValue(*metadata.renderDuration) : QJsonValue() },
     };
+    // Only records of other generators' images carry the file's texts.
+    if (!metadata.rawTexts.isEmpty()) {
+        QJsonArray rawTexts;
+        for (const RawText& raw : metadata.rawTexts)
+            rawTexts.append(QJsonObject { { "source", raw.source }, { "text", raw.text } });
+        object.insert("rawTexts", rawTexts);
+    }
+    return object;
 }
 
 void printResult(const ImageMetadataResult &result, OutputFormat format)

@@ -106,6 +106,20 @@ private slots:
         QCOMPARE(duration.isDouble() ? duration.toDouble() : -1.0, renderTime ? 12.5 : -1.0);
     }
 
+    void generatorAndRawTexts()
+    {
+        const Run run
+            = runInfo({ sourceTreeRoot() + "/tests/data/realworld/a1111-parameters.png", m_dir.filePath("2.png") });
+        QCOMPARE(run.exitCode, 0);
+        const QJsonObject foreign = run.lines[0].value("metadata").toObject();
+        QCOMPARE(foreign.value("generator").toString(), QStringLiteral("A1111 / Forge"));
+        QCOMPARE(foreign.value("rawTexts").toArray().first().toObject().value("source").toString(),
+            QStringLiteral("parameters"));
+        const QJsonObject limnora = run.lines[1].value("metadata").toObject();
+        QCOMPARE(limnora.value("generator").toString(), QStringLiteral("Limnora"));
+        QVERIFY(!limnora.contains("rawTexts"));
+    }
+
     void formatsAndSort()
     {
         const Run settings = runInfo({"--no-exiftool", "--format", "settings-json", "--sort", "name_desc", m_dir.path()});
