@@ -22,101 +22,35 @@ class TestMetadataExtraction : public QObject
 private:
     QTemporaryDir m_dir;
 
-    // Builds the named kind of test file and returns its path.
-    QString makeFile(const QString &kind)
+    // A file of `extension` under a fresh name in the temporary folder.
+    QString newPath(const char* extension)
     {
-        const QString base = m_dir.filePath(kind.simplified().replace(' ', '_'));
-        const QString xmpFile = base + ".xmp";
-        const auto withXmp = [&](const QString &path, const QByteArray &properties) {
-            writeFile(xmpFile, xmpPacket(properties));
-            runExiftool({"-xmp<=" + xmpFile, path});
-        };
-        const QByteArray plainDescription = "<dc:description>plain xmp</dc:description>";
-        const QByteArray alternativeDescription =
-            "<dc:description><rdf:Alt><rdf:li xml:lang='x-default'>alt xmp</rdf:li></rdf:Alt></dc:description>";
-
-        if (kind == "png chunk before exif") {
-            writeFile(base + ".png", pngWithDescription("chunk text"));
-            runExiftool({"-EXIF:ImageDescription=exif text", base + ".png"});
-            return base + ".png";
-        }
-        if (kind == "png tiff description before zTXt") {
-            QImage pixels(4, 4, QImage::Format_RGB32);
-            pixels.fill(Qt::red);
-            writeFile(base + ".png", PNGChunkWriter(4, 4).zTXt("Description", "zipped").imageData(pixels).end().bytes());
-            runExiftool({"-EXIF:ImageDescription=exif text", base + ".png"});
-            return base + ".png";
-        }
-        if (kind == "png zTXt description") {
-            QImage pixels(4, 4, QImage::Format_RGB32);
-            pixels.fill(Qt::red);
-            writeFile(base + ".png", PNGChunkWriter(4, 4).zTXt("Description", "zipped").imageData(pixels).end().bytes());
-            return base + ".png";
-        }
-        if (kind == "capital PNG extension") {
-            // Only the chunk reader understands a "parameters" chunk.
-            writeFile(base + ".PNG", PNGChunkWriter().tEXt("parameters", R"({"prompt": "p"})").tinyImageData().end().bytes());
-            return base + ".PNG";
-        }
-        if (kind == "white space is text") {
-            writeFile(base + ".png", pngWithDescription("   "));
-            return base + ".png";
-        }
-        if (kind == "jpeg exif description") {
-            writeImage(base + ".jpg", "JPEG");
-            runExiftool({"-EXIF:ImageDescription=jpeg exif", base + ".jpg"});
-            return base + ".jpg";
-        }
-        if (kind == "jpeg xmp plain string") {
-            writeImage(base + ".jpg", "JPEG");
-            withXmp(base + ".jpg", plainDescription);
-            return base + ".jpg";
-        }
-        if (kind == "jpeg xmp language alternative") {
-            writeImage(base + ".jpg", "JPEG");
-            withXmp(base + ".jpg", alternativeDescription);
-            return base + ".jpg";
-        }
-        if (kind == "jpeg xmp other description tag first") {
-            writeImage(base + ".jpg", "JPEG");
-            withXmp(base + ".jpg", "<lim:title>no</lim:title><lim:PromptDescription>own tag</lim:PromptDescription>"
-                                   + plainDescription);
-            return base + ".jpg";
-        }
-        if (kind == "webp xmp plain string") {
-            writeImage(base + ".webp", "WEBP");
-            withXmp(base + ".webp", plainDescription);
-            return base + ".webp";
-        }
-        if (kind == "tiff image description") {
-            writeImage(base + ".tif", "TIFF");
-            runExiftool({"-ImageDescription=tiff text", base + ".tif"});
-            return base + ".tif";
-        }
-        if (kind == "heic exif description") {
-            QImage pixels(64, 64, QImage::Format_RGB32);
-            pixels.fill(Qt::blue);
-            pixels.save(base + ".png");
-            QProcess::execute("convert", {base + ".png", base + ".heic"});
-            runExiftool({"-EXIF:ImageDescription=heic text", base + ".heic"});
-            return base + ".heic";
-        }
-        if (kind == "text file named jpg") {
-            writeFile(base + ".jpg", "just some words, not an image\n");
-            return base + ".jpg";
-        }
-        if (kind == "zero bytes") {
-            writeFile(base + ".jpg", {});
-            return base + ".jpg";
-        }
-        if (kind == "truncated jpeg") {
-            writeImage(base + ".jpg", "JPEG", 64, 64);
-            QFile file(base + ".jpg");
-            file.open(QIODevice::ReadWrite);
-            file.resize(40);
-            return base + ".jpg";
-        }
-        return base + ".missing";
+        static int number = 0;
+        return m_dir.filePath(QStringLiteral("f%1.%2").arg(++number).arg(QLatin1String(extension)));
+    }
+    QString jpegWithXMP(const QByteArray& properties, const char* format = "JPEG", const char* extension = "jpg")
+    {
+        const QString path = newPath(extension);
+        writeImage(path, format);
+        writeFile(path + ".xmp", xmpPacket(properties));
+        runExiftool({ "-xmp<=" + path + ".xmp", path });
+        return path;
+    }
+    QString withExif(const QString& path, const QString& tag = QStringLiteral("-EXIF:ImageDescription=exif text"))
+    {
+        runExiftool({ tag, path });
+        return path;
+    }
+    QString languageAlternative()
+    {
+        return jpegWithXMP(
+            "<dc:description><rdf:Alt><rdf:li xml:lang='x-default'>alt xmp</rdf:li></rdf:Alt></dc:description>");
+    }
+    QString pngBytes(const QByteArray& bytes, const char* extension = "png")
+    {
+        const QString path = newPath(extension);
+        writeFile(path, bytes);
+        return path;
     }
 
 private slots:
@@ -124,37 +58,56 @@ private slots:
 
     void sources_data()
     {
-        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("chunk text comes before the EXIF description") << "png chunk before exif" << "chunk text";
-        QTest::newRow("TIFF description before the PNG description") << "png tiff description before zTXt" << "exif text";
-        QTest::newRow("compressed PNG description through the image reader") << "png zTXt description" << "zipped";
-        QTest::newRow("capital extension uses the chunk reader") << "capital PNG extension" << R"({"prompt": "p"})";
-        QTest::newRow("white space is returned") << "white space is text" << "   ";
-        QTest::newRow("JPEG EXIF description") << "jpeg exif description" << "jpeg exif";
-        QTest::newRow("XMP plain string") << "jpeg xmp plain string" << "plain xmp";
-        QTest::newRow("XMP language alternative is not taken") << "jpeg xmp language alternative" << none;
-        QTest::newRow("first top-level description tag") << "jpeg xmp other description tag first" << "own tag";
-        QTest::newRow("WebP XMP") << "webp xmp plain string" << "plain xmp";
-        QTest::newRow("TIFF") << "tiff image description" << "tiff text";
-        QTest::newRow("HEIC EXIF through libheif") << "heic exif description" << "heic text";
-        QTest::newRow("text file named .jpg") << "text file named jpg" << none;
-        QTest::newRow("zero-byte file") << "zero bytes" << none;
-        QTest::newRow("truncated JPEG") << "truncated jpeg" << none;
-        QTest::newRow("missing file") << "missing" << none;
+        QImage pixels(4, 4, QImage::Format_RGB32);
+        pixels.fill(Qt::red);
+        const QByteArray zipped = PNGChunkWriter(4, 4).zTXt("Description", "zipped").imageData(pixels).end().bytes();
+        const QByteArray plain = "<dc:description>plain xmp</dc:description>";
+        QTest::newRow("chunk text comes before the EXIF description")
+            << withExif(pngBytes(pngWithDescription("chunk text"))) << "chunk text";
+        QTest::newRow("TIFF description before the PNG description") << withExif(pngBytes(zipped)) << "exif text";
+        QTest::newRow("compressed PNG description through the image reader") << pngBytes(zipped) << "zipped";
+        // Only the chunk reader understands a "parameters" chunk.
+        QTest::newRow("capital extension uses the chunk reader")
+            << pngBytes(PNGChunkWriter().tEXt("parameters", R"({"prompt": "p"})").tinyImageData().end().bytes(), "PNG")
+            << R"({"prompt": "p"})";
+        QTest::newRow("white space is returned") << pngBytes(pngWithDescription("   ")) << "   ";
+        QString jpeg = newPath("jpg");
+        writeImage(jpeg, "JPEG");
+        QTest::newRow("JPEG EXIF description") << withExif(jpeg, "-EXIF:ImageDescription=jpeg exif") << "jpeg exif";
+        QTest::newRow("XMP plain string") << jpegWithXMP(plain) << "plain xmp";
+        QTest::newRow("XMP language alternative is not taken") << languageAlternative() << none;
+        QTest::newRow("first top-level description tag")
+            << jpegWithXMP("<lim:title>no</lim:title><lim:PromptDescription>own tag</lim:PromptDescription>" + plain)
+            << "own tag";
+        QTest::newRow("WebP XMP") << jpegWithXMP(plain, "WEBP", "webp") << "plain xmp";
+        const QString tiff = newPath("tif");
+        writeImage(tiff, "TIFF");
+        QTest::newRow("TIFF") << withExif(tiff, "-ImageDescription=tiff text") << "tiff text";
+        const QString heic = newPath("heic");
+        pixels.scaled(64, 64).save(heic + ".png");
+        QProcess::execute("convert", { heic + ".png", heic });
+        QTest::newRow("HEIC EXIF through libheif") << withExif(heic, "-EXIF:ImageDescription=heic text") << "heic text";
+        QTest::newRow("text file named .jpg") << pngBytes("just some words, not an image\n", "jpg") << none;
+        QTest::newRow("zero-byte file") << pngBytes({}, "jpg") << none;
+        jpeg = newPath("jpg");
+        writeImage(jpeg, "JPEG", 64, 64);
+        QFile::resize(jpeg, 40);
+        QTest::newRow("truncated JPEG") << jpeg << none;
+        QTest::newRow("missing file") << newPath("missing") << none;
     }
 
     void sources()
     {
-        QFETCH(QString, kind);
-        const QString path = makeFile(kind);
+        QFETCH(QString, path);
         QTEST(extractMetadataText(QUrl::fromLocalFile(path)).value_or(none), "expected");
     }
 
     void exiftoolComesFirst()
     {
         // exiftool reads a language alternative that the in-process readers refuse.
-        const QString path = makeFile("jpeg xmp language alternative");
+        const QString path = languageAlternative();
         setExiftoolDisabled(false);
         QCOMPARE(extractMetadataText(QUrl::fromLocalFile(path)), QStringLiteral("alt xmp"));
         setExiftoolDisabled(true);
