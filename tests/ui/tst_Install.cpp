@@ -1,4 +1,4 @@
-#include "TestFiles.h"
+#include "TestSandbox.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,7 +9,6 @@
 #include <QMimeDatabase>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace limnoscope;
@@ -23,25 +22,6 @@ constexpr int startupGraceMs = 3'000;
 constexpr int quitTimeoutMs = 10'000;
 const QString desktopEntryPath = QStringLiteral("share/applications/limnoscope.desktop");
 const QString metainfoPath = QStringLiteral("share/metainfo/org.limnoscope.Limnoscope.metainfo.xml");
-
-// The build tree this test was built in (the nearest folder above it with a CMake cache), and
-// the cmake that configured it.
-std::pair<QString, QString> buildTreeAndCMake()
-{
-    QDir dir(QCoreApplication::applicationDirPath());
-    while (!dir.exists(QStringLiteral("CMakeCache.txt")))
-        if (!dir.cdUp())
-            return {};
-    QFile cache(dir.filePath(QStringLiteral("CMakeCache.txt")));
-    QString cmake = QStringLiteral("cmake");
-    if (cache.open(QIODevice::ReadOnly | QIODevice::Text))
-        while (!cache.atEnd()) {
-            const QByteArray line = cache.readLine().trimmed();
-            if (line.startsWith("CMAKE_COMMAND:"))
-                cmake = QString::fromUtf8(line.mid(line.indexOf('=') + 1));
-        }
-    return { dir.absolutePath(), cmake };
-}
 
 // The keys of the [Desktop Entry] group of a desktop file.
 QHash<QString, QString> desktopEntry(const QString& path)
@@ -91,8 +71,8 @@ class TestInstall : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_prefix;
-    QTemporaryDir m_home;
+    test::TestSandbox m_prefix;
+    test::TestSandbox m_home;
 
     [[nodiscard]] QString installed(const QString& relativePath) const { return m_prefix.filePath(relativePath); }
 
@@ -111,10 +91,8 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_prefix.isValid() && m_home.isValid());
-        const auto [buildDir, cmake] = buildTreeAndCMake();
-        QVERIFY2(!buildDir.isEmpty(), "not run from a CMake build tree");
-        const RunResult install = run(cmake, { "--install", buildDir, "--prefix", m_prefix.path() }, installTimeoutMs);
+        const RunResult install
+            = run(CMAKE_PATH, { "--install", LIMNOSCOPE_BUILD_DIR, "--prefix", m_prefix.path() }, installTimeoutMs);
         QVERIFY2(install.succeeded, qPrintable(install.output));
     }
 
@@ -196,8 +174,8 @@ private slots:
         QVERIFY(
             QFile::setPermissions(bundled, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
 
+        m_home.writeImages({ "images/one.png" });
         const QString image = m_home.filePath(QStringLiteral("images/one.png"));
-        test::writeFile(image, test::pngWithDescription(test::sampleLimnoraText(77).toLatin1()));
         const RunResult result
             = run(installed(QStringLiteral("bin/limnoscope-info")), { image }, toolTimeoutMs, isolatedEnvironment());
         QVERIFY2(result.succeeded, qPrintable(result.output));
@@ -209,8 +187,7 @@ private slots:
 
     void installedApplicationStarts()
     {
-        test::writeFile(m_home.filePath(QStringLiteral("images/two.png")),
-            test::pngWithDescription(test::sampleLimnoraText(78).toLatin1()));
+        m_home.writeImages({ "images/two.png" });
         QProcess application;
         application.setProcessEnvironment(isolatedEnvironment());
         application.setProcessChannelMode(QProcess::MergedChannels);

@@ -5,6 +5,7 @@
 #include "MetadataView.h"
 #include "SettingsJSON.h"
 #include "SettingsSectionView.h"
+#include "TestSandbox.h"
 #include "TextSectionView.h"
 
 #include <QApplication>
@@ -51,11 +52,7 @@ private slots:
     void initTestCase()
     {
         installTranslations(qApp);
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        const quint16 port = probe.serverPort();
-        probe.close();
-        m_offlineAPI = new LimnoraAPIService(port, this);
+        m_offlineAPI = new LimnoraAPIService(test::unusedLocalPort(), this);
     }
 
     void sections_data()

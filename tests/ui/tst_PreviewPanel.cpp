@@ -1,8 +1,8 @@
 #include "PreviewPanel.h"
 #include "TestFiles.h"
+#include "TestSandbox.h"
 
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace limnoscope;
@@ -13,7 +13,7 @@ class TestPreviewPanel : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
+    TestSandbox m_dir;
 
 private slots:
     void latestImageWins()
