@@ -33,7 +33,8 @@ QSet<QByteArray> symbolNamesInSources()
             continue;
         for (const QByteArray& line : file.readAll().split('\n')) {
             const QString text = QString::fromUtf8(line).trimmed();
-            if (!text.startsWith(QLatin1String("//")))
+            // Comments and the logging category's name hold no symbols.
+            if (!text.startsWith(QLatin1String("//")) && !text.startsWith(QLatin1String("Q_LOGGING_CATEGORY")))
                 for (const QRegularExpressionMatch& match : literal.globalMatch(text))
                     names.insert(match.captured(1).toLatin1());
         }
