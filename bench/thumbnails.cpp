@@ -88,10 +88,11 @@ qint64 singleThread(const QStringList& paths, int& failures)
     return timer.nsecsElapsed();
 }
 
-// Every decode asks the shared gate for a slot, as the sidebar's loads do, and runs on one of
-// three workers; the slot goes back when the decode ends.
+// Every decode asks a gate for a slot, as the sidebar's loads do, and runs on one of three
+// workers; the slot goes back when the decode ends.
 qint64 throughTheGate(const QStringList& paths, int& failures)
 {
+    ThumbnailSemaphore gate;
     QObject context;
     QThreadPool workers;
     workers.setMaxThreadCount(ThumbnailSemaphore::limit);
@@ -101,7 +102,7 @@ qint64 throughTheGate(const QStringList& paths, int& failures)
     QElapsedTimer timer;
     timer.start();
     for (const QString& path : paths) {
-        ThumbnailSemaphore::shared().wait(&context, [&, path](ThumbnailSemaphore::Slot slot) {
+        gate.wait(&context, [&, path](ThumbnailSemaphore::Slot slot) {
             workers.start([&, path, slot]() mutable {
                 failed += decodeDownsampled(QUrl::fromLocalFile(path), thumbnailSize).isNull();
                 slot.release();
