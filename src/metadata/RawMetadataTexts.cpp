@@ -339,10 +339,8 @@ void setUpExiv2()
 
 QString decodeUserComment(QByteArrayView bytes, bool bigEndianByDefault)
 {
-    if (bytes.size() < 8)
-        return utf8OrLatin1(bytes);
-    const QByteArrayView code = bytes.first(8);
-    const QByteArrayView body = bytes.sliced(8);
+    const QByteArrayView code = bytes.first(std::min<qsizetype>(bytes.size(), 8));
+    const QByteArrayView body = bytes.sliced(code.size());
     QString text;
     if (code == QByteArrayView("UNICODE\0", 8)) {
         QByteArrayView units = body.first(body.size() & ~qsizetype(1));
