@@ -74,12 +74,8 @@ private slots:
         QTest::newRow("no keyword terminator") << PNGChunkWriter().chunk("tEXt", "Description").end().bytes() << none;
         QTest::newRow("zero-length text chunk stops")
             << PNGChunkWriter().chunk("tEXt", {}).tEXt("Description", "d").end().bytes() << none;
-        QTest::newRow("declared 10,000,000 stops")
-            << PNGChunkWriter().chunk("tEXt", QByteArray("Description\0d", 13), 10'000'000).bytes() << none;
         QTest::newRow("declared more than the file holds")
             << PNGChunkWriter().chunk("tEXt", QByteArray("Description\0d", 13), 5000).bytes() << none;
-        QTest::newRow("huge skipped chunk ends the walk")
-            << PNGChunkWriter().chunk("eXIf", "x", 0xFFFFFFF0).tEXt("Description", "d").bytes() << none;
         QTest::newRow("truncated header") << PNGChunkWriter().raw("\0\0\0").bytes() << none;
         QTest::newRow("not a PNG signature")
             << QByteArray("GIF89a..").append(PNGChunkWriter().tEXt("Description", "d").bytes().mid(8)) << none;
@@ -97,14 +93,10 @@ private slots:
         QCOMPARE(read(file), expected);
     }
 
-    void largestTextChunkIsRead()
+    void largestTextChunkAndNoFile()
     {
         QByteArray text(int(maxTextChunkLength) - 12, 'a');
         QCOMPARE(read(PNGChunkWriter().tEXt("Description", text).end().bytes()).size(), text.size());
-    }
-
-    void missingFolderAndDirectory()
-    {
         QVERIFY(!readPNGTextMetadata(m_dir.filePath("missing.png")));
         QVERIFY(QDir(m_dir.path()).mkdir("folder.png"));
         QVERIFY(!readPNGTextMetadata(m_dir.filePath("folder.png")));
