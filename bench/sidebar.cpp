@@ -4,11 +4,15 @@
 // frame) in wall and GUI-thread CPU time and the process's peak memory. Offscreen by
 // default (QT_QPA_PLATFORM), or under xvfb-run.
 
+#include "AppContext.h"
+#include "AppNotifications.h"
 #include "ExiftoolRunner.h"
 #include "ImageBrowserModel.h"
 #include "ImageListView.h"
 #include "LimnoraAPI.h"
 #include "SidebarView.h"
+#include "ThumbnailCache.h"
+#include "ThumbnailSemaphore.h"
 
 #include <QApplication>
 #include <QDir>
@@ -115,7 +119,16 @@ int main(int argc, char** argv)
     }
     ImageBrowserModel browser;
     LimnoraAPIService api(closedPort);
-    SidebarView sidebar(&browser, &api);
+    AppNotifications notifications;
+    ThumbnailSemaphore gate;
+    ThumbnailCache cache;
+    AppContext context;
+    context.model = &browser;
+    context.api = &api;
+    context.notifications = &notifications;
+    context.thumbnailGate = &gate;
+    context.thumbnailCache = &cache;
+    SidebarView sidebar(context);
     sidebar.resize(sidebarSize);
     sidebar.show();
     QCoreApplication::processEvents();
