@@ -3,6 +3,7 @@
 #include "CopyButton.h"
 #include "Icons.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QToolButton>
@@ -19,13 +20,26 @@ RawMetadataSection::RawMetadataSection(const QList<RawText>& texts, QWidget* par
 {
     m_toggle->setObjectName(QStringLiteral("RawMetadataToggle"));
     m_toggle->setCheckable(true);
-    m_toggle->setAutoRaise(true);
     m_toggle->setFocusPolicy(Qt::StrongFocus);
+    // Space belongs to the window's browsing keys (Quick Look): Return toggles the section too.
+    m_toggle->installEventFilter(this);
     m_toggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     connect(m_toggle, &QToolButton::toggled, this, &RawMetadataSection::setExpanded);
     addHeaderWidget(m_copyButton);
     addHeaderWidget(m_toggle);
     setExpanded(false);
+}
+
+bool RawMetadataSection::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_toggle && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            m_toggle->toggle();
+            return true;
+        }
+    }
+    return SectionFrame::eventFilter(watched, event);
 }
 
 bool RawMetadataSection::isExpanded() const
@@ -38,6 +52,7 @@ void RawMetadataSection::setExpanded(bool expanded)
     m_toggle->setText(expanded ? qtTrId("raw_metadata_hide") : qtTrId("raw_metadata_show").arg(m_texts.size()));
     m_toggle->setIcon(symbolIcon(expanded ? "chevron.down" : "chevron.right"));
     m_toggle->setAccessibleName(qtTrId("section_raw_metadata") + u' ' + m_toggle->text());
+    divider()->setVisible(expanded);
     if (expanded && !m_body)
         buildTexts();
     if (m_body)
@@ -61,8 +76,11 @@ void RawMetadataSection::buildTexts()
         text->setObjectName(QStringLiteral("RawText"));
         text->setReadOnly(true);
         text->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-        text->setPlainText(raw.text.left(maxShownCharacters));
-        const int lines = std::clamp(int(raw.text.left(maxShownCharacters).count(u'\n')) + 2, 2, maxVisibleLines);
+        // Room for the text's lines, long ones counted as wrapped at about 60 characters.
+        const QString shown = raw.text.left(maxShownCharacters);
+        const qsizetype estimated = shown.count(u'\n') + 1 + shown.size() / 60;
+        const int lines = int(std::clamp<qsizetype>(estimated, 2, maxVisibleLines));
+        text->setPlainText(shown);
         text->setFixedHeight(text->fontMetrics().lineSpacing() * lines + 2 * text->frameWidth() + 8);
         column->addWidget(text);
         if (raw.text.size() > maxShownCharacters) {

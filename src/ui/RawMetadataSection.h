@@ -11,7 +11,7 @@ namespace limnoscope {
 class CopyButton;
 
 // The inspector section listing every metadata text the image holds, each under its source
-// name, as stored. Collapsed at first; the header's toggle (mouse, Tab then Space) opens it. The
+// name, as stored. Collapsed at first; the header's toggle (mouse, or Tab then Return) opens it. The
 // texts' widgets are made on first opening, so that a long graph costs nothing while closed.
 // GUI thread.
 class RawMetadataSection : public SectionFrame
@@ -28,6 +28,9 @@ public:
     [[nodiscard]] QToolButton* toggleButton() const { return m_toggle; }
     [[nodiscard]] CopyButton* copyButton() const { return m_copyButton; }
     [[nodiscard]] bool isExpanded() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setExpanded(bool expanded);

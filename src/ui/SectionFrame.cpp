@@ -30,7 +30,8 @@ SectionFrame::SectionFrame(const QString &title, const char *iconName, QWidget *
     m_header->addWidget(titleLabel);
     m_header->addStretch(1);
     column->addLayout(m_header);
-    column->addWidget(makeDivider(this));
+    m_divider = makeDivider(this);
+    column->addWidget(m_divider);
     m_content = new QVBoxLayout;
     m_content->setSpacing(rowSpacing);
     column->addLayout(m_content);

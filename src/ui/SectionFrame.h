@@ -22,10 +22,13 @@ public:
     // Buttons go at the right end of the header, in the order added.
     void addHeaderWidget(QWidget *widget);
     [[nodiscard]] QVBoxLayout *contentLayout() const { return m_content; }
+    // The line between header and content; a collapsed section hides it.
+    [[nodiscard]] QFrame* divider() const { return m_divider; }
 
 private:
     QHBoxLayout *m_header;
     QVBoxLayout *m_content;
+    QFrame* m_divider;
 };
 
 // A divider line across a section.
