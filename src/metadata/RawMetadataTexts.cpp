@@ -21,6 +21,9 @@ namespace {
 constexpr qint64 maxWholeFileBytes = 256 * 1024 * 1024;
 // Headers with more parts than this before the image data are not real images; the walk stops.
 constexpr int maxWalkedParts = 4096;
+// What one file's walk reads, and decompresses, at most: many large parts that each hold only
+// white space (or a compressed bomb in every chunk) would otherwise be read without end.
+constexpr qint64 maxExaminedBytes = 64 * 1024 * 1024;
 // An EXIF block or a WebP metadata chunk larger than this is passed over.
 constexpr quint32 maxMetadataBlockBytes = 16 * 1024 * 1024;
 
@@ -43,9 +46,13 @@ public:
 
     [[nodiscard]] bool isOpen() const { return m_fd >= 0; }
 
-    // Exactly `count` bytes at `offset`, or nothing when the file ends first.
-    std::optional<QByteArray> read(qint64 offset, qsizetype count) const
+    // Exactly `count` bytes at `offset`, or nothing when the file ends first or the reads would
+    // pass the budget of one file.
+    std::optional<QByteArray> read(qint64 offset, qsizetype count)
     {
+        m_bytesRead += count;
+        if (m_bytesRead > maxExaminedBytes)
+            return std::nullopt;
         QByteArray bytes(count, Qt::Uninitialized);
         qsizetype done = 0;
         while (done < count) {
@@ -61,6 +68,7 @@ public:
 
 private:
     int m_fd = -1;
+    qint64 m_bytesRead = 0;
 };
 
 quint32 bigEndian32(QByteArrayView bytes, qsizetype at)
@@ -181,9 +189,10 @@ void collectXMP(const QByteArray& packet, TextCollector& texts)
 
 // PNG: every text chunk before the first image-data chunk, the eXIf chunk's tags and the XMP
 // packet's description, in chunk order.
-void collectPNG(const PositionalFile& file, TextCollector& texts)
+void collectPNG(PositionalFile& file, TextCollector& texts)
 {
     qint64 offset = 8;
+    qint64 decodedCharacters = 0;
     for (int part = 0; part < maxWalkedParts && !texts.isFull(); ++part) {
         const auto header = file.read(offset, 8);
         if (!header)
@@ -207,6 +216,9 @@ void collectPNG(const PositionalFile& file, TextCollector& texts)
         auto raw = decodeTextChunk(*data, QString::fromLatin1(type));
         if (!raw)
             continue;
+        decodedCharacters += raw->text.size();
+        if (decodedCharacters > maxExaminedBytes)
+            return;
         if (raw->source == QLatin1String("XML:com.adobe.xmp"))
             collectXMP(raw->text.toUtf8(), texts);
         else
@@ -216,7 +228,7 @@ void collectPNG(const PositionalFile& file, TextCollector& texts)
 
 // JPEG: the segments before the scan data: EXIF (APP1 "Exif"), XMP (APP1 with the XMP name) and
 // comments (COM), in segment order.
-void collectJPEG(const PositionalFile& file, TextCollector& texts)
+void collectJPEG(PositionalFile& file, TextCollector& texts)
 {
     static const QByteArray xmpSignature = QByteArrayLiteral("http://ns.adobe.com/xap/1.0/");
     qint64 offset = 2;
@@ -260,7 +272,7 @@ void collectJPEG(const PositionalFile& file, TextCollector& texts)
 }
 
 // WebP: the RIFF chunks "EXIF" and "XMP ", wherever they are.
-void collectWebP(const PositionalFile& file, qint64 riffEnd, TextCollector& texts)
+void collectWebP(PositionalFile& file, qint64 riffEnd, TextCollector& texts)
 {
     qint64 offset = 12;
     for (int part = 0; part < maxWalkedParts && offset + 8 <= riffEnd && !texts.isFull(); ++part) {
@@ -407,7 +419,7 @@ QList<RawText> readRawMetadataTexts(const QString& filePath)
     setUpExiv2();
     TextCollector texts;
     {
-        const PositionalFile file(filePath);
+        PositionalFile file(filePath);
         if (!file.isOpen())
             return {};
         static const QByteArray pngSignature = QByteArrayLiteral("\x89PNG\r\n\x1a\n");

@@ -97,6 +97,11 @@ private slots:
         QTest::newRow("PNG truncated inside a chunk")
             << "png" << PNGChunkWriter().tEXt("a", "one").tEXt("b", "two").bytes().chopped(6) << QByteArray()
             << QStringList { "a=one" };
+        PNGChunkWriter bombs;
+        for (int i = 0; i < 5; ++i)
+            bombs.zTXt("blank", QByteArray(15 * 1024 * 1024, ' '));
+        QTest::newRow("PNG, walk ends once 64 MB were inflated")
+            << "png" << bombs.tEXt("parameters", "not reached").end().bytes() << QByteArray() << QStringList {};
         QTest::newRow("sidecar beside a plain PNG") << "png" << PNGChunkWriter().tinyImageData().end().bytes() << utf8
                                                     << QStringList { u"Sidecar="_qs + a1111 };
         QTest::newRow("sidecar too large") << "png" << PNGChunkWriter().tinyImageData().end().bytes()
