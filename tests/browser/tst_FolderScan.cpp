@@ -145,45 +145,6 @@ private slots:
             QVERIFY2(QFileInfo(subfolder).isDir(), qPrintable(subfolder));
     }
 
-    void listingFailure_data()
-    {
-        QTest::addColumn<QString>("setup");
-        QTest::newRow("missing folder") << "missing";
-        QTest::newRow("a file, not a folder") << "file";
-        QTest::newRow("no permission") << "unreadable";
-    }
-
-    void listingFailure()
-    {
-        QFETCH(QString, setup);
-        TestSandbox root;
-        QString path = root.filePath("target");
-        if (setup == "file") {
-            writeFile(path, "x");
-        } else if (setup == "unreadable") {
-            if (::geteuid() == 0)
-                QSKIP("permissions do not hold for root");
-            writeFile(path + "/a.png", {});
-            QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
-        }
-        QVERIFY(!scanFolder(QUrl::fromLocalFile(path), SortOrder::nameAscending));
-        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    }
-
-    void unreadableSubfolderSkipped()
-    {
-        if (::geteuid() == 0)
-            QSKIP("permissions do not hold for root");
-        TestSandbox root;
-        writeFile(root.filePath("closed/x.png"), {});
-        writeFile(root.filePath("open/y.png"), {});
-        QVERIFY(QFile::setPermissions(root.filePath("closed"), QFileDevice::Permissions()));
-        const auto groups = scanFolder(QUrl::fromLocalFile(root.path()), SortOrder::nameAscending);
-        QFile::setPermissions(root.filePath("closed"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        QVERIFY(groups);
-        QCOMPARE(relativePaths(root, flattenGroups(*groups)), QStringList { "open/y.png" });
-    }
-
     void naturalNameOrder_data()
     {
         QTest::addColumn<QStringList>("names");
@@ -255,41 +216,6 @@ private slots:
         QCOMPARE(relativePaths(
                      root, sortImages(root.urls({ "born-second.png", "born-first.png" }), SortOrder::dateAscending)),
             (QStringList { "born-first.png", "born-second.png" }));
-    }
-
-    void sortOrderValues_data()
-    {
-        QTest::addColumn<SortOrder>("order");
-        QTest::addColumn<QString>("raw");
-        QTest::addColumn<QString>("key");
-        QTest::newRow("name ascending") << SortOrder::nameAscending << "name_asc"
-                                        << "sort_name_asc";
-        QTest::newRow("name descending") << SortOrder::nameDescending << "name_desc"
-                                         << "sort_name_desc";
-        QTest::newRow("date ascending") << SortOrder::dateAscending << "date_asc"
-                                        << "sort_date_asc";
-        QTest::newRow("date descending") << SortOrder::dateDescending << "date_desc"
-                                         << "sort_date_desc";
-    }
-
-    void sortOrderValues()
-    {
-        QFETCH(SortOrder, order);
-        QFETCH(QString, raw);
-        QFETCH(QString, key);
-        QCOMPARE(SortOrders::rawValue(order), raw);
-        QCOMPARE(SortOrders::fromRawValue(raw), std::optional<SortOrder>(order));
-        QCOMPARE(QString::fromLatin1(SortOrders::displayKey(order)), key);
-        QCOMPARE(SortOrders::displayText(order), qtTrId(qPrintable(key)));
-    }
-
-    void unknownRawValues()
-    {
-        for (const char* raw : { "name", "NAME_ASC", "" })
-            QVERIFY(!SortOrders::fromRawValue(QString::fromLatin1(raw)));
-        QCOMPARE(SortOrders::all(),
-            (QList { SortOrder::nameAscending, SortOrder::nameDescending, SortOrder::dateAscending,
-                SortOrder::dateDescending }));
     }
 };
 
