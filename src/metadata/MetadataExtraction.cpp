@@ -9,6 +9,7 @@
 #include "XMPPacket.h"
 
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QLoggingCategory>
 
 #include <exiv2/exiv2.hpp>
@@ -163,12 +164,17 @@ std::optional<QString> extractBuiltInMetadataText(const QUrl& fileURL)
 namespace {
 
 // A text no Limnora image holds: a JSON document (ComfyUI's graphs, Fooocus's parameters, ...)
-// or the A1111 family's infotext.
+// or the A1111 family's infotext. A Limnora prompt may start with a brace ("{red|blue} car"):
+// only a whole JSON document counts.
 bool isPlainlyForeign(const QString& text)
 {
     const QStringView trimmed = QStringView(text).trimmed();
-    if (trimmed.startsWith(u'{') || trimmed.startsWith(u'['))
-        return true;
+    if (trimmed.startsWith(u'{') || trimmed.startsWith(u'[')) {
+        QJsonParseError error;
+        QJsonDocument::fromJson(trimmed.toUtf8(), &error);
+        if (error.error == QJsonParseError::NoError)
+            return true;
+    }
     return looksLikeA1111Infotext(text);
 }
 

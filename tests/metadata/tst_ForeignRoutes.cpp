@@ -103,6 +103,7 @@ private slots:
         add("json-description.png", pngWithDescription("{\"unknown\": true}"));
         add("limnora.png", pngWithDescription(sampleLimnoraText().toLatin1()));
         add("prompt-only.png", pngWithDescription("just a prompt"));
+        add("limnora-brace.png", pngWithDescription("{red|blue} car\nSteps: 20, Seed: 3"));
         add("photo.jpg", jpegWith(exifBlock({ { 0x010f, 2, "Camera\0"_qba }, { 0x0110, 2, "X100\0"_qba } }, true)));
         add("plain.png", PNGChunkWriter().tEXt("Author", "me").tEXt("Title", "holiday").tinyImageData().end().bytes());
         readAllRoutes();
@@ -148,6 +149,7 @@ private slots:
             { "unknown comment: raw texts only", "unknown-comment.jpg", "", "", { "JPEG COM" } },
             { "unknown JSON description: raw texts only", "json-description.png", "", "", { "Description" } },
             { "Limnora", "limnora.png", "Limnora", "a lighthouse", {} },
+            { "Limnora prompt starting with a brace", "limnora-brace.png", "Limnora", "{red|blue} car", {} },
             { "prompt alone", "prompt-only.png", "", "just a prompt", { "Description" } },
             { "photo", "photo.jpg", none, "", {} },
             { "plain PNG", "plain.png", none, "", {} },
