@@ -21,7 +21,10 @@ namespace limnoscope {
 // about already.
 [[nodiscard]] std::optional<QString> extractBuiltInMetadataText(const QUrl& fileURL);
 
-// One image as the current-image load reads it: extracted, then parsed (no render time).
+// One image as the current-image load reads it: extracted, then made a record (no render time).
+// A text with a settings line is parsed as Limnora's; otherwise the file's raw texts go to the
+// other generators' readers (see readForeignMetadata), and texts no reader takes apart still
+// make a record of raw texts alone. Nothing for a file without generation texts.
 [[nodiscard]] std::optional<LimnoraMetadata> readImageMetadata(const QUrl &fileURL);
 
 // The result for one image: a record, or nothing when the image holds no generation text.
@@ -34,7 +37,8 @@ struct ImageMetadataResult {
 // keeps that text (render-time marker split off); one it answered for without a text, or hung
 // on alone, goes to the in-process readers; these come in one call to `deliver`. Then, where
 // exiftool is missing or failed, the remaining images go one by one, in order and one per call,
-// through the whole pipeline. `isCancelled` is asked before each exiftool process and each
+// through the whole pipeline. Each image's text becomes its record as in readImageMetadata, so
+// that both routes give the same record. `isCancelled` is asked before each exiftool process and each
 // image after the batch; a cancelled run delivers nothing more.
 void readFolderMetadata(const QList<QUrl> &fileURLs,
                         const std::function<void(QList<ImageMetadataResult>)> &deliver,
