@@ -15,7 +15,7 @@ namespace limnoscope {
 
 // The first non-empty text of: exiftool, the PNG text chunks, the EXIF/TIFF image
 // descriptions, the XMP descriptions. Nothing when no source has one.
-[[nodiscard]] std::optional<QString> extractMetadataText(const QUrl &fileURL);
+[[nodiscard]] std::optional<QString> extractMetadataText(const QUrl& fileURL);
 
 // The same without exiftool: the in-process readers only, for images exiftool has been asked
 // about already.
@@ -25,7 +25,7 @@ namespace limnoscope {
 // A text with a settings line is parsed as Limnora's; otherwise the file's raw texts go to the
 // other generators' readers (see readForeignMetadata), and texts no reader takes apart still
 // make a record of raw texts alone. Nothing for a file without generation texts.
-[[nodiscard]] std::optional<LimnoraMetadata> readImageMetadata(const QUrl &fileURL);
+[[nodiscard]] std::optional<LimnoraMetadata> readImageMetadata(const QUrl& fileURL);
 
 // The result for one image: a record, or nothing when the image holds no generation text.
 struct ImageMetadataResult {
@@ -40,8 +40,7 @@ struct ImageMetadataResult {
 // through the whole pipeline. Each image's text becomes its record as in readImageMetadata, so
 // that both routes give the same record. `isCancelled` is asked before each exiftool process and each
 // image after the batch; a cancelled run delivers nothing more.
-void readFolderMetadata(const QList<QUrl> &fileURLs,
-                        const std::function<void(QList<ImageMetadataResult>)> &deliver,
-                        const std::function<bool()> &isCancelled = {});
+void readFolderMetadata(const QList<QUrl>& fileURLs, const std::function<void(QList<ImageMetadataResult>)>& deliver,
+    const std::function<bool()>& isCancelled = {});
 
 } // namespace limnoscope
