@@ -58,7 +58,10 @@ void setExifOrientation(const QString& path, int orientation)
 
 namespace {
 
-heif_image* heifImage(const QImage& source)
+// Encodes `source` into `context` with `encoder`: as the primary image, or as the thumbnail of
+// `primary` scaled to fit `thumbnailBox`.
+bool encodeHEIC(heif_context* context, heif_encoder* encoder, const QImage& source, heif_image_handle** primary,
+    int thumbnailBox = 0)
 {
     const QImage rgb = source.convertToFormat(QImage::Format_RGB888);
     heif_image* image = nullptr;
@@ -68,7 +71,16 @@ heif_image* heifImage(const QImage& source)
     uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
     for (int y = 0; y < rgb.height(); ++y)
         std::memcpy(plane + qsizetype(y) * stride, rgb.constScanLine(y), size_t(rgb.width()) * 3);
-    return image;
+    heif_image_handle* handle = nullptr;
+    const heif_error error = thumbnailBox
+        ? heif_context_encode_thumbnail(context, image, *primary, encoder, nullptr, thumbnailBox, &handle)
+        : heif_context_encode_image(context, image, encoder, nullptr, &handle);
+    heif_image_release(image);
+    if (thumbnailBox)
+        heif_image_handle_release(handle);
+    else
+        *primary = handle;
+    return error.code == heif_error_Ok && handle;
 }
 
 } // namespace
@@ -77,33 +89,16 @@ void writeHEIC(const QString& path, const QImage& primary, const QImage& thumbna
 {
     heif_context* context = heif_context_alloc();
     heif_encoder* encoder = nullptr;
-    if (heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code != heif_error_Ok) {
-        heif_context_free(context);
-        QFAIL("no HEVC encoder");
-    }
-    heif_encoder_set_lossy_quality(encoder, 90);
-    heif_image* image = heifImage(primary);
     heif_image_handle* handle = nullptr;
-    const bool encodedPrimary
-        = heif_context_encode_image(context, image, encoder, nullptr, &handle).code == heif_error_Ok;
-    bool encodedThumbnail = true;
-    if (encodedPrimary && !thumbnailSource.isNull()) {
-        heif_image* thumbnail = heifImage(thumbnailSource);
-        heif_image_handle* thumbnailHandle = nullptr;
-        encodedThumbnail = heif_context_encode_thumbnail(
-                               context, thumbnail, handle, encoder, nullptr, thumbnailBox, &thumbnailHandle)
-                               .code
-                == heif_error_Ok
-            && thumbnailHandle;
-        heif_image_handle_release(thumbnailHandle);
-        heif_image_release(thumbnail);
+    bool written = heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code == heif_error_Ok;
+    if (written) {
+        heif_encoder_set_lossy_quality(encoder, 90);
+        written = encodeHEIC(context, encoder, primary, &handle)
+            && (thumbnailSource.isNull() || encodeHEIC(context, encoder, thumbnailSource, &handle, thumbnailBox))
+            && heif_context_write_to_file(context, QFile::encodeName(path).constData()).code == heif_error_Ok;
+        heif_encoder_release(encoder);
     }
-    const QByteArray fileName = QFile::encodeName(path);
-    const bool written = encodedPrimary && encodedThumbnail
-        && heif_context_write_to_file(context, fileName.constData()).code == heif_error_Ok;
     heif_image_handle_release(handle);
-    heif_image_release(image);
-    heif_encoder_release(encoder);
     heif_context_free(context);
     QVERIFY2(written, qPrintable(path));
 }
