@@ -204,10 +204,29 @@ bool isOrdinarySource(const QString& source)
     return ordinary.contains(source) || source.startsWith(QLatin1String("Raw profile type"));
 }
 
+// Comments that encoders and editors write into any JPEG they save.
+bool isEncoderComment(const RawText& raw)
+{
+    static const QStringList prefixes = {
+        QStringLiteral("CREATOR: gd-jpeg"),
+        QStringLiteral("Created with GIMP"),
+        QStringLiteral("Created with The GIMP"),
+        QStringLiteral("File written by Adobe Photoshop"),
+        QStringLiteral("Optimized by JPEGmini"),
+        QStringLiteral("LEAD Technologies"),
+        QStringLiteral("Intel(R) JPEG Library"),
+        QStringLiteral("AppleMark"),
+    };
+    return raw.source == QLatin1String("JPEG COM")
+        && std::any_of(prefixes.begin(), prefixes.end(),
+            [&raw](const QString& prefix) { return QStringView(raw.text).trimmed().startsWith(prefix); });
+}
+
 bool holdsGenerationTexts(const QList<RawText>& texts)
 {
     return std::any_of(texts.begin(), texts.end(), [](const RawText& raw) {
-        return !isOrdinarySource(raw.source) || QStringView(raw.text).trimmed().startsWith(u'{');
+        return (!isOrdinarySource(raw.source) && !isEncoderComment(raw))
+            || QStringView(raw.text).trimmed().startsWith(u'{');
     });
 }
 

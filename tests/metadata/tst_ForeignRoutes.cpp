@@ -104,7 +104,9 @@ private slots:
         add("limnora.png", pngWithDescription(sampleLimnoraText().toLatin1()));
         add("prompt-only.png", pngWithDescription("just a prompt"));
         add("limnora-brace.png", pngWithDescription("{red|blue} car\nSteps: 20, Seed: 3"));
-        add("photo.jpg", jpegWith(exifBlock({ { 0x010f, 2, "Camera\0"_qba }, { 0x0110, 2, "X100\0"_qba } }, true)));
+        add("photo.jpg",
+            jpegWith(exifBlock({ { 0x010f, 2, "Camera\0"_qba }, { 0x0110, 2, "X100\0"_qba } }, true),
+                { "CREATOR: gd-jpeg v1.0 (using IJG JPEG v62), quality = 82" }));
         add("plain.png", PNGChunkWriter().tEXt("Author", "me").tEXt("Title", "holiday").tinyImageData().end().bytes());
         readAllRoutes();
     }
