@@ -91,35 +91,6 @@ private slots:
         QVERIFY2(!checksMemoryBounds || growthKB < peakGrowthBoundKB, qPrintable(QString::number(growthKB)));
     }
 
-    // Links that loop: a subfolder that links to the folder itself, a link loop one level down
-    // and two image names that link to each other.
-    void symbolicLinkLoops()
-    {
-        TestSandbox dir;
-        dir.writeImages({ "top.png", "sub/inner.png" });
-        QVERIFY(QFile::link(dir.path(), dir.filePath("self")));
-        QVERIFY(QFile::link(dir.filePath("sub"), dir.filePath("sub/loop")));
-        QVERIFY(QFile::link(dir.filePath("sub/x.png"), dir.filePath("sub/y.png")));
-        QVERIFY(QFile::link(dir.filePath("sub/y.png"), dir.filePath("sub/x.png")));
-
-        ImageBrowserModel model;
-        QVERIFY(openFolder(model, dir.path()));
-        QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), smallFolderWaitMs);
-        const QStringList names = fileNames(model.flatURLs());
-        QVERIFY2(names.contains("top.png") && names.contains("inner.png"), qPrintable(names.join(u',')));
-        // One level deep only: nothing is listed twice through the loop below "sub".
-        QCOMPARE(names.count("inner.png"), 1);
-
-        const QString expected1 = parseMetadataText(sampleLimnoraText(1)).prompt;
-        for (const QUrl& url : model.flatURLs()) {
-            const CacheEntry entry = model.metadataCache().value(url, CacheEntry(std::nullopt, {}));
-            if (url.fileName() == QLatin1String("x.png") || url.fileName() == QLatin1String("y.png"))
-                QVERIFY(!entry.isLoaded());
-            if (url.fileName() == QLatin1String("top.png"))
-                QCOMPARE(entry.metadata()->prompt, expected1);
-        }
-    }
-
     void awkwardNames_data()
     {
         QTest::addColumn<bool>("withExiftool");
@@ -127,7 +98,9 @@ private slots:
         QTest::newRow("in-process readers") << false;
     }
 
-    // Names with line breaks, quotes, shell syntax and leading dashes are listed and read.
+    // Names with line breaks, quotes, shell syntax and leading dashes are listed and read. Links
+    // that loop (a subfolder that links to the folder itself, a link loop one level down, two
+    // image names that link to each other) list nothing twice and are read as nothing.
     void awkwardNames()
     {
         QFETCH(bool, withExiftool);
@@ -136,11 +109,20 @@ private slots:
             " lead space.png" };
         TestSandbox dir;
         dir.writeImages(names, 0);
+        dir.writeImages({ "sub/inner.png" });
+        QVERIFY(QFile::link(dir.path(), dir.filePath("self")));
+        QVERIFY(QFile::link(dir.filePath("sub"), dir.filePath("sub/loop")));
+        QVERIFY(QFile::link(dir.filePath("sub/x.png"), dir.filePath("sub/y.png")));
+        QVERIFY(QFile::link(dir.filePath("sub/y.png"), dir.filePath("sub/x.png")));
 
         ImageBrowserModel model;
         QVERIFY(openFolder(model, dir.path()));
-        QCOMPARE(model.flatURLs().size(), names.size());
         QTRY_VERIFY_WITH_TIMEOUT(!model.isPrefetching(), smallFolderWaitMs);
+        const QStringList listed = fileNames(model.flatURLs());
+        QCOMPARE(listed.count("inner.png"), 1); // one level deep only: nothing twice through "sub/loop"
+        QCOMPARE(listed.count("x.png") + listed.count("y.png"), 2);
+        for (const char* loop : { "sub/x.png", "sub/y.png" })
+            QVERIFY(!model.metadataCache().value(dir.url(loop), CacheEntry(std::nullopt, {})).isLoaded());
         for (int i = 0; i < names.size(); ++i) {
             const CacheEntry entry = model.metadataCache().value(dir.url(names.at(i)), CacheEntry(std::nullopt, {}));
             QVERIFY2(entry.isLoaded(), qPrintable(names.at(i)));
