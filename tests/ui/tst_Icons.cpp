@@ -1,5 +1,6 @@
 #include "Icons.h"
 #include "TestFiles.h"
+#include "TestSandbox.h"
 
 #include <QApplication>
 #include <QDirIterator>
@@ -9,7 +10,6 @@
 #include <QPalette>
 #include <QRegularExpression>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace limnoscope;
@@ -72,13 +72,12 @@ class TestIcons : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_emptyThemes;
+    test::TestSandbox m_emptyThemes;
 
 private slots:
     void initTestCase()
     {
         // A desktop without any icon theme: only what Limnoscope ships can draw.
-        QVERIFY(m_emptyThemes.isValid());
         QIcon::setThemeSearchPaths({ m_emptyThemes.path() });
         QIcon::setFallbackSearchPaths({});
         QIcon::setThemeName(QStringLiteral("no-such-theme"));
