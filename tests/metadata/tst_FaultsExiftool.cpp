@@ -17,30 +17,21 @@ using namespace limnoscope::test;
 
 namespace {
 
-// Short enough for a test, long enough for a healthy child to start on a busy machine.
 constexpr std::chrono::milliseconds singleFileTimeout { 1500 };
 constexpr std::chrono::milliseconds batchTimeout { 3000 };
-// A call must be back this soon after its timeout (killing and reaping included).
-constexpr qint64 returnMarginMs = 5000;
-// A batch that runs out of time runs again in two halves; when both run out too, it gives up.
-constexpr int hangingBatchRuns = 3;
-// Batch bounds short enough to split a batch a few times within a test, long enough for a
-// well-behaved fake exiftool to answer on a loaded machine.
+constexpr qint64 returnMarginMs = 5000; // for killing and reaping after a timeout
+constexpr int hangingBatchRuns = 3; // a batch out of time runs again in two halves, then gives up
 constexpr std::chrono::milliseconds splitBatchBase { 2000 };
 constexpr std::chrono::milliseconds splitBatchPerFile { 100 };
-// Memory a call may add to the process's peak while its child misbehaves.
 constexpr long peakGrowthLimitKB = 256 * 1024;
-// AddressSanitizer pads every allocation and keeps freed memory in quarantine: memory peaks
-// measured under it say nothing about the code, so the bounds are not checked there.
+// AddressSanitizer's padding and quarantine make memory peaks meaningless.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool checksMemoryBounds = false;
 #else
 constexpr bool checksMemoryBounds = true;
 #endif
 
-// The stand-in exiftool is a shell script; the single-file route runs it through perl, which
-// hands a script whose first line names another interpreter over to that interpreter. The
-// script sees "-json" among its arguments on the batch route only.
+// A stand-in exiftool (perl hands a "#!/bin/sh" script to sh); only the batch route passes "-json".
 QByteArray fakeExiftool(const QByteArray& singleFile, const QByteArray& batch)
 {
     return "#!/bin/sh\n"
@@ -56,9 +47,7 @@ QByteArray fakeExiftool(const QByteArray& singleFile, const QByteArray& batch)
 
 } // namespace
 
-// exiftool that hangs, prints garbage or endless output, or dies mid-batch: every call comes
-// back in bounded time and memory with nothing, and the folder route still finds every text
-// the in-process readers can read.
+// exiftool that hangs, prints garbage or endless output, or dies mid-batch.
 class FaultsExiftool : public QObject
 {
     Q_OBJECT
@@ -98,10 +87,8 @@ private slots:
         QTest::addColumn<QByteArray>("script");
 
         QTest::newRow("hangs") << fakeExiftool("exec sleep 600", "exec sleep 600");
-        // What a killed child printed may be any part of a text: it counts as nothing.
         QTest::newRow("hangs after printing")
             << fakeExiftool("printf 'half a text'; exec sleep 600", "printf '[{\"SourceFile\":'; exec sleep 600");
-        // The child's own child keeps standard output open after the child is killed.
         QTest::newRow("hangs in a grandchild") << fakeExiftool("sleep 20; :", "sleep 20; :");
         QTest::newRow("garbage") << fakeExiftool(
             "printf '\\377\\376\\000garbage\\200'", "printf '\\377\\376\\000garbage\\200'");
@@ -113,9 +100,8 @@ private slots:
         QTest::newRow("endless entry") << fakeExiftool("exec yes", "printf '[{\"Description\": \"'; exec yes");
     }
 
-    // Every call comes back soon after its timeout at the latest, in bounded memory, with nothing;
-    // then the folder route reads every image one by one, and the in-process PNG reader still
-    // finds each text that exiftool did not deliver.
+    // Every call returns nothing soon after its timeout, in bounded memory; the folder route then
+    // finds each text with the in-process readers.
     void misbehavingChild()
     {
         QFETCH(QByteArray, script);
@@ -143,8 +129,7 @@ private slots:
             QCOMPARE(prompts.value(m_images.at(i)), parseMetadataText(sampleLimnoraText(i)).prompt);
     }
 
-    // A child that times out is ended with everything it started, and no child may use more
-    // memory than the cap.
+    // A child that times out is ended with everything it started; its memory is capped.
     void childProcessGroup()
     {
         const QString pidFile = m_dir.filePath("grandchild.pid");
@@ -154,7 +139,6 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const pid_t grandchild = pid_t(file.readAll().trimmed().toInt());
         QVERIFY(grandchild > 0);
-        // Ended, or a zombie waiting to be reaped by whoever adopted it.
         const auto running = [grandchild] {
             QFile status(QStringLiteral("/proc/%1/stat").arg(grandchild));
             return status.open(QIODevice::ReadOnly) && !status.readAll().contains(") Z ");
@@ -163,10 +147,8 @@ private slots:
         QCOMPARE(readDescriptionWithExiftool(m_images.first()), QString::number(exiftoolMemoryLimitBytes / 1024));
     }
 
-    // One file of a batch holds up exiftool, or its answer is too long to keep: the others keep
-    // exiftool's texts, and the in-process readers read the hostile one (exiftool is not asked
-    // about it again, file by file). A hang is found by splitting the batch until only that file
-    // is left out; a long answer is passed over while the batch is read.
+    // One file hangs exiftool or answers too long: the others keep exiftool's texts, the hostile one
+    // is read in process (a hang is found by splitting the batch; exiftool is not asked again).
     void hostileFileLeftOut_data()
     {
         QTest::addColumn<QByteArray>("hostileEntry");
