@@ -193,7 +193,6 @@ private slots:
             << QStringList { entry, universal } << true << "data/applications/" + universal;
         QTest::newRow("hidden entry skipped")
             << QStringList { entry, universal + ":hidden" } << false << "data/applications/" + entry;
-        QTest::newRow("only hidden entry") << QStringList { entry + ":hidden" } << false << QString();
     }
 
     void findLimnoraApp()
@@ -221,7 +220,6 @@ private slots:
         QTest::addColumn<QString>("exec");
         QTest::addColumn<QStringList>("arguments");
 
-        QTest::newRow("plain") << "limnora" << QStringList { "limnora" };
         QTest::newRow("field code dropped") << "limnora %U" << QStringList { "limnora" };
         QTest::newRow("several spaces") << "  limnora   --serve\t%f " << QStringList { "limnora", "--serve" };
         QTest::newRow("quoted path") << "\"/opt/My Apps/limnora\" --port 7860"

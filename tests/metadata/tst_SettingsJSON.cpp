@@ -62,8 +62,6 @@ private slots:
         QTest::newRow("values not of their kind keep the defaults")
             << "Steps: 30.0, Guidance Scale: 4,5, Seed Mode: Random, Hires Fix: yes, Sampler: Heun, Size: 768X1024"
             << QJsonObject { { "sampler", 17 } };
-        QTest::newRow("three-part size") << "Steps: 1, Size: 1x2x3, Guidance Scale: nan"
-                                         << QJsonObject { { "steps", 1 } };
         QTest::newRow("LoRAs")
             << "Steps: 1, LoRA 1 Model: a.safetensors, LoRA 1 Weight: 0.8, LoRA 2 Model: b"
             << QJsonObject { { "steps", 1 },

@@ -7,7 +7,6 @@
 #include <QPainter>
 #include <QTest>
 
-#include <exiv2/exiv2.hpp>
 #include <libheif/heif.h>
 
 #include <cstring>
@@ -42,18 +41,6 @@ QByteArray encoded(const QImage& image, const char* format)
     if (!image.save(&buffer, format, 95))
         qFatal("cannot encode %s", format);
     return bytes;
-}
-
-void setExifOrientation(const QString& path, int orientation)
-{
-    try {
-        auto image = Exiv2::ImageFactory::open(path.toStdString());
-        image->readMetadata();
-        image->exifData()["Exif.Image.Orientation"] = uint16_t(orientation);
-        image->writeMetadata();
-    } catch (const std::exception& error) {
-        QFAIL(error.what());
-    }
 }
 
 namespace {

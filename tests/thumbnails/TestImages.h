@@ -14,9 +14,6 @@ QImage solid(int width, int height, QColor colour);
 // `image` encoded by Qt in `format` ("jpg", "png", "webp", "tiff").
 QByteArray encoded(const QImage& image, const char* format);
 
-// Sets the EXIF orientation tag of the JPEG at `path`. Fails the test on error.
-void setExifOrientation(const QString& path, int orientation);
-
 // Writes `primary` as a HEIC file; when `thumbnailSource` is given, it is stored as the embedded
 // thumbnail, scaled to fit `thumbnailBox` pixels. Fails the test on error.
 void writeHEIC(const QString& path, const QImage& primary, const QImage& thumbnailSource = {}, int thumbnailBox = 0);

@@ -61,7 +61,6 @@ private slots:
             << file("portrait.png", 900, 1800, "png") << 800 << QSize(400, 800);
         QTest::newRow("WebP rounds to nearest") << file("wide.webp", 300, 200, "webp") << 136 << QSize(136, 91);
         QTest::newRow("TIFF") << file("photo.tiff", 600, 300, "tiff") << 170 << QSize(170, 85);
-        QTest::newRow("tif") << file("photo.tif", 300, 600, "tiff") << 136 << QSize(68, 136);
         QTest::newRow("small image is not enlarged") << file("small.jpeg", 100, 50, "jpg") << 136 << QSize(100, 50);
         QTest::newRow("upper-case extension") << file("UPPER.JPG", 272, 136, "jpg") << 136 << QSize(136, 68);
         QTest::newRow("JPEG beyond the full-size limit: decoded scaled")
@@ -114,7 +113,7 @@ private slots:
         QFETCH(QList<QColor>, corners);
 
         const QUrl url = write(QStringLiteral("oriented%1.jpg").arg(orientation), encoded(quadrants(400, 200), "jpg"));
-        setExifOrientation(url.toLocalFile(), orientation);
+        runExiftool({ QStringLiteral("-Orientation#=%1").arg(orientation), url.toLocalFile() });
 
         const QImage image = decodeDownsampled(url, 136);
         QCOMPARE(image.size(), expected);
@@ -185,7 +184,6 @@ private slots:
         QTest::newRow("TIFF cut") << write("cut.tiff", encoded(quadrants(640, 480), "tiff").left(4000)) << 136;
         QTest::newRow("HEIC cut in half") << write("cut.heic", heic.left(heic.size() / 2)) << 136;
         QTest::newRow("text named .jpg") << write("notes.jpg", "just some text, not a picture\n") << 136;
-        QTest::newRow("text named .heic") << write("notes.heic", "ftypheic but not really") << 136;
         QTest::newRow("JPEG named .gif") << write("picture.gif", jpeg) << 136;
         QTest::newRow("JPEG without extension") << write("picture", jpeg) << 136;
         QTest::newRow("missing file") << QUrl::fromLocalFile(m_dir.filePath("missing.jpg")) << 136;
@@ -203,8 +201,7 @@ private slots:
     {
         QFETCH(QUrl, url);
         QFETCH(int, maxPixelSize);
-        // On a thread of its own, so that a decode stuck on a file fails the test instead of
-        // hanging it; a stuck thread is left behind and ends with the process.
+        // On a thread of its own, so that a stuck decode fails the test instead of hanging it.
         std::packaged_task<bool()> decode(
             [url, maxPixelSize] { return decodeDownsampled(url, maxPixelSize).isNull(); });
         std::future<bool> isNull = decode.get_future();

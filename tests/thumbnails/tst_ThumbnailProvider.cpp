@@ -73,12 +73,10 @@ private:
             = std::make_unique<ThumbnailProvider>(gate, cache, decoder.decoder());
         QSignalSpy ready { provider.get(), &ThumbnailProvider::thumbnailReady };
 
-        // Waits until `url` has no decode in flight and every slot is back.
         bool settled(const QUrl& url)
         {
             return QTest::qWaitFor([&] { return !provider->isLoading(url) && gate.running() == 0; }, waitMs);
         }
-        // The picture once its first decode has landed.
         QImage loaded(const QUrl& url, double size)
         {
             (void)provider->thumbnail(url, size);
@@ -97,16 +95,7 @@ private slots:
             m_more.append(write(QStringLiteral("more%1.webp").arg(number), encoded(quadrants(400, 300), "webp")));
     }
 
-    void decodeSize()
-    {
-        // Slider positions: smallest, just under and just over the minimum, default, largest.
-        for (const auto& [thumbnailSize, expected] :
-            { std::pair { 44.0, 136 }, { 54.0, 136 }, { 55.0, 137 }, { 68.0, 170 }, { 200.0, 500 } })
-            QCOMPARE(ThumbnailProvider::decodeSize(thumbnailSize), expected);
-    }
-
-    // Decoded once; a row scrolled away and back again, another view of the same file or a row
-    // whose picture the cache has evicted meanwhile is served without a decode.
+    // Decoded once; served again after a cancel, to another provider and after a cache eviction.
     void decodesOnceThenServesFromTheCache()
     {
         Fixture fixture;
@@ -171,9 +160,8 @@ private slots:
         QCOMPARE(fixture.cache.find(url)->decodeSize, decodeSizes.last());
     }
 
-    // A picture asked for while its decode runs, or while three others hold the gate: left alone
-    // it lands; cancelled, scrolled out of view or with its provider gone it is neither shown nor
-    // cached, and every slot comes back.
+    // Asked for while decoding or behind three others: left alone it lands; cancelled, scrolled away
+    // or with its provider gone it is neither shown nor cached, and every slot comes back.
     void staleResultsAreDropped_data()
     {
         QTest::addColumn<QString>("how");
