@@ -8,15 +8,24 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 
+#include <atomic>
+#include <map>
 #include <memory>
 
 using namespace limnoscope;
 using namespace limnoscope::test;
+using Slot = ThumbnailSemaphore::Slot;
 
 namespace {
 
 constexpr int waitMs = 10000;
+
+QUrl urlNumber(int number)
+{
+    return QUrl::fromLocalFile(QStringLiteral("/pictures/%1.png").arg(number));
+}
 
 // The real decoder, recording its calls (URL, size); while held, every decode waits.
 class HeldDecoder
@@ -48,6 +57,7 @@ private:
 
 } // namespace
 
+// The thumbnail provider, its cache and its gate of three decode slots.
 class TestThumbnailProvider : public QObject
 {
     Q_OBJECT
@@ -267,6 +277,189 @@ private slots:
         QVERIFY(fixture.ready.wait(waitMs));
         QCOMPARE(fixture.provider->thumbnail(url, 68).size(), QSize(170, 128));
         QCOMPARE(fixture.decoder.calls().size(), 2);
+    }
+
+    // Which of the inserted entries (numbered from 1, in order) are left.
+    void limits_data()
+    {
+        QTest::addColumn<int>("inserted");
+        QTest::addColumn<QSize>("imageSize");
+        QTest::addColumn<int>("touched"); // looked up again after the first four inserts, 0 for none
+        QTest::addColumn<QList<int>>("evicted");
+        QTest::addColumn<int>("count");
+
+        QTest::newRow("50 small ones fit") << 50 << QSize(136, 102) << 0 << QList<int> {} << 50;
+        QTest::newRow("the 51st evicts the oldest") << 51 << QSize(136, 102) << 0 << QList<int> { 1 } << 50;
+        QTest::newRow("a lookup keeps an entry") << 52 << QSize(136, 102) << 1 << QList<int> { 2, 3 } << 50;
+        // 500 x 500 x 4 = 1,000,000: eight fit into 8,000,000.
+        QTest::newRow("cost limit") << 10 << QSize(500, 500) << 0 << QList<int> { 1, 2 } << 8;
+        QTest::newRow("cost limit with a lookup") << 10 << QSize(500, 500) << 2 << QList<int> { 1, 3 } << 8;
+        QTest::newRow("larger than the whole cache") << 1 << QSize(1500, 1500) << 0 << QList<int> { 1 } << 0;
+    }
+
+    void limits()
+    {
+        QFETCH(int, inserted);
+        QFETCH(QSize, imageSize);
+        QFETCH(int, touched);
+        QFETCH(QList<int>, evicted);
+        QFETCH(int, count);
+
+        ThumbnailCache cache;
+        const QImage image(imageSize, QImage::Format_RGB32);
+        for (int number = 1; number <= inserted; ++number) {
+            cache.insert(urlNumber(number), image, 136);
+            if (number == 4 && touched)
+                QVERIFY(cache.find(urlNumber(touched)));
+        }
+        QCOMPARE(cache.count(), count);
+        QCOMPARE(cache.totalCost(), count * imageSize.width() * imageSize.height() * 4);
+        for (int number = 1; number <= inserted; ++number)
+            QCOMPARE(cache.find(urlNumber(number)).has_value(), !evicted.contains(number));
+    }
+
+    // Replaced in place, its cost counted as 32 bits a pixel whatever its format; removed.
+    void replaceAndRemove()
+    {
+        ThumbnailCache cache;
+        const QImage larger(340, 255, QImage::Format_Grayscale8);
+        cache.insert(urlNumber(1), QImage(136, 102, QImage::Format_RGB32), 136);
+        cache.insert(urlNumber(1), larger, 340);
+        QCOMPARE(cache.count(), 1);
+        QCOMPARE(cache.totalCost(), 340 * 255 * 4);
+        QCOMPARE(cache.find(urlNumber(1))->image, larger);
+        QCOMPARE(cache.find(urlNumber(1))->decodeSize, 340);
+        cache.remove(urlNumber(1));
+        QCOMPARE(cache.totalCost(), 0);
+        QVERIFY(!cache.find(urlNumber(1)));
+    }
+
+    // Steps separated by "|": "ask 1 2" asks for numbered slots and keeps them, "release 1"
+    // gives them back, "events" runs the event loop once, "granted 1 2" is the order of grants so
+    // far, "gate 3 1" the slots running and waiting; "other" asks in between from a context of
+    // its own whose grant drops the slot at once, "destroy" destroys that context, "calls 1"
+    // counts its grants. Every slot is given back at the end.
+    void grants_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::newRow("three run, the rest wait, first in first out")
+            << "ask 1 2 3 4 5 6 | granted 1 2 3 | gate 3 3 | release 2 | granted 1 2 3 4 | release 1 3 "
+               "| granted 1 2 3 4 5 6 | gate 3 0";
+        // A released slot's waiter is resumed from the event loop; whoever asks before it runs
+        // may take the slot, and the waiter then stays first in line without exceeding the limit.
+        QTest::newRow("a caller arriving in between takes the freed slot")
+            << "ask 1 2 3 4 | release 1 | ask 5 6 | granted 1 2 3 5 | events | granted 1 2 3 5 | gate 3 2 "
+               "| release 2 | granted 1 2 3 5 4 | release 3 | granted 1 2 3 5 4 6";
+        // A waiter that drops its slot or whose context goes passes its turn on.
+        QTest::newRow("waiter drops its slot")
+            << "ask 1 2 3 | other | ask 4 | gate 3 2 | release 1 | granted 1 2 3 4 | calls 1 | gate 3 0";
+        QTest::newRow("context destroyed while waiting")
+            << "ask 1 2 3 | other | ask 4 | destroy | gate 3 1 | release 1 | granted 1 2 3 4 | calls 0";
+        QTest::newRow("context destroyed while its resumption is on its way")
+            << "ask 1 2 3 | other | ask 4 | release 1 | destroy | granted 1 2 3 4 | calls 0 | gate 3 0";
+    }
+
+    void grants()
+    {
+        QFETCH(QString, steps);
+        ThumbnailSemaphore gate;
+        QList<int> granted;
+        std::map<int, Slot> held;
+        auto other = std::make_unique<QObject>();
+        int calls = 0;
+        for (const QString& step : steps.split(u'|')) {
+            QStringList words = step.split(u' ', Qt::SkipEmptyParts);
+            const QString verb = words.takeFirst();
+            QList<int> numbers;
+            for (const QString& word : words)
+                numbers.append(word.toInt());
+            if (verb == "ask") {
+                for (int number : numbers)
+                    gate.wait(this, [&granted, &held, number](Slot slot) {
+                        granted.append(number);
+                        held[number] = std::move(slot);
+                    });
+            } else if (verb == "release") {
+                for (int number : numbers)
+                    held.erase(number);
+            } else if (verb == "events") {
+                QCoreApplication::processEvents();
+            } else if (verb == "granted") {
+                QTRY_COMPARE_WITH_TIMEOUT(granted, numbers, waitMs);
+            } else if (verb == "gate") {
+                QCOMPARE(QList<int>({ gate.running(), gate.waiting() }), numbers);
+            } else if (verb == "other") {
+                gate.wait(other.get(), [&calls](Slot) { ++calls; });
+            } else if (verb == "destroy") {
+                other.reset();
+            } else {
+                QCOMPARE(verb, "calls");
+                QCOMPARE(calls, numbers.value(0));
+            }
+        }
+        held.clear();
+        QCOMPARE(gate.running(), 0);
+    }
+
+    void slotIsReleasedExactlyOnce_data()
+    {
+        QTest::addColumn<int>("copies");
+        QTest::addColumn<bool>("releaseExplicitly"); // twice each, else destroyed
+        QTest::newRow("one holder, destroyed") << 1 << false;
+        QTest::newRow("three copies, destroyed one by one") << 3 << false;
+        QTest::newRow("three copies, each released twice") << 3 << true;
+    }
+
+    void slotIsReleasedExactlyOnce()
+    {
+        QFETCH(int, copies);
+        QFETCH(bool, releaseExplicitly);
+        ThumbnailSemaphore gate;
+        Slot kept;
+        Slot other;
+        gate.wait(this, [&kept](Slot slot) { kept = std::move(slot); });
+        gate.wait(this, [&other](Slot slot) { other = std::move(slot); });
+        std::vector<Slot> holders(size_t(copies), kept);
+        kept = Slot();
+        for (Slot& holder : holders) {
+            QCOMPARE(gate.running(), 2);
+            QVERIFY(holder.isHeld());
+            releaseExplicitly ? (holder.release(), holder.release()) : void(holder = Slot());
+            QVERIFY(!holder.isHeld());
+        }
+        QCOMPARE(gate.running(), 1);
+        other.release();
+        QCOMPARE(gate.running(), 0);
+    }
+
+    // Slots released on worker threads; never more than three holders at once.
+    void workersNeverExceedTheLimit()
+    {
+        constexpr int jobs = 60;
+        ThumbnailSemaphore gate;
+        QThreadPool workers;
+        workers.setMaxThreadCount(8);
+        std::atomic<int> inside = 0;
+        std::atomic<int> mostInside = 0;
+        std::atomic<int> finished = 0;
+        for (int job = 0; job < jobs; ++job) {
+            gate.wait(this, [&](Slot slot) {
+                workers.start([&, slot]() mutable {
+                    const int now = ++inside;
+                    int seen = mostInside.load();
+                    while (now > seen && !mostInside.compare_exchange_weak(seen, now)) { }
+                    QThread::usleep(2000); // stands for a decode
+                    --inside;
+                    slot.release();
+                    ++finished;
+                });
+            });
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(finished.load(), jobs, 20000);
+        workers.waitForDone();
+        QCOMPARE(gate.running(), 0);
+        QCOMPARE(gate.waiting(), 0);
+        QCOMPARE(mostInside.load(), ThumbnailSemaphore::limit);
     }
 };
 
