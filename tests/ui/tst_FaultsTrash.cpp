@@ -134,7 +134,8 @@ private slots:
         QVERIFY(clock.elapsed() < refusalBoundMs);
         // GIO's reason follows the system refusal's text.
         const QString expected = reason.isEmpty() ? QString() : qtTrId(reason.constData()).section("%1", 0, 0);
-        QVERIFY2(reason == "trash_error_system" ? failure.startsWith(expected) : failure == expected, qPrintable(failure));
+        QVERIFY2(
+            reason == "trash_error_system" ? failure.startsWith(expected) : failure == expected, qPrintable(failure));
         const QString trashed = trash + "/files/" + fileName;
         QCOMPARE(QFileInfo(reason.isEmpty() ? trashed : image).isSymLink(), deleted != Deleted::Image);
         QCOMPARE(QFileInfo(image).isSymLink() || QFileInfo::exists(image), !reason.isEmpty());

@@ -106,7 +106,9 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QString entry = QString::fromUtf8(file.readAll()); // one group: [Desktop Entry]
         const auto value = [&entry](const QString& key) {
-            return QRegularExpression("^" + key + "=(.*)$", QRegularExpression::MultilineOption).match(entry).captured(1);
+            return QRegularExpression("^" + key + "=(.*)$", QRegularExpression::MultilineOption)
+                .match(entry)
+                .captured(1);
         };
         QCOMPARE(value("Exec"), QStringLiteral("limnoscope %f"));
         QCOMPARE(value("Icon"), QStringLiteral("limnoscope"));
@@ -116,7 +118,8 @@ private slots:
         const QStringList mimeTypes = value("MimeType").split(u';');
         QVERIFY(mimeTypes.contains(QStringLiteral("inode/directory")));
         for (const QString extension : { "jpg", "jpeg", "png", "webp", "heic", "tiff", "tif" }) {
-            const QString name = QMimeDatabase().mimeTypeForFile("a." + extension, QMimeDatabase::MatchExtension).name();
+            const QString name
+                = QMimeDatabase().mimeTypeForFile("a." + extension, QMimeDatabase::MatchExtension).name();
             QVERIFY2(mimeTypes.contains(name), qPrintable(extension));
         }
     }

@@ -162,7 +162,8 @@ private slots:
                 if (lines[line].contains(sourceTextCall))
                     offenders.append(QStringLiteral("%1:%2").arg(fileName).arg(line + 1));
         }
-        QVERIFY2(offenders.isEmpty(), qPrintable(QStringLiteral("tr() instead of qtTrId() at ") + offenders.join(u' ')));
+        QVERIFY2(
+            offenders.isEmpty(), qPrintable(QStringLiteral("tr() instead of qtTrId() at ") + offenders.join(u' ')));
     }
 
     // Every key of either source, English or German, has a text in both, with the same arguments.

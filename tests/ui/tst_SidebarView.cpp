@@ -139,7 +139,8 @@ private slots:
         QTest::addColumn<int>("currentAfter");
         const int shift = Qt::ShiftModifier;
         const int ctrl = Qt::ControlModifier;
-        QTest::newRow("shift selects 2 to 5 with 5 current") << 5 << QList<int> {} << 2 << shift << QList { 2, 3, 4, 5 } << 5;
+        QTest::newRow("shift selects 2 to 5 with 5 current")
+            << 5 << QList<int> {} << 2 << shift << QList { 2, 3, 4, 5 } << 5;
         QTest::newRow("shift below the current image") << 1 << QList { 6 } << 3 << shift << QList { 1, 2, 3 } << 1;
         QTest::newRow("ctrl removes a selected row") << 0 << QList { 1, 3 } << 3 << ctrl << QList { 1 } << 0;
         QTest::newRow("ctrl adds a row") << 0 << QList { 1 } << 4 << ctrl << QList { 1, 4 } << 0;
