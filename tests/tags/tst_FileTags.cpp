@@ -32,9 +32,15 @@ void appendBigEndian(QByteArray& bytes, quint64 value, int width)
         bytes.append(char((value >> (8 * i)) & 0xff));
 }
 
-// Appends the offset table and the trailer (top object 0, two-byte offsets).
-void finishBinaryPlist(QByteArray& bytes, const QList<int>& offsets, int referenceWidth)
+// A binary property list of these objects, given byte by byte; object 0 is the top.
+QByteArray binaryPlist(const QList<QByteArray>& objects, int referenceWidth)
 {
+    QByteArray bytes("bplist00");
+    QList<int> offsets;
+    for (const QByteArray& object : objects) {
+        offsets.append(int(bytes.size()));
+        bytes.append(object);
+    }
     const int tableStart = int(bytes.size());
     for (int offset : offsets)
         appendBigEndian(bytes, quint64(offset), 2);
@@ -42,39 +48,6 @@ void finishBinaryPlist(QByteArray& bytes, const QList<int>& offsets, int referen
     appendBigEndian(bytes, quint64(offsets.size()), 8);
     appendBigEndian(bytes, 0, 8); // top object
     appendBigEndian(bytes, quint64(tableStart), 8);
-}
-
-// A binary property list of `depth` arrays, each holding the next: two-byte references.
-QByteArray nestedBinaryPlist(int depth)
-{
-    QByteArray bytes("bplist00");
-    QList<int> offsets;
-    for (int i = 0; i < depth; ++i) {
-        offsets.append(int(bytes.size()));
-        if (i == depth - 1) {
-            bytes.append(char(0xA0));
-        } else {
-            bytes.append(char(0xA2));
-            appendBigEndian(bytes, quint64(i + 1), 2);
-        }
-    }
-    finishBinaryPlist(bytes, offsets, 2);
-    return bytes;
-}
-
-// A binary property list of one array holding these string objects, given byte by byte.
-QByteArray stringArrayPlist(const QList<QByteArray>& strings)
-{
-    QByteArray bytes("bplist00");
-    QList<int> offsets { int(bytes.size()) };
-    bytes.append(char(0xA0 | strings.size()));
-    for (int i = 1; i <= strings.size(); ++i)
-        bytes.append(char(i));
-    for (const QByteArray& string : strings) {
-        offsets.append(int(bytes.size()));
-        bytes.append(string);
-    }
-    finishBinaryPlist(bytes, offsets, 1);
     return bytes;
 }
 
@@ -188,10 +161,8 @@ private slots:
         QFETCH(QString, text);
         const QString path = newFile();
         const QUrl url = QUrl::fromLocalFile(path);
-        QVERIFY(setRaw(path,
-            stringArrayPlist({ object,
-                "\x56"
-                "Blue\n4" })));
+        QVERIFY(
+            setRaw(path, binaryPlist({ QByteArray("\xA2\x01\x02"), object, QByteArray("\x56") + blue.toLatin1() }, 1)));
         QCOMPARE(readTagEntries(url), (QStringList { text, blue }));
         QVERIFY(toggleTag(FinderTag::red, url));
         QCOMPARE(readTagEntries(url), (QStringList { text, blue, red }));
@@ -239,7 +210,10 @@ private slots:
         QTest::newRow("64 KiB of noise") << QByteArray(64 * 1024, '\x5a');
         QTest::newRow("xml nested 4000 deep")
             << xmlPlist(QByteArray("<array>").repeated(4000) + QByteArray("</array>").repeated(4000));
-        QTest::newRow("binary nested 3000 deep") << nestedBinaryPlist(3000);
+        QList<QByteArray> nested; // each array refers to the next with two-byte references
+        for (int i = 1; i < 3000; ++i)
+            nested.append(QByteArray(1, char(0xA2)) + char(i >> 8) + char(i & 0xff));
+        QTest::newRow("binary nested 3000 deep") << binaryPlist(nested << QByteArray(1, char(0xA0)), 2);
     }
 
     // Read as no tags (also on a small stack), and the next toggle starts afresh.
