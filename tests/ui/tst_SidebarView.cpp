@@ -39,7 +39,6 @@
 
 using namespace limnoscope;
 using namespace limnoscope::test;
-using RowKind = SidebarListModel::RowKind;
 
 namespace {
 
@@ -176,26 +175,37 @@ private slots:
         QCOMPARE(sidebar.browser.currentImageURL(), flat.at(currentAfter));
     }
 
+    // A click on a header folds its group in place, keeping its image count; a sort keeps it folded.
     void headerClickFoldsItsGroup()
     {
         TestSandbox dir;
-        dir.writeImages({ "top.png", "sub/s1.png", "sub/s2.png" });
+        dir.writeImages({ "2.png", "10.png", "1.png", "sub/s1.png", "sub/s2.png", "sub/s3.png" });
         Sidebar sidebar;
         sidebar.open(dir);
         SidebarListModel* rows = sidebar.rows();
-        const int header = 2; // after the folder's own header and top.png
-        QCOMPARE(rows->rowURL(header).fileName(), QStringLiteral("sub"));
-        const auto clickHeader = [&] {
-            QTest::mouseClick(sidebar.list()->viewport(), Qt::LeftButton, {},
-                sidebar.list()->visualRect(rows->index(header)).center());
+        const auto rowNames = [rows] { // after the folder's own header
+            QStringList names;
+            for (int row = 1; row < rows->rowCount(); ++row)
+                names.append(rows->rowURL(row).fileName());
+            return names.join(u' ');
         };
+        const auto clickHeader = [&] { // the fourth row below the folder's header
+            QTest::mouseClick(
+                sidebar.list()->viewport(), Qt::LeftButton, {}, sidebar.list()->visualRect(rows->index(4)).center());
+        };
+        QSignalSpy removed(rows, &QAbstractItemModel::rowsRemoved);
         clickHeader();
-        QCOMPARE(rows->rowCount(), 3); // both headers and the top image
-        QCOMPARE(rows->index(header).data(SidebarListModel::GroupImageCountRole).toLongLong(), 2);
-        QCOMPARE(sidebar.browser.flatURLs().size(), 1);
-        clickHeader();
-        QCOMPARE(rows->rowCount(), 5);
+        QCOMPARE(removed.count(), 1);
+        QCOMPARE(rows->index(4).data(SidebarListModel::GroupImageCountRole).toLongLong(), 3);
+        QVERIFY(!rows->index(4).data(SidebarListModel::GroupIsExpandedRole).toBool());
+        QCOMPARE(rows->rowOfImage(dir.url("sub/s1.png")), -1);
         QCOMPARE(sidebar.browser.flatURLs().size(), 3);
+        sidebar.browser.setSortOrder(SortOrder::nameDescending);
+        QCOMPARE(rowNames(), QStringLiteral("10.png 2.png 1.png sub"));
+        clickHeader();
+        QCOMPARE(rowNames(), QStringLiteral("10.png 2.png 1.png sub s3.png s2.png s1.png"));
+        QVERIFY(rows->index(4).data(SidebarListModel::GroupIsExpandedRole).toBool());
+        QCOMPARE(sidebar.browser.flatURLs().size(), 6);
     }
 
     void counterAndButtons_data()
