@@ -334,19 +334,16 @@ private slots:
         QVERIFY(!cache.find(urlNumber(1)));
     }
 
-    // Steps separated by "|": "ask 1 2" asks for numbered slots and keeps them, "release 1"
-    // gives them back, "events" runs the event loop once, "granted 1 2" is the order of grants so
-    // far, "gate 3 1" the slots running and waiting; "other" asks in between from a context of
-    // its own whose grant drops the slot at once, "destroy" destroys that context, "calls 1"
-    // counts its grants. Every slot is given back at the end.
+    // Steps: "ask 1 2" takes numbered slots, "release 1" returns them, "events" runs the event loop,
+    // "granted 1 2" is the grant order, "gate 3 1" running and waiting; "other" asks from a context
+    // of its own that drops its slot at once, "destroy" destroys it, "calls 1" counts its grants.
     void grants_data()
     {
         QTest::addColumn<QString>("steps");
         QTest::newRow("three run, the rest wait, first in first out")
             << "ask 1 2 3 4 5 6 | granted 1 2 3 | gate 3 3 | release 2 | granted 1 2 3 4 | release 1 3 "
                "| granted 1 2 3 4 5 6 | gate 3 0";
-        // A released slot's waiter is resumed from the event loop; whoever asks before it runs
-        // may take the slot, and the waiter then stays first in line without exceeding the limit.
+        // A waiter resumes from the event loop: whoever asks before may take the slot.
         QTest::newRow("a caller arriving in between takes the freed slot")
             << "ask 1 2 3 4 | release 1 | ask 5 6 | granted 1 2 3 5 | events | granted 1 2 3 5 | gate 3 2 "
                "| release 2 | granted 1 2 3 5 4 | release 3 | granted 1 2 3 5 4 6";
