@@ -1,6 +1,7 @@
 #include "ExiftoolRunner.h"
 
 #include "ExiftoolJSONStream.h"
+#include "MetadataLogging.h"
 #include "RegularFile.h"
 
 #include <QDeadlineTimer>
@@ -16,6 +17,8 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcMetadata, "limnoscope.metadata", QtWarningMsg)
 
 namespace limnoscope {
 namespace {
@@ -100,8 +103,10 @@ ChildEnd runChild(const QString& program, const QStringList& arguments, int time
         ::setrlimit(RLIMIT_AS, &memory);
     });
     process.start(QIODevice::ReadOnly);
-    if (!process.waitForStarted())
+    if (!process.waitForStarted()) {
+        qCWarning(lcMetadata) << "exiftool could not start:" << process.errorString();
         return ChildEnd::Failed;
+    }
     const qint64 group = process.processId();
 
     const QDeadlineTimer deadline(timeoutMs);
@@ -123,13 +128,18 @@ ChildEnd runChild(const QString& program, const QStringList& arguments, int time
             process.waitForFinished(wait);
         if (process.state() != QProcess::NotRunning && !deadline.hasExpired())
             continue;
-        if (process.state() != QProcess::NotRunning)
+        if (process.state() != QProcess::NotRunning) {
+            qCWarning(lcMetadata) << "exiftool ended after" << timeoutMs << "ms without an answer";
             return stop(ChildEnd::TimedOut);
+        }
         // Whatever it left behind goes with it.
         endProcessGroup(process, group);
-        if (!sink(process.readAllStandardOutput()) || process.exitStatus() != QProcess::NormalExit
-            || process.exitCode() >= shellSignalExitBase)
+        if (!sink(process.readAllStandardOutput()))
             return ChildEnd::Failed;
+        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() >= shellSignalExitBase) {
+            qCWarning(lcMetadata) << "exiftool crashed or was killed, exit code" << process.exitCode();
+            return ChildEnd::Failed;
+        }
         return ChildEnd::Exited;
     }
 }

@@ -10,15 +10,12 @@
 
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QLoggingCategory>
 
 #include <exiv2/exiv2.hpp>
 #include <libheif/heif.h>
 
 #include <algorithm>
 #include <memory>
-
-Q_LOGGING_CATEGORY(lcMetadata, "limnoscope.metadata")
 
 namespace limnoscope {
 namespace {
