@@ -29,8 +29,7 @@ QSet<QByteArray> symbolNamesInSources()
     QDirIterator files(test::sourceTreeRoot() + QStringLiteral("/src/ui"), { QStringLiteral("*.cpp") }, QDir::Files);
     while (files.hasNext()) {
         QFile file(files.next());
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
+        (void)file.open(QIODevice::ReadOnly);
         for (const QByteArray& line : file.readAll().split('\n')) {
             const QString text = QString::fromUtf8(line).trimmed();
             // Comments and the logging category's name hold no symbols.
@@ -49,13 +48,10 @@ std::pair<int, QColor> inkOf(const QImage& image)
     int alphaSum = 0;
     QColor strongest(0, 0, 0, 0);
     const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < argb.height(); ++y) {
-        for (int x = 0; x < argb.width(); ++x) {
-            const QColor colour = argb.pixelColor(x, y);
-            alphaSum += colour.alpha();
-            if (colour.alpha() > strongest.alpha())
-                strongest = colour;
-        }
+    for (int pixel = 0; pixel < argb.width() * argb.height(); ++pixel) {
+        const QColor colour = argb.pixelColor(pixel % argb.width(), pixel / argb.width());
+        alphaSum += colour.alpha();
+        strongest = colour.alpha() > strongest.alpha() ? colour : strongest;
     }
     return { alphaSum / 255, strongest };
 }
@@ -82,8 +78,7 @@ private slots:
         QIcon::setFallbackSearchPaths({});
         QIcon::setThemeName(QStringLiteral("no-such-theme"));
         QPalette palette = QApplication::palette();
-        palette.setColor(QPalette::Active, QPalette::WindowText, textColour);
-        palette.setColor(QPalette::Inactive, QPalette::WindowText, textColour);
+        palette.setColor(QPalette::WindowText, textColour); // every group
         palette.setColor(QPalette::Disabled, QPalette::WindowText, disabledTextColour);
         QApplication::setPalette(palette);
     }
@@ -105,10 +100,9 @@ private slots:
 
         const QImage normal = drawn(icon, iconSide);
         QCOMPARE(normal.size(), QSize(iconSide, iconSide));
-        const auto [ink, colour] = inkOf(normal);
+        const auto [ink, colour] = inkOf(normal); // in the palette's text colour: it reads on light and dark
         QVERIFY2(ink > iconSide, "the icon is (nearly) blank");
         QVERIFY2(ink < iconSide * iconSide * 3 / 4, "the icon is a filled square, not a drawing");
-        // Drawn in the palette's text colour, so it reads on light and dark palettes.
         QCOMPARE(colour.rgb(), textColour.rgb());
         QCOMPARE(inkOf(drawn(icon, iconSide, QIcon::Disabled)).second.rgb(), disabledTextColour.rgb());
 
@@ -133,9 +127,8 @@ private slots:
 
     void checkedSidebarButtonShowsFilledSymbol()
     {
-        const QIcon icon = symbolIcon("sidebar.right");
-        const int plain = inkOf(drawn(icon, iconSide, QIcon::Normal, QIcon::Off)).first;
-        const int filled = inkOf(drawn(icon, iconSide, QIcon::Normal, QIcon::On)).first;
+        const int plain = inkOf(drawn(symbolIcon("sidebar.right"), iconSide, QIcon::Normal, QIcon::Off)).first;
+        const int filled = inkOf(drawn(symbolIcon("sidebar.right"), iconSide, QIcon::Normal, QIcon::On)).first;
         QVERIFY2(filled > plain + iconSide * 2, "the On state should fill the right pane");
     }
 
@@ -152,8 +145,7 @@ private slots:
     void applicationIconIsShipped()
     {
         const QImage image = drawn(applicationIcon(), 128);
-        QCOMPARE(image.size(), QSize(128, 128));
-        QVERIFY(inkOf(image).first > 128 * 128 / 2);
+        QVERIFY(image.size() == QSize(128, 128) && inkOf(image).first > 128 * 128 / 2);
     }
 };
 

@@ -105,7 +105,7 @@ private slots:
         row("Left", Qt::Key_Left, 0, 4, false, 3);
         row("Left at the start: no wrap-around", Qt::Key_Left, 0, 0, false, 0);
         row("Ctrl+End", Qt::Key_End, Qt::ControlModifier, 1, true, 4);
-        row("Ctrl+Home", Qt::Key_Home, Qt::ControlModifier, 3, false, 0);
+        row("Ctrl+Home", Qt::Key_Home, Qt::ControlModifier, 3, true, 0);
         row("Delete, nothing selected", Qt::Key_Delete, 0, 2, false, 2, "deleteCurrentImage");
         row("Ctrl+Backspace", Qt::Key_Backspace, Qt::ControlModifier, 2, false, 2, "deleteCurrentImage");
         row("Delete, three selected", Qt::Key_Delete, 0, 2, true, 2, "deleteSelectedImages");
