@@ -3,6 +3,7 @@
 #include "Localization.h"
 #include "MetadataParser.h"
 #include "MetadataView.h"
+#include "RawMetadataSection.h"
 #include "SettingsJSON.h"
 #include "SettingsSectionView.h"
 #include "TestSandbox.h"
@@ -11,9 +12,11 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTest>
+#include <QToolButton>
 
 using namespace limnoscope;
 
@@ -55,26 +58,37 @@ private slots:
         m_offlineAPI = new LimnoraAPIService(test::unusedLocalPort(), this);
     }
 
+    // What the view shows: "<text sections> texts, <LoRA rows> LoRAs, grid ending in <label>" or "no grid".
     void sections_data()
     {
         QTest::addColumn<QString>("prompt");
         QTest::addColumn<QString>("negative");
         QTest::addColumn<QString>("settings");
         QTest::addColumn<double>("duration"); // -1: none
-        QTest::addColumn<int>("textSections");
-        QTest::addColumn<bool>("noSettingsShown");
-        QTest::addColumn<int>("loraRows");
-        QTest::addColumn<QString>("lastCellLabel");
-
-        QTest::newRow("full record") << "a cat" << "blurry" << "Steps: 20, Seed: 5, LoRA 1 Model: a.safetensors" << 12.4
-                                     << 2 << false << 1 << qtTrId("setting_render_time");
-        QTest::newRow("settings only") << "" << "" << "Steps: 20" << -1.0 << 0 << false << 0 << qtTrId("setting_steps");
-        QTest::newRow("nothing: no grid, no render time") << "" << "" << "" << 30.0 << 0 << true << 0 << "";
-        QTest::newRow("LoRAs but no settings: empty grid") << "p" << "" << "LoRA 1 Model: a, LoRA 2 Model: b" << -1.0
-                                                           << 1 << false << 2 << "";
-        QTest::newRow("LoRAs only, render time cell") << "p" << "" << "LoRA 1 Model: a" << 75.0 << 1 << false << 1
-                                                      << qtTrId("setting_render_time");
-        QTest::newRow("negative only") << "" << "blurry" << "" << -1.0 << 1 << true << 0 << "";
+        QTest::addColumn<QString>("shown");
+        const QString renderTime = qtTrId("setting_render_time");
+        QTest::newRow("full record") << "a cat"
+                                     << "blurry"
+                                     << "Steps: 20, Seed: 5, LoRA 1 Model: a.safetensors" << 12.4
+                                     << "2 texts, 1 LoRAs, grid ending in " + renderTime;
+        QTest::newRow("settings only") << ""
+                                       << ""
+                                       << "Steps: 20" << -1.0
+                                       << "0 texts, 0 LoRAs, grid ending in " + qtTrId("setting_steps");
+        QTest::newRow("nothing: no grid, no render time") << ""
+                                                          << ""
+                                                          << "" << 30.0 << "0 texts, 0 LoRAs, no grid";
+        QTest::newRow("LoRAs but no settings: empty grid")
+            << "p"
+            << ""
+            << "LoRA 1 Model: a, LoRA 2 Model: b" << -1.0 << "1 texts, 2 LoRAs, grid ending in ";
+        QTest::newRow("LoRAs only, render time cell")
+            << "p"
+            << ""
+            << "LoRA 1 Model: a" << 75.0 << "1 texts, 1 LoRAs, grid ending in " + renderTime;
+        QTest::newRow("negative only") << ""
+                                       << "blurry"
+                                       << "" << -1.0 << "1 texts, 0 LoRAs, no grid";
     }
 
     void sections()
@@ -83,24 +97,21 @@ private slots:
         QFETCH(QString, negative);
         QFETCH(QString, settings);
         QFETCH(double, duration);
-        QFETCH(int, textSections);
-        QFETCH(bool, noSettingsShown);
-        QFETCH(int, loraRows);
-        QFETCH(QString, lastCellLabel);
-
         MetadataView view(record(prompt, negative, settings, duration < 0 ? std::nullopt : std::optional(duration)),
-                          QUrl(), m_offlineAPI);
-        QCOMPARE(view.findChildren<TextSectionView *>().size(), textSections);
+            QUrl(), m_offlineAPI);
         QCOMPARE(view.findChildren<SettingsSectionView *>().size(), 1);
-        QCOMPARE(!view.findChildren<QLabel *>("NoSettings").isEmpty(), noSettingsShown);
-        QCOMPARE(view.findChildren<QWidget *>("SettingsGrid").isEmpty(), noSettingsShown);
-        QCOMPARE(view.findChildren<QLabel *>("LoraFile").size(), loraRows);
-        if (!lastCellLabel.isEmpty()) {
-            QWidget *grid = view.findChild<QWidget *>("SettingsGrid");
+        QCOMPARE(
+            view.findChildren<QLabel*>("NoSettings").isEmpty(), view.findChild<QWidget*>("SettingsGrid") != nullptr);
+        QString shown = QStringLiteral("%1 texts, %2 LoRAs, ")
+                            .arg(view.findChildren<TextSectionView*>().size())
+                            .arg(view.findChildren<QLabel*>("LoraFile").size());
+        if (QWidget* grid = view.findChild<QWidget*>("SettingsGrid")) {
             const QList<QLabel *> labels = grid->findChildren<QLabel *>();
-            QVERIFY(labels.size() >= 2);
-            QCOMPARE(labels[labels.size() - 2]->text(), lastCellLabel);
+            shown += u"grid ending in "_qs + (labels.size() >= 2 ? labels[labels.size() - 2]->text() : QString());
+        } else {
+            shown += u"no grid"_qs;
         }
+        QTEST(shown, "shown");
     }
 
     void renderTimes_data()
@@ -167,6 +178,69 @@ private slots:
         SettingsSectionView offline(record("p", "", "Steps: 1"), m_offlineAPI);
         offline.show();
         QVERIFY(!offline.generateButton()->isVisible());
+    }
+
+    void generatorLine_data()
+    {
+        QTest::addColumn<QString>("generator");
+        QTest::addColumn<bool>("withRawTexts");
+        QTest::addColumn<QString>("shown"); // empty: no line
+        QTest::newRow("recognised") << "ComfyUI" << true << qtTrId("generator_line").arg("ComfyUI");
+        QTest::newRow("raw texts alone") << "" << true << qtTrId("generator_unknown");
+        QTest::newRow("record from a bare text") << "" << false << "";
+    }
+
+    void generatorLine()
+    {
+        QFETCH(QString, generator);
+        QFETCH(bool, withRawTexts);
+        LimnoraMetadata metadata;
+        metadata.generator = generator;
+        if (withRawTexts)
+            metadata.rawTexts = { { "prompt", "{}" } };
+        MetadataView view(metadata, QUrl(), m_offlineAPI);
+        const auto* line = view.findChild<QLabel*>("GeneratorLine");
+        QTEST(line ? line->text() : QString(), "shown");
+        QCOMPARE(view.findChildren<RawMetadataSection*>().size(), withRawTexts ? 1 : 0);
+    }
+
+    // The raw-metadata section opens by the mouse and the keyboard (Return: Space is the window's
+    // Quick Look key), is reached by Tab, and copies every text whole, however much is shown.
+    void rawMetadataSection()
+    {
+        const QString longText(RawMetadataSection::maxShownCharacters + 5, u'x');
+        LimnoraMetadata metadata;
+        metadata.rawTexts = { { "parameters", "a cat\nSteps: 20" }, { "workflow", longText } };
+        MetadataView view(metadata, QUrl(), m_offlineAPI);
+        view.resize(400, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        auto* section = view.findChild<RawMetadataSection*>();
+        QVERIFY(section && !section->isExpanded());
+        QVERIFY(view.findChildren<QPlainTextEdit*>().isEmpty());
+        QWidget* toggle = section->toggleButton();
+        for (int step = 0; step < 20 && !toggle->hasFocus(); ++step)
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &view, Qt::Key_Tab);
+        QVERIFY(toggle->hasFocus());
+
+        QTest::mouseClick(toggle, Qt::LeftButton);
+        QVERIFY(section->isExpanded());
+        const QList<QPlainTextEdit*> texts = view.findChildren<QPlainTextEdit*>("RawText");
+        QCOMPARE(texts.size(), 2);
+        QCOMPARE(texts[0]->toPlainText(), metadata.rawTexts[0].text);
+        QCOMPARE(texts[1]->toPlainText().size(), RawMetadataSection::maxShownCharacters);
+        QCOMPARE(labelTexts(&view, "RawTextSource"), (QStringList { "parameters", "workflow" }));
+        QCOMPARE(section->toggleButton()->text(), qtTrId("raw_metadata_hide"));
+        QTest::keyClick(toggle, Qt::Key_Return);
+        QVERIFY(!section->isExpanded());
+        QCOMPARE(section->toggleButton()->text(), qtTrId("raw_metadata_show").arg(2));
+        QTest::keyClick(toggle, Qt::Key_Space);
+        QVERIFY(section->isExpanded());
+
+        QApplication::clipboard()->clear();
+        QTest::mouseClick(section->copyButton(), Qt::LeftButton);
+        QCOMPARE(QApplication::clipboard()->text(), "parameters\na cat\nSteps: 20\n\nworkflow\n" + longText);
+        QVERIFY(section->copyButton()->isShowingCopied());
     }
 };
 
