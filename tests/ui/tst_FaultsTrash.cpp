@@ -67,7 +67,8 @@ private slots:
 
     void unusableTrash_data()
     {
-        QTest::addColumn<QString>("damage"); // which part of the Trash is a file, or "read-only" data folder
+        QTest::addColumn<QString>(
+            "damage"); // the part that is a file ("data" folder, "Trash", "files", "info"), or "read-only"
         QTest::addColumn<bool>("onDrive"); // the image on /dev/shm rather than beside the home
         QTest::addColumn<Deleted>("deleted");
         QTest::addColumn<QByteArray>("reason"); // empty: moved
@@ -86,6 +87,7 @@ private slots:
         row("Trash/files is a file", "files", false, Deleted::Image, homeUnusable);
         row("Trash/info is a file", "info", false, Deleted::Image, homeUnusable);
         row("read-only data folder", "read-only", false, Deleted::Image, homeUnusable);
+        row("data folder is a file", "data", false, Deleted::Image, "trash_error_no_data_folder");
         row("dangling link", "", false, Deleted::DanglingLink, "");
         row("link to another drive", "", false, Deleted::LinkToOtherDrive, "");
         // GIO keeps no Trash on mounts below system folders such as /dev: a refusal with its reason.
@@ -107,12 +109,12 @@ private slots:
         if (damage == "read-only" && ::geteuid() == 0)
             QSKIP("root writes into a read-only folder");
         // Without damage the data folder is made on the way.
-        QVERIFY(QDir().mkpath(damage.isEmpty() ? m_home : m_data));
+        QVERIFY(QDir().mkpath(damage.isEmpty() || damage == "data" ? m_home : m_data));
         const QString trash = onDrive ? m_driveTrash : m_data + "/Trash";
         if (damage == "read-only")
             QVERIFY(QFile::setPermissions(m_data, QFile::ReadOwner | QFile::ExeOwner));
         else if (!damage.isEmpty()) // the other part is a folder
-            writeFile(damage == "Trash" ? trash : trash + "/" + damage, "not a folder");
+            writeFile(damage == "data" ? m_data : damage == "Trash" ? trash : trash + "/" + damage, "not a folder");
         if (damage == "files" || damage == "info")
             QVERIFY(QDir().mkpath(trash + (damage == "files" ? "/info" : "/files")));
 
