@@ -1,6 +1,7 @@
 #include "ExiftoolRunner.h"
 #include "MetadataBlocks.h"
 #include "MetadataExtraction.h"
+#include "RawMetadataTexts.h"
 #include "TestFiles.h"
 #include "TestSandbox.h"
 
@@ -16,6 +17,8 @@ namespace {
 const QString infotext = QStringLiteral("a cat on a sofa, ✓\nNegative prompt: dog\nSteps: 20, Sampler: Euler a, "
                                         "CFG scale: 7, Seed: 42, Size: 512x768, Model: sd_xl");
 const QString none = QStringLiteral("<no record>");
+const QString rawInfotext
+    = QStringLiteral("a cat, ✓ ünïcode\nNegative prompt: dog\nSteps: 20, Sampler: Euler a, CFG scale: 7");
 
 // Every field of a record in one text, so that two readings compare whole.
 QString describe(const std::optional<LimnoraMetadata>& record)
@@ -34,20 +37,19 @@ QString describe(const std::optional<LimnoraMetadata>& record)
     return lines.join(u'\n');
 }
 
-QStringList sources(const std::optional<LimnoraMetadata>& record)
+QStringList sources(const QList<RawText>& texts, bool withText = false)
 {
-    QStringList names;
-    if (record) {
-        for (const RawText& raw : record->rawTexts)
-            names.append(raw.source);
-    }
-    return names;
+    QStringList lines;
+    for (const RawText& raw : texts)
+        lines.append(withText ? raw.source + u'=' + raw.text : raw.source);
+    return lines;
 }
 
 } // namespace
 
-// Images of other generators, real ones and written here, read by each route: the single-image
-// load and the folder's batch, with exiftool and without. Each route must give the same record.
+// The texts each image kind keeps, and images of other generators, real ones and written here, read
+// by each route: the single-image load and the folder's batch, with exiftool and without. Each route
+// must give the same record.
 class TestForeignRoutes : public QObject
 {
     Q_OBJECT
@@ -55,6 +57,7 @@ class TestForeignRoutes : public QObject
 private:
     TestSandbox m_sandbox;
     QStringList m_names;
+    int m_fileNumber = 0;
     // Per route, each file's record described.
     QHash<QString, QHash<QString, QString>> m_routes;
 
@@ -117,48 +120,38 @@ private slots:
         QTest::addColumn<QString>("generator");
         QTest::addColumn<QString>("promptStart");
         QTest::addColumn<QStringList>("rawSources");
-
-        struct Row {
-            const char* tag;
-            const char* name;
-            QString generator;
-            QString promptStart;
-            QStringList rawSources;
+        const auto row = [](const char* tag, const char* name, const QString& generator, const QString& promptStart,
+                             const QStringList& rawSources) {
+            QTest::newRow(tag) << QString::fromLatin1(name) << generator << promptStart << rawSources;
         };
         const QStringList comfy = { "prompt", "workflow" };
-        const QList<Row> rows = {
-            { "A1111 PNG", "a1111-parameters.png", "A1111 / Forge", "photo of a duck", { "parameters" } },
-            { "A1111 JPEG", "a1111-usercomment.jpg", "A1111 / Forge", "photo of a duck", { "UserComment" } },
-            { "ComfyUI", "comfyui-img2img.png", "ComfyUI", "photograph of victorian woman", comfy },
-            { "ComfyUI, several samplers", "comfyui-multi-sampler.png", "ComfyUI", "(best quality) beautiful", comfy },
-            { "ComfyUI, noisy latents", "comfyui-noisy-latents.png", "ComfyUI", "girl (flat chest:0.9)", comfy },
-            { "ComfyUI, two passes", "comfyui-unclip-2pass.png", "ComfyUI", "beautiful scenery", comfy },
-            { "Fooocus", "fooocus-parameters.png", "Fooocus", "a smiling goldfish",
-                { "parameters", "fooocus_scheme" } },
-            { "InvokeAI Dream", "invokeai-dream.png", "InvokeAI", "professional full body photo", { "Dream" } },
-            { "InvokeAI metadata", "invokeai-metadata.png", "InvokeAI", "digital artwork, oil painting",
-                { "invokeai_metadata" } },
-            { "InvokeAI sd-metadata", "invokeai-sd-metadata.png", "InvokeAI", "professional full body photo",
-                { "Dream", "sd-metadata" } },
-            { "NovelAI", "novelai.png", "NovelAI", "masterpiece, best quality,  cat",
-                { "Title", "Description", "Software", "Source", "Comment" } },
-            { "UTF-16 LE UserComment in big-endian EXIF", "utf16le-usercomment.jpg", "A1111 / Forge",
-                u"a cat on a sofa, ✓"_qs, { "UserComment" } },
-            { "WebP UserComment", "usercomment.webp", "A1111 / Forge", "a cat", { "UserComment" } },
-            { "sidecar", "with-sidecar.png", "A1111 / Forge", "a cat", { "Sidecar" } },
-            { "infotext as the description", "infotext-description.png", "A1111 / Forge", "a cat", { "Description" } },
-            { "unknown JSON chunk: raw texts only", "unknown-json.png", "", "", { "Title", "gen_data" } },
-            { "unknown comment: raw texts only", "unknown-comment.jpg", "", "", { "JPEG COM" } },
-            { "unknown JSON description: raw texts only", "json-description.png", "", "", { "Description" } },
-            { "Limnora", "limnora.png", "Limnora", "a lighthouse", {} },
-            { "Limnora prompt starting with a brace", "limnora-brace.png", "Limnora", "{red|blue} car", {} },
-            { "prompt alone", "prompt-only.png", "", "just a prompt", { "Description" } },
-            { "photo", "photo.jpg", none, "", {} },
-            { "plain PNG", "plain.png", none, "", {} },
-        };
-        for (const Row& row : rows)
-            QTest::newRow(row.tag) << QString::fromLatin1(row.name) << row.generator << row.promptStart
-                                   << row.rawSources;
+        row("A1111 PNG", "a1111-parameters.png", "A1111 / Forge", "photo of a duck", { "parameters" });
+        row("A1111 JPEG", "a1111-usercomment.jpg", "A1111 / Forge", "photo of a duck", { "UserComment" });
+        row("ComfyUI", "comfyui-img2img.png", "ComfyUI", "photograph of victorian woman", comfy);
+        row("ComfyUI, several samplers", "comfyui-multi-sampler.png", "ComfyUI", "(best quality) beautiful", comfy);
+        row("ComfyUI, noisy latents", "comfyui-noisy-latents.png", "ComfyUI", "girl (flat chest:0.9)", comfy);
+        row("ComfyUI, two passes", "comfyui-unclip-2pass.png", "ComfyUI", "beautiful scenery", comfy);
+        row("Fooocus", "fooocus-parameters.png", "Fooocus", "a smiling goldfish", { "parameters", "fooocus_scheme" });
+        row("InvokeAI Dream", "invokeai-dream.png", "InvokeAI", "professional full body photo", { "Dream" });
+        row("InvokeAI metadata", "invokeai-metadata.png", "InvokeAI", "digital artwork, oil painting",
+            { "invokeai_metadata" });
+        row("InvokeAI sd-metadata", "invokeai-sd-metadata.png", "InvokeAI", "professional full body photo",
+            { "Dream", "sd-metadata" });
+        row("NovelAI", "novelai.png", "NovelAI", "masterpiece, best quality,  cat",
+            { "Title", "Description", "Software", "Source", "Comment" });
+        row("UTF-16 LE UserComment in big-endian EXIF", "utf16le-usercomment.jpg", "A1111 / Forge",
+            u"a cat on a sofa, ✓"_qs, { "UserComment" });
+        row("WebP UserComment", "usercomment.webp", "A1111 / Forge", "a cat", { "UserComment" });
+        row("sidecar", "with-sidecar.png", "A1111 / Forge", "a cat", { "Sidecar" });
+        row("infotext as the description", "infotext-description.png", "A1111 / Forge", "a cat", { "Description" });
+        row("unknown JSON chunk: raw texts only", "unknown-json.png", "", "", { "Title", "gen_data" });
+        row("unknown comment: raw texts only", "unknown-comment.jpg", "", "", { "JPEG COM" });
+        row("unknown JSON description: raw texts only", "json-description.png", "", "", { "Description" });
+        row("Limnora", "limnora.png", "Limnora", "a lighthouse", {});
+        row("Limnora prompt starting with a brace", "limnora-brace.png", "Limnora", "{red|blue} car", {});
+        row("prompt alone", "prompt-only.png", "", "just a prompt", { "Description" });
+        row("photo", "photo.jpg", none, "", {});
+        row("plain PNG", "plain.png", none, "", {});
     }
 
     void sameRecordInEveryRoute()
@@ -188,7 +181,112 @@ private slots:
             QVERIFY2(!record->settings.isEmpty(), qPrintable(describe(record)));
         if (generator.isEmpty() && promptStart.isEmpty())
             QCOMPARE(describe(LimnoraMetadata { .rawTexts = record->rawTexts }), describe(record));
-        QCOMPARE(sources(record), rawSources);
+        QCOMPARE(sources(record ? record->rawTexts : QList<RawText> {}), rawSources);
+    }
+
+    void texts_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("sidecar");
+        QTest::addColumn<QStringList>("expected");
+
+        const QStringList comment { u"UserComment="_qs + rawInfotext };
+        for (const bool bigEndianTIFF : { true, false }) {
+            for (const bool bigEndianText : { true, false }) {
+                const QByteArray exif = exifBlock(
+                    { { 0x9286, 7, userComment("UNICODE", rawInfotext, bigEndianText), true } }, bigEndianTIFF);
+                const QByteArray name = QByteArray(bigEndianText ? "UTF-16 BE" : "UTF-16 LE") + " in "
+                    + (bigEndianTIFF ? "big" : "little") + "-endian EXIF";
+                QTest::newRow("JPEG, " + name) << "jpg" << jpegWith(exif) << QByteArray() << comment;
+                QTest::newRow("WebP, " + name) << "webp" << webpWith(exif) << QByteArray() << comment;
+            }
+        }
+        QTest::newRow("JPEG, UTF-16 without ASCII follows the EXIF byte order")
+            << "jpg" << jpegWith(exifBlock({ { 0x9286, 7, userComment("UNICODE", u"猫犬"_qs, false), true } }, false))
+            << QByteArray() << QStringList { u"UserComment=猫犬"_qs };
+        QTest::newRow("JPEG, ASCII code holding UTF-8")
+            << "jpg" << jpegWith(exifBlock({ { 0x9286, 7, userComment("ASCII", rawInfotext), true } }, false))
+            << QByteArray() << comment;
+        QTest::newRow("JPEG, undefined code, trailing zeros")
+            << "jpg" << jpegWith(exifBlock({ { 0x9286, 7, userComment("", "x") + QByteArray(5, '\0'), true } }, true))
+            << QByteArray() << QStringList { "UserComment=x" };
+        QTest::newRow("JPEG, blank comment left out")
+            << "jpg" << jpegWith(exifBlock({ { 0x9286, 7, userComment("ASCII", "   "), true } }, true)) << QByteArray()
+            << QStringList {};
+        QTest::newRow("JPEG, UserComment in the first IFD, description tags, COM")
+            << "jpg"
+            << jpegWith(exifBlock({ { 0x010e, 2, "{\"a\": 1}\0"_qba }, { 0x010f, 2, "Make text\0"_qba },
+                                      { 0x0110, 2, "Model text\0"_qba },
+                                      { 0x9286, 7, userComment("UNICODE", "first IFD", false) } },
+                            true),
+                   { "first comment", "caf\xe9" })
+            << QByteArray()
+            << QStringList { "ImageDescription={\"a\": 1}", "Make=Make text", "Model=Model text",
+                   "UserComment=first IFD", "JPEG COM=first comment", u"JPEG COM=café"_qs };
+        QTest::newRow("WebP, XMP description")
+            << "webp" << webpWith({}, xmpPacket("<dc:description>from XMP</dc:description>")) << QByteArray()
+            << QStringList { "XMP=from XMP" };
+        QTest::newRow("PNG text chunks in file order, none after the image data")
+            << "png"
+            << PNGChunkWriter()
+                   .tEXt("parameters", "Latin-1 caf\xe9")
+                   .iTXt("prompt", "{\"1\": \"✓\"}", true)
+                   .zTXt("workflow", "squeezed")
+                   .iTXt("Comment", "plain ✓")
+                   .tinyImageData()
+                   .tEXt("late", "after the pixels")
+                   .end()
+                   .bytes()
+            << QByteArray()
+            << QStringList { u"parameters=Latin-1 café"_qs, u"prompt={\"1\": \"✓\"}"_qs, "workflow=squeezed",
+                   u"Comment=plain ✓"_qs };
+        QTest::newRow("PNG, damaged compressed chunk passed over")
+            << "png"
+            << PNGChunkWriter().chunk("zTXt", QByteArray("bad\0\0garbage", 12)).tEXt("parameters", "kept").end().bytes()
+            << QByteArray() << QStringList { "parameters=kept" };
+        QTest::newRow("PNG truncated inside a chunk")
+            << "png" << PNGChunkWriter().tEXt("a", "one").tEXt("b", "two").bytes().chopped(6) << QByteArray()
+            << QStringList { "a=one" };
+        PNGChunkWriter bombs;
+        for (int i = 0; i < 5; ++i)
+            bombs.zTXt("blank", QByteArray(15 * 1024 * 1024, ' '));
+        QTest::newRow("PNG, walk ends once 64 MB were inflated")
+            << "png" << bombs.tEXt("parameters", "not reached").end().bytes() << QByteArray() << QStringList {};
+        QTest::newRow("sidecar too large") << "png" << PNGChunkWriter().tinyImageData().end().bytes()
+                                           << QByteArray(maxSidecarBytes + 1, 'x') << QStringList {};
+        QTest::newRow("not an image") << "jpg" << QByteArray("\xff\xd8\xff") << QByteArray() << QStringList {};
+    }
+
+    void texts()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, sidecar);
+        QFETCH(QStringList, expected);
+
+        const QString base = m_sandbox.filePath(QStringLiteral("raw/image%1").arg(++m_fileNumber));
+        writeFile(base + u'.' + suffix, file);
+        if (!sidecar.isEmpty())
+            writeFile(base + QStringLiteral(".txt"), sidecar);
+        QCOMPARE(sources(readRawMetadataTexts(base + u'.' + suffix), true), expected);
+    }
+
+    // What exiftool writes must read back the same (it picks the character code itself).
+    void exiftoolWrittenComment()
+    {
+        const QString path = m_sandbox.filePath(QStringLiteral("raw/exiftool.jpg"));
+        writeImage(path, "JPEG");
+        runExiftool({ u"-UserComment="_qs + rawInfotext, u"-Make=Maker"_qs, path });
+        QCOMPARE(sources(readRawMetadataTexts(path), true),
+            (QStringList { "Make=Maker", u"UserComment="_qs + rawInfotext }));
+    }
+
+    void specialFilesGiveNothing()
+    {
+        QCOMPARE(readRawMetadataTexts(m_sandbox.path()), QList<RawText> {});
+        QCOMPARE(readRawMetadataTexts(QStringLiteral("/dev/zero")), QList<RawText> {});
+        QCOMPARE(readRawMetadataTexts(m_sandbox.filePath(QStringLiteral("missing.png"))), QList<RawText> {});
     }
 };
 
