@@ -9,62 +9,36 @@
 namespace limnoscope::test {
 namespace {
 
-class Writer
+// The low `bytes` bytes of `value`, in the given order.
+void put(QByteArray& out, int bytes, bool bigEndian, quint32 value)
 {
-public:
-    explicit Writer(bool bigEndian)
-        : m_bigEndian(bigEndian)
-    {
-    }
-    void u16(QByteArray& out, quint32 value) const
-    {
-        const char bytes[2] = { char(value & 0xff), char((value >> 8) & 0xff) };
-        out.append(m_bigEndian ? bytes[1] : bytes[0]).append(m_bigEndian ? bytes[0] : bytes[1]);
-    }
-    void u32(QByteArray& out, quint32 value) const
-    {
-        if (m_bigEndian) {
-            u16(out, value >> 16);
-            u16(out, value & 0xffff);
-        } else {
-            u16(out, value & 0xffff);
-            u16(out, value >> 16);
-        }
-    }
-
-private:
-    bool m_bigEndian;
-};
-
-void appendLittleEndian32(QByteArray& out, quint32 value)
-{
-    for (int i = 0; i < 4; ++i)
-        out.append(char((value >> (8 * i)) & 0xff));
+    for (int i = 0; i < bytes; ++i)
+        out.append(char((value >> (8 * (bigEndian ? bytes - 1 - i : i))) & 0xff));
 }
 
 // One IFD at `offset` with its out-of-line values after it; `next` is the following IFD's offset.
-QByteArray ifd(const Writer& writer, QList<ExifField> fields, quint32 offset)
+QByteArray ifd(bool bigEndian, QList<ExifField> fields, quint32 offset)
 {
     std::sort(fields.begin(), fields.end(), [](const ExifField& a, const ExifField& b) { return a.tag < b.tag; });
     QByteArray entries;
     QByteArray values;
     const quint32 valuesStart = offset + 2 + 12 * quint32(fields.size()) + 4;
-    writer.u16(entries, quint32(fields.size()));
+    put(entries, 2, bigEndian, quint32(fields.size()));
     for (const ExifField& field : fields) {
-        writer.u16(entries, field.tag);
-        writer.u16(entries, field.type);
+        put(entries, 2, bigEndian, field.tag);
+        put(entries, 2, bigEndian, field.type);
         const int unitSize = field.type == 3 ? 2 : field.type == 4 ? 4 : 1;
-        writer.u32(entries, quint32(field.value.size() / unitSize));
+        put(entries, 4, bigEndian, quint32(field.value.size() / unitSize));
         if (field.value.size() <= 4) {
             entries.append(field.value.leftJustified(4, '\0', true));
         } else {
-            writer.u32(entries, valuesStart + quint32(values.size()));
+            put(entries, 4, bigEndian, valuesStart + quint32(values.size()));
             values.append(field.value);
             if (values.size() % 2)
                 values.append('\0');
         }
     }
-    writer.u32(entries, 0);
+    put(entries, 4, bigEndian, 0);
     return entries + values;
 }
 
@@ -83,24 +57,23 @@ QByteArray imageBytes(const char* format)
 
 QByteArray exifBlock(const QList<ExifField>& fields, bool bigEndian)
 {
-    const Writer writer(bigEndian);
     QList<ExifField> first;
     QList<ExifField> exif;
     for (const ExifField& field : fields)
         (field.inExifIFD ? exif : first).append(field);
 
     QByteArray block = bigEndian ? QByteArray("MM") : QByteArray("II");
-    writer.u16(block, 42);
-    writer.u32(block, 8);
+    put(block, 2, bigEndian, 42);
+    put(block, 4, bigEndian, 8);
     if (exif.isEmpty())
-        return block + ifd(writer, first, 8);
+        return block + ifd(bigEndian, first, 8);
     // The Exif IFD pointer's value is known only once the first IFD's size is: build it twice.
     first.append({ 0x8769, 4, QByteArray(4, '\0') });
-    const quint32 exifOffset = 8 + quint32(ifd(writer, first, 8).size());
+    const quint32 exifOffset = 8 + quint32(ifd(bigEndian, first, 8).size());
     QByteArray pointer;
-    writer.u32(pointer, exifOffset);
+    put(pointer, 4, bigEndian, exifOffset);
     first.last().value = pointer;
-    return block + ifd(writer, first, 8) + ifd(writer, exif, exifOffset);
+    return block + ifd(bigEndian, first, 8) + ifd(bigEndian, exif, exifOffset);
 }
 
 QByteArray userComment(const QByteArray& code, const QString& text, bool bigEndianUTF16)
@@ -116,7 +89,7 @@ QByteArray userComment(const QByteArray& code, const QString& text, bool bigEndi
     return value;
 }
 
-QByteArray jpegWith(const QByteArray& exif, const QList<QByteArray>& comments)
+QByteArray jpegWith(const QByteArray& exif, const QList<QByteArray>& comments, const QByteArray& xmp)
 {
     const QByteArray plain = imageBytes("JPEG");
     QByteArray segments;
@@ -128,6 +101,8 @@ QByteArray jpegWith(const QByteArray& exif, const QList<QByteArray>& comments)
         segment('\xe1', QByteArray("Exif\0\0", 6) + exif);
     for (const QByteArray& comment : comments)
         segment('\xfe', comment);
+    if (!xmp.isEmpty())
+        segment('\xe1', QByteArray("http://ns.adobe.com/xap/1.0/", 29) + xmp);
     return plain.first(2) + segments + plain.sliced(2);
 }
 
@@ -137,13 +112,13 @@ QByteArray webpWith(const QByteArray& exif, const QByteArray& xmp)
     // The simple file's single image chunk, after "RIFF", the size and "WEBP".
     QByteArray chunks = plain.sliced(12);
     QByteArray header("VP8X");
-    appendLittleEndian32(header, 10);
+    put(header, 4, false, 10);
     header.append(char((exif.isEmpty() ? 0 : 0x08) | (xmp.isEmpty() ? 0 : 0x04))).append(3, '\0');
     for (int i = 0; i < 2; ++i) // canvas width and height minus one, 24 bits each
         header.append(char(15)).append(2, '\0');
     const auto chunk = [&chunks](const char* type, const QByteArray& data) {
         chunks.append(type, 4);
-        appendLittleEndian32(chunks, quint32(data.size()));
+        put(chunks, 4, false, quint32(data.size()));
         chunks.append(data);
         if (data.size() % 2)
             chunks.append('\0');
@@ -153,7 +128,7 @@ QByteArray webpWith(const QByteArray& exif, const QByteArray& xmp)
     if (!xmp.isEmpty())
         chunk("XMP ", xmp);
     QByteArray file("RIFF");
-    appendLittleEndian32(file, quint32(4 + header.size() + chunks.size()));
+    put(file, 4, false, quint32(4 + header.size() + chunks.size()));
     return file + "WEBP" + header + chunks;
 }
 

@@ -25,8 +25,9 @@ QByteArray exifBlock(const QList<ExifField>& fields, bool bigEndian);
 QByteArray userComment(const QByteArray& code, const QString& text, bool bigEndianUTF16 = true);
 
 // A real JPEG (a small one-colour image) with an APP1 "Exif" segment holding `exif` (when not
-// empty) and a COM segment for each comment, right after the start marker.
-QByteArray jpegWith(const QByteArray& exif, const QList<QByteArray>& comments = {});
+// empty), a COM segment for each comment and an APP1 XMP segment holding the `xmp` packet (when
+// not empty, at most 65,502 bytes), right after the start marker.
+QByteArray jpegWith(const QByteArray& exif, const QList<QByteArray>& comments = {}, const QByteArray& xmp = {});
 
 // A real extended WebP (VP8X header, one-colour image) with an "EXIF" chunk holding `exif` after
 // the image data, and an "XMP " chunk when `xmp` is not empty.
