@@ -50,9 +50,9 @@ QStringList menuTexts(const QMenu& menu)
     return texts;
 }
 
-// One sidebar on screen over a real folder.
+// One sidebar on screen, over a folder of `images` when there are any.
 struct Sidebar {
-    explicit Sidebar(quint16 apiPort = unusedLocalPort())
+    explicit Sidebar(const QStringList& images = {}, quint16 apiPort = unusedLocalPort())
         : api(apiPort)
         , app(&browser, &api)
         , view(app.context)
@@ -61,9 +61,12 @@ struct Sidebar {
         view.resize(300, 640);
         view.show();
         view.activateWindow();
+        dir.writeImages(images);
+        if (!images.isEmpty())
+            open();
     }
 
-    void open(const TestSandbox& dir)
+    void open()
     {
         QVERIFY(openFolder(browser, dir.path()));
         browser.stopWatching(); // rescans happen when a test asks for them
@@ -86,6 +89,7 @@ struct Sidebar {
 
     template <typename T> T* child(const char* name) const { return view.findChild<T*>(QLatin1String(name)); }
 
+    TestSandbox dir;
     ImageBrowserModel browser;
     LimnoraAPIService api;
     test::TestAppContext app;
@@ -116,14 +120,12 @@ private slots:
         Sidebar sidebar;
         auto* pages = sidebar.view.findChild<QStackedWidget*>();
         QCOMPARE(pages->currentWidget()->objectName(), QStringLiteral("emptyState"));
-        QCOMPARE(sidebar.child<QLabel>("noFolderSelected")->text(), qtTrId("no_folder_selected"));
-        QVERIFY(sidebar.child<QLabel>("noFolderSelected")->isVisible());
-
-        TestSandbox dir;
-        dir.writeImages({ "a.png" });
-        sidebar.open(dir);
+        auto* empty = sidebar.child<QLabel>("noFolderSelected");
+        QVERIFY(empty->text() == qtTrId("no_folder_selected") && empty->isVisible());
+        sidebar.dir.writeImages({ "a.png" });
+        sidebar.open();
         QCOMPARE(pages->currentWidget()->findChild<ImageListView*>(), sidebar.list());
-        QVERIFY(!sidebar.child<QLabel>("noFolderSelected")->isVisible());
+        QVERIFY(!empty->isVisible());
     }
 
     // Ctrl toggles a row in the selection, Shift selects the range to the current image, a plain
@@ -155,10 +157,7 @@ private slots:
         QFETCH(int, modifiers);
         QFETCH(QList<int>, selectedAfter);
         QFETCH(int, currentAfter);
-        TestSandbox dir;
-        dir.writeImages(numberedNames(8));
-        Sidebar sidebar;
-        sidebar.open(dir);
+        Sidebar sidebar(numberedNames(8));
         const QList<QUrl> flat = sidebar.browser.flatURLs();
         const auto urlsAt = [&flat](const QList<int>& indices) {
             QSet<QUrl> urls;
@@ -178,10 +177,7 @@ private slots:
     // A click on a header folds its group in place, keeping its image count; a sort keeps it folded.
     void headerClickFoldsItsGroup()
     {
-        TestSandbox dir;
-        dir.writeImages({ "2.png", "10.png", "1.png", "sub/s1.png", "sub/s2.png", "sub/s3.png" });
-        Sidebar sidebar;
-        sidebar.open(dir);
+        Sidebar sidebar({ "2.png", "10.png", "1.png", "sub/s1.png", "sub/s2.png", "sub/s3.png" });
         SidebarListModel* rows = sidebar.rows();
         const auto rowNames = [rows] { // after the folder's own header
             QStringList names;
@@ -198,7 +194,7 @@ private slots:
         QCOMPARE(removed.count(), 1);
         QCOMPARE(rows->index(4).data(SidebarListModel::GroupImageCountRole).toLongLong(), 3);
         QVERIFY(!rows->index(4).data(SidebarListModel::GroupIsExpandedRole).toBool());
-        QCOMPARE(rows->rowOfImage(dir.url("sub/s1.png")), -1);
+        QCOMPARE(rows->rowOfImage(sidebar.dir.url("sub/s1.png")), -1);
         QCOMPARE(sidebar.browser.flatURLs().size(), 3);
         sidebar.browser.setSortOrder(SortOrder::nameDescending);
         QCOMPARE(rowNames(), QStringLiteral("10.png 2.png 1.png sub"));
@@ -212,41 +208,30 @@ private slots:
     {
         QTest::addColumn<int>("imageCount");
         QTest::addColumn<int>("currentIndex");
-        QTest::addColumn<bool>("previousEnabled");
-        QTest::addColumn<bool>("nextEnabled");
-        QTest::newRow("one image") << 1 << 0 << false << false;
-        QTest::newRow("first of three") << 3 << 0 << false << true;
-        QTest::newRow("middle of three") << 3 << 1 << true << true;
-        QTest::newRow("last of three") << 3 << 2 << true << false;
+        QTest::newRow("one image") << 1 << 0;
+        QTest::newRow("first of three") << 3 << 0;
+        QTest::newRow("middle of three") << 3 << 1;
+        QTest::newRow("last of three") << 3 << 2;
     }
 
+    // The buttons step (and clear the selection) where there is an image to step to.
     void counterAndButtons()
     {
         QFETCH(int, imageCount);
         QFETCH(int, currentIndex);
-        QFETCH(bool, previousEnabled);
-        QFETCH(bool, nextEnabled);
-        TestSandbox dir;
-        dir.writeImages(numberedNames(imageCount));
-        Sidebar sidebar;
-        sidebar.open(dir);
+        Sidebar sidebar(numberedNames(imageCount));
         sidebar.browser.selectImage(currentIndex);
         auto* previous = sidebar.child<QToolButton>("previousButton");
         auto* next = sidebar.child<QToolButton>("nextButton");
         QCOMPARE(sidebar.child<QLabel>("positionCounter")->text(),
             localizedFormat("%lld / %lld", { QString::number(currentIndex + 1), QString::number(imageCount) }));
-        QCOMPARE(previous->isEnabled(), previousEnabled);
-        QCOMPARE(next->isEnabled(), nextEnabled);
-
-        if (previousEnabled) {
-            sidebar.browser.setSelectedURLs({ sidebar.browser.flatURLs().first() });
-            QTest::mouseClick(previous, Qt::LeftButton);
-            QCOMPARE(sidebar.browser.currentIndex(), currentIndex - 1);
-            QVERIFY(sidebar.browser.selectedURLs().isEmpty());
-        } else if (nextEnabled) {
-            QTest::mouseClick(next, Qt::LeftButton);
-            QCOMPARE(sidebar.browser.currentIndex(), currentIndex + 1);
-        }
+        QCOMPARE(previous->isEnabled(), currentIndex > 0);
+        QCOMPARE(next->isEnabled(), currentIndex < imageCount - 1);
+        sidebar.browser.setSelectedURLs({ sidebar.browser.flatURLs().first() });
+        const int step = previous->isEnabled() ? -1 : next->isEnabled() ? 1 : 0;
+        QTest::mouseClick(step < 0 ? previous : next, Qt::LeftButton);
+        QCOMPARE(sidebar.browser.currentIndex(), currentIndex + step);
+        QCOMPARE(sidebar.browser.selectedURLs().isEmpty(), imageCount > 1);
     }
 
     // The slider stores every size it yields, always on the 4-point grid from 44 to 200.
@@ -255,13 +240,13 @@ private slots:
         QTest::addColumn<double>("startSize");
         QTest::addColumn<int>("action");
         QTest::addColumn<double>("storedSize");
-        QTest::newRow("68 to 72") << 68.0 << int(QAbstractSlider::SliderSingleStepAdd) << 72.0;
-        QTest::newRow("68 to 64") << 68.0 << int(QAbstractSlider::SliderSingleStepSub) << 64.0;
-        QTest::newRow("to the largest") << 68.0 << int(QAbstractSlider::SliderToMaximum) << 200.0;
-        QTest::newRow("to the smallest") << 100.0 << int(QAbstractSlider::SliderToMinimum) << 44.0;
-        QTest::newRow("off-grid start moves onto the grid")
-            << 69.0 << int(QAbstractSlider::SliderSingleStepAdd) << 72.0;
-        QTest::newRow("no step past the top") << 200.0 << int(QAbstractSlider::SliderPageStepAdd) << 200.0;
+        using Slider = QAbstractSlider;
+        QTest::newRow("68 to 72") << 68.0 << int(Slider::SliderSingleStepAdd) << 72.0;
+        QTest::newRow("68 to 64") << 68.0 << int(Slider::SliderSingleStepSub) << 64.0;
+        QTest::newRow("to the largest") << 68.0 << int(Slider::SliderToMaximum) << 200.0;
+        QTest::newRow("to the smallest") << 100.0 << int(Slider::SliderToMinimum) << 44.0;
+        QTest::newRow("off-grid start moves onto the grid") << 69.0 << int(Slider::SliderSingleStepAdd) << 72.0;
+        QTest::newRow("no step past the top") << 200.0 << int(Slider::SliderPageStepAdd) << 200.0;
     }
 
     void sliderStoresGridSizes()
@@ -272,14 +257,11 @@ private slots:
         Sidebar sidebar;
         sidebar.browser.setThumbnailSize(startSize);
         QSettings().remove(QLatin1String(ImageBrowserModel::thumbnailSizeKey));
-        auto* slider = sidebar.child<QSlider>("thumbnailSizeSlider");
-        slider->triggerAction(QAbstractSlider::SliderAction(action));
-        if (storedSize == startSize) {
-            QVERIFY(!QSettings().contains(QLatin1String(ImageBrowserModel::thumbnailSizeKey)));
-        } else {
-            QCOMPARE(QSettings().value(QLatin1String(ImageBrowserModel::thumbnailSizeKey)).toDouble(), storedSize);
-            QCOMPARE(sidebar.browser.thumbnailSize(), storedSize);
-        }
+        sidebar.child<QSlider>("thumbnailSizeSlider")->triggerAction(QAbstractSlider::SliderAction(action));
+        QCOMPARE(QSettings().contains(QLatin1String(ImageBrowserModel::thumbnailSizeKey)), storedSize != startSize);
+        QCOMPARE(
+            QSettings().value(QLatin1String(ImageBrowserModel::thumbnailSizeKey), startSize).toDouble(), storedSize);
+        QCOMPARE(sidebar.browser.thumbnailSize(), storedSize);
     }
 
     void contextMenuItems_data()
@@ -302,10 +284,7 @@ private slots:
         const quint16 port = limnora.serverPort();
         if (!apiListening)
             limnora.close();
-        TestSandbox dir;
-        dir.writeImages({ "a.png", "b.png" });
-        Sidebar sidebar(port);
-        sidebar.open(dir);
+        Sidebar sidebar({ "a.png", "b.png" }, port);
         QSignalSpy probed(&sidebar.api, &LimnoraAPIService::availabilityChecked);
         QTRY_VERIFY_WITH_TIMEOUT(!probed.isEmpty(), asyncTimeoutMs);
         QCOMPARE(sidebar.api.isAvailable(), apiListening);
@@ -328,12 +307,9 @@ private slots:
     // opening and refreshes the dots of every visible row.
     void tagsSubmenuAndDots()
     {
-        TestSandbox dir;
-        dir.writeImages({ "a.png", "b.png", "c.png" });
-        Sidebar sidebar;
-        sidebar.open(dir);
-        const QUrl a = dir.url("a.png");
-        const QUrl b = dir.url("b.png");
+        Sidebar sidebar({ "a.png", "b.png", "c.png" });
+        const QUrl a = sidebar.dir.url("a.png");
+        const QUrl b = sidebar.dir.url("b.png");
         TagDotsCache* dots = sidebar.list()->tagDots();
         QTRY_COMPARE_WITH_TIMEOUT(dots->tags(b), QList<FinderTag> {}, asyncTimeoutMs);
         QVERIFY(toggleTag(FinderTag::red, b)); // by another program: nothing announced
@@ -369,10 +345,7 @@ private slots:
 
     void copyPathWithSpaces()
     {
-        TestSandbox dir;
-        dir.writeImages({ "my image 1.png" });
-        Sidebar sidebar;
-        sidebar.open(dir);
+        Sidebar sidebar({ "my image 1.png" });
         const QUrl url = sidebar.browser.flatURLs().first();
         ImageContextMenu menu(url, sidebar.app.context, nullptr);
         QApplication::clipboard()->clear();
@@ -380,7 +353,7 @@ private slots:
             if (action->text() == qtTrId("ctx_copy_path"))
                 action->trigger();
         }
-        QCOMPARE(QApplication::clipboard()->text(), dir.filePath("my image 1.png"));
+        QCOMPARE(QApplication::clipboard()->text(), sidebar.dir.filePath("my image 1.png"));
         // Dragging the row out offers the same file.
         std::unique_ptr<QMimeData> dragged(ImageListView::dragData(url));
         QCOMPARE(dragged->urls(), QList<QUrl> { url });
@@ -402,10 +375,8 @@ private slots:
     {
         QFETCH(QString, route);
         QFETCH(bool, confirm);
-        TestSandbox dir;
-        dir.writeImages({ "a.png", "b.png", "c.png" });
-        Sidebar sidebar;
-        sidebar.open(dir);
+        Sidebar sidebar({ "a.png", "b.png", "c.png" });
+        const TestSandbox& dir = sidebar.dir;
         const QUrl b = dir.url("b.png");
         sidebar.browser.selectImage(route == "menu" ? 0 : 1);
         sidebar.browser.setSelectedURLs({ dir.url("a.png"), dir.url("c.png") });
@@ -445,10 +416,7 @@ private slots:
     // as it was; a new image only adds its row.
     void currentImageStaysInView()
     {
-        TestSandbox dir;
-        dir.writeImages(numberedNames(300));
-        Sidebar sidebar;
-        sidebar.open(dir);
+        Sidebar sidebar(numberedNames(300));
         ImageListView* list = sidebar.list();
         const auto rowOf = [&](int flatIndex) {
             return list->visualRect(
@@ -469,7 +437,7 @@ private slots:
         QVERIFY(rescan(sidebar.browser));
         QCoreApplication::processEvents();
         QCOMPARE(list->verticalScrollBar()->value(), scrolled);
-        dir.writeImages({ "zzz-new.png" });
+        sidebar.dir.writeImages({ "zzz-new.png" });
         QVERIFY(rescan(sidebar.browser));
         QCoreApplication::processEvents();
         QCOMPARE(list->verticalScrollBar()->value(), scrolled);
@@ -493,15 +461,13 @@ private slots:
         QVERIFY(english.load(QStringLiteral(":/i18n/limnoscope_en.qm")));
         QCoreApplication::installTranslator(&english);
         const auto uninstall = qScopeGuard([&english] { QCoreApplication::removeTranslator(&english); });
-        TestSandbox dir;
-        dir.writeImages({ "a.png" });
-        Sidebar sidebar;
-        sidebar.open(dir);
+        Sidebar sidebar({ "a.png" });
         auto* notice = sidebar.child<QLabel>("skippedNamesNotice");
         QVERIFY(!notice->isVisible());
         for (const QString& expected : { QStringLiteral("1 file with an unreadable name was skipped"),
                  QStringLiteral("2 files with unreadable names were skipped") }) {
-            const QByteArray name = QFile::encodeName(dir.path()) + "/b" + expected.left(1).toLatin1() + "\xFF.png";
+            const QByteArray name
+                = QFile::encodeName(sidebar.dir.path()) + "/b" + expected.left(1).toLatin1() + "\xFF.png";
             QCOMPARE(::close(::open(name.constData(), O_WRONLY | O_CREAT, 0600)), 0);
             QVERIFY(rescan(sidebar.browser));
             QCOMPARE(notice->text(), expected);
