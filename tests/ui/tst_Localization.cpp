@@ -49,38 +49,20 @@ QList<std::pair<QString, QString>> sourceTexts()
     return texts;
 }
 
-// Every string literal that the code hands to qtTrId, QT_TRID_NOOP or localizedFormat as a key:
-// all literals inside qtTrId(...) (both sides of a conditional), the first one of the others.
+// Every string literal that the code hands to qtTrId, QT_TRID_NOOP or localizedFormat as a key: the
+// first argument, or both sides of a conditional inside qtTrId(...).
 QMap<QString, QString> keysUsedInSources()
 {
     // Spelled without raw strings: moc's preprocessor does not understand them.
-    static const QRegularExpression call(QStringLiteral("(qtTrId|QT_TRID_"
-                                                        "NOOP|localizedFormat)\\s*\\("));
-    static const QRegularExpression literal(QStringLiteral("\"((?:[^\"\\\\]|\\\\.)*)\""));
+    const QString literal = QStringLiteral("\"((?:[^\"\\\\]|\\\\.)*)\"");
+    static const QRegularExpression call(QStringLiteral("(?:(?:qtTrId|QT_TRID_"
+                                                        "NOOP|localizedFormat)\\s*\\(\\s*|qtTrId\\s*\\([^;\"]*\\?\\s*)")
+        + literal + QStringLiteral("(?:\\s*:\\s*") + literal + QStringLiteral(")?"));
     QMap<QString, QString> keys; // key -> file where it was first seen
-    for (const auto& [fileName, text] : sourceTexts()) {
-        for (const QRegularExpressionMatch& match : call.globalMatch(text)) {
-            // The argument list up to its closing parenthesis.
-            qsizetype end = match.capturedEnd();
-            int depth = 1;
-            bool inString = false;
-            for (; end < text.size() && depth > 0; ++end) {
-                const QChar c = text.at(end);
-                if (inString && c == u'\\')
-                    ++end;
-                else if (c == u'"')
-                    inString = !inString;
-                else if (!inString && (c == u'(' || c == u')'))
-                    depth += c == u'(' ? 1 : -1;
-            }
-            const QString arguments = text.mid(match.capturedEnd(), end - match.capturedEnd());
-            for (const QRegularExpressionMatch& key : literal.globalMatch(arguments)) {
-                keys.insert(key.captured(1), fileName);
-                if (match.captured(1) != QLatin1String("qtTrId"))
-                    break;
-            }
-        }
-    }
+    for (const auto& [fileName, text] : sourceTexts())
+        for (const QRegularExpressionMatch& match : call.globalMatch(text))
+            for (int side = 1; side <= 2 && match.hasCaptured(side); ++side)
+                keys.insert(match.captured(side), fileName);
     keys.remove(QStringLiteral("key")); // the comment example in Localization.h
     return keys;
 }
