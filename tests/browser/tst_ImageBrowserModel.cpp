@@ -442,20 +442,16 @@ private slots:
         QTest::addColumn<int>("start");
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("next at the end") << 4 << "next"
-                                         << "+1 2 3 +4 *5";
-        QTest::newRow("previous at the start") << 0 << "previous"
-                                               << "*+1 2 3 +4 5";
-        QTest::newRow("next from the second") << 1 << "next"
-                                              << "1 2 *3 4 5";
-        QTest::newRow("previous from the third") << 2 << "previous"
-                                                 << "1 *2 3 4 5";
-        QTest::newRow("select before the start") << 2 << "select -1"
-                                                 << "+1 2 *3 +4 5";
-        QTest::newRow("select past the end") << 2 << "select 5"
-                                             << "+1 2 *3 +4 5";
-        QTest::newRow("select keeps the selection") << 2 << "select 4"
-                                                    << "+1 2 3 +4 *5";
+        const auto row = [](const char* name, int start, const char* action, const char* expected) {
+            QTest::newRow(name) << start << action << expected;
+        };
+        row("next at the end", 4, "next", "+1 2 3 +4 *5");
+        row("previous at the start", 0, "previous", "*+1 2 3 +4 5");
+        row("next from the second", 1, "next", "1 2 *3 4 5");
+        row("previous from the third", 2, "previous", "1 *2 3 4 5");
+        row("select before the start", 2, "select -1", "+1 2 *3 +4 5");
+        row("select past the end", 2, "select 5", "+1 2 *3 +4 5");
+        row("select keeps the selection", 2, "select 4", "+1 2 3 +4 *5");
     }
 
     void navigation()
@@ -535,14 +531,13 @@ private slots:
         QTest::addColumn<int>("folded");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QString>("afterNext");
-        QTest::newRow("the current image's group: the next group's first") << 3 << 1 << "r1 r2 *b1 b2"
-                                                                           << "b2.png";
-        QTest::newRow("a group before the current image") << 3 << 0 << "a1 *a2 a3 b1 b2"
-                                                          << "a3.png";
-        QTest::newRow("a group after the current image") << 3 << 2 << "r1 r2 a1 *a2 a3"
-                                                         << "a3.png";
-        QTest::newRow("the last group, holding the current image: the last visible") << 6 << 2 << "r1 r2 a1 a2 *a3"
-                                                                                     << "a3.png";
+        const auto row = [](const char* name, int current, int folded, const char* expected, const char* next) {
+            QTest::newRow(name) << current << folded << expected << next;
+        };
+        row("the current image's group: the next group's first", 3, 1, "r1 r2 *b1 b2", "b2.png");
+        row("a group before the current image", 3, 0, "a1 *a2 a3 b1 b2", "a3.png");
+        row("a group after the current image", 3, 2, "r1 r2 a1 *a2 a3", "a3.png");
+        row("the last group, holding the current image: the last visible", 6, 2, "r1 r2 a1 a2 *a3", "a3.png");
     }
 
     void collapseThenStep()
