@@ -73,6 +73,8 @@ private slots:
         writeFile(root.filePath("a/bare.png"), PNGChunkWriter().tinyImageData().end().bytes());
         writeFile(root.filePath("a/deeper/hidden.png"), pngWithDescription("too deep"));
         writeFile(root.filePath("notes.txt"), "not an image");
+        QVERIFY(
+            QFile::copy(sourceTreeRoot() + "/tests/data/realworld/a1111-parameters.png", root.filePath("a1111.png")));
         writeImage(root.filePath("timed.jpg"), "JPEG");
         runExiftool({"-EXIF:ImageDescription=a fox\nSteps: 12, Seed: 9", "-EXIF:UserComment={\"profile\":{\"duration\":12.5}}",
                      root.filePath("timed.jpg")});
@@ -94,39 +96,32 @@ private slots:
         QFETCH(bool, renderTime);
         const Run run = runInfo(options + QStringList{m_dir.path()});
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(fileNames(run), (QStringList{"2.png", "10.png", "timed.jpg", "bare.png", "inner.png"}));
+        QCOMPARE(
+            fileNames(run), (QStringList { "2.png", "10.png", "a1111.png", "timed.jpg", "bare.png", "inner.png" }));
 
         const QJsonObject first = run.lines[0].value("metadata").toObject();
+        QCOMPARE(first.value("generator").toString(), QStringLiteral("Limnora"));
+        QVERIFY(!first.contains("rawTexts"));
+        const QJsonObject foreign = run.lines[2].value("metadata").toObject();
+        QCOMPARE(foreign.value("generator").toString() + u'|'
+                + foreign.value("rawTexts").toArray().first().toObject().value("source").toString(),
+            QStringLiteral("A1111 / Forge|parameters"));
         QCOMPARE(first.value("prompt").toString(), QStringLiteral("a lighthouse on a cliff at dusk, volumetric light, highly detailed"));
         QCOMPARE(first.value("settings").toArray().first().toArray(), (QJsonArray{"Model", "limnora_xl_v2.ckpt"}));
         QCOMPARE(first.value("loras").toArray().first().toObject().value("weight").toDouble(), 0.6);
-        QVERIFY(run.lines[3].value("metadata").isNull());
-        QCOMPARE(run.lines[4].value("metadata").toObject().value("prompt").toString(), QStringLiteral("only a prompt"));
-        const QJsonValue duration = run.lines[2].value("metadata").toObject().value("renderDuration");
+        QVERIFY(run.lines[4].value("metadata").isNull());
+        QCOMPARE(run.lines[5].value("metadata").toObject().value("prompt").toString(), QStringLiteral("only a prompt"));
+        const QJsonValue duration = run.lines[3].value("metadata").toObject().value("renderDuration");
         QCOMPARE(duration.isDouble() ? duration.toDouble() : -1.0, renderTime ? 12.5 : -1.0);
-    }
-
-    void generatorAndRawTexts()
-    {
-        const Run run
-            = runInfo({ sourceTreeRoot() + "/tests/data/realworld/a1111-parameters.png", m_dir.filePath("2.png") });
-        QCOMPARE(run.exitCode, 0);
-        const QJsonObject foreign = run.lines[0].value("metadata").toObject();
-        QCOMPARE(foreign.value("generator").toString(), QStringLiteral("A1111 / Forge"));
-        QCOMPARE(foreign.value("rawTexts").toArray().first().toObject().value("source").toString(),
-            QStringLiteral("parameters"));
-        const QJsonObject limnora = run.lines[1].value("metadata").toObject();
-        QCOMPARE(limnora.value("generator").toString(), QStringLiteral("Limnora"));
-        QVERIFY(!limnora.contains("rawTexts"));
     }
 
     void formatsAndSort()
     {
         const Run settings = runInfo({"--no-exiftool", "--format", "settings-json", "--sort", "name_desc", m_dir.path()});
         QCOMPARE(settings.exitCode, 0);
-        QCOMPARE(fileNames(settings).mid(0, 3), (QStringList{"timed.jpg", "10.png", "2.png"}));
-        QCOMPARE(settings.lines[1].value("settings").toObject().value("seed").toInt(), 10);
-        QCOMPARE(settings.lines[1].value("settings").toObject().size(), 29);
+        QCOMPARE(fileNames(settings).mid(0, 4), (QStringList { "timed.jpg", "a1111.png", "10.png", "2.png" }));
+        QCOMPARE(settings.lines[2].value("settings").toObject().value("seed").toInt(), 10);
+        QCOMPARE(settings.lines[2].value("settings").toObject().size(), 29);
 
         const Run body = runInfo({"--no-exiftool", "--format", "txt2img", m_dir.filePath("2.png"), m_dir.filePath("a/bare.png")});
         QCOMPARE(body.exitCode, 0);
