@@ -282,7 +282,7 @@ private slots:
         auto* nameField = picker->findChild<QLineEdit*>("fileNameEdit");
         QVERIFY2(nameField, "Qt's own file dialog, not a native one");
         QSignalSpy loaded(m_model, &ImageBrowserModel::folderLoaded);
-        // The dialog starts in the open folder; the user goes to its parent and types the name.
+        // It starts in the open folder; the user goes to its parent and types the name.
         QCOMPARE(picker->directory().path(), m_folder->path());
         picker->setDirectory(m_home.path());
         QTest::keyClicks(nameField, "chosen");
@@ -329,6 +329,8 @@ private slots:
     {
         QFETCH(bool, confirm);
         QFETCH(bool, trashBroken);
+        emit m_app->notifications.deleteSelectedImages(); // nothing selected: no question
+        QVERIFY(!m_window->contentView()->openConfirmation());
         if (trashBroken)
             writeFile(QFileInfo(trashFolder()).path(), "a file where the Trash should be");
         // A stale member of the selection that is not listed must never be touched.
@@ -339,16 +341,13 @@ private slots:
         QMessageBox *dialog = m_window->contentView()->openConfirmation();
         QVERIFY(dialog);
         QCOMPARE(dialog->text(), localizedFormat("delete_multi_alert_message", {"3"}));
-        for (QAbstractButton *button : dialog->buttons()) {
+        for (QAbstractButton* button : dialog->buttons())
             if (button->text() == qtTrId(confirm ? "delete_alert_confirm" : "delete_alert_cancel"))
                 button->click();
-        }
         QTRY_VERIFY(!m_window->contentView()->openConfirmation());
-
         const bool moved = confirm && !trashBroken;
         QTRY_COMPARE(m_model->flatURLs().size(), moved ? 3 : 5);
-        QCOMPARE(QFileInfo::exists(image(2).toLocalFile()), !moved);
-        QCOMPARE(QFileInfo::exists(image(3).toLocalFile()), !moved);
+        QCOMPARE(QFileInfo::exists(image(2).toLocalFile()) + QFileInfo::exists(image(3).toLocalFile()), moved ? 0 : 2);
         QCOMPARE(QFileInfo::exists(trashFolder() + "/img2.png"), moved);
         QVERIFY(QFileInfo::exists(outsider));
         QTRY_COMPARE(bool(m_window->findChild<QMessageBox*>("TrashFailureMessage")), confirm && trashBroken);
@@ -360,12 +359,6 @@ private slots:
             QVERIFY(m_model->selectedURLs().contains(image(2))); // the selection stays
             delete failure;
         }
-    }
-
-    void emptySelectionShowsNoDialog()
-    {
-        emit m_app->notifications.deleteSelectedImages();
-        QVERIFY(!m_window->contentView()->openConfirmation());
     }
 
     void shiftDeleteTrashesTheCurrentImage_data()
