@@ -16,9 +16,7 @@
 using namespace limnoscope;
 using namespace limnoscope::test;
 
-namespace {
-constexpr uid_t nobodyUid = 65534;
-}
+static constexpr uid_t nobodyUid = 65534;
 
 class TestAppDelegate : public QObject
 {
@@ -43,9 +41,7 @@ private slots:
         QVERIFY(QFile::link(outside, temporary + "/CFNetworkDownload_folderlink"));
         QCOMPARE(::chmod(QFile::encodeName(temporary).constData(), 0700), 0);
         AppDelegate::sweepDownloadLeftovers(temporary);
-        QStringList left = QDir(temporary).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-        left.sort();
-        QCOMPARE(left,
+        QCOMPARE(QDir(temporary).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
             (QStringList { "CFNetworkDownload_dir", "CFNetworkDownload_folderlink", "CFNetworkDownload_link",
                 "keep.png", "xCFNetworkDownload" }));
         QVERIFY(QFile::exists(temporary + "/CFNetworkDownload_dir/CFNetworkDownload_inner"));
@@ -91,8 +87,7 @@ private slots:
         const QString own = AppDelegate::temporaryDirectory();
         QCOMPARE(own == lasting, used);
         QVERIFY(own.startsWith(lasting));
-        struct stat status {
-        };
+        struct stat status = {};
         QCOMPARE(::lstat(QFile::encodeName(own).constData(), &status), 0);
         QVERIFY(S_ISDIR(status.st_mode) && status.st_uid == ::getuid() && (status.st_mode & 07777) == 0700);
     }

@@ -175,8 +175,7 @@ private slots:
     {
         TestSandbox root;
         writeInTimeOrder(root, { "born-first.png", "born-second.png" });
-        struct statx info {
-        };
+        struct statx info = {};
         QCOMPARE(
             ::statx(AT_FDCWD, QFile::encodeName(root.filePath("born-first.png")).constData(), 0, STATX_BTIME, &info),
             0);
