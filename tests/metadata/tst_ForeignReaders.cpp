@@ -330,16 +330,22 @@ private slots:
     {
         QTest::addColumn<QString>("file"); // in tests/data
         QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("form"); // the text, with %api, %editor: the file's graphs, %quoted: %api as JSON
         QTest::addColumn<QString>("prompt");
         QTest::addColumn<QString>("negative");
         QTest::addColumn<QString>("settings");
         QTest::addColumn<QString>("others");
 
-        const auto rows = [](const char* name, const QString& file, const QString& prompt, const QString& negative,
-                              const QString& settings, const QString& others) {
-            for (const QString& source : { QStringLiteral("prompt"), QStringLiteral("workflow") })
-                QTest::addRow("%s, %s", name, qPrintable(source))
-                    << "realworld/" + file << source << prompt << negative << settings << others;
+        // JPEG and WebP keep the graphs in EXIF tags: every form gives the PNG's record.
+        const QStringList exifForms { "Make", "prompt:%api", "ImageDescription", "Workflow: %editor", "UserComment",
+            "{\"prompt\": %api, \"workflow\": %editor}", "UserComment", "{\"prompt\": \"%quoted\"}" };
+        const auto rows = [&exifForms](const char* name, const QString& file, const QString& prompt,
+                              const QString& negative, const QString& settings, const QString& others) {
+            const QStringList forms = QStringList { "prompt", "%api", "workflow", "%editor" }
+                + (file.contains(u"unclip") ? exifForms : QStringList());
+            for (qsizetype i = 0; i < forms.size(); i += 2)
+                QTest::addRow("%s, %s %s", name, qPrintable(forms[i]), qPrintable(forms[i + 1]))
+                    << "realworld/" + file << forms[i] << forms[i + 1] << prompt << negative << settings << others;
         };
         rows("img2img", "comfyui-img2img.png", "photograph of victorian woman with wings, sky clouds, meadow grass",
             "watermark, text",
@@ -369,8 +375,8 @@ private slots:
             "KSampler 3");
         const auto graph = [](const char* file, const char* prompt, const char* negative, const char* settings,
                                const char* others = "") {
-            QTest::newRow(file) << QStringLiteral("comfyui/") + file << "prompt" << prompt << negative << settings
-                                << others;
+            QTest::newRow(file) << QStringLiteral("comfyui/") + file << "prompt"
+                                << "%api" << prompt << negative << settings << others;
         };
         // Seed from a primitive, positive via a reroute, LoRA and CLIP skip in chains, a muted last sampler.
         graph("editor-graph.json", "a lighthouse at dusk", "blurry",
@@ -393,11 +399,17 @@ private slots:
     {
         QFETCH(QString, file);
         QFETCH(QString, source);
+        QFETCH(QString, form);
         QFile graph(test::sourceTreeRoot() + QStringLiteral("/tests/data/") + file);
         QVERIFY(graph.open(QIODevice::ReadOnly));
-        const auto record = readComfyUI({ { source,
-            file.endsWith(u".png") ? rawTextFrom(readRawMetadataTexts(graph.fileName()), source).value_or(QString())
-                                   : QString::fromUtf8(graph.readAll()) } });
+        const QList<RawText> texts = file.endsWith(u".png") ? readRawMetadataTexts(graph.fileName())
+                                                            : QList<RawText> { { "prompt", graph.readAll() } };
+        const QString api = rawTextFrom(texts, QStringLiteral("prompt")).value_or(QString());
+        const QString quoted = QString::fromUtf8(QJsonDocument(QJsonArray { api }).toJson(QJsonDocument::Compact));
+        form.replace(u"%api"_qs, api)
+            .replace(u"%editor"_qs, rawTextFrom(texts, QStringLiteral("workflow")).value_or(QString()))
+            .replace(u"%quoted"_qs, quoted.mid(2, quoted.size() - 4)); // without the brackets and quotes
+        const auto record = readComfyUI({ { source, form } });
         QVERIFY(record);
         QCOMPARE(record->generator, QStringLiteral("ComfyUI"));
         QTEST(record->prompt, "prompt");
@@ -405,42 +417,6 @@ private slots:
         QTEST(settingsText(*record), "settings");
         QTEST(otherSamplers(*record), "others");
         QVERIFY(record->rawTexts.isEmpty());
-    }
-
-    // JPEG and WebP keep the graphs in EXIF tags; every form gives the PNG's record.
-    void exifForms_data()
-    {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("form");
-        QTest::newRow("prompt: prefix") << "Make"
-                                        << "prompt:%api";
-        QTest::newRow("Workflow: prefix, editor graph alone") << "ImageDescription"
-                                                              << "Workflow: %editor";
-        QTest::newRow("one document") << "UserComment"
-                                      << "{\"prompt\": %api, \"workflow\": %editor}";
-        QTest::newRow("one document of JSON strings") << "UserComment"
-                                                      << "{\"prompt\": \"%quoted\"}";
-    }
-
-    void exifForms()
-    {
-        QFETCH(QString, source);
-        QFETCH(QString, form);
-        const QList<RawText> png = realTexts(QStringLiteral("comfyui-unclip-2pass.png"));
-        const QString api = rawTextFrom(png, QStringLiteral("prompt")).value_or(QString());
-        const QString editor = rawTextFrom(png, QStringLiteral("workflow")).value_or(QString());
-        QString quoted = QString::fromUtf8(QJsonDocument(QJsonArray { api }).toJson(QJsonDocument::Compact));
-        quoted = quoted.mid(2, quoted.size() - 4); // the string's JSON form without its quotes
-
-        const auto expected = readComfyUI(png);
-        form.replace(QStringLiteral("%api"), api)
-            .replace(QStringLiteral("%editor"), editor)
-            .replace(QStringLiteral("%quoted"), quoted);
-        const auto record = readComfyUI({ { source, form } });
-        QVERIFY(expected && record);
-        QCOMPARE(record->prompt, expected->prompt);
-        QCOMPARE(record->negativePrompt, expected->negativePrompt);
-        QCOMPARE(settingsText(*record), settingsText(*expected));
     }
 
     // 20000 chained samplers on looping conditionings, 60 concatenations each doubling the text.
