@@ -101,6 +101,14 @@ private slots:
         add("with-sidecar.png", PNGChunkWriter().tinyImageData().end().bytes());
         writeFile(m_sandbox.filePath("with-sidecar.txt"), infotext.toUtf8());
         add("infotext-description.png", pngWithDescription(infotext.toUtf8()));
+        // A graph beside an infotext: the format that names itself wins.
+        const QList<RawText> comfy = readRawMetadataTexts(realWorld.filePath("comfyui-img2img.png"));
+        add("comfyui-and-infotext.png",
+            PNGChunkWriter()
+                .iTXt("parameters", infotext.toUtf8())
+                .iTXt("prompt", comfy.value(0).text.toUtf8())
+                .end()
+                .bytes());
         add("unknown-json.png", PNGChunkWriter().tEXt("Title", "t").tEXt("gen_data", "{\"x\": 1}").end().bytes());
         add("unknown-comment.jpg", jpegWith({}, { "made by hand" }));
         add("json-description.png", pngWithDescription("{\"unknown\": true}"));
@@ -130,6 +138,8 @@ private slots:
         row("ComfyUI", "comfyui-img2img.png", "ComfyUI", "photograph of victorian woman", comfy);
         row("ComfyUI, several samplers", "comfyui-multi-sampler.png", "ComfyUI", "(best quality) beautiful", comfy);
         row("ComfyUI, noisy latents", "comfyui-noisy-latents.png", "ComfyUI", "girl (flat chest:0.9)", comfy);
+        row("ComfyUI beside an infotext", "comfyui-and-infotext.png", "ComfyUI", "photograph of victorian woman",
+            { "parameters", "prompt" });
         row("ComfyUI, two passes", "comfyui-unclip-2pass.png", "ComfyUI", "beautiful scenery", comfy);
         row("Fooocus", "fooocus-parameters.png", "Fooocus", "a smiling goldfish", { "parameters", "fooocus_scheme" });
         row("InvokeAI Dream", "invokeai-dream.png", "InvokeAI", "professional full body photo", { "Dream" });
