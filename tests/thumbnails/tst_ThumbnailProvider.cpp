@@ -328,7 +328,8 @@ private slots:
 
     // Steps: "ask 1 2" takes numbered slots, "release 1" returns them, "events" runs the event loop,
     // "granted 1 2" is the grant order, "gate 3 1" running and waiting; "other" asks from a context
-    // of its own that drops its slot at once, "destroy" destroys it, "calls 1" counts its grants.
+    // of its own that drops its slot at once, "destroy" destroys it, "calls 1" counts its grants;
+    // "copy 1 3" turns slot 1 into three copies, "drop" destroys one copy, "twice" releases one twice.
     void grants_data()
     {
         QTest::addColumn<QString>("steps");
@@ -346,6 +347,12 @@ private slots:
             << "ask 1 2 3 | other | ask 4 | destroy | gate 3 1 | release 1 | granted 1 2 3 4 | calls 0";
         QTest::newRow("context destroyed while its resumption is on its way")
             << "ask 1 2 3 | other | ask 4 | release 1 | destroy | granted 1 2 3 4 | calls 0 | gate 3 0";
+        // A slot is returned exactly once, when its last copy goes.
+        QTest::newRow("one copy destroyed") << "ask 1 2 | copy 1 1 | drop | gate 1 0";
+        QTest::newRow("three copies destroyed one by one")
+            << "ask 1 2 | copy 1 3 | drop | drop | gate 2 0 | drop | gate 1 0";
+        QTest::newRow("three copies, each released twice")
+            << "ask 1 2 | copy 1 3 | twice | twice | gate 2 0 | twice | gate 1 0";
     }
 
     void grants()
@@ -354,6 +361,7 @@ private slots:
         ThumbnailSemaphore gate;
         QList<int> granted;
         std::map<int, Slot> held;
+        std::vector<Slot> copies;
         auto other = std::make_unique<QObject>();
         int calls = 0;
         for (const QString& step : steps.split(u'|')) {
@@ -381,43 +389,20 @@ private slots:
                 gate.wait(other.get(), [&calls](Slot) { ++calls; });
             } else if (verb == "destroy") {
                 other.reset();
+            } else if (verb == "copy") {
+                copies.assign(size_t(numbers.value(1)), held[numbers.value(0)]);
+                held.erase(numbers.value(0));
+            } else if (verb == "drop" || verb == "twice") {
+                QVERIFY(copies.back().isHeld());
+                verb == "twice" ? (copies.back().release(), copies.back().release()) : void(copies.back() = Slot());
+                QVERIFY(!copies.back().isHeld());
+                copies.pop_back();
             } else {
                 QCOMPARE(verb, "calls");
                 QCOMPARE(calls, numbers.value(0));
             }
         }
         held.clear();
-        QCOMPARE(gate.running(), 0);
-    }
-
-    void slotIsReleasedExactlyOnce_data()
-    {
-        QTest::addColumn<int>("copies");
-        QTest::addColumn<bool>("releaseExplicitly"); // twice each, else destroyed
-        QTest::newRow("one holder, destroyed") << 1 << false;
-        QTest::newRow("three copies, destroyed one by one") << 3 << false;
-        QTest::newRow("three copies, each released twice") << 3 << true;
-    }
-
-    void slotIsReleasedExactlyOnce()
-    {
-        QFETCH(int, copies);
-        QFETCH(bool, releaseExplicitly);
-        ThumbnailSemaphore gate;
-        Slot kept;
-        Slot other;
-        gate.wait(this, [&kept](Slot slot) { kept = std::move(slot); });
-        gate.wait(this, [&other](Slot slot) { other = std::move(slot); });
-        std::vector<Slot> holders(size_t(copies), kept);
-        kept = Slot();
-        for (Slot& holder : holders) {
-            QCOMPARE(gate.running(), 2);
-            QVERIFY(holder.isHeld());
-            releaseExplicitly ? (holder.release(), holder.release()) : void(holder = Slot());
-            QVERIFY(!holder.isHeld());
-        }
-        QCOMPARE(gate.running(), 1);
-        other.release();
         QCOMPARE(gate.running(), 0);
     }
 
