@@ -196,7 +196,7 @@ private slots:
 
     void texts_data()
     {
-        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QString>("suffix"); // empty: `file` is the path of a file to read as it is
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QByteArray>("sidecar");
         QTest::addColumn<QStringList>("expected");
@@ -265,6 +265,14 @@ private slots:
             << "png" << bombs.tEXt("parameters", "not reached").end().bytes() << QByteArray() << QStringList {};
         QTest::newRow("sidecar too large") << "png" << PNGChunkWriter().tinyImageData().end().bytes()
                                            << QByteArray(maxSidecarBytes + 1, 'x') << QStringList {};
+        // What exiftool writes reads back the same (it picks the character code itself).
+        const QString written = m_sandbox.filePath(QStringLiteral("raw/exiftool.jpg"));
+        writeImage(written, "JPEG");
+        runExiftool({ u"-UserComment="_qs + rawInfotext, u"-Make=Maker"_qs, written });
+        QTest::newRow("written by exiftool")
+            << "" << written.toUtf8() << QByteArray() << QStringList { "Make=Maker", u"UserComment="_qs + rawInfotext };
+        for (const QString& special : { m_sandbox.path(), u"/dev/zero"_qs, m_sandbox.filePath(u"missing.png"_qs) })
+            QTest::newRow(qPrintable(special)) << "" << special.toUtf8() << QByteArray() << QStringList {};
         QTest::newRow("not an image") << "jpg" << QByteArray("\xff\xd8\xff") << QByteArray() << QStringList {};
     }
 
@@ -276,27 +284,12 @@ private slots:
         QFETCH(QStringList, expected);
 
         const QString base = m_sandbox.filePath(QStringLiteral("raw/image%1").arg(++m_fileNumber));
-        writeFile(base + u'.' + suffix, file);
+        const QString path = suffix.isEmpty() ? QString::fromUtf8(file) : base + u'.' + suffix;
+        if (!suffix.isEmpty())
+            writeFile(path, file);
         if (!sidecar.isEmpty())
             writeFile(base + QStringLiteral(".txt"), sidecar);
-        QCOMPARE(sources(readRawMetadataTexts(base + u'.' + suffix), true), expected);
-    }
-
-    // What exiftool writes must read back the same (it picks the character code itself).
-    void exiftoolWrittenComment()
-    {
-        const QString path = m_sandbox.filePath(QStringLiteral("raw/exiftool.jpg"));
-        writeImage(path, "JPEG");
-        runExiftool({ u"-UserComment="_qs + rawInfotext, u"-Make=Maker"_qs, path });
-        QCOMPARE(sources(readRawMetadataTexts(path), true),
-            (QStringList { "Make=Maker", u"UserComment="_qs + rawInfotext }));
-    }
-
-    void specialFilesGiveNothing()
-    {
-        QCOMPARE(readRawMetadataTexts(m_sandbox.path()), QList<RawText> {});
-        QCOMPARE(readRawMetadataTexts(QStringLiteral("/dev/zero")), QList<RawText> {});
-        QCOMPARE(readRawMetadataTexts(m_sandbox.filePath(QStringLiteral("missing.png"))), QList<RawText> {});
+        QCOMPARE(sources(readRawMetadataTexts(path), true), expected);
     }
 };
 
