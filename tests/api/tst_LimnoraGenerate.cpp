@@ -220,11 +220,9 @@ private slots:
         QCOMPARE(server.requests().size(), 1);
         const TestHttpServer::Request request = server.requests().first();
         QVERIFY2(request.receivedAtMs - startedAt < 450, "without Limnora installed nothing is waited for");
-        QCOMPARE(request.method, QByteArray("POST"));
-        QCOMPARE(request.target, QByteArray("/sdapi/v1/txt2img"));
-        QCOMPARE(request.headers.value("content-type"), QByteArray("application/json"));
-        QCOMPARE(request.headers.value("content-length"), QByteArray::number(expectedBody.size()));
-        QCOMPARE(request.body, expectedBody);
+        QCOMPARE(request.method + ' ' + request.target + ' ' + request.headers.value("content-type") + ' '
+                + request.headers.value("content-length") + '\n' + request.body,
+            "POST /sdapi/v1/txt2img application/json " + QByteArray::number(expectedBody.size()) + '\n' + expectedBody);
     }
 
     void requestsOverlap()
