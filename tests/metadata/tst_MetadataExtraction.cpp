@@ -34,11 +34,6 @@ constexpr qsizetype rewrittenTailBytes = 64 * 1024; // the part of it that is cu
 
 const QByteArray sampleText = sampleLimnoraText().toLatin1();
 
-template <std::size_t N> QByteArray literal(const char (&text)[N])
-{
-    return QByteArray(text, qsizetype(N - 1));
-}
-
 QByteArray nestedElements(int depth)
 {
     return QByteArray("<lim:a>").repeated(depth) + QByteArray("</lim:a>").repeated(depth);
@@ -242,13 +237,13 @@ private slots:
         QTest::newRow("non-ASCII chunk type is skipped")
             << PNGChunkWriter().chunk("t\xc5Xt", "Description\0zz").tEXt("Comment", "c").end().bytes() << "c";
         QTest::newRow("text chunk declares 9,999,999 bytes, file ends early")
-            << PNGChunkWriter().chunk("tEXt", literal("Description\0abc"), 9'999'999).bytes() << none;
+            << PNGChunkWriter().chunk("tEXt", "Description\0abc"_qba, 9'999'999).bytes() << none;
         QTest::newRow("4 GB length on a chunk before the text")
             << PNGChunkWriter().chunk("abCd", "", 0xffffffff).tEXt("Description", sampleText).bytes() << none;
         QTest::newRow("4 GB length on the text chunk")
-            << PNGChunkWriter().chunk("tEXt", literal("Description\0") + sampleText, 0xffffffff).bytes() << none;
+            << PNGChunkWriter().chunk("tEXt", "Description\0"_qba + sampleText, 0xffffffff).bytes() << none;
         QTest::newRow("2 GB length on the text chunk")
-            << PNGChunkWriter().chunk("iTXt", literal("Description\0\0\0\0\0x"), 0x80000000).bytes() << none;
+            << PNGChunkWriter().chunk("iTXt", "Description\0\0\0\0\0x"_qba, 0x80000000).bytes() << none;
         PNGChunkWriter tinyChunks;
         for (int i = 0; i < 100'000; ++i)
             tinyChunks.chunk("abCd", "");
@@ -262,8 +257,8 @@ private slots:
             << otherTexts.tEXt("Description", sampleText).bytes() << QString::fromLatin1(sampleText);
         QTest::newRow("compressed iTXt that inflates to 100 MB")
             << PNGChunkWriter()
-                   .chunk("iTXt",
-                       literal("Description\0\1\0\0\0") + PNGChunkWriter::zlibCompress(QByteArray(100'000'000, 'a')))
+                   .chunk(
+                       "iTXt", "Description\0\1\0\0\0"_qba + PNGChunkWriter::zlibCompress(QByteArray(100'000'000, 'a')))
                    .bytes()
             << none;
     }
