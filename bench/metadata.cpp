@@ -4,6 +4,7 @@
 // without exiftool, against exiftool over the same files.
 
 #include "ExiftoolRunner.h"
+#include "MetadataBlocks.h"
 #include "MetadataExtraction.h"
 #include "MetadataParser.h"
 #include "PNGChunkWriter.h"
@@ -115,40 +116,6 @@ QByteArray a1111Text(int seed)
           "Lora hashes: \"film_grain_v3: 1a2b3c4d5e6f\", Version: v1.10.1";
 }
 
-// A JPEG with an APP1 Exif segment whose Exif IFD holds `text` as a UserComment in UTF-16
-// (big-endian, "UNICODE" code), as the A1111 web UI writes it.
-QByteArray jpegWithUserComment(const QByteArray& jpeg, const QByteArray& text)
-{
-    QByteArray comment("UNICODE\0", 8);
-    for (const QChar c : QString::fromUtf8(text))
-        comment.append(char(c.unicode() >> 8)).append(char(c.unicode() & 0xff));
-    const auto u16 = [](QByteArray& out, quint32 value) { out.append(char(value >> 8)).append(char(value & 0xff)); };
-    const auto u32 = [&u16](QByteArray& out, quint32 value) {
-        u16(out, value >> 16);
-        u16(out, value & 0xffff);
-    };
-    // Big-endian TIFF header; the first IFD (at 8) points to the Exif IFD (at 26), whose one
-    // entry's value follows it (at 44).
-    QByteArray tiff("MM\0\x2a", 4);
-    u32(tiff, 8);
-    u16(tiff, 1);
-    u16(tiff, 0x8769);
-    u16(tiff, 4);
-    u32(tiff, 1);
-    u32(tiff, 26);
-    u32(tiff, 0);
-    u16(tiff, 1);
-    u16(tiff, 0x9286);
-    u16(tiff, 7);
-    u32(tiff, quint32(comment.size()));
-    u32(tiff, 44);
-    u32(tiff, 0);
-    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff + comment;
-    QByteArray segment("\xFF\xE1", 2);
-    u16(segment, quint32(payload.size() + 2));
-    return jpeg.left(2) + segment + payload + jpeg.mid(2);
-}
-
 QList<QUrl> writeForeignCorpus(const QDir& dir)
 {
     const Images images = sampleImages();
@@ -163,7 +130,9 @@ QList<QUrl> writeForeignCorpus(const QDir& dir)
         const QString jpg = dir.filePath(QStringLiteral("a1111-%1.jpg").arg(i, 4, 10, QLatin1Char('0')));
         QFile jpgFile(jpg);
         jpgFile.open(QIODevice::WriteOnly);
-        jpgFile.write(jpegWithUserComment(images.jpeg, a1111Text(i)));
+        // A UserComment in UTF-16 ("UNICODE" code) in the Exif IFD, as the A1111 web UI writes it.
+        const ExifField comment { 0x9286, 7, userComment("UNICODE", QString::fromUtf8(a1111Text(i))), true };
+        jpgFile.write(jpegWith(exifBlock({ comment }, true)));
         urls.append(QUrl::fromLocalFile(jpg));
     }
     return urls;

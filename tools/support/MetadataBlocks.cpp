@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-namespace limnoscope::test {
+namespace limnoscope {
 namespace {
 
 // The low `bytes` bytes of `value`, in the given order.
@@ -132,4 +132,4 @@ QByteArray webpWith(const QByteArray& exif, const QByteArray& xmp)
     return file + "WEBP" + header + chunks;
 }
 
-} // namespace limnoscope::test
+} // namespace limnoscope

@@ -3,10 +3,10 @@
 #include <QByteArray>
 #include <QList>
 
-namespace limnoscope::test {
+namespace limnoscope {
 
-// Metadata blocks written byte by byte, so that tests control exactly what a file holds (byte
-// orders and character codes that tools would normalise).
+// Metadata blocks written byte by byte, so that tests and benchmarks control exactly what a file
+// holds (byte orders and character codes that tools would normalise).
 
 // One EXIF field: tag, TIFF type (2 ASCII, 7 UNDEFINED), value bytes; in the first IFD or in
 // the Exif IFD.
@@ -33,4 +33,4 @@ QByteArray jpegWith(const QByteArray& exif, const QList<QByteArray>& comments = 
 // the image data, and an "XMP " chunk when `xmp` is not empty.
 QByteArray webpWith(const QByteArray& exif, const QByteArray& xmp = {});
 
-} // namespace limnoscope::test
+} // namespace limnoscope
