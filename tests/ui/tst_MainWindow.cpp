@@ -85,8 +85,7 @@ private slots:
         delete m_model;
     }
 
-    // The keyboard map through real key events: steps and jumps (which leave the selection), and
-    // which notification each delete key posts (observed only: no dialog, no Trash move).
+    // Real key events: steps, jumps, the notification each delete key posts, nothing under a field or dialog.
     void keys_data()
     {
         QTest::addColumn<int>("key");
@@ -95,9 +94,10 @@ private slots:
         QTest::addColumn<bool>("withSelection");
         QTest::addColumn<int>("expectedIndex");
         QTest::addColumn<QString>("posted");
+        QTest::addColumn<QString>("holder"); // what has the keyboard instead of the window
         const auto row = [](const char* name, int key, int modifiers, int start, bool selection, int index,
-                             const char* posted = "") {
-            QTest::newRow(name) << key << modifiers << start << selection << index << QString::fromLatin1(posted);
+                             const char* posted = "", const char* holder = "") {
+            QTest::newRow(name) << key << modifiers << start << selection << index << QString(posted) << QString(holder);
         };
         row("Down", Qt::Key_Down, 0, 0, true, 1);
         row("Right", Qt::Key_Right, 0, 1, false, 2);
@@ -111,6 +111,8 @@ private slots:
         row("Delete, three selected", Qt::Key_Delete, 0, 2, true, 2, "deleteSelectedImages");
         row("Shift+Delete", Qt::Key_Delete, Qt::ShiftModifier, 2, false, 2, "deleteImmediately");
         row("plain Backspace does nothing", Qt::Key_Backspace, 0, 2, false, 2);
+        row("Down in a text field", Qt::Key_Down, 0, 0, false, 0, "", "field");
+        row("Down under a modal dialog", Qt::Key_Down, 0, 0, false, 0, "", "dialog");
     }
 
     void keys()
@@ -121,6 +123,18 @@ private slots:
         QFETCH(bool, withSelection);
         QFETCH(int, expectedIndex);
         QFETCH(QString, posted);
+        QFETCH(QString, holder);
+        QLineEdit field(m_window);
+        QDialog dialog(m_window);
+        if (holder == "field") {
+            field.show();
+            field.setFocus();
+            QTRY_VERIFY(field.hasFocus());
+        } else if (holder == "dialog") {
+            dialog.setModal(true);
+            dialog.show();
+            QTRY_VERIFY(QApplication::activeModalWidget() == &dialog);
+        }
         AppNotifications* notifications = &m_app->notifications;
         if (key == Qt::Key_Delete || key == Qt::Key_Backspace)
             QObject::disconnect(notifications, nullptr, nullptr, nullptr);
@@ -130,47 +144,15 @@ private slots:
         m_model->selectImage(start);
         if (withSelection)
             m_model->setSelectedURLs({ image(1), image(2), image(3) });
-        sendKey(Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        if (holder == "dialog") // the key sink itself, as the dialog holds the keyboard
+            QTest::keyClick(m_window->contentView()->keySink(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        else
+            sendKey(Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QCOMPARE(m_model->currentIndex(), expectedIndex);
         QCOMPARE(m_model->selectedURLs().size(), withSelection && expectedIndex == start ? 3 : 0);
         QCOMPARE(current.size(), posted == "deleteCurrentImage" ? 1 : 0);
         QCOMPARE(selected.size(), posted == "deleteSelectedImages" ? 1 : 0);
         QCOMPARE(immediately.size(), posted == "deleteImmediately" ? 1 : 0);
-    }
-
-    void nothingHandledWhileTextOrDialogHasTheKeyboard()
-    {
-        auto *field = new QLineEdit(m_window);
-        field->show();
-        field->setFocus();
-        QTRY_VERIFY(field->hasFocus());
-        sendKey(Qt::Key_Down);
-        QCOMPARE(m_model->currentIndex(), 0);
-        delete field;
-
-        m_window->contentView()->keySink()->setFocus();
-        QDialog dialog(m_window);
-        dialog.setModal(true);
-        dialog.show();
-        QTRY_VERIFY(QApplication::activeModalWidget() == &dialog);
-        QTest::keyClick(m_window->contentView()->keySink(), Qt::Key_Down);
-        QCOMPARE(m_model->currentIndex(), 0);
-    }
-
-    void spaceTogglesQuickLook()
-    {
-        QuickLookPanel* panel = m_window->quickLook();
-        QVERIFY(panel);
-        sendKey(Qt::Key_Space);
-        QTRY_VERIFY(panel->isVisible());
-        QCOMPARE(panel->shownURL(), image(1));
-        m_window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_window));
-        m_window->contentView()->keySink()->setFocus();
-        sendKey(Qt::Key_Down);
-        QCOMPARE(panel->shownURL(), image(2)); // the panel follows the current image
-        sendKey(Qt::Key_Space);
-        QTRY_VERIFY(!panel->isVisible());
     }
 
     void sortMenuChecksTheCurrentOrder()
@@ -365,16 +347,19 @@ private slots:
     {
         QTest::addColumn<bool>("fromQuickLook");
         QTest::newRow("in the window: Quick Look stays closed") << false;
-        QTest::newRow("in Quick Look: shown again on the next image") << true;
+        QTest::newRow("in Quick Look opened by Space: shown again, follows Down, Space closes") << true;
     }
 
     void shiftDeleteTrashesTheCurrentImage()
     {
         QFETCH(bool, fromQuickLook);
         QuickLookPanel* quickLook = m_window->quickLook();
+        QTest::qWait(ContentView::folderOpenedFocusDelay.count() * 2); // past the opened folder's focus return
         m_model->selectImage(2);
         if (fromQuickLook) {
-            quickLook->present();
+            sendKey(Qt::Key_Space);
+            QTRY_VERIFY(quickLook->isVisible());
+            QCOMPARE(quickLook->shownURL(), image(3));
             QTest::keyClick(quickLook, Qt::Key_Delete, Qt::ShiftModifier);
         } else {
             sendKey(Qt::Key_Delete, Qt::ShiftModifier);
@@ -384,10 +369,18 @@ private slots:
         if (fromQuickLook) {
             QTRY_VERIFY(quickLook->isVisible());
             QCOMPARE(quickLook->shownURL(), image(4));
-            quickLook->close();
-        } else {
-            // Nothing announces that Quick Look stays closed: wait past the moment it would open.
-            QTest::qWait(2 * ContentView::quickLookReshowDelayMs);
+            QTest::qWait(2 * ContentView::quickLookReshowDelayMs); // past its reshow, which takes the keyboard
+            QTest::keyClick(m_window->contentView()->keySink(), Qt::Key_Down);
+            QCOMPARE(quickLook->shownURL(), image(5)); // the panel follows the window's current image
+            QTest::keyClick(m_window->contentView()->keySink(), Qt::Key_Space);
+            QTRY_VERIFY(!quickLook->isVisible());
+        } else { // the keyboard comes back to the key sink, wherever the removal left it
+            QLineEdit field(m_window);
+            field.show();
+            field.setFocus();
+            QVERIFY(field.hasFocus());
+            QTRY_VERIFY(m_window->contentView()->keySink()->hasFocus());
+            QTest::qWait(2 * ContentView::quickLookReshowDelayMs); // past the moment Quick Look would open
             QVERIFY(!quickLook->isVisible());
         }
     }
@@ -409,21 +402,6 @@ private slots:
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
         QCOMPARE(m_window->contentView()->splitView()->sizes(), saved);
-    }
-
-    // After Shift+Delete the keyboard comes back to the key sink, wherever the removal left it.
-    void focusReturnsAfterShiftDelete()
-    {
-        QTest::qWait(ContentView::folderOpenedFocusDelay.count() * 2); // past the opened folder's own return
-        QSignalSpy forgotten(m_model, &ImageBrowserModel::imagesForgotten);
-        sendKey(Qt::Key_Delete, Qt::ShiftModifier);
-        QTRY_COMPARE(forgotten.size(), 1);
-        auto* field = new QLineEdit(m_window);
-        field->show();
-        field->setFocus();
-        QVERIFY(field->hasFocus());
-        QTRY_VERIFY(m_window->contentView()->keySink()->hasFocus());
-        QCOMPARE(m_model->currentImageURL(), image(2));
     }
 };
 

@@ -23,7 +23,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPushButton>
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QSettings>
@@ -115,21 +114,7 @@ private slots:
 
     void init() { QSettings().clear(); }
 
-    void emptyStateUntilImagesAreLoaded()
-    {
-        Sidebar sidebar;
-        auto* pages = sidebar.view.findChild<QStackedWidget*>();
-        QCOMPARE(pages->currentWidget()->objectName(), QStringLiteral("emptyState"));
-        auto* empty = sidebar.child<QLabel>("noFolderSelected");
-        QVERIFY(empty->text() == qtTrId("no_folder_selected") && empty->isVisible());
-        sidebar.dir.writeImages({ "a.png" });
-        sidebar.open();
-        QCOMPARE(pages->currentWidget()->findChild<ImageListView*>(), sidebar.list());
-        QVERIFY(!empty->isVisible());
-    }
-
-    // Ctrl toggles a row in the selection, Shift selects the range to the current image, a plain
-    // click clears the selection and selects.
+    // Ctrl toggles a row, Shift selects the range to the current image, a plain click selects only it.
     void clickRule_data()
     {
         QTest::addColumn<int>("currentIndex");
@@ -284,7 +269,7 @@ private slots:
         const quint16 port = limnora.serverPort();
         if (!apiListening)
             limnora.close();
-        Sidebar sidebar({ "a.png", "b.png" }, port);
+        Sidebar sidebar({ "a.png", "my image 1.png" }, port);
         QSignalSpy probed(&sidebar.api, &LimnoraAPIService::availabilityChecked);
         QTRY_VERIFY_WITH_TIMEOUT(!probed.isEmpty(), asyncTimeoutMs);
         QCOMPARE(sidebar.api.isAvailable(), apiListening);
@@ -297,14 +282,17 @@ private slots:
         QVERIFY(menu);
         QCOMPARE(menu->url(), second);
         QCOMPARE(menuTexts(*menu), expectedItems);
+        QApplication::clipboard()->clear();
+        menu->actions().at(expectedItems.indexOf(qtTrId("ctx_copy_path")))->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), sidebar.dir.filePath("my image 1.png"));
         menu->close();
+        QCOMPARE(std::unique_ptr<QMimeData>(ImageListView::dragData(second))->urls(), QList<QUrl> { second });
         QCOMPARE(sidebar.child<QLabel>("apiStatus")->text(), // the footer tells the same
             apiListening ? localizedFormat("LN API ✓ Port %lld", { QString::number(port) })
                          : qtTrId("ln_api_unavailable"));
     }
 
-    // Toggling a tag in one row's submenu writes the real attribute, shows "● " on the next
-    // opening and refreshes the dots of every visible row.
+    // A tag toggled in the submenu is written, shown with "● " next time, and every visible row's dots reread.
     void tagsSubmenuAndDots()
     {
         Sidebar sidebar({ "a.png", "b.png", "c.png" });
@@ -343,24 +331,7 @@ private slots:
         reopened.close();
     }
 
-    void copyPathWithSpaces()
-    {
-        Sidebar sidebar({ "my image 1.png" });
-        const QUrl url = sidebar.browser.flatURLs().first();
-        ImageContextMenu menu(url, sidebar.app.context, nullptr);
-        QApplication::clipboard()->clear();
-        for (QAction* action : menu.actions()) {
-            if (action->text() == qtTrId("ctx_copy_path"))
-                action->trigger();
-        }
-        QCOMPARE(QApplication::clipboard()->text(), sidebar.dir.filePath("my image 1.png"));
-        // Dragging the row out offers the same file.
-        std::unique_ptr<QMimeData> dragged(ImageListView::dragData(url));
-        QCOMPARE(dragged->urls(), QList<QUrl> { url });
-    }
-
-    // Only the current image's row asks, whatever else is selected, or the row the context menu
-    // was opened on; a second request while one is up asks nothing more.
+    // Only the current image's row asks, or the context menu's row; a second request asks nothing more.
     void deleteConfirmation_data()
     {
         QTest::addColumn<QString>("route");
@@ -411,9 +382,7 @@ private slots:
         QVERIFY(QFile::exists(dir.filePath("a.png")) && QFile::exists(dir.filePath("c.png")));
     }
 
-    // The list scrolls the least distance that shows the current image, and rows out of view load
-    // nothing. A rescan that finds the same images (a tag write fires the watcher) leaves the list
-    // as it was; a new image only adds its row.
+    // Least scrolling to the current image; rows out of view load nothing; a rescan only adds new rows.
     void currentImageStaysInView()
     {
         Sidebar sidebar(numberedNames(300));
@@ -454,14 +423,21 @@ private slots:
         QVERIFY(!list->thumbnails()->isLoading(farAway));
     }
 
-    // Names that are not valid UTF-8 are left out of the list; one line in the footer counts them.
-    void skippedNamesNotice()
+    // Empty until images load; names that are not valid UTF-8 are left out and one footer line counts them.
+    void emptyStateAndSkippedNames()
     {
         QTranslator english;
         QVERIFY(english.load(QStringLiteral(":/i18n/limnoscope_en.qm")));
         QCoreApplication::installTranslator(&english);
         const auto uninstall = qScopeGuard([&english] { QCoreApplication::removeTranslator(&english); });
-        Sidebar sidebar({ "a.png" });
+        Sidebar sidebar;
+        auto* pages = sidebar.view.findChild<QStackedWidget*>();
+        auto* empty = sidebar.child<QLabel>("noFolderSelected");
+        QVERIFY(pages->currentWidget()->objectName() == "emptyState" && empty->isVisible());
+        QCOMPARE(empty->text(), qtTrId("no_folder_selected"));
+        sidebar.dir.writeImages({ "a.png" });
+        sidebar.open();
+        QVERIFY(pages->currentWidget()->findChild<ImageListView*>() == sidebar.list() && !empty->isVisible());
         auto* notice = sidebar.child<QLabel>("skippedNamesNotice");
         QVERIFY(!notice->isVisible());
         for (const QString& expected : { QStringLiteral("1 file with an unreadable name was skipped"),
