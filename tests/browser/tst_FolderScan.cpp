@@ -113,14 +113,8 @@ private slots:
 
         QStringList names;
         for (const FolderGroup& group : *groups) {
-            const bool isRoot = group.url == QUrl::fromLocalFile(root.path());
-            names.append(isRoot ? QStringLiteral("<root>") : group.name);
-            if (isRoot)
-                QCOMPARE(group.name, QFileInfo(root.path()).fileName());
-            else
-                QCOMPARE(group.url, QUrl::fromLocalFile(root.filePath(group.name)));
-            QVERIFY(group.isExpanded);
-            QVERIFY(!group.id.isNull());
+            QVERIFY(group.isExpanded && !group.id.isNull() && group.name == group.url.fileName());
+            names.append(group.url == root.url() ? "<root>" : relativePaths(root, { group.url }).first());
         }
         QCOMPARE(names.join(u' '), groupNames);
         QCOMPARE(relativePaths(root, flattenGroups(*groups)).join(u' '), flat);
@@ -128,47 +122,36 @@ private slots:
             QVERIFY2(QFileInfo(subfolder).isDir(), qPrintable(subfolder));
     }
 
-    void naturalNameOrder_data()
+    // Files written first are older: "undated" is a link to nothing.
+    void sortOrder_data()
     {
+        QTest::addColumn<QString>("written");
         QTest::addColumn<QString>("names");
         QTest::addColumn<SortOrder>("order");
         QTest::addColumn<QString>("expected");
+        const auto row = [](const char* name, const char* written, const char* names, SortOrder order,
+                             const char* expected) { QTest::newRow(name) << written << names << order << expected; };
         const SortOrder up = SortOrder::nameAscending;
         const SortOrder down = SortOrder::nameDescending;
-        QTest::newRow("digits by value, case ignored")
-            << "B.png 10.png a.png 2.png" << up << "2.png 10.png a.png B.png";
-        QTest::newRow("descending") << "B.png 10.png a.png 2.png" << down << "B.png a.png 10.png 2.png";
-        QTest::newRow("digit runs inside names") << "img10 img2 img1 img100" << up << "img1 img2 img10 img100";
-        QTest::newRow("equal names keep their order (ascending)") << "IMG b img" << up << "b IMG img";
-        QTest::newRow("equal names keep their order (descending)") << "img a IMG" << down << "img IMG a";
+        row("digits by value, case ignored", "", "B.png 10.png a.png 2.png", up, "2.png 10.png a.png B.png");
+        row("descending", "", "B.png 10.png a.png 2.png", down, "B.png a.png 10.png 2.png");
+        row("digit runs inside names", "", "img10 img2 img1 img100", up, "img1 img2 img10 img100");
+        row("equal names keep their order (ascending)", "", "IMG b img", up, "b IMG img");
+        row("equal names keep their order (descending)", "", "img a IMG", down, "img IMG a");
+        const char* dated = "first second third undated->nothing";
+        row("oldest first", dated, "second undated third first", SortOrder::dateAscending, "undated first second third");
+        row("newest first", dated, "second undated third first", SortOrder::dateDescending, "third second first undated");
     }
 
-    void naturalNameOrder()
+    void sortOrder()
     {
+        QFETCH(QString, written);
         QFETCH(QString, names);
         QFETCH(SortOrder, order);
         QFETCH(QString, expected);
         TestSandbox root;
+        writeInTimeOrder(root, written.split(u' ', Qt::SkipEmptyParts));
         QCOMPARE(relativePaths(root, sortImages(root.urls(names.split(u' ')), order)).join(u' '), expected);
-    }
-
-    void dateOrder_data()
-    {
-        QTest::addColumn<SortOrder>("order");
-        QTest::addColumn<QString>("expected");
-        // Written in the order first, second, third; "undated" is a link to nothing.
-        QTest::newRow("oldest first") << SortOrder::dateAscending << "undated first second third";
-        QTest::newRow("newest first") << SortOrder::dateDescending << "third second first undated";
-    }
-
-    void dateOrder()
-    {
-        QFETCH(SortOrder, order);
-        QFETCH(QString, expected);
-        TestSandbox root;
-        writeInTimeOrder(root, { "first", "second", "third", "undated->nothing" });
-        const QStringList listed { "second", "undated", "third", "first" };
-        QCOMPARE(relativePaths(root, sortImages(root.urls(listed), order)).join(u' '), expected);
     }
 
     void birthTimeBeforeModificationTime()
