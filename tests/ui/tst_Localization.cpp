@@ -49,8 +49,7 @@ QList<std::pair<QString, QString>> sourceTexts()
     return texts;
 }
 
-// Every string literal that the code hands to qtTrId, QT_TRID_NOOP or localizedFormat as a key: the
-// first argument, or both sides of a conditional inside qtTrId(...).
+// The literal keys handed to qtTrId, QT_TRID_NOOP or localizedFormat, both sides of a conditional too.
 QMap<QString, QString> keysUsedInSources()
 {
     // Spelled without raw strings: moc's preprocessor does not understand them.
@@ -112,25 +111,32 @@ private slots:
         QLocale::setDefault(QLocale::c());
     }
 
-    void keyUsedInCodeHasEnglishText_data()
+    // Every key the code uses or either source holds has a text in both languages, with the same arguments.
+    void everyKeyHasBothTexts_data()
     {
         QTest::addColumn<QString>("key");
-        const QMap<QString, QString> keys = keysUsedInSources();
+        QMap<QString, QString> keys = keysUsedInSources(); // key -> where it is used
         QVERIFY2(keys.size() > 20, "too few keys found in the sources");
+        for (FinderTag tag : allFinderTags) // keys that reach qtTrId through a table of values
+            keys.insert(localizationKey(tag), QStringLiteral("colour tags"));
+        for (SortOrder order : SortOrders::all())
+            keys.insert(QString::fromLatin1(SortOrders::displayKey(order)), QStringLiteral("sort orders"));
+        const QStringList german = idsInTranslationSource(QStringLiteral("de"));
+        QVERIFY(!german.isEmpty());
+        for (const QString& key : german + m_englishKeys)
+            keys.insert(key, keys.value(key, QStringLiteral("translations")));
         for (auto key = keys.cbegin(); key != keys.cend(); ++key)
             QTest::addRow("%s in %s", qPrintable(key.key()), qPrintable(key.value())) << key.key();
-        // Keys that reach qtTrId through a table of values.
-        for (FinderTag tag : allFinderTags)
-            QTest::addRow("%s (colour tag)", qPrintable(localizationKey(tag))) << localizationKey(tag);
-        for (SortOrder order : SortOrders::all())
-            QTest::addRow("%s (sort order)", SortOrders::displayKey(order))
-                << QString::fromLatin1(SortOrders::displayKey(order));
     }
 
-    void keyUsedInCodeHasEnglishText()
+    void everyKeyHasBothTexts()
     {
         QFETCH(QString, key);
-        QVERIFY(!compiledText(m_english, key).isEmpty());
+        const QString english = compiledText(m_english, key);
+        const QString german = compiledText(m_german, key);
+        QVERIFY2(!english.isEmpty() && m_englishKeys.contains(key), "no English text for this key");
+        QVERIFY2(!german.isEmpty(), "no German text for this key");
+        QCOMPARE(argumentPlaces(german), argumentPlaces(english)); // otherwise one language shows a raw "%1"
     }
 
     // Qt's source-text translations (tr("...")) bypass the keys and so never reach German.
@@ -146,29 +152,6 @@ private slots:
         }
         QVERIFY2(
             offenders.isEmpty(), qPrintable(QStringLiteral("tr() instead of qtTrId() at ") + offenders.join(u' ')));
-    }
-
-    // Every key of either source, English or German, has a text in both, with the same arguments.
-    void bothLanguagesHaveEveryKey_data()
-    {
-        QTest::addColumn<QString>("key");
-        QStringList keys = idsInTranslationSource(QStringLiteral("de"));
-        QVERIFY(!keys.isEmpty());
-        keys += m_englishKeys;
-        keys.removeDuplicates();
-        for (const QString& key : std::as_const(keys))
-            QTest::newRow(qPrintable(key)) << key;
-    }
-
-    void bothLanguagesHaveEveryKey()
-    {
-        QFETCH(QString, key);
-        const QString english = compiledText(m_english, key);
-        const QString german = compiledText(m_german, key);
-        QVERIFY2(!english.isEmpty() && m_englishKeys.contains(key), "no English text for this key");
-        QVERIFY2(!german.isEmpty(), "no German text for this key");
-        // Otherwise one language shows a raw "%1".
-        QCOMPARE(argumentPlaces(german), argumentPlaces(english));
     }
 
     void installedLanguageFollowsLocale_data()
