@@ -51,14 +51,7 @@ constexpr bool checksMemoryBounds = true;
 // A script for each route (perl hands a "#!/bin/sh" script to sh); only the batch route passes "-json".
 QByteArray fakeExiftool(const QByteArray& singleFile, const QByteArray& batch)
 {
-    return "case \" $* \" in\n"
-           "  *' -json '*)\n"
-        + batch
-        + "\n    ;;\n"
-          "  *)\n"
-        + singleFile
-        + "\n    ;;\n"
-          "esac\n";
+    return "case \" $* \" in\n  *' -json '*)\n" + batch + "\n    ;;\n  *)\n" + singleFile + "\n    ;;\nesac\n";
 }
 
 } // namespace
@@ -245,8 +238,7 @@ private slots:
         QTest::newRow("endless entry") << fakeExiftool("exec yes", "printf '[{\"Description\": \"'; exec yes");
     }
 
-    // Every call returns nothing soon after its timeout, in bounded memory; the folder route then
-    // finds each text with the in-process readers.
+    // Each call gives nothing soon after its timeout, in bounded memory; the folder route reads in process.
     void misbehavingChild()
     {
         QFETCH(QByteArray, script);
@@ -292,33 +284,25 @@ private slots:
         QCOMPARE(readDescriptionWithExiftool(m_images.first()), QString::number(exiftoolMemoryLimitBytes / 1024));
     }
 
-    // One file hangs exiftool or answers too long: the others keep exiftool's texts, the hostile one
-    // is read in process (a hang is found by splitting the batch; exiftool is not asked again).
+    // One file hangs exiftool (found by splitting the batch) or answers too long: only it is read in process.
     void hostileFileLeftOut_data()
     {
         QTest::addColumn<QByteArray>("hostileEntry");
         QTest::addColumn<int>("launches");
         QTest::addColumn<bool>("shortBounds"); // only a hang needs them; a long answer must not race them
         QTest::newRow("hangs") << QByteArray("exec sleep 600") << 5 << true;
-        QTest::newRow("20 MB text") << QByteArray(
-            "printf '%s{\"SourceFile\": \"%s\", \"Description\": \"' \"$sep\" \"$f\"; "
-            "head -c 20000000 /dev/zero | tr '\\0' x; printf '\"}'; sep=,; continue")
-                                    << 1 << false;
+        QTest::newRow("20 MB text") << QByteArray("printf '%s{\"SourceFile\": \"%s\", \"Description\": \"' \"$sep\" "
+                                                  "\"$f\"; head -c 20000000 /dev/zero | tr '\\0' x; printf '\"}'; "
+                                                  "sep=,; continue") << 1 << false;
     }
     void hostileFileLeftOut()
     {
         QFETCH(QByteArray, hostileEntry);
         const QString launchLog = m_dir.filePath(QStringLiteral("launches-%1").arg(QTest::currentDataTag()));
         install(fakeExiftool("echo 'asked alone'",
-            "echo >> '" + launchLog.toUtf8()
-                + "'; shift 7; sep='['\n"
-                  "for f; do case \"$f\" in *hostile*) "
-                + hostileEntry
-                + " ;; esac\n"
-                  "printf '%s{\"SourceFile\": \"%s\", \"Description\": \"exiftool %s\"}' \"$sep\" \"$f\" "
-                  "\"${f##*/}\"; "
-                  "sep=,; done\n"
-                  "echo ']'"));
+            "echo >> '" + launchLog.toUtf8() + "'; shift 7; sep='['\nfor f; do case \"$f\" in *hostile*) " + hostileEntry
+                + " ;; esac\nprintf '%s{\"SourceFile\": \"%s\", \"Description\": \"exiftool %s\"}' \"$sep\" \"$f\" "
+                  "\"${f##*/}\"; sep=,; done\necho ']'"));
         QFETCH(bool, shortBounds);
         if (shortBounds)
             setExiftoolTimeouts(singleFileTimeout, batchTimeout, splitBatchBase, splitBatchPerFile);

@@ -136,8 +136,7 @@ private slots:
             QTest::newRow(extension) << extension;
     }
 
-    // A FIFO is never opened for reading, by the in-process readers or by exiftool: each route
-    // comes back at once, with nothing for the FIFO and the texts of the images beside it.
+    // No route opens a FIFO: each comes back at once, with nothing for it and the texts beside it.
     void fifoNamedLikeAnImage()
     {
         QFETCH(QString, extension);
@@ -160,8 +159,7 @@ private slots:
         QVERIFY(QFile::remove(fifo));
     }
 
-    // Bad arguments: one complaint and status 2. Help and version: on standard output, status 0,
-    // before and instead of any reading.
+    // Bad arguments: one complaint, status 2. Help and version: standard output, status 0, nothing read.
     void arguments_data()
     {
         QTest::addColumn<QStringList>("arguments");

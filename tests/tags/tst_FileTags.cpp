@@ -143,12 +143,8 @@ private slots:
         QTest::addColumn<QByteArray>("object"); // a string object of the stored array
         QTest::addColumn<QString>("text");
         const QByteArray longUTF16 = "\x6f\x10\x14" + QByteArray("\x00\xfc", 2).repeated(20);
-        QTest::newRow("ASCII with a zero byte") << QByteArray("\x53"
-                                                              "a\0b",
-            4) << QStringView(u"a\0b", 3).toString();
-        QTest::newRow("Latin-1 bytes") << QByteArray("\x54"
-                                                     "caf\xe9")
-                                       << QStringLiteral("café");
+        QTest::newRow("ASCII, zero byte") << QByteArray::fromHex("53610062") << QStringView(u"a\0b", 3).toString();
+        QTest::newRow("Latin-1 bytes") << QByteArray::fromHex("54636166e9") << QStringLiteral("café");
         QTest::newRow("UTF-16 with a lone surrogate")
             << QByteArray("\x62\x00\x41\xd8\x00", 5) << QStringView(u"A\xd800", 2).toString();
         QTest::newRow("UTF-16, length after the head") << longUTF16 << QStringLiteral("ü").repeated(20);

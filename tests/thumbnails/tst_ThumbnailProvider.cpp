@@ -170,9 +170,7 @@ private slots:
         QCOMPARE(fixture.cache.find(url)->decodeSize, decodeSizes.last());
     }
 
-    // Asked for while decoding or behind three others: left alone it lands; cancelled, scrolled away
-    // or with its provider gone it is neither shown nor cached, and every slot comes back; asked for
-    // at another size meanwhile, only the later request's result lands.
+    // Dropped while decoding or behind three others: neither shown nor cached, and every slot comes back.
     void staleResultsAreDropped_data()
     {
         QTest::addColumn<QString>("how");
@@ -322,28 +320,24 @@ private slots:
         QVERIFY(!cache.find(urlNumber(1)));
     }
 
-    // Steps: "ask 1 2" takes numbered slots, "release 1" returns them, "events" runs the event loop,
-    // "granted 1 2" is the grant order, "gate 3 1" running and waiting; "other" asks from a context
-    // of its own that drops its slot at once, "destroy" destroys it, "calls 1" counts its grants;
-    // "copy 1 3" turns slot 1 into three copies, "drop" destroys one copy, "twice" releases one twice.
+    // "ask 1 2"/"release 1" numbered slots, "events" runs the loop, "granted 1 2" grant order, "gate 3 1" running and
+    // waiting; "other" asks from a context that drops its slot, "destroy" ends it, "calls 1" counts its grants;
+    // "copy 1 3" makes three copies of slot 1, "drop" destroys one, "twice" releases one twice.
     void grants_data()
     {
         QTest::addColumn<QString>("steps");
         QTest::newRow("three run, the rest wait, first in first out")
             << "ask 1 2 3 4 5 6 | granted 1 2 3 | gate 3 3 | release 2 | granted 1 2 3 4 | release 1 3 "
                "| granted 1 2 3 4 5 6 | gate 3 0";
-        // A waiter resumes from the event loop: whoever asks before may take the slot.
-        QTest::newRow("a caller arriving in between takes the freed slot")
+        QTest::newRow("a caller arriving before the waiter resumes takes the freed slot")
             << "ask 1 2 3 4 | release 1 | ask 5 6 | granted 1 2 3 5 | events | granted 1 2 3 5 | gate 3 2 "
                "| release 2 | granted 1 2 3 5 4 | release 3 | granted 1 2 3 5 4 6";
-        // A waiter that drops its slot or whose context goes passes its turn on.
         QTest::newRow("waiter drops its slot")
             << "ask 1 2 3 | other | ask 4 | gate 3 2 | release 1 | granted 1 2 3 4 | calls 1 | gate 3 0";
         QTest::newRow("context destroyed while waiting")
             << "ask 1 2 3 | other | ask 4 | destroy | gate 3 1 | release 1 | granted 1 2 3 4 | calls 0";
         QTest::newRow("context destroyed while its resumption is on its way")
             << "ask 1 2 3 | other | ask 4 | release 1 | destroy | granted 1 2 3 4 | calls 0 | gate 3 0";
-        // A slot is returned exactly once, when its last copy goes.
         QTest::newRow("one copy destroyed") << "ask 1 2 | copy 1 1 | drop | gate 1 0";
         QTest::newRow("three copies destroyed one by one")
             << "ask 1 2 | copy 1 3 | drop | drop | gate 2 0 | drop | gate 1 0";
