@@ -27,9 +27,7 @@ constexpr char relativeEnvironmentChild[] = "LIMNOSCOPE_TRASH_RELATIVE_CHILD";
 
 } // namespace
 
-// A Trash that cannot be used: the move reports failure and the image stays where it was,
-// unchanged. The home folder, its data folder and the images share one temporary folder, so
-// the home Trash is the one used; images on /dev/shm, a tmpfs, go to that drive's own Trash.
+// An unusable Trash refuses and leaves the image unchanged; images on /dev/shm use that drive's Trash.
 class FaultsTrash : public QObject
 {
     Q_OBJECT
@@ -67,8 +65,7 @@ private slots:
 
     void unusableTrash_data()
     {
-        QTest::addColumn<QString>(
-            "damage"); // the part that is a file ("data" folder, "Trash", "files", "info"), or "read-only"
+        QTest::addColumn<QString>("damage"); // the part that is a file ("data", "Trash", "files", "info"), or "read-only"
         QTest::addColumn<bool>("onDrive"); // the image on /dev/shm rather than beside the home
         QTest::addColumn<Deleted>("deleted");
         QTest::addColumn<QByteArray>("reason"); // empty: moved
@@ -162,8 +159,7 @@ private slots:
         }
     }
 
-    // Relative HOME and XDG_DATA_HOME name no data folder: refused, and nothing is made in the
-    // working folder. Run in a copy of this test, as the environment is read once per process.
+    // Relative HOME and XDG_DATA_HOME: refused, nothing made; in a child, as GIO reads them once.
     void relativeDataFolder()
     {
         if (qEnvironmentVariableIsSet(relativeEnvironmentChild)) {

@@ -46,8 +46,7 @@ RunResult run(const QString& program, const QStringList& arguments, int timeoutM
 
 } // namespace
 
-// Installs the build into a temporary prefix, as a packager or `tools/install` would, and checks
-// that a desktop finds, validates and starts what was installed.
+// Installs the build into a temporary prefix; a desktop must find, validate and start what was installed.
 class TestInstall : public QObject
 {
     Q_OBJECT
@@ -113,8 +112,7 @@ private slots:
         QCOMPARE(value("Exec"), QStringLiteral("limnoscope %f"));
         QCOMPARE(value("Icon"), QStringLiteral("limnoscope"));
         QVERIFY(value("Categories").split(u';').contains(QStringLiteral("Viewer")));
-        // Folders, and every file the folder scan lists under the name this system's MIME database gives
-        // it, so that a file manager offers to open them with us.
+        // Folders, and every listed image type under this system's MIME name, so file managers offer us.
         const QStringList mimeTypes = value("MimeType").split(u';');
         QVERIFY(mimeTypes.contains(QStringLiteral("inode/directory")));
         for (const QString extension : { "jpg", "jpeg", "png", "webp", "heic", "tiff", "tif" }) {

@@ -58,7 +58,7 @@ private slots:
         m_offlineAPI = new LimnoraAPIService(test::unusedLocalPort(), this);
     }
 
-    // What the view shows: "<text sections> texts, <LoRA rows> LoRAs, grid ending in <label>" or "no grid".
+    // What the view shows: "<n> texts, <n> LoRAs, grid ending in <label>" or "no grid", then generator line and raw.
     void sections_data()
     {
         QTest::addColumn<QString>("prompt");
@@ -66,29 +66,26 @@ private slots:
         QTest::addColumn<QString>("settings");
         QTest::addColumn<double>("duration"); // -1: none
         QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("generator");
+        QTest::addColumn<bool>("withRawTexts");
+        const auto row = [](const char* name, const char* prompt, const char* negative, const char* settings,
+                             double duration, const QString& shown, const char* generator = "", bool raw = false) {
+            QTest::newRow(name) << QString(prompt) << QString(negative) << QString(settings) << duration << shown
+                                << QString(generator) << raw;
+        };
+        const QString none = QStringLiteral("0 texts, 0 LoRAs, no grid");
+        row("recognised generator", "", "", "", -1, none + ", " + qtTrId("generator_line").arg("ComfyUI") + ", 1 raw",
+            "ComfyUI", true);
+        row("raw texts alone", "", "", "", -1, none + ", " + qtTrId("generator_unknown") + ", 1 raw", "", true);
         const QString renderTime = qtTrId("setting_render_time");
-        QTest::newRow("full record") << "a cat"
-                                     << "blurry"
-                                     << "Steps: 20, Seed: 5, LoRA 1 Model: a.safetensors" << 12.4
-                                     << "2 texts, 1 LoRAs, grid ending in " + renderTime;
-        QTest::newRow("settings only") << ""
-                                       << ""
-                                       << "Steps: 20" << -1.0
-                                       << "0 texts, 0 LoRAs, grid ending in " + qtTrId("setting_steps");
-        QTest::newRow("nothing: no grid, no render time") << ""
-                                                          << ""
-                                                          << "" << 30.0 << "0 texts, 0 LoRAs, no grid";
-        QTest::newRow("LoRAs but no settings: empty grid")
-            << "p"
-            << ""
-            << "LoRA 1 Model: a, LoRA 2 Model: b" << -1.0 << "1 texts, 2 LoRAs, grid ending in ";
-        QTest::newRow("LoRAs only, render time cell")
-            << "p"
-            << ""
-            << "LoRA 1 Model: a" << 75.0 << "1 texts, 1 LoRAs, grid ending in " + renderTime;
-        QTest::newRow("negative only") << ""
-                                       << "blurry"
-                                       << "" << -1.0 << "1 texts, 0 LoRAs, no grid";
+        row("full record", "a cat", "blurry", "Steps: 20, Seed: 5, LoRA 1 Model: a.safetensors", 12.4,
+            "2 texts, 1 LoRAs, grid ending in " + renderTime);
+        row("settings only", "", "", "Steps: 20", -1, "0 texts, 0 LoRAs, grid ending in " + qtTrId("setting_steps"));
+        row("nothing: no grid, no render time, no generator line", "", "", "", 30, none);
+        row("LoRAs but no settings: empty grid", "p", "", "LoRA 1 Model: a, LoRA 2 Model: b", -1,
+            "1 texts, 2 LoRAs, grid ending in ");
+        row("LoRAs only, render time cell", "p", "", "LoRA 1 Model: a", 75, "1 texts, 1 LoRAs, grid ending in " + renderTime);
+        row("negative only", "", "blurry", "", -1, "1 texts, 0 LoRAs, no grid");
     }
 
     void sections()
@@ -97,8 +94,14 @@ private slots:
         QFETCH(QString, negative);
         QFETCH(QString, settings);
         QFETCH(double, duration);
-        MetadataView view(record(prompt, negative, settings, duration < 0 ? std::nullopt : std::optional(duration)),
-            QUrl(), m_offlineAPI);
+        QFETCH(QString, generator);
+        QFETCH(bool, withRawTexts);
+        LimnoraMetadata metadata
+            = record(prompt, negative, settings, duration < 0 ? std::nullopt : std::optional(duration));
+        metadata.generator = generator;
+        if (withRawTexts)
+            metadata.rawTexts = { { "prompt", "{}" } };
+        MetadataView view(metadata, QUrl(), m_offlineAPI);
         QCOMPARE(view.findChildren<SettingsSectionView *>().size(), 1);
         QCOMPARE(
             view.findChildren<QLabel*>("NoSettings").isEmpty(), view.findChild<QWidget*>("SettingsGrid") != nullptr);
@@ -111,6 +114,10 @@ private slots:
         } else {
             shown += u"no grid"_qs;
         }
+        if (const auto* line = view.findChild<QLabel*>("GeneratorLine"))
+            shown += ", " + line->text();
+        if (const qsizetype raw = view.findChildren<RawMetadataSection*>().size())
+            shown += QStringLiteral(", %1 raw").arg(raw);
         QTEST(shown, "shown");
     }
 
@@ -180,32 +187,7 @@ private slots:
         QVERIFY(!offline.generateButton()->isVisible());
     }
 
-    void generatorLine_data()
-    {
-        QTest::addColumn<QString>("generator");
-        QTest::addColumn<bool>("withRawTexts");
-        QTest::addColumn<QString>("shown"); // empty: no line
-        QTest::newRow("recognised") << "ComfyUI" << true << qtTrId("generator_line").arg("ComfyUI");
-        QTest::newRow("raw texts alone") << "" << true << qtTrId("generator_unknown");
-        QTest::newRow("record from a bare text") << "" << false << "";
-    }
-
-    void generatorLine()
-    {
-        QFETCH(QString, generator);
-        QFETCH(bool, withRawTexts);
-        LimnoraMetadata metadata;
-        metadata.generator = generator;
-        if (withRawTexts)
-            metadata.rawTexts = { { "prompt", "{}" } };
-        MetadataView view(metadata, QUrl(), m_offlineAPI);
-        const auto* line = view.findChild<QLabel*>("GeneratorLine");
-        QTEST(line ? line->text() : QString(), "shown");
-        QCOMPARE(view.findChildren<RawMetadataSection*>().size(), withRawTexts ? 1 : 0);
-    }
-
-    // The raw-metadata section opens by the mouse and the keyboard (Return: Space is the window's
-    // Quick Look key), is reached by Tab, and copies every text whole, however much is shown.
+    // The raw section is reached by Tab, opens by mouse, Return and Space, and copies every text whole.
     void rawMetadataSection()
     {
         const QString longText(RawMetadataSection::maxShownCharacters + 5, u'x');

@@ -16,33 +16,16 @@ private:
     TestSandbox m_dir;
 
 private slots:
-    void latestImageWins()
-    {
-        // A large image that decodes slowly, then a small one: only the small one may show.
-        const QString large = m_dir.filePath("large.png");
-        const QString small = m_dir.filePath("small.jpg");
-        writeImage(large, "PNG", 4000, 1000);
-        writeImage(small, "JPEG", 300, 600);
-        PreviewPanel panel;
-        panel.resize(400, 400);
-        panel.show();
-        QSignalSpy shown(&panel, &PreviewPanel::imageShown);
-        panel.setImageURL(QUrl::fromLocalFile(large));
-        panel.setImageURL(QUrl::fromLocalFile(small));
-        QVERIFY(panel.image().isNull()); // a new image clears the old one at once
-        QVERIFY(shown.wait(10'000));
-        QTest::qWait(300); // the large decode would land by now if it were not dropped
-        QCOMPARE(panel.image().size(), QSize(300, 600));
-    }
-
     void decodeSizeAndFailures_data()
     {
         QTest::addColumn<QByteArray>("format");
         QTest::addColumn<QSize>("written");
         QTest::addColumn<QSize>("shown");
-        QTest::newRow("downsampled to 800") << QByteArray("JPEG") << QSize(1600, 1200) << QSize(800, 600);
-        QTest::newRow("never enlarged") << QByteArray("PNG") << QSize(200, 100) << QSize(200, 100);
-        QTest::newRow("not an image shows nothing") << QByteArray() << QSize() << QSize(0, 0);
+        QTest::addColumn<bool>("afterLarge"); // set just after a large image whose slow decode must be dropped
+        QTest::newRow("downsampled to 800") << QByteArray("JPEG") << QSize(1600, 1200) << QSize(800, 600) << false;
+        QTest::newRow("never enlarged") << QByteArray("PNG") << QSize(200, 100) << QSize(200, 100) << false;
+        QTest::newRow("not an image shows nothing") << QByteArray() << QSize() << QSize(0, 0) << false;
+        QTest::newRow("the latest image wins") << QByteArray("JPEG") << QSize(300, 600) << QSize(300, 600) << true;
     }
 
     void decodeSizeAndFailures()
@@ -50,6 +33,7 @@ private slots:
         QFETCH(QByteArray, format);
         QFETCH(QSize, written);
         QFETCH(QSize, shown);
+        QFETCH(bool, afterLarge);
         const QString path = m_dir.filePath(QStringLiteral("image-%1.%2")
                                                 .arg(QTest::currentDataTag(), format.isEmpty() ? "jpg" : format.toLower()));
         if (format.isEmpty())
@@ -59,8 +43,15 @@ private slots:
         PreviewPanel panel;
         QSignalSpy landed(&panel, &PreviewPanel::imageShown);
         panel.show();
+        if (afterLarge) {
+            writeImage(m_dir.filePath("large.png"), "PNG", 4000, 1000);
+            panel.setImageURL(QUrl::fromLocalFile(m_dir.filePath("large.png")));
+        }
         panel.setImageURL(QUrl::fromLocalFile(path));
+        QVERIFY(panel.image().isNull()); // a new image clears the old one at once
         QTRY_VERIFY_WITH_TIMEOUT(!landed.isEmpty() && panel.image().size() == shown, 10'000);
+        QTest::qWait(afterLarge ? 300 : 0); // the large decode would land by now if it were not dropped
+        QCOMPARE(panel.image().size(), shown);
     }
 };
 
