@@ -298,26 +298,23 @@ private slots:
             if (number == 4 && touched)
                 QVERIFY(cache.find(urlNumber(touched)));
         }
+        const int each = imageSize.width() * imageSize.height() * 4;
         QCOMPARE(cache.count(), count);
-        QCOMPARE(cache.totalCost(), count * imageSize.width() * imageSize.height() * 4);
+        QCOMPARE(cache.totalCost(), count * each);
         for (int number = 1; number <= inserted; ++number)
             QCOMPARE(cache.find(urlNumber(number)).has_value(), !evicted.contains(number));
-    }
-
-    // Replaced in place, its cost counted as 32 bits a pixel whatever its format; removed.
-    void replaceAndRemove()
-    {
-        ThumbnailCache cache;
-        const QImage larger(340, 255, QImage::Format_Grayscale8);
-        cache.insert(urlNumber(1), QImage(136, 102, QImage::Format_RGB32), 136);
-        cache.insert(urlNumber(1), larger, 340);
-        QCOMPARE(cache.count(), 1);
-        QCOMPARE(cache.totalCost(), 340 * 255 * 4);
-        QCOMPARE(cache.find(urlNumber(1))->image, larger);
-        QCOMPARE(cache.find(urlNumber(1))->decodeSize, 340);
-        cache.remove(urlNumber(1));
-        QCOMPARE(cache.totalCost(), 0);
-        QVERIFY(!cache.find(urlNumber(1)));
+        if (!count)
+            return;
+        // The last one replaced in place, its cost counted as 32 bits a pixel whatever its format; then removed.
+        const QImage smaller(imageSize / 2, QImage::Format_Grayscale8);
+        cache.insert(urlNumber(inserted), smaller, 68);
+        QCOMPARE(cache.count(), count);
+        QCOMPARE(cache.totalCost(), (count - 1) * each + smaller.width() * smaller.height() * 4);
+        QCOMPARE(cache.find(urlNumber(inserted))->image, smaller);
+        QCOMPARE(cache.find(urlNumber(inserted))->decodeSize, 68);
+        cache.remove(urlNumber(inserted));
+        QCOMPARE(cache.totalCost(), (count - 1) * each);
+        QVERIFY(!cache.find(urlNumber(inserted)));
     }
 
     // "ask 1 2"/"release 1" numbered slots, "events" runs the loop, "granted 1 2" grant order, "gate 3 1" running and
