@@ -246,9 +246,9 @@ private slots:
              "blurry", "char_captions": [{"char_caption": "hat"}]}}, "steps": 28, "scale": 5.0, "seed": 7,
              "sampler": "k_euler", "noise_schedule": "karras", "width": 832, "height": 1216, "cfg_rescale": 0.2})" },
             Novel, "NovelAI", "two cats", "blurry",
-            "Model=NovelAI Diffusion V4 F6302A9D|Sampler=k_euler karras|Size=832x1216|Character 1 Prompt=girl, red "
-            "hair|"
-            "Character 2 Prompt=boy|Character 1 Negative Prompt=hat|Steps=28|Guidance Scale=5|Seed=7|cfg_rescale=0.2");
+            "Model=NovelAI Diffusion V4 F6302A9D|Sampler=k_euler karras|Size=832x1216|"
+            "Character 1 Prompt=girl, red hair|Character 2 Prompt=boy|Character 1 Negative Prompt=hat|"
+            "Steps=28|Guidance Scale=5|Seed=7|cfg_rescale=0.2");
         row("Easy Diffusion, labelled keys", "",
             { "Prompt", "a boat", "Negative Prompt", "fog", "Seed", "99", "Stable Diffusion model",
                 "models/sd-v1-5.ckpt", "Steps", "40", "Guidance Scale", "7.5", "Width", "512", "Height", "640",
@@ -296,15 +296,14 @@ private slots:
         QTest::addColumn<bool>("infotext"); // whether the A1111 reader answers
         const QString big(8 * 1024 * 1024, u'a');
         const QString deep = QString(200000, u'[') + QString(200000, u'{');
-        QTest::newRow("huge prompt") << QList<RawText> { { "parameters", big + "\nSteps: 2, Seed: 1" } } << true;
-        QTest::newRow("unterminated quote, open brackets")
-            << QList<RawText> { { "parameters", "p\nSteps: 1, A: \"" + big + ", B: " + deep } } << true;
-        QTest::newRow("lora tags never closed")
-            << QList<RawText> { { "parameters", QString("<lora:").repeated(500000) } } << false;
-        QTest::newRow("key characters without colons")
-            << QList<RawText> { { "parameters", QString("ab ").repeated(2000000) } } << false;
-        QTest::newRow("millions of switches")
-            << QList<RawText> { { "Dream", "a" + QString(" -x 1").repeated(1000000) } } << false;
+        const auto row = [](const char* name, const char* source, const QString& text, bool infotext) {
+            QTest::newRow(name) << QList<RawText> { { source, text } } << infotext;
+        };
+        row("huge prompt", "parameters", big + "\nSteps: 2, Seed: 1", true);
+        row("unterminated quote, open brackets", "parameters", "p\nSteps: 1, A: \"" + big + ", B: " + deep, true);
+        row("lora tags never closed", "parameters", QString("<lora:").repeated(500000), false);
+        row("key characters without colons", "parameters", QString("ab ").repeated(2000000), false);
+        row("millions of switches", "Dream", "a" + QString(" -x 1").repeated(1000000), false);
         QTest::newRow("deep JSON everywhere") << QList<RawText> { { "parameters", "{\"a\": " + deep },
             { "Comment", "{\"uc\": " + deep }, { "invokeai_metadata", "{\"x\":" + deep }, { "sd-metadata", deep },
             { "UserComment", "{\"sui_image_params\": " + deep }, { "Dream", "\"" + big },
@@ -324,8 +323,7 @@ private slots:
         QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
     }
 
-    // Read by hand from each real file, where the API graph and the editor graph alone give the same
-    // record, and from hand-written API graphs.
+    // Each real file's API graph and editor graph alone give the record read by hand; so do written API graphs.
     void graphs_data()
     {
         QTest::addColumn<QString>("file"); // in tests/data
