@@ -13,7 +13,6 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QTcpServer>
 #include <QTest>
 #include <QToolButton>
@@ -55,6 +54,7 @@ private slots:
     void initTestCase()
     {
         installTranslations(qApp);
+        QVERIFY(qtTrId("setting_cfg") != QStringLiteral("setting_cfg")); // the English text is loaded
         m_offlineAPI = new LimnoraAPIService(test::unusedLocalPort(), this);
     }
 
@@ -73,19 +73,29 @@ private slots:
             QTest::newRow(name) << QString(prompt) << QString(negative) << QString(settings) << duration << shown
                                 << QString(generator) << raw;
         };
-        const QString none = QStringLiteral("0 texts, 0 LoRAs, no grid");
+        const QString none = QStringLiteral("0 texts, 0 LoRAs (), no grid");
         row("recognised generator", "", "", "", -1, none + ", " + qtTrId("generator_line").arg("ComfyUI") + ", 1 raw",
             "ComfyUI", true);
         row("raw texts alone", "", "", "", -1, none + ", " + qtTrId("generator_unknown") + ", 1 raw", "", true);
-        const QString renderTime = qtTrId("setting_render_time");
+        const QString renderTime = qtTrId("setting_render_time") + " ";
         row("full record", "a cat", "blurry", "Steps: 20, Seed: 5, LoRA 1 Model: a.safetensors", 12.4,
-            "2 texts, 1 LoRAs, grid ending in " + renderTime);
-        row("settings only", "", "", "Steps: 20", -1, "0 texts, 0 LoRAs, grid ending in " + qtTrId("setting_steps"));
+            "2 texts, 1 LoRAs (1.00), grid ending in " + renderTime + "12 s");
+        const QString grid = QStringLiteral("0 texts, 0 LoRAs (), grid ending in ");
+        row("settings only", "", "", "Steps: 20", -1, grid + qtTrId("setting_steps") + " 20");
+        row("a known setting's label", "", "", "Guidance Scale: 7", -1, grid + qtTrId("setting_cfg") + " 7");
+        row("an unknown setting as named", "", "", "Stochastic Sampling: on", -1, grid + "Stochastic Sampling on");
         row("nothing: no grid, no render time, no generator line", "", "", "", 30, none);
-        row("LoRAs but no settings: empty grid", "p", "", "LoRA 1 Model: a, LoRA 2 Model: b", -1,
-            "1 texts, 2 LoRAs, grid ending in ");
-        row("LoRAs only, render time cell", "p", "", "LoRA 1 Model: a", 75, "1 texts, 1 LoRAs, grid ending in " + renderTime);
-        row("negative only", "", "blurry", "", -1, "1 texts, 0 LoRAs, no grid");
+        row("LoRAs but no settings: empty grid", "p", "", "LoRA 1 Model: a, LoRA 2 Model: b, LoRA 2 Weight: -0.25", -1,
+            "1 texts, 2 LoRAs (1.00 -0.25), grid ending in ");
+        row("LoRAs only, render time cell", "p", "", "LoRA 1 Model: a, LoRA 1 Weight: 0.6", 75,
+            "1 texts, 1 LoRAs (0.60), grid ending in " + renderTime + "1:15 min");
+        row("negative only", "", "blurry", "", -1, "1 texts, 0 LoRAs (), no grid");
+        const QString timed = grid + renderTime;
+        row("59.6 s rounds up", "", "", "Steps: 1", 59.6, timed + "60 s");
+        row("60.4 s", "", "", "Steps: 1", 60.4, timed + "1:00 min");
+        row("125.9 s truncates", "", "", "Steps: 1", 125.9, timed + "2:05 min");
+        row("one hour", "", "", "Steps: 1", 3600, timed + "60:00 min");
+        row("not finite", "", "", "Steps: 1", std::numeric_limits<double>::infinity(), timed + "–");
     }
 
     void sections()
@@ -105,12 +115,15 @@ private slots:
         QCOMPARE(view.findChildren<SettingsSectionView *>().size(), 1);
         QCOMPARE(
             view.findChildren<QLabel*>("NoSettings").isEmpty(), view.findChild<QWidget*>("SettingsGrid") != nullptr);
-        QString shown = QStringLiteral("%1 texts, %2 LoRAs, ")
+        QString shown = QStringLiteral("%1 texts, %2 LoRAs (%3), ")
                             .arg(view.findChildren<TextSectionView*>().size())
-                            .arg(view.findChildren<QLabel*>("LoraFile").size());
+                            .arg(view.findChildren<QLabel*>("LoraFile").size())
+                            .arg(labelTexts(&view, "LoraWeight").join(u' '));
         if (QWidget* grid = view.findChild<QWidget*>("SettingsGrid")) {
             const QList<QLabel *> labels = grid->findChildren<QLabel *>();
-            shown += u"grid ending in "_qs + (labels.size() >= 2 ? labels[labels.size() - 2]->text() : QString());
+            shown += u"grid ending in "_qs; // the last cell's label and value
+            if (labels.size() >= 2)
+                shown += labels[labels.size() - 2]->text() + u' ' + labels.last()->text();
         } else {
             shown += u"no grid"_qs;
         }
@@ -119,41 +132,6 @@ private slots:
         if (const qsizetype raw = view.findChildren<RawMetadataSection*>().size())
             shown += QStringLiteral(", %1 raw").arg(raw);
         QTEST(shown, "shown");
-    }
-
-    void renderTimes_data()
-    {
-        QTest::addColumn<double>("seconds");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("12.4") << 12.4 << "12 s";
-        QTest::newRow("59.6 rounds up") << 59.6 << "60 s";
-        QTest::newRow("60.4") << 60.4 << "1:00 min";
-        QTest::newRow("125.9 truncates") << 125.9 << "2:05 min";
-        QTest::newRow("one hour") << 3600.0 << "60:00 min";
-        QTest::newRow("not finite") << std::numeric_limits<double>::infinity() << "–";
-    }
-
-    void renderTimes()
-    {
-        QFETCH(double, seconds);
-        QTEST(formatRenderTime(seconds), "shown");
-    }
-
-    void labelsAndWeights()
-    {
-        QCOMPARE(settingLabel("Guidance Scale"), qtTrId("setting_cfg"));
-        QCOMPARE(settingLabel("Strategic Stochastic Sampling"), QStringLiteral("Strategic Stochastic Sampling"));
-        QVERIFY(qtTrId("setting_cfg") != QStringLiteral("setting_cfg")); // the English text is loaded
-
-        LimnoraMetadata metadata;
-        for (double weight : {1.0, 0.6, -0.25}) {
-            LoraEntry lora;
-            lora.file = "f.safetensors";
-            lora.weight = weight;
-            metadata.loras.append(lora);
-        }
-        SettingsSectionView section(metadata, m_offlineAPI);
-        QCOMPARE(labelTexts(&section, "LoraWeight"), (QStringList{"1.00", "0.60", "-0.25"}));
     }
 
     void copying()
