@@ -86,8 +86,7 @@ private slots:
         QVERIFY(m_dir->isValid());
     }
 
-    // Toggling a colour tag (0: remove all) keeps the user's entries in place; the last one takes the
-    // attribute with it.
+    // Toggling a colour (0: remove all) keeps the user's entries in place; the last takes the attribute along.
     void toggle_data()
     {
         QTest::addColumn<QStringList>("before");

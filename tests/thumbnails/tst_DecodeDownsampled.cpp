@@ -16,8 +16,7 @@ using namespace limnoscope;
 using namespace limnoscope::test;
 
 namespace {
-// Teal, 8200 pixels square: beyond the decode limit at full size (269 MB at 32 bits a pixel), but
-// cheap to make and to encode at one byte a pixel.
+// Teal, 8200 pixels square: beyond the full-size decode limit (269 MB), cheap at one byte a pixel.
 QImage beyondDecodeLimit()
 {
     QImage image(8200, 8200, QImage::Format_Indexed8);
