@@ -110,19 +110,14 @@ private slots:
         const QString last = m_dir.filePath("last");
         m_dir.writeImages({ "last/a.png" });
         QSettings().setValue(ImageBrowserModel::lastFolderPathKey, last);
-
-        ImageBrowserModel model;
-        AppDelegate delegate(&model);
-        QList<QUrl> opened;
-        delegate.applicationDidFinishLaunching(QString(), [&](const QUrl &url) { opened.append(url); });
-        QTRY_COMPARE(model.rootFolderURL(), QUrl::fromLocalFile(last));
-        QVERIFY(opened.isEmpty());
-
-        ImageBrowserModel other;
-        AppDelegate withArgument(&other);
-        withArgument.applicationDidFinishLaunching(last + "/a.png", [&](const QUrl &url) { opened.append(url); });
-        QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(last + "/a.png")});
-        QVERIFY(other.rootFolderURL().isEmpty()); // the last folder is not opened as well
+        for (const QString &argument : {QString(), last + "/a.png"}) { // with one, the last folder is not opened
+            ImageBrowserModel model;
+            AppDelegate delegate(&model);
+            QList<QUrl> opened;
+            delegate.applicationDidFinishLaunching(argument, [&](const QUrl &url) { opened.append(url); });
+            QTRY_COMPARE(model.rootFolderURL(), argument.isEmpty() ? QUrl::fromLocalFile(last) : QUrl());
+            QCOMPARE(opened, argument.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl::fromLocalFile(argument)});
+        }
     }
 };
 
