@@ -44,8 +44,8 @@ private slots:
         QCOMPARE(QDir(temporary).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
             (QStringList { "CFNetworkDownload_dir", "CFNetworkDownload_folderlink", "CFNetworkDownload_link",
                 "keep.png", "xCFNetworkDownload" }));
-        QVERIFY(QFile::exists(temporary + "/CFNetworkDownload_dir/CFNetworkDownload_inner"));
-        QVERIFY(QFile::exists(outside + "/CFNetworkDownload_target"));
+        QVERIFY(QFile::exists(temporary + "/CFNetworkDownload_dir/CFNetworkDownload_inner")
+            && QFile::exists(outside + "/CFNetworkDownload_target"));
     }
 
     // What $TMPDIR/limnoscope-<uid> is before the start, and whether it is swept and used.
@@ -79,8 +79,7 @@ private slots:
             QVERIFY(QFile::link(folder, lasting));
         if (kind == "nobody" && ::getuid() != 0)
             QSKIP("only root can give a folder to another user");
-        if (kind == "nobody")
-            QCOMPARE(::chown(QFile::encodeName(folder).constData(), nobodyUid, nobodyUid), 0);
+        QVERIFY(kind != "nobody" || ::chown(QFile::encodeName(folder).constData(), nobodyUid, nobodyUid) == 0);
         AppDelegate::sweepDownloadLeftovers(lasting);
         QCOMPARE(QFile::exists(leftover), kind != "missing" && !used);
 
@@ -110,13 +109,13 @@ private slots:
         const QString last = m_dir.filePath("last");
         m_dir.writeImages({ "last/a.png" });
         QSettings().setValue(ImageBrowserModel::lastFolderPathKey, last);
-        for (const QString &argument : {QString(), last + "/a.png"}) { // with one, the last folder is not opened
+        for (const QString& argument : { QString(), last + "/a.png" }) { // with one, the last folder is not opened
             ImageBrowserModel model;
             AppDelegate delegate(&model);
             QList<QUrl> opened;
-            delegate.applicationDidFinishLaunching(argument, [&](const QUrl &url) { opened.append(url); });
+            delegate.applicationDidFinishLaunching(argument, [&](const QUrl& url) { opened.append(url); });
             QTRY_COMPARE(model.rootFolderURL(), argument.isEmpty() ? QUrl::fromLocalFile(last) : QUrl());
-            QCOMPARE(opened, argument.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl::fromLocalFile(argument)});
+            QCOMPARE(opened, argument.isEmpty() ? QList<QUrl>() : QList<QUrl> { QUrl::fromLocalFile(argument) });
         }
     }
 };

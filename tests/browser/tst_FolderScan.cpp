@@ -28,8 +28,7 @@ QStringList relativePaths(const TestSandbox& root, const QList<QUrl>& urls)
 // The kernel's file clock ticks in milliseconds; this gap gives files distinct times.
 constexpr int fileClockGapMs = 20;
 
-// Writes empty files one after the other with distinct times; "name->target" makes a link, "name+" sets
-// the file's modification time a day ahead.
+// Writes empty files with distinct times; "a->b" links a to b, "a+" sets a's modification time a day ahead.
 void writeInTimeOrder(const TestSandbox& root, const QStringList& names)
 {
     for (const QString& name : names) {
@@ -144,8 +143,9 @@ private slots:
         row("equal names keep their order (ascending)", "", "IMG b img", up, "b IMG img");
         row("equal names keep their order (descending)", "", "img a IMG", down, "img IMG a");
         const char* dated = "first second third undated->nothing";
-        row("oldest first", dated, "second undated third first", SortOrder::dateAscending, "undated first second third");
-        row("newest first", dated, "second undated third first", SortOrder::dateDescending, "third second first undated");
+        const char* listed = "second undated third first";
+        row("oldest first", dated, listed, SortOrder::dateAscending, "undated first second third");
+        row("newest first", dated, listed, SortOrder::dateDescending, "third second first undated");
         row("birth time before modification time", "born-first born-second born-first+", "born-second born-first",
             SortOrder::dateAscending, "born-first born-second");
     }
