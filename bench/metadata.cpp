@@ -43,14 +43,14 @@ QByteArray limnoraText(int seed)
     return text;
 }
 
-QByteArray xmlEscaped(const QByteArray &text)
+QByteArray xmlEscaped(const QByteArray& text)
 {
     return QByteArray(text).replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;").replace("\n", "&#xA;");
 }
 
 // A JPEG with an XMP packet holding the text as a plain dc:description, in an APP1 segment
 // right after the start-of-image marker.
-QByteArray jpegWithXmp(const QByteArray &jpeg, const QByteArray &text)
+QByteArray jpegWithXmp(const QByteArray& jpeg, const QByteArray& text)
 {
     const QByteArray packet = "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?><x:xmpmeta xmlns:x='adobe:ns:meta/'>"
                               "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
@@ -155,7 +155,7 @@ double exiftoolRate(const QString& exiftool, const QList<QUrl>& urls)
     return urls.size() / (timer.nsecsElapsed() / 1e9);
 }
 
-void print(const char *figure, double value)
+void print(const char* figure, double value)
 {
     std::printf("metadata.%s: %.1f\n", figure, value);
     std::fflush(stdout);
@@ -163,7 +163,7 @@ void print(const char *figure, double value)
 
 } // namespace
 
-int main(int argc, char *argv[])
+int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
@@ -179,7 +179,7 @@ int main(int argc, char *argv[])
     QElapsedTimer timer;
     timer.start();
     int found = 0;
-    for (const QUrl &url : urls)
+    for (const QUrl& url : urls)
         found += readImageMetadata(url).has_value();
     const double inProcessRate = urls.size() / (timer.nsecsElapsed() / 1e9);
     setExiftoolDisabled(false);
@@ -193,7 +193,7 @@ int main(int argc, char *argv[])
     // The folder route with exiftool, as the prefetch runs it.
     timer.restart();
     qsizetype delivered = 0;
-    readFolderMetadata(urls, [&](const QList<ImageMetadataResult> &results) { delivered += results.size(); });
+    readFolderMetadata(urls, [&](const QList<ImageMetadataResult>& results) { delivered += results.size(); });
     const double batchRouteRate = delivered / (timer.nsecsElapsed() / 1e9);
 
     print("inprocess_files_per_second", inProcessRate);

@@ -43,25 +43,25 @@ constexpr char optionHelp[]
       "  --help           print this help and exit\n"
       "  --version        print the version and exit\n";
 
-void printLine(const QJsonObject &object)
+void printLine(const QJsonObject& object)
 {
     const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
 }
 
-void complain(const QString &message)
+void complain(const QString& message)
 {
     std::fprintf(stderr, "limnoscope-info: %s\n", qPrintable(message));
 }
 
-QJsonObject recordObject(const LimnoraMetadata &metadata)
+QJsonObject recordObject(const LimnoraMetadata& metadata)
 {
     QJsonArray settings;
-    for (const SettingItem &item : orderedSettingItems(metadata.settings))
-        settings.append(QJsonArray{item.key, item.value});
+    for (const SettingItem& item : orderedSettingItems(metadata.settings))
+        settings.append(QJsonArray { item.key, item.value });
     QJsonArray loras;
-    for (const LoraEntry &lora : metadata.loras)
-        loras.append(QJsonObject{{"file", lora.file}, {"weight", lora.weight}, {"mode", lora.mode}});
+    for (const LoraEntry& lora : metadata.loras)
+        loras.append(QJsonObject { { "file", lora.file }, { "weight", lora.weight }, { "mode", lora.mode } });
     QJsonObject object {
         { "generator", metadata.generator },
         { "prompt", metadata.prompt },
@@ -81,20 +81,22 @@ QJsonObject recordObject(const LimnoraMetadata &metadata)
     return object;
 }
 
-void printResult(const ImageMetadataResult &result, OutputFormat format)
+void printResult(const ImageMetadataResult& result, OutputFormat format)
 {
-    QJsonObject line{{"file", result.url.toLocalFile()}};
-    const auto &metadata = result.metadata;
+    QJsonObject line { { "file", result.url.toLocalFile() } };
+    const auto& metadata = result.metadata;
     switch (format) {
     case OutputFormat::Record:
         line.insert("metadata", metadata ? QJsonValue(recordObject(*metadata)) : QJsonValue());
         break;
     case OutputFormat::SettingsJSON:
-        line.insert("settings", metadata ? QJsonValue(QJsonDocument::fromJson(settingsJSONString(*metadata).toUtf8()).object())
-                                         : QJsonValue());
+        line.insert("settings",
+            metadata ? QJsonValue(QJsonDocument::fromJson(settingsJSONString(*metadata).toUtf8()).object())
+                     : QJsonValue());
         break;
     case OutputFormat::Txt2Img:
-        line.insert("body", metadata ? QJsonValue(QJsonDocument::fromJson(txt2imgBody(*metadata)).object()) : QJsonValue());
+        line.insert(
+            "body", metadata ? QJsonValue(QJsonDocument::fromJson(txt2imgBody(*metadata)).object()) : QJsonValue());
         break;
     }
     printLine(line);
@@ -102,7 +104,7 @@ void printResult(const ImageMetadataResult &result, OutputFormat format)
 
 } // namespace
 
-int main(int argc, char *argv[])
+int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QStringList arguments = QCoreApplication::arguments().mid(1);
@@ -113,7 +115,7 @@ int main(int argc, char *argv[])
     QStringList paths;
     bool optionsEnded = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString &argument = arguments[i];
+        const QString& argument = arguments[i];
         if (optionsEnded || !argument.startsWith(u'-') || argument == QLatin1String("-")) {
             paths.append(argument);
         } else if (argument == QLatin1String("--")) {
@@ -155,7 +157,7 @@ int main(int argc, char *argv[])
 
     int status = 0;
     QList<QUrl> images;
-    for (const QString &path : paths) {
+    for (const QString& path : paths) {
         const QFileInfo info(path);
         if (!info.exists()) {
             complain(QStringLiteral("no such file or folder: %1").arg(path));
@@ -174,13 +176,13 @@ int main(int argc, char *argv[])
     }
 
     if (batch) {
-        readFolderMetadata(images, [format](const QList<ImageMetadataResult> &results) {
-            for (const ImageMetadataResult &result : results)
+        readFolderMetadata(images, [format](const QList<ImageMetadataResult>& results) {
+            for (const ImageMetadataResult& result : results)
                 printResult(result, format);
         });
     } else {
-        for (const QUrl &url : images)
-            printResult({url, readImageMetadata(url)}, format);
+        for (const QUrl& url : images)
+            printResult({ url, readImageMetadata(url) }, format);
     }
     std::fflush(stdout);
     return status;

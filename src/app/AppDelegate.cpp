@@ -21,13 +21,14 @@ Q_LOGGING_CATEGORY(lcApp, "limnoscope.app", QtWarningMsg)
 
 namespace limnoscope {
 
-AppDelegate::AppDelegate(ImageBrowserModel *model, QObject *parent)
+AppDelegate::AppDelegate(ImageBrowserModel* model, QObject* parent)
     : QObject(parent)
     , m_model(model)
 {
 }
 
-void AppDelegate::applicationDidFinishLaunching(const QString &openAtStart, const std::function<void(const QUrl &)> &open)
+void AppDelegate::applicationDidFinishLaunching(
+    const QString& openAtStart, const std::function<void(const QUrl&)>& open)
 {
     if (openAtStart.isEmpty())
         m_model->restoreLastFolder();
@@ -76,7 +77,7 @@ bool AppDelegate::isPrivateFolder(const struct stat& status)
     return S_ISDIR(status.st_mode) && status.st_uid == ::getuid() && (status.st_mode & 07777) == privateFolderMode;
 }
 
-void AppDelegate::sweepDownloadLeftovers(const QString &directory)
+void AppDelegate::sweepDownloadLeftovers(const QString& directory)
 {
     // Everything is done relative to the opened folder, and that folder is checked on its
     // descriptor: swapping the folder or an entry for a link between a check and a delete then
@@ -111,7 +112,8 @@ void AppDelegate::sweepDownloadLeftovers(const QString &directory)
 
 void AppDelegate::raiseOpenFileLimit()
 {
-    struct rlimit limit {};
+    struct rlimit limit {
+    };
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
         return;
     limit.rlim_cur = std::min(limit.rlim_max, openFileLimit);

@@ -23,11 +23,11 @@ public:
     // The only mode Limnoscope's own temporary folder may have: nobody else can enter it.
     static constexpr mode_t privateFolderMode = 0700;
 
-    explicit AppDelegate(ImageBrowserModel *model, QObject *parent = nullptr);
+    explicit AppDelegate(ImageBrowserModel* model, QObject* parent = nullptr);
 
     // `openAtStart`: a folder or image given on the command line, handled by `open` instead of
     // reopening the last folder; empty for none.
-    void applicationDidFinishLaunching(const QString &openAtStart, const std::function<void(const QUrl &)> &open);
+    void applicationDidFinishLaunching(const QString& openAtStart, const std::function<void(const QUrl&)>& open);
 
     // Limnoscope's lasting temporary folder, $TMPDIR/limnoscope-<uid>, whoever made it.
     [[nodiscard]] static QString lastingTemporaryDirectory();
@@ -38,14 +38,14 @@ public:
     // Deletes the regular files of `directory` whose names begin with "CFNetworkDownload", when
     // the folder itself (not a link) is this user's in `privateFolderMode`. Links and folders of
     // such names are neither followed nor deleted.
-    static void sweepDownloadLeftovers(const QString &directory);
+    static void sweepDownloadLeftovers(const QString& directory);
     // Raises the soft open-file limit to the smaller of the hard limit and `openFileLimit`.
     static void raiseOpenFileLimit();
 
 private:
     [[nodiscard]] static bool isPrivateFolder(const struct stat& status);
 
-    ImageBrowserModel *m_model;
+    ImageBrowserModel* m_model;
 };
 
 } // namespace limnoscope

@@ -15,7 +15,7 @@
 
 using namespace limnoscope;
 
-int main(int argc, char *argv[])
+int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Limnoscope"));
@@ -43,7 +43,7 @@ int main(int argc, char *argv[])
     AppDelegate delegate(model);
     QTimer::singleShot(0, &delegate, [&] {
         delegate.applicationDidFinishLaunching(
-            openAtStart, [&window](const QUrl &url) { window.contentView()->handleDroppedURLs({url}); });
+            openAtStart, [&window](const QUrl& url) { window.contentView()->handleDroppedURLs({ url }); });
     });
     return app.exec();
 }

@@ -252,7 +252,7 @@ QString resourcesDirectory()
     return defaultResourcesDirectory();
 }
 
-void setResourcesDirectory(const QString &path)
+void setResourcesDirectory(const QString& path)
 {
     QMutexLocker lock(&resourcesMutex);
     resourcesOverride = path;
@@ -268,18 +268,19 @@ std::optional<QString> locateExiftool()
 
     const QString bundled = resources + QStringLiteral("/exiftool");
     if (QFileInfo::exists(bundled)) {
-        QFile::setPermissions(bundled, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-                                           | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+        QFile::setPermissions(bundled,
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+                | QFile::ReadOther | QFile::ExeOther);
         return bundled;
     }
-    for (const char *path : {"/usr/local/bin/exiftool", "/opt/homebrew/bin/exiftool", "/usr/bin/exiftool"}) {
+    for (const char* path : { "/usr/local/bin/exiftool", "/opt/homebrew/bin/exiftool", "/usr/bin/exiftool" }) {
         if (QFileInfo::exists(QLatin1String(path)))
             return QString::fromLatin1(path);
     }
     return std::nullopt;
 }
 
-std::optional<QString> readDescriptionWithExiftool(const QUrl &fileURL)
+std::optional<QString> readDescriptionWithExiftool(const QUrl& fileURL)
 {
     const auto program = locateExiftool();
     // exiftool would wait for good on a FIFO or device named like an image, and read a
@@ -287,8 +288,8 @@ std::optional<QString> readDescriptionWithExiftool(const QUrl &fileURL)
     if (!program || isSpecialFile(fileURL.toLocalFile()))
         return std::nullopt;
 
-    const QStringList toolArguments = {QStringLiteral("-b"), QStringLiteral("-Description"), QStringLiteral("-q"),
-                                       fileURL.toLocalFile()};
+    const QStringList toolArguments
+        = { QStringLiteral("-b"), QStringLiteral("-Description"), QStringLiteral("-q"), fileURL.toLocalFile() };
     QByteArray output;
     const auto collect = [&output](QByteArrayView bytes) {
         output += bytes;
@@ -347,7 +348,7 @@ QHash<QUrl, QString> readBatchWithExiftool(const QList<QUrl>& fileURLs, const st
     return readBatchesWithExiftool(fileURLs, isCancelled).texts;
 }
 
-QString shellQuote(const QString &text)
+QString shellQuote(const QString& text)
 {
     QString quoted = text;
     quoted.replace(u'\'', QLatin1String("'\\''"));

@@ -20,7 +20,7 @@ namespace limnoscope {
 [[nodiscard]] std::optional<QString> locateExiftool();
 
 // The file's Description tag, trimmed; nothing when empty or absent.
-[[nodiscard]] std::optional<QString> readDescriptionWithExiftool(const QUrl &fileURL);
+[[nodiscard]] std::optional<QString> readDescriptionWithExiftool(const QUrl& fileURL);
 
 // What exiftool's batches said about a list of files.
 struct ExiftoolBatchResult {
@@ -42,17 +42,17 @@ struct ExiftoolBatchResult {
     const QList<QUrl>& fileURLs, const std::function<bool()>& isCancelled = {});
 
 // The texts of readBatchesWithExiftool alone: empty when the program is missing or yields nothing.
-[[nodiscard]] QHash<QUrl, QString> readBatchWithExiftool(const QList<QUrl> &fileURLs,
-                                                         const std::function<bool()> &isCancelled = {});
+[[nodiscard]] QHash<QUrl, QString> readBatchWithExiftool(
+    const QList<QUrl>& fileURLs, const std::function<bool()>& isCancelled = {});
 
 // The texts in one batch's JSON output: an array of objects, each with "SourceFile" and
 // "Description" (or "ImageDescription"), the render time from "UserComment" appended after the
 // marker; an object longer than ExiftoolJSONStream keeps is left out. Empty for output that is
 // not such an array. Pure; any thread.
-[[nodiscard]] QHash<QUrl, QString> parseExiftoolBatchOutput(const QByteArray &output);
+[[nodiscard]] QHash<QUrl, QString> parseExiftoolBatchOutput(const QByteArray& output);
 
 // Single-quotes `text` for /bin/sh so that any path survives unchanged.
-[[nodiscard]] QString shellQuote(const QString &text);
+[[nodiscard]] QString shellQuote(const QString& text);
 
 // Process-wide switch: when set, locateExiftool finds nothing (limnoscope-info --no-exiftool,
 // tests and benchmarks that measure the in-process readers).
@@ -78,6 +78,6 @@ void setExiftoolTimeouts(std::chrono::milliseconds singleFile, std::chrono::mill
 // The resources directory searched first: `share/limnoscope` beside the installed binary,
 // or the build tree's equivalent. Tests may point it elsewhere.
 [[nodiscard]] QString resourcesDirectory();
-void setResourcesDirectory(const QString &path);
+void setResourcesDirectory(const QString& path);
 
 } // namespace limnoscope

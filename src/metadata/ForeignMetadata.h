@@ -17,27 +17,27 @@ namespace limnoscope {
 
 // The A1111 family's infotext (A1111, Forge, reForge, SD.Next, Civitai): prompt, optional
 // "Negative prompt:" part, last line of "Key: value" pairs.
-[[nodiscard]] std::optional<LimnoraMetadata> readA1111Infotext(const QString &text);
+[[nodiscard]] std::optional<LimnoraMetadata> readA1111Infotext(const QString& text);
 // Whether `text` is plainly an A1111 infotext (it has a "Negative prompt:" part or a
 // "CFG scale:" pair in its last line), so that it is read as one even where the Limnora
 // parser would take it.
-[[nodiscard]] bool looksLikeA1111Infotext(const QString &text);
+[[nodiscard]] bool looksLikeA1111Infotext(const QString& text);
 
 // ComfyUI: the API graph ("prompt") and/or the editor graph ("workflow"), in PNG chunks or
 // in EXIF tags with a "prompt:"/"workflow:" prefix or as {"prompt": ..., "workflow": ...}.
-[[nodiscard]] std::optional<LimnoraMetadata> readComfyUI(const QList<RawText> &texts);
+[[nodiscard]] std::optional<LimnoraMetadata> readComfyUI(const QList<RawText>& texts);
 
 // SwarmUI (sui_image_params), InvokeAI (invokeai_metadata, sd-metadata, Dream), NovelAI
 // (Comment JSON), Fooocus (parameters JSON with fooocus_scheme), Easy Diffusion (one chunk per
 // setting).
-[[nodiscard]] std::optional<LimnoraMetadata> readSwarmUI(const QList<RawText> &texts);
-[[nodiscard]] std::optional<LimnoraMetadata> readInvokeAI(const QList<RawText> &texts);
-[[nodiscard]] std::optional<LimnoraMetadata> readNovelAI(const QList<RawText> &texts);
-[[nodiscard]] std::optional<LimnoraMetadata> readFooocus(const QList<RawText> &texts);
-[[nodiscard]] std::optional<LimnoraMetadata> readEasyDiffusion(const QList<RawText> &texts);
+[[nodiscard]] std::optional<LimnoraMetadata> readSwarmUI(const QList<RawText>& texts);
+[[nodiscard]] std::optional<LimnoraMetadata> readInvokeAI(const QList<RawText>& texts);
+[[nodiscard]] std::optional<LimnoraMetadata> readNovelAI(const QList<RawText>& texts);
+[[nodiscard]] std::optional<LimnoraMetadata> readFooocus(const QList<RawText>& texts);
+[[nodiscard]] std::optional<LimnoraMetadata> readEasyDiffusion(const QList<RawText>& texts);
 
 // All of the above in a fixed order (the most specific formats first, the A1111 infotext of
 // any text last): the first record any reader gives, or nothing.
-[[nodiscard]] std::optional<LimnoraMetadata> readForeignMetadata(const QList<RawText> &texts);
+[[nodiscard]] std::optional<LimnoraMetadata> readForeignMetadata(const QList<RawText>& texts);
 
 } // namespace limnoscope

@@ -31,14 +31,14 @@ struct SettingItem {
 class SettingsMap
 {
 public:
-    void insert(const QString &key, const QString &value);
-    [[nodiscard]] std::optional<QString> value(const QString &key) const;
-    [[nodiscard]] bool contains(const QString &key) const { return value(key).has_value(); }
+    void insert(const QString& key, const QString& value);
+    [[nodiscard]] std::optional<QString> value(const QString& key) const;
+    [[nodiscard]] bool contains(const QString& key) const { return value(key).has_value(); }
     [[nodiscard]] bool isEmpty() const { return m_entries.isEmpty(); }
     [[nodiscard]] qsizetype size() const { return m_entries.size(); }
-    [[nodiscard]] const QList<QPair<QString, QString>> &entries() const { return m_entries; }
+    [[nodiscard]] const QList<QPair<QString, QString>>& entries() const { return m_entries; }
 
-    bool operator==(const SettingsMap &other) const = default;
+    bool operator==(const SettingsMap& other) const = default;
 
 private:
     QList<QPair<QString, QString>> m_entries;
@@ -54,7 +54,7 @@ private:
 struct RawText {
     QString source;
     QString text;
-    bool operator==(const RawText &) const = default;
+    bool operator==(const RawText&) const = default;
 };
 
 // What Limnora wrote into one image, taken apart. Built once by the parser, then only read;
@@ -76,12 +76,12 @@ struct LimnoraMetadata {
 
 // The settings in listing order: the catalogue keys first, in their fixed order, then every
 // other key in the order it first appeared.
-[[nodiscard]] QList<SettingItem> orderedSettingItems(const SettingsMap &settings);
+[[nodiscard]] QList<SettingItem> orderedSettingItems(const SettingsMap& settings);
 
 // Limnora's sampler code (0 to 19) for a sampler name; unknown names give 17.
-[[nodiscard]] int samplerIndex(const QString &name);
+[[nodiscard]] int samplerIndex(const QString& name);
 
 // Limnora's seed-mode code (0 to 3) for an exact seed-mode name, or nothing.
-[[nodiscard]] std::optional<int> seedModeIndex(const QString &name);
+[[nodiscard]] std::optional<int> seedModeIndex(const QString& name);
 
 } // namespace limnoscope

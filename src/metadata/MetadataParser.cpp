@@ -18,7 +18,7 @@ namespace {
 class CharacterWalker
 {
 public:
-    explicit CharacterWalker(const QString &text)
+    explicit CharacterWalker(const QString& text)
         : m_text(text)
     {
         for (QChar c : text) {
@@ -38,10 +38,13 @@ public:
         return boundary < 0 ? m_text.size() : boundary;
     }
 
-    [[nodiscard]] QStringView at(qsizetype position) { return QStringView(m_text).sliced(position, next(position) - position); }
+    [[nodiscard]] QStringView at(qsizetype position)
+    {
+        return QStringView(m_text).sliced(position, next(position) - position);
+    }
 
 private:
-    const QString &m_text;
+    const QString& m_text;
     std::optional<QTextBoundaryFinder> m_finder;
 };
 
@@ -82,7 +85,7 @@ QString decodeXMLEntities(QString text)
     return text;
 }
 
-LimnoraMetadata parseMetadataText(const QString &text)
+LimnoraMetadata parseMetadataText(const QString& text)
 {
     LimnoraMetadata record;
     const QString decoded = decodeXMLEntities(text);
@@ -96,8 +99,8 @@ LimnoraMetadata parseMetadataText(const QString &text)
     record.rawSettingsString = decoded.sliced(settingsStart).trimmed();
 
     // A line break (or a still-encoded one) and one or two hyphens start the negative prompt.
-    static const QRegularExpression negativeMarker(QStringLiteral(R"((?:&#xA;|\n)-{1,2}\s*([\s\S]*)$)"),
-                                                   QRegularExpression::UseUnicodePropertiesOption);
+    static const QRegularExpression negativeMarker(
+        QStringLiteral(R"((?:&#xA;|\n)-{1,2}\s*([\s\S]*)$)"), QRegularExpression::UseUnicodePropertiesOption);
     QStringView promptPart = head;
     QStringView negativePart;
     if (const auto match = negativeMarker.match(head); match.hasMatch()) {
@@ -114,7 +117,7 @@ LimnoraMetadata parseMetadataText(const QString &text)
     return record;
 }
 
-QStringList settingsSegments(const QString &settingsLine)
+QStringList settingsSegments(const QString& settingsLine)
 {
     QStringList segments;
     const auto store = [&](qsizetype from, qsizetype to) {
@@ -146,13 +149,13 @@ QStringList settingsSegments(const QString &settingsLine)
     return segments;
 }
 
-std::optional<LoraKey> parseLoraKey(const QString &key)
+std::optional<LoraKey> parseLoraKey(const QString& key)
 {
     if (!key.toLower().startsWith(QLatin1String("lora ")))
         return std::nullopt;
     const QStringList pieces = key.sliced(5).split(u' ');
 
-    const auto partNamed = [](const QString &name) -> std::optional<LoraKeyPart> {
+    const auto partNamed = [](const QString& name) -> std::optional<LoraKeyPart> {
         if (name == QLatin1String("model"))
             return LoraKeyPart::File;
         if (name == QLatin1String("weight"))
@@ -163,20 +166,20 @@ std::optional<LoraKey> parseLoraKey(const QString &key)
     if (pieces.size() >= 2) {
         if (const auto number = parseInt64(pieces.first())) {
             if (const auto part = partNamed(pieces.sliced(1).join(u' ').toLower()))
-                return LoraKey{*number, *part};
+                return LoraKey { *number, *part };
         }
     }
     if (const auto part = partNamed(pieces.join(u' ').toLower()))
-        return LoraKey{0, *part};
+        return LoraKey { 0, *part };
     return std::nullopt;
 }
 
-void parseSettingsText(const QString &settingsLine, LimnoraMetadata &record)
+void parseSettingsText(const QString& settingsLine, LimnoraMetadata& record)
 {
     QMap<std::int64_t, QString> loraFiles;
     QMap<std::int64_t, double> loraWeights;
 
-    for (const QString &segment : settingsSegments(settingsLine)) {
+    for (const QString& segment : settingsSegments(settingsLine)) {
         const qsizetype colon = segment.indexOf(QLatin1String(": "));
         if (colon < 0)
             continue;
@@ -215,15 +218,15 @@ void parseSettingsText(const QString &settingsLine, LimnoraMetadata &record)
     }
 }
 
-MarkedText splitRenderTimeMarker(const QString &text)
+MarkedText splitRenderTimeMarker(const QString& text)
 {
     const qsizetype marker = text.indexOf(renderTimeMarker);
     if (marker < 0)
-        return {text, std::nullopt};
-    return {text.first(marker), parseDouble(QStringView(text).sliced(marker + renderTimeMarker.size()))};
+        return { text, std::nullopt };
+    return { text.first(marker), parseDouble(QStringView(text).sliced(marker + renderTimeMarker.size())) };
 }
 
-LimnoraMetadata parseMarkedMetadataText(const QString &text)
+LimnoraMetadata parseMarkedMetadataText(const QString& text)
 {
     MarkedText marked = splitRenderTimeMarker(text);
     LimnoraMetadata record = parseMetadataText(marked.text);

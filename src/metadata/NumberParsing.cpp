@@ -51,7 +51,7 @@ std::optional<SignedMagnitude> signedMagnitude(QStringView text)
     const auto magnitude = digitsToUInt64(text);
     if (!magnitude)
         return std::nullopt;
-    return SignedMagnitude{negative, *magnitude};
+    return SignedMagnitude { negative, *magnitude };
 }
 
 } // namespace
@@ -92,8 +92,8 @@ std::optional<double> parseDouble(QStringView text)
         bytes.append(char(c.unicode()));
     }
 
-    const char *begin = bytes.constData();
-    const char *end = begin + bytes.size();
+    const char* begin = bytes.constData();
+    const char* end = begin + bytes.size();
     bool negative = false;
     if (*begin == '+' || *begin == '-') {
         negative = *begin == '-';

@@ -14,7 +14,7 @@
 namespace limnoscope {
 namespace {
 
-constexpr std::array<unsigned char, 8> pngSignature = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+constexpr std::array<unsigned char, 8> pngSignature = { 0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A };
 // Inflated iTXt text larger than this is refused: no chunk of real metadata comes near it.
 constexpr qsizetype maxInflatedTextLength = 16 * 1024 * 1024;
 
@@ -32,13 +32,13 @@ public:
         if (m_fd >= 0)
             ::close(m_fd);
     }
-    ReadOnlyFile(const ReadOnlyFile &) = delete;
-    ReadOnlyFile &operator=(const ReadOnlyFile &) = delete;
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
     [[nodiscard]] bool isOpen() const { return m_fd >= 0; }
 
     // Reads up to `count` bytes at the current position and moves past them.
-    qsizetype read(char *buffer, qsizetype count)
+    qsizetype read(char* buffer, qsizetype count)
     {
         qsizetype done = 0;
         while (done < count) {
@@ -60,23 +60,24 @@ private:
     qint64 m_position = 0;
 };
 
-quint32 bigEndian32(const unsigned char *bytes)
+quint32 bigEndian32(const unsigned char* bytes)
 {
     return (quint32(bytes[0]) << 24) | (quint32(bytes[1]) << 16) | (quint32(bytes[2]) << 8) | quint32(bytes[3]);
 }
 
-QString chunkTypeName(const unsigned char *bytes)
+QString chunkTypeName(const unsigned char* bytes)
 {
     for (int i = 0; i < 4; ++i) {
         if (bytes[i] > 0x7f)
             return {};
     }
-    return QString::fromLatin1(reinterpret_cast<const char *>(bytes), 4);
+    return QString::fromLatin1(reinterpret_cast<const char*>(bytes), 4);
 }
 
 std::optional<QString> decodeStrictUtf8(QByteArrayView bytes)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder decoder(
+        QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder.decode(bytes);
     if (decoder.hasError())
         return std::nullopt;
@@ -85,16 +86,16 @@ std::optional<QString> decodeStrictUtf8(QByteArrayView bytes)
 
 std::optional<QByteArray> inflateZlib(QByteArrayView compressed)
 {
-    z_stream stream{};
+    z_stream stream {};
     if (inflateInit(&stream) != Z_OK)
         return std::nullopt;
     QByteArray output;
-    std::array<char, 64 * 1024> buffer{};
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(compressed.data()));
+    std::array<char, 64 * 1024> buffer {};
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
     stream.avail_in = uInt(compressed.size());
     int status = Z_OK;
     while (status == Z_OK) {
-        stream.next_out = reinterpret_cast<Bytef *>(buffer.data());
+        stream.next_out = reinterpret_cast<Bytef*>(buffer.data());
         stream.avail_out = uInt(buffer.size());
         status = inflate(&stream, Z_NO_FLUSH);
         if (status != Z_OK && status != Z_STREAM_END)
@@ -141,7 +142,7 @@ std::optional<QString> internationalText(QByteArrayView data, qsizetype textStar
     return decodeStrictUtf8(*inflated);
 }
 
-bool isMetadataKeyword(const QString &keyword, QStringView chunkType)
+bool isMetadataKeyword(const QString& keyword, QStringView chunkType)
 {
     return keyword == QLatin1String("Description") || keyword == QLatin1String("ImageDescription")
         || keyword == QLatin1String("Comment")
@@ -205,19 +206,19 @@ std::optional<RawText> decodeTextChunk(QByteArrayView data, QStringView chunkTyp
     return raw;
 }
 
-std::optional<QString> readPNGTextMetadata(const QString &filePath)
+std::optional<QString> readPNGTextMetadata(const QString& filePath)
 {
     ReadOnlyFile file(filePath);
     if (!file.isOpen())
         return std::nullopt;
 
-    std::array<unsigned char, 8> header{};
-    if (file.read(reinterpret_cast<char *>(header.data()), 8) != 8 || header != pngSignature)
+    std::array<unsigned char, 8> header {};
+    if (file.read(reinterpret_cast<char*>(header.data()), 8) != 8 || header != pngSignature)
         return std::nullopt;
 
     QByteArray data;
     for (;;) {
-        if (file.read(reinterpret_cast<char *>(header.data()), 8) != 8)
+        if (file.read(reinterpret_cast<char*>(header.data()), 8) != 8)
             return std::nullopt;
         const quint32 length = bigEndian32(header.data());
         const QString type = chunkTypeName(header.data() + 4);

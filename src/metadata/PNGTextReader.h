@@ -14,7 +14,7 @@ namespace limnoscope {
 
 // The text of the first text chunk, in file order before the first image-data chunk, that
 // carries generation metadata; nothing for anything else (missing, not a PNG, truncated...).
-[[nodiscard]] std::optional<QString> readPNGTextMetadata(const QString &filePath);
+[[nodiscard]] std::optional<QString> readPNGTextMetadata(const QString& filePath);
 
 // The decision for one chunk's data: its text when the keyword marks generation metadata.
 // `chunkType` is "tEXt", "iTXt" or "zTXt".

@@ -12,7 +12,7 @@
 namespace limnoscope {
 namespace {
 
-int fail(int *error, int number)
+int fail(int* error, int number)
 {
     if (error)
         *error = number;
@@ -27,7 +27,7 @@ bool isSpecialFile(const QString& path)
     return ::stat(QFile::encodeName(path).constData(), &status) == 0 && !S_ISREG(status.st_mode);
 }
 
-int openRegularFile(const QString &path, int *error)
+int openRegularFile(const QString& path, int* error)
 {
     struct stat status = {};
     const QByteArray encoded = QFile::encodeName(path);
@@ -47,7 +47,7 @@ int openRegularFile(const QString &path, int *error)
     return fd;
 }
 
-std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes, int *error)
+std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, int* error)
 {
     const int fd = openRegularFile(path, error);
     if (fd < 0)

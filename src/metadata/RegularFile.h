@@ -23,10 +23,10 @@ inline constexpr int notARegularFileError = EINVAL;
 // the reason in `error` (an errno value, or notARegularFileError). Nothing else is opened (opening
 // a device may act on it); the open never blocks, and the type is checked again on the open
 // descriptor, so the file cannot be swapped between check and read.
-[[nodiscard]] int openRegularFile(const QString &path, int *error = nullptr);
+[[nodiscard]] int openRegularFile(const QString& path, int* error = nullptr);
 
 // The whole content of the regular file `path`, when it holds at most `maxBytes`; nothing
 // otherwise (`error`: as above, or EFBIG when it is larger).
-[[nodiscard]] std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes, int *error = nullptr);
+[[nodiscard]] std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, int* error = nullptr);
 
 } // namespace limnoscope

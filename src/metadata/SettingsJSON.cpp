@@ -11,42 +11,42 @@ namespace {
 
 QJsonObject defaultSettings()
 {
-    return QJsonObject{
-        {QStringLiteral("steps"), 20},
-        {QStringLiteral("sampler"), 0},
-        {QStringLiteral("guidanceScale"), 7.0},
-        {QStringLiteral("seed"), 0},
-        {QStringLiteral("width"), 512},
-        {QStringLiteral("height"), 512},
-        {QStringLiteral("model"), QString()},
-        {QStringLiteral("strength"), 1.0},
-        {QStringLiteral("shift"), 1.0},
-        {QStringLiteral("seedMode"), 2},
-        {QStringLiteral("batchSize"), 1},
-        {QStringLiteral("batchCount"), 1},
-        {QStringLiteral("sharpness"), 0.0},
-        {QStringLiteral("maskBlur"), 1.5},
-        {QStringLiteral("maskBlurOutset"), 0},
-        {QStringLiteral("cfgZeroInitSteps"), 0},
-        {QStringLiteral("cfgZeroStar"), false},
-        {QStringLiteral("preserveOriginalAfterInpaint"), true},
-        {QStringLiteral("resolutionDependentShift"), false},
-        {QStringLiteral("causalInferencePad"), 0},
-        {QStringLiteral("tiledDecoding"), false},
-        {QStringLiteral("tiledDiffusion"), false},
-        {QStringLiteral("hiresFix"), false},
-        {QStringLiteral("upscaler"), QString()},
-        {QStringLiteral("faceRestoration"), QString()},
-        {QStringLiteral("refinerModel"), QString()},
-        {QStringLiteral("loras"), QJsonArray()},
-        {QStringLiteral("controls"), QJsonArray()},
-        {QStringLiteral("stochasticSamplingGamma"), 0.0},
+    return QJsonObject {
+        { QStringLiteral("steps"), 20 },
+        { QStringLiteral("sampler"), 0 },
+        { QStringLiteral("guidanceScale"), 7.0 },
+        { QStringLiteral("seed"), 0 },
+        { QStringLiteral("width"), 512 },
+        { QStringLiteral("height"), 512 },
+        { QStringLiteral("model"), QString() },
+        { QStringLiteral("strength"), 1.0 },
+        { QStringLiteral("shift"), 1.0 },
+        { QStringLiteral("seedMode"), 2 },
+        { QStringLiteral("batchSize"), 1 },
+        { QStringLiteral("batchCount"), 1 },
+        { QStringLiteral("sharpness"), 0.0 },
+        { QStringLiteral("maskBlur"), 1.5 },
+        { QStringLiteral("maskBlurOutset"), 0 },
+        { QStringLiteral("cfgZeroInitSteps"), 0 },
+        { QStringLiteral("cfgZeroStar"), false },
+        { QStringLiteral("preserveOriginalAfterInpaint"), true },
+        { QStringLiteral("resolutionDependentShift"), false },
+        { QStringLiteral("causalInferencePad"), 0 },
+        { QStringLiteral("tiledDecoding"), false },
+        { QStringLiteral("tiledDiffusion"), false },
+        { QStringLiteral("hiresFix"), false },
+        { QStringLiteral("upscaler"), QString() },
+        { QStringLiteral("faceRestoration"), QString() },
+        { QStringLiteral("refinerModel"), QString() },
+        { QStringLiteral("loras"), QJsonArray() },
+        { QStringLiteral("controls"), QJsonArray() },
+        { QStringLiteral("stochasticSamplingGamma"), 0.0 },
     };
 }
 
 } // namespace
 
-QString settingsJSONString(const LimnoraMetadata &record)
+QString settingsJSONString(const LimnoraMetadata& record)
 {
     QJsonObject document = defaultSettings();
     const SettingsReader settings(record.settings);
@@ -89,11 +89,11 @@ QString settingsJSONString(const LimnoraMetadata &record)
         document.insert(QStringLiteral("hiresFix"), hiresFix->toLower() == QLatin1String("true"));
 
     QJsonArray loras;
-    for (const LoraEntry &lora : record.loras) {
-        loras.append(QJsonObject{
-            {QStringLiteral("file"), lora.file},
-            {QStringLiteral("weight"), lora.weight},
-            {QStringLiteral("mode"), lora.mode},
+    for (const LoraEntry& lora : record.loras) {
+        loras.append(QJsonObject {
+            { QStringLiteral("file"), lora.file },
+            { QStringLiteral("weight"), lora.weight },
+            { QStringLiteral("mode"), lora.mode },
         });
     }
     document.insert(QStringLiteral("loras"), loras);

@@ -9,6 +9,6 @@ namespace limnoscope {
 
 // The complete set of generation parameters as a pretty-printed JSON document with sorted
 // keys: fixed defaults, replaced by every value the record supplies. Pure; "{}" on failure.
-[[nodiscard]] QString settingsJSONString(const LimnoraMetadata &record);
+[[nodiscard]] QString settingsJSONString(const LimnoraMetadata& record);
 
 } // namespace limnoscope

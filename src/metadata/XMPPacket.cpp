@@ -8,15 +8,15 @@ namespace {
 const QString rdfNamespace = QStringLiteral("http://www.w3.org/1999/02/22-rdf-syntax-ns#");
 const QString xmlNamespace = QStringLiteral("http://www.w3.org/XML/1998/namespace");
 
-bool isRdf(const QXmlStreamReader &reader, QLatin1String name)
+bool isRdf(const QXmlStreamReader& reader, QLatin1String name)
 {
     return reader.namespaceUri() == rdfNamespace && reader.name() == name;
 }
 
 // Reads one property element whose start tag was just read, up to and including its end tag.
-XMPProperty readPropertyElement(QXmlStreamReader &reader)
+XMPProperty readPropertyElement(QXmlStreamReader& reader)
 {
-    XMPProperty property{reader.namespaceUri().toString(), reader.name().toString(), std::nullopt};
+    XMPProperty property { reader.namespaceUri().toString(), reader.name().toString(), std::nullopt };
     const QXmlStreamAttributes attributes = reader.attributes();
     const bool plainAttributes = !attributes.hasAttribute(rdfNamespace, QStringLiteral("resource"))
         && !attributes.hasAttribute(rdfNamespace, QStringLiteral("parseType"));
@@ -48,7 +48,7 @@ XMPProperty readPropertyElement(QXmlStreamReader &reader)
 
 } // namespace
 
-QList<XMPProperty> readXMPProperties(const QByteArray &packet)
+QList<XMPProperty> readXMPProperties(const QByteArray& packet)
 {
     QList<XMPProperty> properties;
     QXmlStreamReader reader(packet);
@@ -59,12 +59,12 @@ QList<XMPProperty> readXMPProperties(const QByteArray &packet)
             if (isRdf(reader, QLatin1String("RDF"))) {
                 insideRdf = true;
             } else if (insideRdf && isRdf(reader, QLatin1String("Description"))) {
-                for (const QXmlStreamAttribute &attribute : reader.attributes()) {
+                for (const QXmlStreamAttribute& attribute : reader.attributes()) {
                     if (attribute.namespaceUri() == rdfNamespace || attribute.namespaceUri() == xmlNamespace
                         || attribute.namespaceUri().isEmpty())
                         continue;
-                    properties.append({attribute.namespaceUri().toString(), attribute.name().toString(),
-                                       attribute.value().toString()});
+                    properties.append({ attribute.namespaceUri().toString(), attribute.name().toString(),
+                        attribute.value().toString() });
                 }
                 // Child elements of the description are the top-level properties.
                 while (!reader.atEnd()) {

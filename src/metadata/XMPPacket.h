@@ -23,6 +23,6 @@ struct XMPProperty {
 // The top-level properties of an XMP packet in document order (attribute form first for each
 // rdf:Description, then its child elements). A damaged packet gives what was read before the
 // damage. Pure and thread-safe.
-[[nodiscard]] QList<XMPProperty> readXMPProperties(const QByteArray &packet);
+[[nodiscard]] QList<XMPProperty> readXMPProperties(const QByteArray& packet);
 
 } // namespace limnoscope

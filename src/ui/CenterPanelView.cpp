@@ -6,7 +6,7 @@
 
 namespace limnoscope {
 
-CenterPanelView::CenterPanelView(ImageBrowserModel *model, LimnoraAPIService *api, QWidget *parent)
+CenterPanelView::CenterPanelView(ImageBrowserModel* model, LimnoraAPIService* api, QWidget* parent)
     : QStackedWidget(parent)
     , m_model(model)
     , m_api(api)

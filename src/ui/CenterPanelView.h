@@ -18,17 +18,17 @@ class CenterPanelView : public QStackedWidget
     Q_OBJECT
 
 public:
-    CenterPanelView(ImageBrowserModel *model, LimnoraAPIService *api, QWidget *parent = nullptr);
+    CenterPanelView(ImageBrowserModel* model, LimnoraAPIService* api, QWidget* parent = nullptr);
 
-    [[nodiscard]] MetadataView *metadataView() const { return m_metadataView; }
-    [[nodiscard]] EmptyDetailView *emptyView() const { return m_emptyView; }
+    [[nodiscard]] MetadataView* metadataView() const { return m_metadataView; }
+    [[nodiscard]] EmptyDetailView* emptyView() const { return m_emptyView; }
 
 private:
     void update();
 
-    ImageBrowserModel *m_model;
-    LimnoraAPIService *m_api;
-    EmptyDetailView *m_emptyView;
+    ImageBrowserModel* m_model;
+    LimnoraAPIService* m_api;
+    EmptyDetailView* m_emptyView;
     QPointer<MetadataView> m_metadataView;
 };
 

@@ -38,7 +38,7 @@ public:
     static constexpr qreal lineWidth = 3;
     static constexpr int fillAlpha = 20; // 8 %
 
-    explicit DropOverlay(QWidget *parent)
+    explicit DropOverlay(QWidget* parent)
         : QWidget(parent)
     {
         setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -46,7 +46,7 @@ public:
     }
 
 protected:
-    void paintEvent(QPaintEvent *) override
+    void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
@@ -75,17 +75,17 @@ ContentView::ContentView(const AppContext& context, QWidget* parent)
     m_preview = new PreviewPanel;
     m_splitView = new StableSplitView(sidebar, m_center, m_preview, m_keySink);
 
-    auto *sinkLayout = new QVBoxLayout(m_keySink);
+    auto* sinkLayout = new QVBoxLayout(m_keySink);
     sinkLayout->setContentsMargins(0, 0, 0, 0);
     sinkLayout->addWidget(m_splitView);
-    auto *layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_keySink);
     m_dropOverlay = new DropOverlay(this);
 
     connect(sidebar, &SidebarView::openFolderRequested, this, &ContentView::showFolderPicker);
     connect(model, &ImageBrowserModel::currentImageURLChanged, this,
-            [this] { m_preview->setImageURL(m_model->currentImageURL()); });
+        [this] { m_preview->setImageURL(m_model->currentImageURL()); });
     connect(
         model, &ImageBrowserModel::folderLoaded, this, [this] { m_keySink->restoreFocusSoon(folderOpenedFocusDelay); });
     connect(
@@ -99,7 +99,7 @@ ContentView::ContentView(const AppContext& context, QWidget* parent)
     m_preview->setImageURL(model->currentImageURL());
 }
 
-void ContentView::handleDroppedURLs(const QList<QUrl> &urls)
+void ContentView::handleDroppedURLs(const QList<QUrl>& urls)
 {
     if (urls.size() == 1) {
         const QFileInfo item(urls.first().toLocalFile());
@@ -122,13 +122,13 @@ void ContentView::handleDroppedURLs(const QList<QUrl> &urls)
             return;
     }
     QList<QUrl> images;
-    for (const QUrl &url : urls) {
+    for (const QUrl& url : urls) {
         if (hasSupportedImageExtension(url.fileName()))
             images.append(url);
     }
     const QCollator collator = naturalNameCollator();
     std::stable_sort(images.begin(), images.end(),
-                     [&](const QUrl &a, const QUrl &b) { return collator.compare(a.fileName(), b.fileName()) < 0; });
+        [&](const QUrl& a, const QUrl& b) { return collator.compare(a.fileName(), b.fileName()) < 0; });
     if (!images.isEmpty())
         m_model->loadFiles(images);
 }
@@ -137,7 +137,7 @@ void ContentView::showFolderPicker()
 {
     if (m_folderPicker)
         return;
-    auto *picker = new QFileDialog(window(), qtTrId("open_folder_button"));
+    auto* picker = new QFileDialog(window(), qtTrId("open_folder_button"));
     picker->setAttribute(Qt::WA_DeleteOnClose);
     picker->setFileMode(QFileDialog::Directory);
     picker->setOption(QFileDialog::ShowDirsOnly);
@@ -155,13 +155,13 @@ void ContentView::showFolderPicker()
     picker->open();
 }
 
-QList<QUrl> ContentView::listedImages(const QList<QUrl> &urls) const
+QList<QUrl> ContentView::listedImages(const QList<QUrl>& urls) const
 {
     QSet<QUrl> listed;
-    for (const FolderGroup &group : m_model->groups())
+    for (const FolderGroup& group : m_model->groups())
         listed.unite(QSet<QUrl>(group.images.begin(), group.images.end()));
     QList<QUrl> kept;
-    for (const QUrl &url : urls) {
+    for (const QUrl& url : urls) {
         if (listed.contains(url))
             kept.append(url);
     }
@@ -173,12 +173,12 @@ void ContentView::confirmDeleteSelection()
     const QSet<QUrl> selection = m_model->selectedURLs();
     if (selection.isEmpty() || m_confirmation)
         return;
-    auto *dialog = new QMessageBox(QMessageBox::Warning, QString(),
-                                   localizedFormat("delete_multi_alert_message", {QString::number(selection.size())}),
-                                   QMessageBox::NoButton, window());
+    auto* dialog = new QMessageBox(QMessageBox::Warning, QString(),
+        localizedFormat("delete_multi_alert_message", { QString::number(selection.size()) }), QMessageBox::NoButton,
+        window());
     dialog->setObjectName(QStringLiteral("DeleteSelectionConfirmation"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    QPushButton *confirm = dialog->addButton(qtTrId("delete_alert_confirm"), QMessageBox::DestructiveRole);
+    QPushButton* confirm = dialog->addButton(qtTrId("delete_alert_confirm"), QMessageBox::DestructiveRole);
     dialog->addButton(qtTrId("delete_alert_cancel"), QMessageBox::RejectRole);
     connect(dialog, &QMessageBox::finished, this, [this, dialog, confirm] {
         if (dialog->clickedButton() != confirm)
@@ -221,7 +221,7 @@ void ContentView::setDraggingOver(bool dragging)
         m_dropOverlay->raise();
 }
 
-void ContentView::dragEnterEvent(QDragEnterEvent *event)
+void ContentView::dragEnterEvent(QDragEnterEvent* event)
 {
     if (!event->mimeData()->hasUrls())
         return;
@@ -229,17 +229,17 @@ void ContentView::dragEnterEvent(QDragEnterEvent *event)
     setDraggingOver(true);
 }
 
-void ContentView::dragLeaveEvent(QDragLeaveEvent *event)
+void ContentView::dragLeaveEvent(QDragLeaveEvent* event)
 {
     QWidget::dragLeaveEvent(event);
     setDraggingOver(false);
 }
 
-void ContentView::dropEvent(QDropEvent *event)
+void ContentView::dropEvent(QDropEvent* event)
 {
     setDraggingOver(false);
     QList<QUrl> urls;
-    for (const QUrl &url : event->mimeData()->urls()) {
+    for (const QUrl& url : event->mimeData()->urls()) {
         if (url.isLocalFile()) // an item that gives no file is left out
             urls.append(url);
     }
@@ -247,7 +247,7 @@ void ContentView::dropEvent(QDropEvent *event)
     handleDroppedURLs(urls);
 }
 
-void ContentView::resizeEvent(QResizeEvent *event)
+void ContentView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     m_dropOverlay->setGeometry(rect());

@@ -41,7 +41,7 @@ public:
     // What a drop of these items does: one folder opens it; one image of the open folder does
     // nothing; otherwise the images among them, in natural name order, are shown as a list. One
     // item that does not exist is opened as an image when its name says so, else as a folder.
-    void handleDroppedURLs(const QList<QUrl> &urls);
+    void handleDroppedURLs(const QList<QUrl>& urls);
     // Shows the folder chooser (folders only, one).
     void showFolderPicker();
     // Asks before moving the multi-selection to the Trash; nothing without a selection.
@@ -49,33 +49,33 @@ public:
     // Moves the selection, or else the current image, to the Trash without asking.
     void deleteWithoutConfirmation(AfterDeletion after = AfterDeletion::stay);
 
-    [[nodiscard]] StableSplitView *splitView() const { return m_splitView; }
-    [[nodiscard]] CenterPanelView *centerPanel() const { return m_center; }
-    [[nodiscard]] PreviewPanel *previewPanel() const { return m_preview; }
-    [[nodiscard]] KeySinkView *keySink() const { return m_keySink; }
+    [[nodiscard]] StableSplitView* splitView() const { return m_splitView; }
+    [[nodiscard]] CenterPanelView* centerPanel() const { return m_center; }
+    [[nodiscard]] PreviewPanel* previewPanel() const { return m_preview; }
+    [[nodiscard]] KeySinkView* keySink() const { return m_keySink; }
     [[nodiscard]] bool isDraggingOver() const { return m_draggingOver; }
-    [[nodiscard]] QMessageBox *openConfirmation() const { return m_confirmation; }
-    [[nodiscard]] QFileDialog *openFolderPicker() const { return m_folderPicker; }
+    [[nodiscard]] QMessageBox* openConfirmation() const { return m_confirmation; }
+    [[nodiscard]] QFileDialog* openFolderPicker() const { return m_folderPicker; }
 
 protected:
-    void dragEnterEvent(QDragEnterEvent *event) override;
-    void dragLeaveEvent(QDragLeaveEvent *event) override;
-    void dropEvent(QDropEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void setDraggingOver(bool dragging);
     // The given images that are listed in the open folder or file list: nothing else is ever
     // moved to the Trash.
-    [[nodiscard]] QList<QUrl> listedImages(const QList<QUrl> &urls) const;
+    [[nodiscard]] QList<QUrl> listedImages(const QList<QUrl>& urls) const;
 
     AppContext m_context;
     ImageBrowserModel* m_model;
-    KeySinkView *m_keySink;
-    CenterPanelView *m_center;
-    PreviewPanel *m_preview;
-    StableSplitView *m_splitView;
-    QWidget *m_dropOverlay;
+    KeySinkView* m_keySink;
+    CenterPanelView* m_center;
+    PreviewPanel* m_preview;
+    StableSplitView* m_splitView;
+    QWidget* m_dropOverlay;
     bool m_draggingOver = false;
     QPointer<QMessageBox> m_confirmation;
     QPointer<QFileDialog> m_folderPicker;

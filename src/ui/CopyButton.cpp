@@ -8,7 +8,7 @@
 
 namespace limnoscope {
 
-CopyButton::CopyButton(const char *labelKey, std::function<QString()> textToCopy, QWidget *parent)
+CopyButton::CopyButton(const char* labelKey, std::function<QString()> textToCopy, QWidget* parent)
     : QPushButton(parent)
     , m_labelKey(labelKey)
     , m_textToCopy(std::move(textToCopy))

@@ -7,15 +7,15 @@
 
 namespace limnoscope {
 
-EmptyDetailView::EmptyDetailView(QWidget *parent)
+EmptyDetailView::EmptyDetailView(QWidget* parent)
     : QWidget(parent)
     , m_text(new QLabel(this))
 {
     setBackgroundRole(QPalette::Base);
     setAutoFillBackground(true);
-    auto *column = new QVBoxLayout(this);
+    auto* column = new QVBoxLayout(this);
     column->addStretch(1);
-    auto *icon = new QLabel(this);
+    auto* icon = new QLabel(this);
     icon->setPixmap(symbolIcon("doc.text.magnifyingglass").pixmap(iconSize, iconSize, QIcon::Disabled));
     icon->setAlignment(Qt::AlignCenter);
     column->addWidget(icon);
@@ -28,7 +28,7 @@ EmptyDetailView::EmptyDetailView(QWidget *parent)
     setErrorMessage({});
 }
 
-void EmptyDetailView::setErrorMessage(const QString &message)
+void EmptyDetailView::setErrorMessage(const QString& message)
 {
     m_text->setText(message.isEmpty() ? qtTrId("select_image_hint") : message);
 }

@@ -15,14 +15,14 @@ class EmptyDetailView : public QWidget
 public:
     static constexpr int iconSize = 54;
 
-    explicit EmptyDetailView(QWidget *parent = nullptr);
+    explicit EmptyDetailView(QWidget* parent = nullptr);
 
     // An empty message shows the hint.
-    void setErrorMessage(const QString &message);
+    void setErrorMessage(const QString& message);
     [[nodiscard]] QString shownText() const;
 
 private:
-    QLabel *m_text;
+    QLabel* m_text;
 };
 
 } // namespace limnoscope

@@ -110,19 +110,19 @@ bool moveFileToTrash(const QUrl& fileURL, QString* failure)
     return false;
 }
 
-void revealInFileManager(const QUrl &fileURL)
+void revealInFileManager(const QUrl& fileURL)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{fileURL.toString(QUrl::FullyEncoded)} << QString();
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"), QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("ShowItems"));
+    call << QStringList { fileURL.toString(QUrl::FullyEncoded) } << QString();
     const QUrl folder = QUrl::fromLocalFile(QFileInfo(fileURL.toLocalFile()).absolutePath());
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         QDesktopServices::openUrl(folder);
         return;
     }
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), qApp);
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), qApp);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp, [watcher, folder] {
         if (watcher->isError())
             QDesktopServices::openUrl(folder);
@@ -130,12 +130,12 @@ void revealInFileManager(const QUrl &fileURL)
     });
 }
 
-void copyPathToClipboard(const QUrl &fileURL)
+void copyPathToClipboard(const QUrl& fileURL)
 {
     QApplication::clipboard()->setText(fileURL.toLocalFile());
 }
 
-void copyImageToClipboard(const QUrl &fileURL)
+void copyImageToClipboard(const QUrl& fileURL)
 {
     const QString path = fileURL.toLocalFile();
     QtConcurrent::run([path] {
@@ -143,7 +143,7 @@ void copyImageToClipboard(const QUrl &fileURL)
         reader.setAutoTransform(true);
         reader.setAllocationLimit(clipboardImageAllocationLimitMB);
         return reader.read();
-    }).then(qApp, [](const QImage &image) {
+    }).then(qApp, [](const QImage& image) {
         if (!image.isNull())
             QApplication::clipboard()->setImage(image);
     });

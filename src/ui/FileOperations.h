@@ -29,12 +29,12 @@ void trashImages(
 
 // Shows the file selected in the desktop's file manager, or opens its folder when no file
 // manager answers.
-void revealInFileManager(const QUrl &fileURL);
+void revealInFileManager(const QUrl& fileURL);
 
 // Puts the file's path, not its URL, on the clipboard as plain text.
-void copyPathToClipboard(const QUrl &fileURL);
+void copyPathToClipboard(const QUrl& fileURL);
 
 // Reads the image on a worker and puts it on the clipboard; nothing when it cannot be read.
-void copyImageToClipboard(const QUrl &fileURL);
+void copyImageToClipboard(const QUrl& fileURL);
 
 } // namespace limnoscope

@@ -21,7 +21,7 @@ void KeySinkView::restoreFocusSoon(std::chrono::milliseconds delay)
     QTimer::singleShot(delay, this, [this] { setFocus(Qt::OtherFocusReason); });
 }
 
-void KeySinkView::showEvent(QShowEvent *event)
+void KeySinkView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     // A widget that already has focus keeps it.
@@ -31,13 +31,13 @@ void KeySinkView::showEvent(QShowEvent *event)
     });
 }
 
-void KeySinkView::mousePressEvent(QMouseEvent *event)
+void KeySinkView::mousePressEvent(QMouseEvent* event)
 {
     setFocus(Qt::MouseFocusReason);
     QWidget::mousePressEvent(event);
 }
 
-void KeySinkView::keyPressEvent(QKeyEvent *event)
+void KeySinkView::keyPressEvent(QKeyEvent* event)
 {
     // Return and Escape go on to the parent; the browsing keys act here too (the application
     // map has already seen them unless a dialog or text field had the keyboard).

@@ -23,9 +23,9 @@ public:
     void restoreFocusSoon(std::chrono::milliseconds delay = std::chrono::milliseconds(refocusDelayMs));
 
 protected:
-    void keyPressEvent(QKeyEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     AppContext m_context;

@@ -22,7 +22,7 @@ KeyboardMap::KeyboardMap(const AppContext& context, QWidget* mainWindow, QObject
     qApp->installEventFilter(this);
 }
 
-KeyboardMap::Action KeyboardMap::actionFor(const QKeyEvent *event)
+KeyboardMap::Action KeyboardMap::actionFor(const QKeyEvent* event)
 {
     const Qt::KeyboardModifiers modifiers = event->modifiers();
     switch (event->key()) {
@@ -104,28 +104,28 @@ bool KeyboardMap::keyboardIsTaken()
 {
     if (QApplication::activeModalWidget() || QApplication::activePopupWidget())
         return true;
-    QWidget *focus = QApplication::focusWidget();
+    QWidget* focus = QApplication::focusWidget();
     if (!focus)
         return false;
-    if (auto *line = qobject_cast<QLineEdit *>(focus))
+    if (auto* line = qobject_cast<QLineEdit*>(focus))
         return !line->isReadOnly();
-    if (auto *text = qobject_cast<QTextEdit *>(focus))
+    if (auto* text = qobject_cast<QTextEdit*>(focus))
         return !text->isReadOnly();
-    if (auto *plain = qobject_cast<QPlainTextEdit *>(focus))
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(focus))
         return !plain->isReadOnly();
-    if (auto *combo = qobject_cast<QComboBox *>(focus))
+    if (auto* combo = qobject_cast<QComboBox*>(focus))
         return combo->isEditable();
-    return qobject_cast<QAbstractSpinBox *>(focus) != nullptr;
+    return qobject_cast<QAbstractSpinBox*>(focus) != nullptr;
 }
 
-bool KeyboardMap::eventFilter(QObject *watched, QEvent *event)
+bool KeyboardMap::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType() || !m_mainWindow)
         return false;
-    auto *widget = static_cast<QWidget *>(watched);
+    auto* widget = static_cast<QWidget*>(watched);
     if (widget->window() != m_mainWindow || !m_mainWindow->isActiveWindow() || keyboardIsTaken())
         return false;
-    const Action action = actionFor(static_cast<QKeyEvent *>(event));
+    const Action action = actionFor(static_cast<QKeyEvent*>(event));
     return perform(m_context, action);
 }
 

@@ -18,7 +18,16 @@ class KeyboardMap : public QObject
     Q_OBJECT
 
 public:
-    enum class Action { None, Next, Previous, ToggleQuickLook, DeleteCurrentOrSelection, DeleteImmediately, First, Last };
+    enum class Action {
+        None,
+        Next,
+        Previous,
+        ToggleQuickLook,
+        DeleteCurrentOrSelection,
+        DeleteImmediately,
+        First,
+        Last
+    };
     Q_ENUM(Action)
 
     // Installs itself as an event filter of the application for key presses in `mainWindow`.
@@ -27,7 +36,7 @@ public:
     // What a key press asks for: Right/Down next, Left/Up previous, Space Quick Look, Delete or
     // Ctrl+Backspace delete (with confirmation), Shift+Delete delete at once, (Ctrl+)Home and
     // (Ctrl+)End first and last. Other keys: None.
-    [[nodiscard]] static Action actionFor(const QKeyEvent *event);
+    [[nodiscard]] static Action actionFor(const QKeyEvent* event);
 
     // Carries out `action`; false when it did nothing and the key should go on (Space with no
     // current image).
@@ -37,7 +46,7 @@ public:
     [[nodiscard]] static bool keyboardIsTaken();
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     AppContext m_context;

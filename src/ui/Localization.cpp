@@ -9,9 +9,9 @@
 
 namespace limnoscope {
 
-void installTranslations(QCoreApplication *application)
+void installTranslations(QCoreApplication* application)
 {
-    auto *translator = new QTranslator(application);
+    auto* translator = new QTranslator(application);
     if (translator->load(QLocale(), QStringLiteral("limnoscope"), QStringLiteral("_"), QStringLiteral(":/i18n"))
         || translator->load(QStringLiteral(":/i18n/limnoscope_en.qm")))
         QCoreApplication::installTranslator(translator);

@@ -42,46 +42,46 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent)
     buildStatusBar();
 }
 
-QList<QAction *> MainWindow::sortActions() const
+QList<QAction*> MainWindow::sortActions() const
 {
     return m_sortGroup->actions();
 }
 
 void MainWindow::buildMenus()
 {
-    QMenu *file = menuBar()->addMenu(qtTrId("menu_file"));
-    QAction *open = file->addAction(symbolIcon("folder.badge.plus"), qtTrId("open_folder_button"));
+    QMenu* file = menuBar()->addMenu(qtTrId("menu_file"));
+    QAction* open = file->addAction(symbolIcon("folder.badge.plus"), qtTrId("open_folder_button"));
     open->setShortcut(QKeySequence::Open);
     connect(open, &QAction::triggered, m_context.notifications, &AppNotifications::openFolderCommand);
     file->addSeparator();
-    QAction *quit = file->addAction(qtTrId("menu_quit"));
+    QAction* quit = file->addAction(qtTrId("menu_quit"));
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, this, &QWidget::close);
 
-    QMenu *edit = menuBar()->addMenu(qtTrId("menu_edit"));
+    QMenu* edit = menuBar()->addMenu(qtTrId("menu_edit"));
     edit->addSeparator();
-    QMenu *tags = edit->addMenu(qtTrId("menu_tags"));
+    QMenu* tags = edit->addMenu(qtTrId("menu_tags"));
     for (FinderTag tag : allFinderTags) {
-        QAction *action = tags->addAction(localizedName(tag));
+        QAction* action = tags->addAction(localizedName(tag));
         action->setShortcut(QKeySequence(QStringLiteral("Ctrl+%1").arg(shortcutDigit(tag))));
         action->setData(int(tag));
         connect(action, &QAction::triggered, this,
-                [this, tag] { changeCurrentImageTags([tag](const QUrl &url) { toggleTag(tag, url); }); });
+            [this, tag] { changeCurrentImageTags([tag](const QUrl& url) { toggleTag(tag, url); }); });
         m_tagActions.append(action);
     }
     tags->addSeparator();
-    QAction *removeAll = tags->addAction(qtTrId("tag_remove_all"));
+    QAction* removeAll = tags->addAction(qtTrId("tag_remove_all"));
     removeAll->setShortcut(QKeySequence(QStringLiteral("Ctrl+0")));
     connect(removeAll, &QAction::triggered, this,
-            [this] { changeCurrentImageTags([](const QUrl &url) { removeAllTags(url); }); });
+        [this] { changeCurrentImageTags([](const QUrl& url) { removeAllTags(url); }); });
     m_tagActions.append(removeAll);
     edit->addSeparator();
 
-    QMenu *view = menuBar()->addMenu(qtTrId("menu_view"));
-    QMenu *sort = view->addMenu(qtTrId("menu_sort"));
+    QMenu* view = menuBar()->addMenu(qtTrId("menu_view"));
+    QMenu* sort = view->addMenu(qtTrId("menu_sort"));
     m_sortGroup = new QActionGroup(this);
     for (SortOrder order : SortOrders::all()) {
-        QAction *action = sort->addAction(SortOrders::displayText(order));
+        QAction* action = sort->addAction(SortOrders::displayText(order));
         action->setCheckable(true);
         action->setData(QVariant::fromValue(order));
         m_sortGroup->addAction(action);
@@ -94,12 +94,12 @@ void MainWindow::buildMenus()
 
 void MainWindow::buildToolbar()
 {
-    QToolBar *toolbar = addToolBar(QStringLiteral("Main"));
+    QToolBar* toolbar = addToolBar(QStringLiteral("Main"));
     toolbar->setObjectName(QStringLiteral("MainToolbar"));
     toolbar->setMovable(false);
     toolbar->setFloatable(false);
     toolbar->setContextMenuPolicy(Qt::PreventContextMenu);
-    auto *spacer = new QWidget(toolbar);
+    auto* spacer = new QWidget(toolbar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolbar->addWidget(spacer);
     m_previewToggle = toolbar->addAction(symbolIcon("sidebar.right"), QString());
@@ -147,11 +147,11 @@ void MainWindow::updatePreviewToggle()
 
 void MainWindow::updateSortChecks()
 {
-    for (QAction *action : m_sortGroup->actions())
+    for (QAction* action : m_sortGroup->actions())
         action->setChecked(action->data().value<SortOrder>() == m_model->sortOrder());
 }
 
-void MainWindow::changeCurrentImageTags(const std::function<void(const QUrl &)> &change)
+void MainWindow::changeCurrentImageTags(const std::function<void(const QUrl&)>& change)
 {
     const QUrl current = m_model->currentImageURL();
     if (current.isEmpty())
@@ -161,7 +161,7 @@ void MainWindow::changeCurrentImageTags(const std::function<void(const QUrl &)> 
     m_model->setTagVersion(m_model->tagVersion() + 1);
 }
 
-void MainWindow::closeEvent(QCloseEvent *event)
+void MainWindow::closeEvent(QCloseEvent* event)
 {
     QMainWindow::closeEvent(event);
     if (event->isAccepted())

@@ -21,20 +21,20 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    static constexpr QSize defaultSize{1100, 720};
+    static constexpr QSize defaultSize { 1100, 720 };
     // How long the outcome of a generate request stays in the status bar.
     static constexpr int generateOutcomeShownMs = 4000;
 
     explicit MainWindow(const AppContext& context, QWidget* parent = nullptr);
 
-    [[nodiscard]] ContentView *contentView() const { return m_content; }
+    [[nodiscard]] ContentView* contentView() const { return m_content; }
     [[nodiscard]] QuickLookPanel* quickLook() const { return m_quickLook; }
-    [[nodiscard]] QAction *previewToggle() const { return m_previewToggle; }
-    [[nodiscard]] QList<QAction *> sortActions() const;
-    [[nodiscard]] QList<QAction *> tagActions() const { return m_tagActions; }
+    [[nodiscard]] QAction* previewToggle() const { return m_previewToggle; }
+    [[nodiscard]] QList<QAction*> sortActions() const;
+    [[nodiscard]] QList<QAction*> tagActions() const { return m_tagActions; }
 
 protected:
-    void closeEvent(QCloseEvent *event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildMenus();
@@ -43,16 +43,16 @@ private:
     void updateSortChecks();
     void updatePreviewToggle();
     // Changes the current image's tags, then tells every tag view and bumps the tag version.
-    void changeCurrentImageTags(const std::function<void(const QUrl &)> &change);
+    void changeCurrentImageTags(const std::function<void(const QUrl&)>& change);
 
     AppContext m_context;
     ImageBrowserModel* m_model;
     QuickLookPanel* m_quickLook;
     ContentView* m_content;
-    KeyboardMap *m_keyboardMap;
-    QActionGroup *m_sortGroup = nullptr;
-    QAction *m_previewToggle = nullptr;
-    QList<QAction *> m_tagActions;
+    KeyboardMap* m_keyboardMap;
+    QActionGroup* m_sortGroup = nullptr;
+    QAction* m_previewToggle = nullptr;
+    QList<QAction*> m_tagActions;
 };
 
 } // namespace limnoscope

@@ -12,9 +12,9 @@ namespace limnoscope {
 namespace {
 constexpr int shadowRadius = 4;
 constexpr int shadowAlpha = 84; // black at 33 %
-}
+} // namespace
 
-PreviewPanel::PreviewPanel(QWidget *parent)
+PreviewPanel::PreviewPanel(QWidget* parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("PreviewPanel"));
@@ -22,7 +22,7 @@ PreviewPanel::PreviewPanel(QWidget *parent)
     setAutoFillBackground(true);
 }
 
-void PreviewPanel::setImageURL(const QUrl &url)
+void PreviewPanel::setImageURL(const QUrl& url)
 {
     if (url == m_url)
         return;
@@ -34,13 +34,13 @@ void PreviewPanel::setImageURL(const QUrl &url)
         load();
 }
 
-void PreviewPanel::showEvent(QShowEvent *event)
+void PreviewPanel::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     load();
 }
 
-void PreviewPanel::hideEvent(QHideEvent *event)
+void PreviewPanel::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
     ++m_loadID;
@@ -71,7 +71,7 @@ void PreviewPanel::load()
     });
 }
 
-void PreviewPanel::paintEvent(QPaintEvent *)
+void PreviewPanel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);

@@ -18,20 +18,20 @@ public:
     static constexpr int padding = 12;
     static constexpr qreal cornerRadius = 6;
 
-    explicit PreviewPanel(QWidget *parent = nullptr);
+    explicit PreviewPanel(QWidget* parent = nullptr);
 
-    void setImageURL(const QUrl &url);
+    void setImageURL(const QUrl& url);
     [[nodiscard]] QUrl imageURL() const { return m_url; }
-    [[nodiscard]] const QImage &image() const { return m_image; }
+    [[nodiscard]] const QImage& image() const { return m_image; }
 
 signals:
     // A decode finished and its image (possibly none) is shown.
     void imageShown();
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
-    void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void load();

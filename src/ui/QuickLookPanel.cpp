@@ -24,7 +24,7 @@ QuickLookPanel::QuickLookPanel(ImageBrowserModel* model, AppNotifications* notif
     setAttribute(Qt::WA_DeleteOnClose, false);
     m_view->setAlignment(Qt::AlignCenter);
     m_view->setMinimumSize(1, 1);
-    auto *layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);
     setStyleSheet(QStringLiteral("QuickLookPanel { background: #1e1e1e; }"));
@@ -59,7 +59,7 @@ void QuickLookPanel::refresh()
         load(m_model->currentImageURL());
 }
 
-void QuickLookPanel::load(const QUrl &url)
+void QuickLookPanel::load(const QUrl& url)
 {
     m_url = url;
     setWindowTitle(url.fileName());
@@ -68,7 +68,7 @@ void QuickLookPanel::load(const QUrl &url)
         showImage({});
         return;
     }
-    const QScreen *display = screen() ? screen() : QGuiApplication::primaryScreen();
+    const QScreen* display = screen() ? screen() : QGuiApplication::primaryScreen();
     const QSizeF screenSize = QSizeF(display->availableGeometry().size()) * display->devicePixelRatio();
     const int maxPixelSize = int(std::max(screenSize.width(), screenSize.height()));
     QPointer<QuickLookPanel> self(this);
@@ -81,7 +81,7 @@ void QuickLookPanel::load(const QUrl &url)
     });
 }
 
-void QuickLookPanel::showImage(const QImage &image)
+void QuickLookPanel::showImage(const QImage& image)
 {
     m_image = image;
     if (image.isNull()) {
@@ -89,12 +89,13 @@ void QuickLookPanel::showImage(const QImage &image)
         return;
     }
     const qreal ratio = devicePixelRatioF();
-    QPixmap pixmap = QPixmap::fromImage(image.scaled(m_view->size() * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    QPixmap pixmap
+        = QPixmap::fromImage(image.scaled(m_view->size() * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     pixmap.setDevicePixelRatio(ratio);
     m_view->setPixmap(pixmap);
 }
 
-void QuickLookPanel::resizeEvent(QResizeEvent *event)
+void QuickLookPanel::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     showImage(m_image);
@@ -103,7 +104,7 @@ void QuickLookPanel::resizeEvent(QResizeEvent *event)
 void QuickLookPanel::postDeleteLater(bool immediately)
 {
     close();
-    ImageBrowserModel *model = m_model;
+    ImageBrowserModel* model = m_model;
     QPointer<QuickLookPanel> self(this);
     QTimer::singleShot(deleteDelayMs, m_notifications, [self, model, notifications = m_notifications, immediately] {
         if (immediately) {
@@ -116,7 +117,7 @@ void QuickLookPanel::postDeleteLater(bool immediately)
     });
 }
 
-void QuickLookPanel::keyPressEvent(QKeyEvent *event)
+void QuickLookPanel::keyPressEvent(QKeyEvent* event)
 {
     const Qt::KeyboardModifiers modifiers = event->modifiers();
     switch (event->key()) {

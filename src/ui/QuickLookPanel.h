@@ -41,17 +41,17 @@ signals:
     void deleteImmediatelyRequested();
 
 protected:
-    void keyPressEvent(QKeyEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void load(const QUrl &url);
-    void showImage(const QImage &image);
+    void load(const QUrl& url);
+    void showImage(const QImage& image);
     void postDeleteLater(bool immediately);
 
-    ImageBrowserModel *m_model;
+    ImageBrowserModel* m_model;
     AppNotifications* m_notifications;
-    QLabel *m_view;
+    QLabel* m_view;
     QUrl m_url;
     QImage m_image;
     quint64 m_loadID = 0;

@@ -8,20 +8,20 @@
 
 namespace limnoscope {
 
-SectionFrame::SectionFrame(const QString &title, const char *iconName, QWidget *parent)
+SectionFrame::SectionFrame(const QString& title, const char* iconName, QWidget* parent)
     : QFrame(parent)
 {
     setFrameShape(QFrame::StyledPanel);
     setObjectName(QStringLiteral("SectionFrame"));
-    auto *column = new QVBoxLayout(this);
+    auto* column = new QVBoxLayout(this);
     column->setSpacing(rowSpacing);
     column->setContentsMargins(innerMargin + 6, innerMargin + 6, innerMargin + 6, innerMargin + 6);
 
     m_header = new QHBoxLayout;
-    auto *icon = new QLabel(this);
+    auto* icon = new QLabel(this);
     const int iconSize = fontMetrics().height();
     icon->setPixmap(symbolIcon(iconName).pixmap(iconSize, iconSize));
-    auto *titleLabel = new QLabel(title, this);
+    auto* titleLabel = new QLabel(title, this);
     titleLabel->setObjectName(QStringLiteral("SectionTitle"));
     QFont headline = titleLabel->font();
     headline.setBold(true);
@@ -37,14 +37,14 @@ SectionFrame::SectionFrame(const QString &title, const char *iconName, QWidget *
     column->addLayout(m_content);
 }
 
-void SectionFrame::addHeaderWidget(QWidget *widget)
+void SectionFrame::addHeaderWidget(QWidget* widget)
 {
     m_header->addWidget(widget);
 }
 
-QFrame *makeDivider(QWidget *parent)
+QFrame* makeDivider(QWidget* parent)
 {
-    auto *line = new QFrame(parent);
+    auto* line = new QFrame(parent);
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     return line;

@@ -17,21 +17,21 @@ public:
     static constexpr int rowSpacing = 10;
     static constexpr int innerMargin = 4;
 
-    SectionFrame(const QString &title, const char *iconName, QWidget *parent = nullptr);
+    SectionFrame(const QString& title, const char* iconName, QWidget* parent = nullptr);
 
     // Buttons go at the right end of the header, in the order added.
-    void addHeaderWidget(QWidget *widget);
-    [[nodiscard]] QVBoxLayout *contentLayout() const { return m_content; }
+    void addHeaderWidget(QWidget* widget);
+    [[nodiscard]] QVBoxLayout* contentLayout() const { return m_content; }
     // The line between header and content; a collapsed section hides it.
     [[nodiscard]] QFrame* divider() const { return m_divider; }
 
 private:
-    QHBoxLayout *m_header;
-    QVBoxLayout *m_content;
+    QHBoxLayout* m_header;
+    QVBoxLayout* m_content;
     QFrame* m_divider;
 };
 
 // A divider line across a section.
-[[nodiscard]] QFrame *makeDivider(QWidget *parent);
+[[nodiscard]] QFrame* makeDivider(QWidget* parent);
 
 } // namespace limnoscope

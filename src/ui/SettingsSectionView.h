@@ -20,23 +20,23 @@ class SettingsSectionView : public SectionFrame
     Q_OBJECT
 
 public:
-    SettingsSectionView(const LimnoraMetadata &metadata, LimnoraAPIService *api, QWidget *parent = nullptr);
+    SettingsSectionView(const LimnoraMetadata& metadata, LimnoraAPIService* api, QWidget* parent = nullptr);
 
-    [[nodiscard]] CopyButton *copyButton() const { return m_copyButton; }
-    [[nodiscard]] QPushButton *generateButton() const { return m_generateButton; }
+    [[nodiscard]] CopyButton* copyButton() const { return m_copyButton; }
+    [[nodiscard]] QPushButton* generateButton() const { return m_generateButton; }
 
 private:
-    void addSettingsGrid(const LimnoraMetadata &metadata);
-    void addLoraList(const LimnoraMetadata &metadata);
+    void addSettingsGrid(const LimnoraMetadata& metadata);
+    void addLoraList(const LimnoraMetadata& metadata);
 
-    QPushButton *m_generateButton;
-    CopyButton *m_copyButton;
+    QPushButton* m_generateButton;
+    CopyButton* m_copyButton;
 };
 
 // "12 s" below a minute, "2:05 min" from a minute on (truncated to whole seconds).
 [[nodiscard]] QString formatRenderTime(double seconds);
 
 // The visible label of a setting key: its localised label, or the key itself.
-[[nodiscard]] QString settingLabel(const QString &key);
+[[nodiscard]] QString settingLabel(const QString& key);
 
 } // namespace limnoscope

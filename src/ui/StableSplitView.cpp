@@ -4,7 +4,7 @@
 
 namespace limnoscope {
 
-StableSplitView::StableSplitView(QWidget *leading, QWidget *center, QWidget *trailing, QWidget *parent)
+StableSplitView::StableSplitView(QWidget* leading, QWidget* center, QWidget* trailing, QWidget* parent)
     : QSplitter(Qt::Horizontal, parent)
     , m_trailing(trailing)
 {
@@ -23,12 +23,12 @@ StableSplitView::StableSplitView(QWidget *leading, QWidget *center, QWidget *tra
     setStretchFactor(0, 0);
     setStretchFactor(1, 1);
     setStretchFactor(2, 0);
-    setSizes({260, 520, m_previewWidth});
+    setSizes({ 260, 520, m_previewWidth });
 
     m_animation.setDuration(animationMs);
     m_animation.setEasingCurve(QEasingCurve::InOutQuad);
     connect(&m_animation, &QVariantAnimation::valueChanged, this,
-            [this](const QVariant &value) { applyPreviewWidth(value.toInt()); });
+        [this](const QVariant& value) { applyPreviewWidth(value.toInt()); });
     connect(&m_animation, &QVariantAnimation::finished, this, &StableSplitView::finishPreviewChange);
     connect(this, &QSplitter::splitterMoved, this, [this] {
         if (m_previewVisible && m_animation.state() != QAbstractAnimation::Running)

@@ -22,7 +22,7 @@ public:
     static constexpr int minimumHeight = 500;
     static constexpr auto settingsKey = "Limnoscope.SplitView";
 
-    StableSplitView(QWidget *leading, QWidget *center, QWidget *trailing, QWidget *parent = nullptr);
+    StableSplitView(QWidget* leading, QWidget* center, QWidget* trailing, QWidget* parent = nullptr);
 
     [[nodiscard]] bool isPreviewVisible() const { return m_previewVisible; }
     // Expands or collapses the preview pane, animated unless `animated` is false.
@@ -34,7 +34,7 @@ private:
     void applyPreviewWidth(int width);
     void finishPreviewChange();
 
-    QWidget *m_trailing;
+    QWidget* m_trailing;
     bool m_previewVisible = true;
     int m_previewWidth = 320;
     QVariantAnimation m_animation;

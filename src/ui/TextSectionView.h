@@ -13,12 +13,12 @@ class TextSectionView : public SectionFrame
     Q_OBJECT
 
 public:
-    TextSectionView(const QString &title, const char *iconName, const QString &content, QWidget *parent = nullptr);
+    TextSectionView(const QString& title, const char* iconName, const QString& content, QWidget* parent = nullptr);
 
-    [[nodiscard]] CopyButton *copyButton() const { return m_copyButton; }
+    [[nodiscard]] CopyButton* copyButton() const { return m_copyButton; }
 
 private:
-    CopyButton *m_copyButton;
+    CopyButton* m_copyButton;
 };
 
 } // namespace limnoscope

@@ -33,7 +33,7 @@ private slots:
     {
         const QString temporary = m_dir.filePath("tmp");
         const QString outside = m_dir.filePath("outside");
-        for (const char *name : {"CFNetworkDownload_a1.tmp", "CFNetworkDownload", "keep.png", "xCFNetworkDownload"})
+        for (const char* name : { "CFNetworkDownload_a1.tmp", "CFNetworkDownload", "keep.png", "xCFNetworkDownload" })
             writeFile(temporary + "/" + name, "x");
         writeFile(temporary + "/CFNetworkDownload_dir/CFNetworkDownload_inner", "x");
         writeFile(outside + "/CFNetworkDownload_target", "x");
@@ -93,13 +93,15 @@ private slots:
 
     void openFileLimitRaised()
     {
-        struct rlimit before {};
+        struct rlimit before {
+        };
         QCOMPARE(getrlimit(RLIMIT_NOFILE, &before), 0);
         struct rlimit lowered = before;
         lowered.rlim_cur = 256;
         QCOMPARE(setrlimit(RLIMIT_NOFILE, &lowered), 0);
         AppDelegate::raiseOpenFileLimit();
-        struct rlimit after {};
+        struct rlimit after {
+        };
         QCOMPARE(getrlimit(RLIMIT_NOFILE, &after), 0);
         QCOMPARE(after.rlim_cur, std::min(before.rlim_max, AppDelegate::openFileLimit));
     }

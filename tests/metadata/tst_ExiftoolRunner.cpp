@@ -18,14 +18,14 @@ using namespace limnoscope::test;
 namespace {
 
 // A stand-in exiftool: a shell script that shows how it was run and prints what it is told.
-void installFakeExiftool(const QString &resources, const QByteArray &script)
+void installFakeExiftool(const QString& resources, const QByteArray& script)
 {
     writeFile(resources + "/exiftool", "#!/bin/sh\n" + script);
     QFile::setPermissions(resources + "/exiftool", QFile::ReadOwner | QFile::WriteOwner);
 }
 
 // "file=text|file=text" sorted by file name.
-QString describe(const QHash<QUrl, QString> &texts)
+QString describe(const QHash<QUrl, QString>& texts)
 {
     QStringList entries;
     for (auto it = texts.begin(); it != texts.end(); ++it)
@@ -93,7 +93,7 @@ private slots:
         QVERIFY(locateExiftool()); // Debian's /usr/bin/exiftool at least
         setExiftoolDisabled(true);
         QVERIFY(!locateExiftool());
-        QVERIFY(readBatchWithExiftool({QUrl::fromLocalFile("/etc/hostname")}).isEmpty());
+        QVERIFY(readBatchWithExiftool({ QUrl::fromLocalFile("/etc/hostname") }).isEmpty());
         setExiftoolDisabled(false);
         setResourcesDirectory(QStringLiteral("")); // an application without resources
         QVERIFY(!locateExiftool());
@@ -137,11 +137,11 @@ private slots:
         QTest::addColumn<QString>("expected");
 
         // One exiftool entry for /x/a.png with the given extra members.
-        const auto a = [](const QByteArray &members) {
+        const auto a = [](const QByteArray& members) {
             return "{\"SourceFile\": \"/x/a.png\"" + (members.isEmpty() ? QByteArray() : ", " + members) + "}";
         };
-        const auto list = [](const QByteArray &entries) { return "[" + entries + "]"; };
-        const auto comment = [](const QByteArray &json) {
+        const auto list = [](const QByteArray& entries) { return "[" + entries + "]"; };
+        const auto comment = [](const QByteArray& json) {
             return "\"UserComment\": \"" + QByteArray(json).replace("\"", "\\\"") + "\"";
         };
         const QByteArray text = "\"Description\": \"T\"";
@@ -155,8 +155,8 @@ private slots:
         QTest::newRow("no source file") << list("{\"Description\": \"text\"}") << "";
         QTest::newRow("render time") << list(a(text + ", " + comment("{\"profile\":{\"duration\":12.5}}")))
                                      << "a.png=T\n__duration__:12.5";
-        QTest::newRow("whole-second render time") << list(a(text + ", " + comment("{\"profile\":{\"duration\":3}}")))
-                                                  << "a.png=T\n__duration__:3.0";
+        QTest::newRow("whole-second render time")
+            << list(a(text + ", " + comment("{\"profile\":{\"duration\":3}}"))) << "a.png=T\n__duration__:3.0";
         QTest::newRow("user comment not JSON") << list(a(text + ", " + comment("hello"))) << "a.png=T";
         QTest::newRow("duration not a number")
             << list(a(text + ", " + comment("{\"profile\":{\"duration\":\"5\"}}"))) << "a.png=T";
@@ -177,7 +177,7 @@ private slots:
         installFakeExiftool(resources, "cat \"$(dirname \"$0\")/output.json\"\n");
         writeFile(resources + "/output.json", output);
         setResourcesDirectory(resources);
-        QCOMPARE(describe(readBatchWithExiftool({QUrl::fromLocalFile("/x/a.png")})), expected);
+        QCOMPARE(describe(readBatchWithExiftool({ QUrl::fromLocalFile("/x/a.png") })), expected);
     }
 
     // A timed JPEG, a PNG, a bare PNG and a PNG whose Comment chunk only the in-process reader reads.
@@ -185,7 +185,8 @@ private slots:
     {
         const QString jpeg = m_dir.filePath("route/timed.jpg");
         writeImage(jpeg, "JPEG");
-        runExiftool({"-EXIF:ImageDescription=a fox\nSteps: 12, Seed: 9", "-EXIF:UserComment={\"profile\":{\"duration\":6.5}}", jpeg});
+        runExiftool({ "-EXIF:ImageDescription=a fox\nSteps: 12, Seed: 9",
+            "-EXIF:UserComment={\"profile\":{\"duration\":6.5}}", jpeg });
         writeFile(m_dir.filePath("route/plain.png"), pngWithDescription(sampleLimnoraText(7).toLatin1()));
         writeImage(m_dir.filePath("route/bare.png"), "PNG");
         writeFile(m_dir.filePath("route/comment.png"),
@@ -193,7 +194,8 @@ private slots:
         QList<QUrl> urls;
         for (const char* name : { "timed.jpg", "plain.png", "bare.png", "comment.png" })
             urls.append(QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("route/") + name)));
-        QCOMPARE(readBatchWithExiftool(urls).value(urls[0]), QStringLiteral("a fox\nSteps: 12, Seed: 9\n__duration__:6.5"));
+        QCOMPARE(
+            readBatchWithExiftool(urls).value(urls[0]), QStringLiteral("a fox\nSteps: 12, Seed: 9\n__duration__:6.5"));
 
         // Each hand-off as "seed or -, render time or -" per image.
         QStringList deliveries;
@@ -293,14 +295,16 @@ private slots:
         QTest::newRow("hangs") << QByteArray("exec sleep 600") << 5 << true;
         QTest::newRow("20 MB text") << QByteArray("printf '%s{\"SourceFile\": \"%s\", \"Description\": \"' \"$sep\" "
                                                   "\"$f\"; head -c 20000000 /dev/zero | tr '\\0' x; printf '\"}'; "
-                                                  "sep=,; continue") << 1 << false;
+                                                  "sep=,; continue")
+                                    << 1 << false;
     }
     void hostileFileLeftOut()
     {
         QFETCH(QByteArray, hostileEntry);
         const QString launchLog = m_dir.filePath(QStringLiteral("launches-%1").arg(QTest::currentDataTag()));
         install(fakeExiftool("echo 'asked alone'",
-            "echo >> '" + launchLog.toUtf8() + "'; shift 7; sep='['\nfor f; do case \"$f\" in *hostile*) " + hostileEntry
+            "echo >> '" + launchLog.toUtf8() + "'; shift 7; sep='['\nfor f; do case \"$f\" in *hostile*) "
+                + hostileEntry
                 + " ;; esac\nprintf '%s{\"SourceFile\": \"%s\", \"Description\": \"exiftool %s\"}' \"$sep\" \"$f\" "
                   "\"${f##*/}\"; sep=,; done\necho ']'"));
         QFETCH(bool, shortBounds);

@@ -46,10 +46,10 @@ Run runInfo(const QStringList& arguments, int timeoutMs = 120'000)
     return run;
 }
 
-QStringList fileNames(const Run &run)
+QStringList fileNames(const Run& run)
 {
     QStringList names;
-    for (const QJsonObject &line : run.lines)
+    for (const QJsonObject& line : run.lines)
         names.append(QFileInfo(line.value("file").toString()).fileName());
     return names;
 }
@@ -76,25 +76,25 @@ private slots:
         QVERIFY(
             QFile::copy(sourceTreeRoot() + "/tests/data/realworld/a1111-parameters.png", root.filePath("a1111.png")));
         writeImage(root.filePath("timed.jpg"), "JPEG");
-        runExiftool({"-EXIF:ImageDescription=a fox\nSteps: 12, Seed: 9", "-EXIF:UserComment={\"profile\":{\"duration\":12.5}}",
-                     root.filePath("timed.jpg")});
+        runExiftool({ "-EXIF:ImageDescription=a fox\nSteps: 12, Seed: 9",
+            "-EXIF:UserComment={\"profile\":{\"duration\":12.5}}", root.filePath("timed.jpg") });
     }
 
     void folderOrderAndRoutes_data()
     {
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<bool>("renderTime");
-        QTest::newRow("one by one, exiftool") << QStringList{} << false;
-        QTest::newRow("one by one, no exiftool") << QStringList{"--no-exiftool"} << false;
-        QTest::newRow("batch, exiftool") << QStringList{"--batch"} << true;
-        QTest::newRow("batch, no exiftool") << QStringList{"--batch", "--no-exiftool"} << false;
+        QTest::newRow("one by one, exiftool") << QStringList {} << false;
+        QTest::newRow("one by one, no exiftool") << QStringList { "--no-exiftool" } << false;
+        QTest::newRow("batch, exiftool") << QStringList { "--batch" } << true;
+        QTest::newRow("batch, no exiftool") << QStringList { "--batch", "--no-exiftool" } << false;
     }
 
     void folderOrderAndRoutes()
     {
         QFETCH(QStringList, options);
         QFETCH(bool, renderTime);
-        const Run run = runInfo(options + QStringList{m_dir.path()});
+        const Run run = runInfo(options + QStringList { m_dir.path() });
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(
             fileNames(run), (QStringList { "2.png", "10.png", "a1111.png", "timed.jpg", "bare.png", "inner.png" }));
@@ -106,8 +106,9 @@ private slots:
         QCOMPARE(foreign.value("generator").toString() + u'|'
                 + foreign.value("rawTexts").toArray().first().toObject().value("source").toString(),
             QStringLiteral("A1111 / Forge|parameters"));
-        QCOMPARE(first.value("prompt").toString(), QStringLiteral("a lighthouse on a cliff at dusk, volumetric light, highly detailed"));
-        QCOMPARE(first.value("settings").toArray().first().toArray(), (QJsonArray{"Model", "limnora_xl_v2.ckpt"}));
+        QCOMPARE(first.value("prompt").toString(),
+            QStringLiteral("a lighthouse on a cliff at dusk, volumetric light, highly detailed"));
+        QCOMPARE(first.value("settings").toArray().first().toArray(), (QJsonArray { "Model", "limnora_xl_v2.ckpt" }));
         QCOMPARE(first.value("loras").toArray().first().toObject().value("weight").toDouble(), 0.6);
         QVERIFY(run.lines[4].value("metadata").isNull());
         QCOMPARE(run.lines[5].value("metadata").toObject().value("prompt").toString(), QStringLiteral("only a prompt"));
@@ -117,13 +118,15 @@ private slots:
 
     void formatsAndSort()
     {
-        const Run settings = runInfo({"--no-exiftool", "--format", "settings-json", "--sort", "name_desc", m_dir.path()});
+        const Run settings
+            = runInfo({ "--no-exiftool", "--format", "settings-json", "--sort", "name_desc", m_dir.path() });
         QCOMPARE(settings.exitCode, 0);
         QCOMPARE(fileNames(settings).mid(0, 4), (QStringList { "timed.jpg", "a1111.png", "10.png", "2.png" }));
         QCOMPARE(settings.lines[2].value("settings").toObject().value("seed").toInt(), 10);
         QCOMPARE(settings.lines[2].value("settings").toObject().size(), 29);
 
-        const Run body = runInfo({"--no-exiftool", "--format", "txt2img", m_dir.filePath("2.png"), m_dir.filePath("a/bare.png")});
+        const Run body = runInfo(
+            { "--no-exiftool", "--format", "txt2img", m_dir.filePath("2.png"), m_dir.filePath("a/bare.png") });
         QCOMPARE(body.exitCode, 0);
         QCOMPARE(body.lines[0].value("body").toObject().value("seed").toInteger(), 2);
         QVERIFY(body.lines[1].value("body").isNull());
@@ -184,11 +187,11 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QByteArray, message);
-        for (QString &argument : arguments) {
+        for (QString& argument : arguments) {
             if (argument == "2.png")
                 argument = m_dir.filePath(argument);
         }
-        const Run run = runInfo(QStringList{"--no-exiftool"} + arguments);
+        const Run run = runInfo(QStringList { "--no-exiftool" } + arguments);
         QCOMPARE(run.exitCode, exitCode);
         QTEST(int(run.lines.size()), "printed");
         const QByteArray& said = exitCode == 0 ? run.output : run.errors;

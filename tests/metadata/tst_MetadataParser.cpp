@@ -15,18 +15,18 @@ using namespace limnoscope;
 namespace {
 
 // "key=value|key=value" in listing order of the map, for compact expectations.
-QString settingsText(const SettingsMap &settings)
+QString settingsText(const SettingsMap& settings)
 {
     QStringList pairs;
-    for (const auto &[key, value] : settings.entries())
+    for (const auto& [key, value] : settings.entries())
         pairs.append(key + u'=' + value);
     return pairs.join(u'|');
 }
 
-QString lorasText(const QList<LoraEntry> &loras)
+QString lorasText(const QList<LoraEntry>& loras)
 {
     QStringList entries;
-    for (const LoraEntry &lora : loras)
+    for (const LoraEntry& lora : loras)
         entries.append(QStringLiteral("%1@%2/%3").arg(lora.file).arg(lora.weight).arg(lora.mode));
     return entries.join(u'|');
 }
@@ -274,8 +274,8 @@ private slots:
             << R"("steps":30,"width":768,"height":1024,"sampler":1,"seedMode":1,"hiresFix":true,"seed":4294967295,)"
                R"("guidanceScale":4.5,"stochasticSamplingGamma":0.3,"model":"m v1.ckpt","refinerModel":"r.ckpt",)"
                R"("upscaler":"4x.pth","batchCount":3,"batchSize":2,"strength":0.75,"shift":2)";
-        QTest::newRow("size with spaces, steps with a sign")
-            << "Steps: +30, Size: 768 x 1024" << R"("steps":30,"width":768,"height":1024)";
+        QTest::newRow("size with spaces, steps with a sign") << "Steps: +30, Size: 768 x 1024"
+                                                             << R"("steps":30,"width":768,"height":1024)";
         QTest::newRow("values not of their kind keep the defaults")
             << "Steps: 30.0, Guidance Scale: 4,5, Seed Mode: Random, Hires Fix: yes, Sampler: Heun, Size: 768X1024"
             << R"("sampler":17)";

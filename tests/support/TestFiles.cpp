@@ -8,7 +8,7 @@
 
 namespace limnoscope::test {
 
-void writeFile(const QString &path, const QByteArray &bytes)
+void writeFile(const QString& path, const QByteArray& bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
@@ -16,7 +16,7 @@ void writeFile(const QString &path, const QByteArray &bytes)
         QFAIL(qPrintable(QStringLiteral("cannot write %1").arg(path)));
 }
 
-QByteArray pngWithDescription(const QByteArray &latin1Text, int width, int height)
+QByteArray pngWithDescription(const QByteArray& latin1Text, int width, int height)
 {
     QImage image(width, height, QImage::Format_RGBA8888);
     image.fill(Qt::darkCyan);
@@ -46,23 +46,24 @@ QString sourceTreeRoot()
 
 namespace limnoscope::test {
 
-void usePreferencesIn(const QString &folder)
+void usePreferencesIn(const QString& folder)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("LimnoscopeTests"));
     QCoreApplication::setApplicationName(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
 }
 
-void runExiftool(const QStringList &arguments)
+void runExiftool(const QStringList& arguments)
 {
     QProcess process;
-    process.start(QStringLiteral("/usr/bin/exiftool"), QStringList{QStringLiteral("-q"), QStringLiteral("-overwrite_original")} + arguments);
+    process.start(QStringLiteral("/usr/bin/exiftool"),
+        QStringList { QStringLiteral("-q"), QStringLiteral("-overwrite_original") } + arguments);
     QVERIFY2(process.waitForFinished(60'000), "exiftool did not finish");
     QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
-             process.readAllStandardError().constData());
+        process.readAllStandardError().constData());
 }
 
-QByteArray xmpPacket(const QByteArray &properties)
+QByteArray xmpPacket(const QByteArray& properties)
 {
     return "<?xpacket begin='\xef\xbb\xbf' id='W5M0MpCehiHzreSzNTczkc9d'?>\n"
            "<x:xmpmeta xmlns:x='adobe:ns:meta/'>\n"
@@ -70,11 +71,10 @@ QByteArray xmpPacket(const QByteArray &properties)
            "<rdf:Description rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/'"
            " xmlns:tiff='http://ns.adobe.com/tiff/1.0/' xmlns:exif='http://ns.adobe.com/exif/1.0/'"
            " xmlns:lim='http://example.com/limnora/'>\n"
-        + properties
-        + "\n</rdf:Description>\n</rdf:RDF>\n</x:xmpmeta>\n<?xpacket end='w'?>";
+        + properties + "\n</rdf:Description>\n</rdf:RDF>\n</x:xmpmeta>\n<?xpacket end='w'?>";
 }
 
-void writeImage(const QString &path, const char *format, int width, int height)
+void writeImage(const QString& path, const char* format, int width, int height)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QImage image(width, height, QImage::Format_RGB32);

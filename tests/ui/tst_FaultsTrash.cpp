@@ -65,7 +65,8 @@ private slots:
 
     void unusableTrash_data()
     {
-        QTest::addColumn<QString>("damage"); // the part that is a file ("data", "Trash", "files", "info"), or "read-only"
+        QTest::addColumn<QString>(
+            "damage"); // the part that is a file ("data", "Trash", "files", "info"), or "read-only"
         QTest::addColumn<bool>("onDrive"); // the image on /dev/shm rather than beside the home
         QTest::addColumn<Deleted>("deleted");
         QTest::addColumn<QByteArray>("reason"); // empty: moved

@@ -38,17 +38,17 @@ class TestMainWindow : public QObject
 private:
     TestSandbox m_home;
     std::unique_ptr<TestSandbox> m_folder;
-    LimnoraAPIService *m_api = nullptr;
-    ImageBrowserModel *m_model = nullptr;
+    LimnoraAPIService* m_api = nullptr;
+    ImageBrowserModel* m_model = nullptr;
     std::unique_ptr<TestAppContext> m_app;
-    MainWindow *m_window = nullptr;
+    MainWindow* m_window = nullptr;
 
     QUrl image(int number) const { return m_folder->url(QStringLiteral("img%1.png").arg(number)); }
     QString trashFolder() const { return m_home.trashFiles(); }
 
     void sendKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
-        QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : m_window;
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : m_window;
         QTest::keyClick(target, key, modifiers);
     }
 
@@ -97,7 +97,8 @@ private slots:
         QTest::addColumn<QString>("holder"); // what has the keyboard instead of the window
         const auto row = [](const char* name, int key, int modifiers, int start, bool selection, int index,
                              const char* posted = "", const char* holder = "") {
-            QTest::newRow(name) << key << modifiers << start << selection << index << QString(posted) << QString(holder);
+            QTest::newRow(name) << key << modifiers << start << selection << index << QString(posted)
+                                << QString(holder);
         };
         row("Down", Qt::Key_Down, 0, 0, true, 1);
         row("Right", Qt::Key_Right, 0, 1, false, 2);
@@ -178,7 +179,7 @@ private slots:
         QSignalSpy changed(&m_app->notifications, &AppNotifications::tagsDidChange);
         const qint64 version = m_model->tagVersion();
         sendKey(Qt::Key_3, Qt::ControlModifier);
-        QCOMPARE(readTags(image(1)), QList<FinderTag>{FinderTag::yellow});
+        QCOMPARE(readTags(image(1)), QList<FinderTag> { FinderTag::yellow });
         QCOMPARE(changed.size(), 1);
         QCOMPARE(m_model->tagVersion(), version + 1);
         sendKey(Qt::Key_1, Qt::ControlModifier);
@@ -226,7 +227,9 @@ private slots:
         m_window->contentView()->handleDroppedURLs(urls);
         QTRY_VERIFY(!m_model->isScanning()); // a dropped folder is listed on a worker
         const QString root = m_model->rootFolderURL().toLocalFile();
-        QCOMPARE(root.isEmpty() ? u"none"_qs : root == m_folder->path() ? QString() : root.mid(m_home.path().size()),
+        QCOMPARE(root.isEmpty()            ? u"none"_qs
+                : root == m_folder->path() ? QString()
+                                           : root.mid(m_home.path().size()),
             expectedRoot);
         QCOMPARE(fileNames(m_model->flatURLs()).join(u' '), expectedList);
         if (saysWhy) {
@@ -313,11 +316,11 @@ private slots:
         // A stale member of the selection that is not listed must never be touched.
         const QString outsider = m_home.filePath("outsider.png");
         writeFile(outsider, pngWithDescription("keep me"));
-        m_model->setSelectedURLs({image(2), image(3), QUrl::fromLocalFile(outsider)});
+        m_model->setSelectedURLs({ image(2), image(3), QUrl::fromLocalFile(outsider) });
         emit m_app->notifications.deleteSelectedImages();
-        QMessageBox *dialog = m_window->contentView()->openConfirmation();
+        QMessageBox* dialog = m_window->contentView()->openConfirmation();
         QVERIFY(dialog);
-        QCOMPARE(dialog->text(), localizedFormat("delete_multi_alert_message", {"3"}));
+        QCOMPARE(dialog->text(), localizedFormat("delete_multi_alert_message", { "3" }));
         for (QAbstractButton* button : dialog->buttons())
             if (button->text() == qtTrId(confirm ? "delete_alert_confirm" : "delete_alert_cancel"))
                 button->click();
@@ -382,14 +385,14 @@ private slots:
 
     void previewToggleAndSplitRestored()
     {
-        StableSplitView *split = m_window->contentView()->splitView();
+        StableSplitView* split = m_window->contentView()->splitView();
         QAction* toggle = m_window->previewToggle();
         QCOMPARE(toggle->toolTip(), qtTrId("hide_preview"));
         toggle->trigger();
         QCOMPARE(toggle->toolTip(), qtTrId("show_preview"));
         QVERIFY(!split->isPreviewVisible());
         split->setPreviewVisible(true, false);
-        split->setSizes({300, 500, 250});
+        split->setSizes({ 300, 500, 250 });
         emit split->splitterMoved(300, 1);
         const QList<int> saved = split->sizes();
         delete m_window;

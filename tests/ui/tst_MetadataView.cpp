@@ -21,8 +21,8 @@ using namespace limnoscope;
 
 namespace {
 
-LimnoraMetadata record(const QString &prompt, const QString &negative, const QString &settingsLine,
-                       std::optional<double> renderDuration = std::nullopt)
+LimnoraMetadata record(const QString& prompt, const QString& negative, const QString& settingsLine,
+    std::optional<double> renderDuration = std::nullopt)
 {
     LimnoraMetadata metadata;
     metadata.prompt = prompt;
@@ -32,10 +32,10 @@ LimnoraMetadata record(const QString &prompt, const QString &negative, const QSt
     return metadata;
 }
 
-QStringList labelTexts(QWidget *parent, const QString &objectName)
+QStringList labelTexts(QWidget* parent, const QString& objectName)
 {
     QStringList texts;
-    for (QLabel *label : parent->findChildren<QLabel *>(objectName))
+    for (QLabel* label : parent->findChildren<QLabel*>(objectName))
         texts.append(label->text());
     return texts;
 }
@@ -48,7 +48,7 @@ class TestMetadataView : public QObject
 
 private:
     // A port with no listener: the API counts as unavailable.
-    LimnoraAPIService *m_offlineAPI = nullptr;
+    LimnoraAPIService* m_offlineAPI = nullptr;
 
 private slots:
     void initTestCase()
@@ -112,7 +112,7 @@ private slots:
         if (withRawTexts)
             metadata.rawTexts = { { "prompt", "{}" } };
         MetadataView view(metadata, QUrl(), m_offlineAPI);
-        QCOMPARE(view.findChildren<SettingsSectionView *>().size(), 1);
+        QCOMPARE(view.findChildren<SettingsSectionView*>().size(), 1);
         QVERIFY(!view.findChild<SettingsSectionView*>()->generateButton()->isVisibleTo(&view)); // the API is offline
         QCOMPARE(
             view.findChildren<QLabel*>("NoSettings").isEmpty(), view.findChild<QWidget*>("SettingsGrid") != nullptr);
@@ -121,7 +121,7 @@ private slots:
                             .arg(view.findChildren<QLabel*>("LoraFile").size())
                             .arg(labelTexts(&view, "LoraWeight").join(u' '));
         if (QWidget* grid = view.findChild<QWidget*>("SettingsGrid")) {
-            const QList<QLabel *> labels = grid->findChildren<QLabel *>();
+            const QList<QLabel*> labels = grid->findChildren<QLabel*>();
             shown += u"grid ending in "_qs; // the last cell's label and value
             if (labels.size() >= 2)
                 shown += labels[labels.size() - 2]->text() + u' ' + labels.last()->text();
@@ -144,7 +144,7 @@ private slots:
         MetadataView view(metadata, QUrl(), &api);
         auto* settings = view.findChild<SettingsSectionView*>();
         QTRY_VERIFY_WITH_TIMEOUT(settings->generateButton()->isVisibleTo(&view), 5000); // the API answers
-        CopyButton *promptCopy = view.findChild<TextSectionView *>()->copyButton();
+        CopyButton* promptCopy = view.findChild<TextSectionView*>()->copyButton();
         QVERIFY(!promptCopy->isShowingCopied());
         promptCopy->click();
         QCOMPARE(QApplication::clipboard()->text(), metadata.prompt);

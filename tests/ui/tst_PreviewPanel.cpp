@@ -34,8 +34,8 @@ private slots:
         QFETCH(QSize, written);
         QFETCH(QSize, shown);
         QFETCH(bool, afterLarge);
-        const QString path = m_dir.filePath(QStringLiteral("image-%1.%2")
-                                                .arg(QTest::currentDataTag(), format.isEmpty() ? "jpg" : format.toLower()));
+        const QString path = m_dir.filePath(
+            QStringLiteral("image-%1.%2").arg(QTest::currentDataTag(), format.isEmpty() ? "jpg" : format.toLower()));
         if (format.isEmpty())
             writeFile(path, "plain text named like a JPEG");
         else

@@ -18,8 +18,8 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QClipboard>
-#include <QDir>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>

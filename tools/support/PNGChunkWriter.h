@@ -16,23 +16,23 @@ public:
     PNGChunkWriter(int width = 1, int height = 1);
 
     // Any chunk with a correct CRC; `declaredLength` overrides the length field when set.
-    PNGChunkWriter &chunk(const QByteArray &type, const QByteArray &data, qint64 declaredLength = -1);
-    PNGChunkWriter &tEXt(const QByteArray &keyword, const QByteArray &latin1Text);
-    PNGChunkWriter &iTXt(const QByteArray &keyword, const QByteArray &utf8Text, bool compress = false);
-    PNGChunkWriter &zTXt(const QByteArray &keyword, const QByteArray &latin1Text);
+    PNGChunkWriter& chunk(const QByteArray& type, const QByteArray& data, qint64 declaredLength = -1);
+    PNGChunkWriter& tEXt(const QByteArray& keyword, const QByteArray& latin1Text);
+    PNGChunkWriter& iTXt(const QByteArray& keyword, const QByteArray& utf8Text, bool compress = false);
+    PNGChunkWriter& zTXt(const QByteArray& keyword, const QByteArray& latin1Text);
     // The pixel data of `image` (RGBA, filter 0, zlib) as one IDAT chunk.
-    PNGChunkWriter &imageData(const QImage &image);
+    PNGChunkWriter& imageData(const QImage& image);
     // A one-pixel IDAT chunk that matches the 1 x 1 header.
-    PNGChunkWriter &tinyImageData();
-    PNGChunkWriter &end();
+    PNGChunkWriter& tinyImageData();
+    PNGChunkWriter& end();
 
     // Appends raw bytes (for truncated or damaged files).
-    PNGChunkWriter &raw(const QByteArray &bytes);
+    PNGChunkWriter& raw(const QByteArray& bytes);
 
-    [[nodiscard]] const QByteArray &bytes() const { return m_bytes; }
-    bool writeTo(const QString &path) const;
+    [[nodiscard]] const QByteArray& bytes() const { return m_bytes; }
+    bool writeTo(const QString& path) const;
 
-    [[nodiscard]] static QByteArray zlibCompress(const QByteArray &data);
+    [[nodiscard]] static QByteArray zlibCompress(const QByteArray& data);
 
 private:
     QByteArray m_bytes;
