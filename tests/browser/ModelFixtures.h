@@ -6,7 +6,11 @@
 #include "ImageBrowserModel.h"
 #include "TestSandbox.h"
 
+#include "ExiftoolRunner.h"
+#include "TestFiles.h"
+
 #include <QFileInfo>
+#include <QSettings>
 #include <QTest>
 
 namespace limnoscope::test {
@@ -69,5 +73,25 @@ inline QString groupNames(const ImageBrowserModel& model)
         names.append((group.isExpanded ? QString() : QStringLiteral("-")) + group.name);
     return names.join(u' ');
 }
+
+// What every model suite starts from: preferences of its own, emptied before each case, and no
+// exiftool.
+class ModelSuite : public QObject
+{
+    Q_OBJECT
+
+protected:
+    TestSandbox m_home;
+
+private slots:
+    void initTestCase()
+    {
+        usePreferencesIn(m_home.path());
+        setExiftoolDisabled(true);
+        installEnglishTexts();
+    }
+
+    void init() { QSettings().clear(); }
+};
 
 } // namespace limnoscope::test

@@ -16,23 +16,11 @@
 using namespace limnoscope;
 using namespace limnoscope::test;
 
-class TestImageBrowserModel : public QObject
+class TestImageBrowserModel : public ModelSuite
 {
     Q_OBJECT
 
-private:
-    TestSandbox m_home;
-
 private slots:
-    void initTestCase()
-    {
-        usePreferencesIn(m_home.path());
-        setExiftoolDisabled(true);
-        installEnglishTexts();
-    }
-
-    void init() { QSettings().clear(); }
-
     // A folder opened, or the last one looked for on a worker; the expected groups, then the listing.
     void openingAFolder_data()
     {

@@ -17,23 +17,11 @@ using namespace limnoscope;
 using namespace limnoscope::test;
 
 // The model while a folder is shown: rescans, the folder watch and the metadata prefetch.
-class TestModelUpdates : public QObject
+class TestModelUpdates : public ModelSuite
 {
     Q_OBJECT
 
-private:
-    TestSandbox m_home;
-
 private slots:
-    void initTestCase()
-    {
-        usePreferencesIn(m_home.path());
-        setExiftoolDisabled(true);
-        installEnglishTexts();
-    }
-
-    void init() { QSettings().clear(); }
-
     // Listing on workers: only the latest request's result shows. Steps on a folder of 1 2 3 and one of x:
     // "load[-other]" starts opening one, "open"/"other" opens one and stops its watch, "many" adds 3000
     // images, "files" shows a file list, "desc" sorts, "N.png" is written.
