@@ -7,9 +7,7 @@
 #include <zlib.h>
 
 #include <array>
-#include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
 namespace limnoscope {
 namespace {
@@ -17,48 +15,6 @@ namespace {
 constexpr std::array<unsigned char, 8> pngSignature = { 0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A };
 // Inflated iTXt text larger than this is refused: no chunk of real metadata comes near it.
 constexpr qsizetype maxInflatedTextLength = 16 * 1024 * 1024;
-
-// A read-only file descriptor that is closed on every path.
-class ReadOnlyFile
-{
-public:
-    // Read in place with pread rather than mapped: the file may shrink while it is read.
-    explicit ReadOnlyFile(const QString& path)
-        : m_fd(openRegularFile(path))
-    {
-    }
-    ~ReadOnlyFile()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    ReadOnlyFile(const ReadOnlyFile&) = delete;
-    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-
-    [[nodiscard]] bool isOpen() const { return m_fd >= 0; }
-
-    // Reads up to `count` bytes at the current position and moves past them.
-    qsizetype read(char* buffer, qsizetype count)
-    {
-        qsizetype done = 0;
-        while (done < count) {
-            const ssize_t n = ::pread(m_fd, buffer + done, size_t(count - done), m_position + done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += n;
-        }
-        m_position += done;
-        return done;
-    }
-
-    void skip(qint64 count) { m_position += count; }
-
-private:
-    int m_fd = -1;
-    qint64 m_position = 0;
-};
 
 quint32 bigEndian32(const unsigned char* bytes)
 {
@@ -208,17 +164,24 @@ std::optional<RawText> decodeTextChunk(QByteArrayView data, QStringView chunkTyp
 
 std::optional<QString> readPNGTextMetadata(const QString& filePath)
 {
-    ReadOnlyFile file(filePath);
+    const RegularFileReader file(filePath);
     if (!file.isOpen())
         return std::nullopt;
+    qint64 offset = 0;
+    // The next `count` bytes, whole, and the offset moved past them.
+    const auto readNext = [&file, &offset](char* buffer, qsizetype count) {
+        const bool whole = file.readAt(offset, buffer, count) == count;
+        offset += count;
+        return whole;
+    };
 
     std::array<unsigned char, 8> header {};
-    if (file.read(reinterpret_cast<char*>(header.data()), 8) != 8 || header != pngSignature)
+    if (!readNext(reinterpret_cast<char*>(header.data()), 8) || header != pngSignature)
         return std::nullopt;
 
     QByteArray data;
     for (;;) {
-        if (file.read(reinterpret_cast<char*>(header.data()), 8) != 8)
+        if (!readNext(reinterpret_cast<char*>(header.data()), 8))
             return std::nullopt;
         const quint32 length = bigEndian32(header.data());
         const QString type = chunkTypeName(header.data() + 4);
@@ -227,18 +190,18 @@ std::optional<QString> readPNGTextMetadata(const QString& filePath)
         if (type == QLatin1String("IDAT") || type == QLatin1String("IEND"))
             return std::nullopt;
         if (type != QLatin1String("tEXt") && type != QLatin1String("iTXt") && type != QLatin1String("zTXt")) {
-            file.skip(qint64(length) + 4);
+            offset += qint64(length) + 4;
             continue;
         }
         if (length == 0 || length > maxTextChunkLength)
             return std::nullopt;
 
         data.resize(qsizetype(length));
-        if (file.read(data.data(), data.size()) != data.size())
+        if (!readNext(data.data(), data.size()))
             return std::nullopt;
         if (auto text = parseTextChunk(data, type))
             return text;
-        file.skip(4); // the CRC, never checked
+        offset += 4; // the CRC, never checked
     }
 }
 

@@ -10,9 +10,7 @@
 #include <exiv2/exiv2.hpp>
 
 #include <array>
-#include <cerrno>
 #include <mutex>
-#include <unistd.h>
 
 namespace limnoscope {
 namespace {
@@ -27,24 +25,16 @@ constexpr qint64 maxExaminedBytes = 64 * 1024 * 1024;
 // An EXIF block or a WebP metadata chunk larger than this is passed over.
 constexpr quint32 maxMetadataBlockBytes = 16 * 1024 * 1024;
 
-// Reads at given offsets from a regular file opened without blocking, closed on every path.
-// Read with pread rather than mapped: the file may shrink while it is read.
+// A regular file read at given offsets within the budget of one file's walk.
 class PositionalFile
 {
 public:
     explicit PositionalFile(const QString& path)
-        : m_fd(openRegularFile(path))
+        : m_file(path)
     {
     }
-    ~PositionalFile()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    PositionalFile(const PositionalFile&) = delete;
-    PositionalFile& operator=(const PositionalFile&) = delete;
 
-    [[nodiscard]] bool isOpen() const { return m_fd >= 0; }
+    [[nodiscard]] bool isOpen() const { return m_file.isOpen(); }
 
     // Exactly `count` bytes at `offset`, or nothing when the file ends first or the reads would
     // pass the budget of one file.
@@ -54,20 +44,13 @@ public:
         if (m_bytesRead > maxExaminedBytes)
             return std::nullopt;
         QByteArray bytes(count, Qt::Uninitialized);
-        qsizetype done = 0;
-        while (done < count) {
-            const ssize_t n = ::pread(m_fd, bytes.data() + done, size_t(count - done), offset + done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return std::nullopt;
-            done += n;
-        }
+        if (m_file.readAt(offset, bytes.data(), count) != count)
+            return std::nullopt;
         return bytes;
     }
 
 private:
-    int m_fd = -1;
+    const RegularFileReader m_file;
     qint64 m_bytesRead = 0;
 };
 

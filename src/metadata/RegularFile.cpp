@@ -90,4 +90,29 @@ std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, 
     return bytes;
 }
 
+RegularFileReader::RegularFileReader(const QString& path)
+    : m_fd(openRegularFile(path))
+{
+}
+
+RegularFileReader::~RegularFileReader()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+qsizetype RegularFileReader::readAt(qint64 offset, char* buffer, qsizetype count) const
+{
+    qsizetype done = 0;
+    while (done < count) {
+        const ssize_t n = ::pread(m_fd, buffer + done, size_t(count - done), offset + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
 } // namespace limnoscope

@@ -29,4 +29,24 @@ inline constexpr int notARegularFileError = EINVAL;
 // otherwise (`error`: as above, or EFBIG when it is larger).
 [[nodiscard]] std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, int* error = nullptr);
 
+// A regular file (opened as `openRegularFile` does) read at given offsets, closed on every path.
+// Read with pread rather than mapped: the file may shrink while it is read.
+class RegularFileReader
+{
+public:
+    explicit RegularFileReader(const QString& path);
+    ~RegularFileReader();
+    RegularFileReader(const RegularFileReader&) = delete;
+    RegularFileReader& operator=(const RegularFileReader&) = delete;
+
+    [[nodiscard]] bool isOpen() const { return m_fd >= 0; }
+
+    // Reads up to `count` bytes at `offset` into `buffer`: fewer only where the file ends or a
+    // read fails.
+    qsizetype readAt(qint64 offset, char* buffer, qsizetype count) const;
+
+private:
+    int m_fd = -1;
+};
+
 } // namespace limnoscope
