@@ -85,22 +85,24 @@ Images sampleImages()
     return images;
 }
 
+// Writes `bytes` as `dir`/`name` and gives its URL.
+QUrl writeImageFile(const QDir& dir, const QString& name, const QByteArray& bytes)
+{
+    QFile file(dir.filePath(name));
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+    return QUrl::fromLocalFile(file.fileName());
+}
+
 QList<QUrl> writeCorpus(const QDir& dir)
 {
     const Images images = sampleImages();
     QList<QUrl> urls;
     for (int i = 0; i < imagesPerKind; ++i) {
-        const QString png = dir.filePath(QStringLiteral("image-%1.png").arg(i, 4, 10, QLatin1Char('0')));
-        QFile pngFile(png);
-        pngFile.open(QIODevice::WriteOnly);
-        pngFile.write(PNGChunkWriter(side, side).tEXt("Description", limnoraText(i)).bytes() + images.pngPixels);
-        urls.append(QUrl::fromLocalFile(png));
-
-        const QString jpg = dir.filePath(QStringLiteral("image-%1.jpg").arg(i, 4, 10, QLatin1Char('0')));
-        QFile jpgFile(jpg);
-        jpgFile.open(QIODevice::WriteOnly);
-        jpgFile.write(jpegWithXmp(images.jpeg, limnoraText(i)));
-        urls.append(QUrl::fromLocalFile(jpg));
+        const QString name = QStringLiteral("image-%1").arg(i, 4, 10, QLatin1Char('0'));
+        urls.append(writeImageFile(dir, name + ".png",
+            PNGChunkWriter(side, side).tEXt("Description", limnoraText(i)).bytes() + images.pngPixels));
+        urls.append(writeImageFile(dir, name + ".jpg", jpegWithXmp(images.jpeg, limnoraText(i))));
     }
     return urls;
 }
@@ -121,19 +123,12 @@ QList<QUrl> writeForeignCorpus(const QDir& dir)
     const Images images = sampleImages();
     QList<QUrl> urls;
     for (int i = 0; i < 2 * imagesPerKind; ++i) {
-        const QString png = dir.filePath(QStringLiteral("a1111-%1.png").arg(i, 4, 10, QLatin1Char('0')));
-        QFile pngFile(png);
-        pngFile.open(QIODevice::WriteOnly);
-        pngFile.write(PNGChunkWriter(side, side).tEXt("parameters", a1111Text(i)).bytes() + images.pngPixels);
-        urls.append(QUrl::fromLocalFile(png));
-
-        const QString jpg = dir.filePath(QStringLiteral("a1111-%1.jpg").arg(i, 4, 10, QLatin1Char('0')));
-        QFile jpgFile(jpg);
-        jpgFile.open(QIODevice::WriteOnly);
+        const QString name = QStringLiteral("a1111-%1").arg(i, 4, 10, QLatin1Char('0'));
+        urls.append(writeImageFile(dir, name + ".png",
+            PNGChunkWriter(side, side).tEXt("parameters", a1111Text(i)).bytes() + images.pngPixels));
         // A UserComment in UTF-16 ("UNICODE" code) in the Exif IFD, as the A1111 web UI writes it.
         const ExifField comment { 0x9286, 7, userComment("UNICODE", QString::fromUtf8(a1111Text(i))), true };
-        jpgFile.write(jpegWith(exifBlock({ comment }, true)));
-        urls.append(QUrl::fromLocalFile(jpg));
+        urls.append(writeImageFile(dir, name + ".jpg", jpegWith(exifBlock({ comment }, true))));
     }
     return urls;
 }
