@@ -26,12 +26,6 @@ constexpr qint64 loadFolderBoundMs = 60'000;
 constexpr qint64 listingBoundMs = 120'000;
 constexpr int prefetchBoundMs = 600'000;
 constexpr long peakGrowthBoundKB = 512 * 1024;
-// AddressSanitizer pads and quarantines memory: its peaks say nothing about the code.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool checksMemoryBounds = false;
-#else
-constexpr bool checksMemoryBounds = true;
-#endif
 constexpr int smallFolderWaitMs = 30'000; // waits on a few files
 
 } // namespace

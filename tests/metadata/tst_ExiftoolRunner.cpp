@@ -41,12 +41,6 @@ constexpr int hangingBatchRuns = 3; // a batch out of time runs again in two hal
 constexpr std::chrono::milliseconds splitBatchBase { 2000 };
 constexpr std::chrono::milliseconds splitBatchPerFile { 100 };
 constexpr long peakGrowthLimitKB = 256 * 1024;
-// AddressSanitizer's padding and quarantine make memory peaks meaningless.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool checksMemoryBounds = false;
-#else
-constexpr bool checksMemoryBounds = true;
-#endif
 
 // A script for each route (perl hands a "#!/bin/sh" script to sh); only the batch route passes "-json".
 QByteArray fakeExiftool(const QByteArray& singleFile, const QByteArray& batch)

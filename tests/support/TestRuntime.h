@@ -42,6 +42,13 @@ private:
     qint64 m_longestGapMs = 0;
 };
 
+// Whether memory peaks mean anything in this build: AddressSanitizer pads and quarantines memory.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool checksMemoryBounds = false;
+#else
+inline constexpr bool checksMemoryBounds = true;
+#endif
+
 // The peak resident memory of this process so far, in KiB.
 [[nodiscard]] long peakResidentKB();
 
