@@ -28,18 +28,6 @@ QString durationText(double seconds)
     return text;
 }
 
-std::optional<double> renderDurationOf(const QJsonValue& userComment)
-{
-    if (!userComment.isString())
-        return std::nullopt;
-    const QJsonDocument document = QJsonDocument::fromJson(userComment.toString().toUtf8());
-    const QJsonValue duration
-        = document.object().value(QLatin1String("profile")).toObject().value(QLatin1String("duration"));
-    if (!document.isObject() || !duration.isDouble())
-        return std::nullopt;
-    return duration.toDouble();
-}
-
 } // namespace
 
 ExiftoolJSONStream::State ExiftoolJSONStream::feed(QByteArrayView bytes)
@@ -180,7 +168,7 @@ void ExiftoolJSONStream::endEntry()
     if (!sourceFile.isString() || !text.isString())
         return;
     QString stored = text.toString();
-    if (const auto seconds = renderDurationOf(object.value(QLatin1String("UserComment")))) {
+    if (const auto seconds = renderDurationOfUserComment(object.value(QLatin1String("UserComment")).toString())) {
         if (const QString number = durationText(*seconds); !number.isEmpty())
             stored += renderTimeMarker + number;
     }

@@ -87,7 +87,7 @@ void endProcessGroup(QProcess& process, qint64 group)
 // up is ended with everything it started and counts as not having answered: what it printed
 // so far may be any part of a text, and a part must not pass for the whole.
 ChildEnd runChild(const QString& program, const QStringList& arguments, int timeoutMs, const OutputSink& sink,
-    const std::function<bool()>& isCancelled = {})
+    const std::function<bool()>& isCancelled = {}, bool lowPriority = false)
 {
     QProcess process;
     process.setProgram(program);
@@ -97,10 +97,12 @@ ChildEnd runChild(const QString& program, const QStringList& arguments, int time
     // In the child, before exiftool starts: a process group of its own, so that it can be
     // ended with all it starts, and a memory cap (a small compressed bomb drove it to 3 GB).
     // Only async-signal-safe calls here.
-    process.setChildProcessModifier([] {
+    process.setChildProcessModifier([lowPriority] {
         ::setpgid(0, 0);
         const rlimit memory { rlim_t(exiftoolMemoryLimitBytes), rlim_t(exiftoolMemoryLimitBytes) };
         ::setrlimit(RLIMIT_AS, &memory);
+        if (lowPriority)
+            ::setpriority(PRIO_PROCESS, 0, exiftoolBatchNiceness);
     });
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted()) {
@@ -173,7 +175,7 @@ BatchRun runBatch(const QString& program, const QList<QUrl>& fileURLs, const std
     const ChildEnd end = runChild(
         QStringLiteral("/bin/sh"), { QStringLiteral("-c"), commandLine }, batchTimeoutMs(fileURLs.size()),
         [&stream](QByteArrayView bytes) { return stream.feed(bytes) != ExiftoolJSONStream::State::Failed; },
-        isCancelled);
+        isCancelled, true);
     if (end != ChildEnd::Exited)
         return { end, {} };
     if (stream.finish() != ExiftoolJSONStream::State::Complete)

@@ -32,12 +32,12 @@ struct ExiftoolBatchResult {
     QSet<QUrl> settled;
 };
 
-// Reads many files, 100 per process; a folder, FIFO or device among them is settled without
-// asking. A process that runs out of time is run again on each
-// half of its files, and so on down to the file that holds it up; when both halves of a split
-// run out of time too, the fault is not one file and that part is given up. `isCancelled`,
-// asked before each process and while it runs, stops the running and the remaining batches
-// (so that quitting does not wait for a large folder or a child that hangs).
+// Reads many files, 100 per process, each process at the lowest scheduling priority
+// (exiftoolBatchNiceness): the batches run behind the in-process readers and the image on screen; a folder, FIFO or
+// device among them is settled without asking. A process that runs out of time is run again on each half of its files,
+// and so on down to the file that holds it up; when both halves of a split run out of time too, the fault is not one
+// file and that part is given up. `isCancelled`, asked before each process and while it runs, stops the running and the
+// remaining batches (so that quitting does not wait for a large folder or a child that hangs).
 [[nodiscard]] ExiftoolBatchResult readBatchesWithExiftool(
     const QList<QUrl>& fileURLs, const std::function<bool()>& isCancelled = {});
 
@@ -69,6 +69,9 @@ inline constexpr std::chrono::milliseconds exiftoolBatchTimeoutCap { 300'000 };
 // The address space each child may use: exiftool reads a batch in well under 200 MB, while a
 // small compressed bomb drove it to gigabytes.
 inline constexpr qint64 exiftoolMemoryLimitBytes = qint64(1) << 30;
+
+// The nice value of batch processes: the lowest priority, so that they only use idle time.
+inline constexpr int exiftoolBatchNiceness = 19;
 
 // Tests shorten the bounds; calling with the constants above restores them.
 void setExiftoolTimeouts(std::chrono::milliseconds singleFile, std::chrono::milliseconds batchCap,

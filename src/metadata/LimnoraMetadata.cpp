@@ -2,6 +2,7 @@
 
 #include <QHash>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -131,6 +132,19 @@ std::optional<int> seedModeIndex(const QString& name)
     if (auto hit = seedModeCodes.constFind(name); hit != seedModeCodes.constEnd())
         return hit.value();
     return std::nullopt;
+}
+
+bool sameRecord(const std::optional<LimnoraMetadata>& a, const std::optional<LimnoraMetadata>& b)
+{
+    if (!a || !b)
+        return !a && !b;
+    const auto sameLoras = [](const LoraEntry& x, const LoraEntry& y) {
+        return x.file == y.file && x.weight == y.weight && x.mode == y.mode;
+    };
+    return a->prompt == b->prompt && a->negativePrompt == b->negativePrompt && a->settings == b->settings
+        && a->rawSettingsString == b->rawSettingsString && a->renderDuration == b->renderDuration
+        && a->generator == b->generator && a->rawTexts == b->rawTexts
+        && std::equal(a->loras.cbegin(), a->loras.cend(), b->loras.cbegin(), b->loras.cend(), sameLoras);
 }
 
 } // namespace limnoscope

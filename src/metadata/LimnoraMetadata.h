@@ -74,6 +74,9 @@ struct LimnoraMetadata {
     QList<RawText> rawTexts;
 };
 
+// Whether two readings say the same: every field alike, LoRA ids aside. Two absent records are the same.
+[[nodiscard]] bool sameRecord(const std::optional<LimnoraMetadata>& a, const std::optional<LimnoraMetadata>& b);
+
 // The settings in listing order: the catalogue keys first, in their fixed order, then every
 // other key in the order it first appeared.
 [[nodiscard]] QList<SettingItem> orderedSettingItems(const SettingsMap& settings);

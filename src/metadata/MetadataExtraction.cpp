@@ -263,42 +263,64 @@ std::optional<LimnoraMetadata> readImageMetadata(const QUrl& fileURL)
     return recordForImage(fileURL.toLocalFile(), extractMetadataText(fileURL), std::nullopt);
 }
 
+std::optional<LimnoraMetadata> readImageMetadataInProcess(const QUrl& fileURL)
+{
+    const QString path = fileURL.toLocalFile();
+    std::optional<LimnoraMetadata> record = recordForImage(path, extractBuiltInMetadataText(fileURL), std::nullopt);
+    if (record && record->generator == QLatin1String("Limnora")) {
+        for (const RawText& raw : readRawMetadataTexts(path)) {
+            if (raw.source == QLatin1String("UserComment")) {
+                record->renderDuration = renderDurationOfUserComment(raw.text);
+                break;
+            }
+        }
+    }
+    return record;
+}
+
+QList<ImageMetadataResult> readWithExiftool(
+    const QList<ImageMetadataResult>& firstPass, const std::function<bool()>& isCancelled)
+{
+    if (!locateExiftool())
+        return firstPass;
+    QList<QUrl> urls;
+    urls.reserve(firstPass.size());
+    for (const ImageMetadataResult& result : firstPass)
+        urls.append(result.url);
+    const ExiftoolBatchResult batch = readBatchesWithExiftool(urls, isCancelled);
+    QList<ImageMetadataResult> results;
+    results.reserve(firstPass.size());
+    for (const ImageMetadataResult& first : firstPass) {
+        if (isCancelled && isCancelled())
+            return {};
+        if (!batch.settled.contains(first.url)) {
+            // exiftool failed on this image's batch: the whole pipeline, one image at a time.
+            results.append({ first.url, readImageMetadata(first.url), ReadingRoute::pipeline });
+        } else if (const QString text = batch.texts.value(first.url); !text.isEmpty()) {
+            MarkedText marked = splitRenderTimeMarker(text);
+            results.append(
+                { first.url, recordForImage(first.url.toLocalFile(), std::move(marked.text), marked.renderDuration),
+                    ReadingRoute::exiftoolBatch });
+        } else {
+            results.append({ first.url, first.metadata, ReadingRoute::exiftoolBatch });
+        }
+    }
+    return results;
+}
+
 void readFolderMetadata(const QList<QUrl>& fileURLs, const std::function<void(QList<ImageMetadataResult>)>& deliver,
     const std::function<bool()>& isCancelled)
 {
-    const ExiftoolBatchResult batch = readBatchesWithExiftool(fileURLs, isCancelled);
-    if (isCancelled && isCancelled())
-        return;
-
-    // What exiftool settled, its texts or the in-process readers' (which know text chunks and
-    // places that the batch does not ask for), in one hand-off; a single-image load must not
-    // find a text that the prefetch said was not there.
-    QList<ImageMetadataResult> settled;
-    QList<QUrl> unsettled;
+    QList<ImageMetadataResult> firstPass;
+    firstPass.reserve(fileURLs.size());
     for (const QUrl& url : fileURLs) {
-        if (!batch.settled.contains(url)) {
-            unsettled.append(url);
-            continue;
-        }
         if (isCancelled && isCancelled())
             return;
-        if (const QString text = batch.texts.value(url); !text.isEmpty()) {
-            MarkedText marked = splitRenderTimeMarker(text);
-            settled.append({ url, recordForImage(url.toLocalFile(), std::move(marked.text), marked.renderDuration) });
-        } else {
-            settled.append({ url, recordForImage(url.toLocalFile(), extractBuiltInMetadataText(url), std::nullopt) });
-        }
+        firstPass.append({ url, readImageMetadataInProcess(url), ReadingRoute::inProcess });
     }
-    if (!settled.isEmpty())
-        deliver(std::move(settled));
-
-    // Where exiftool is missing or failed, each image through the whole pipeline, one hand-off
-    // each: a single-file exiftool run may take a while.
-    for (const QUrl& url : unsettled) {
-        if (isCancelled && isCancelled())
-            return;
-        deliver({ ImageMetadataResult { url, readImageMetadata(url) } });
-    }
+    QList<ImageMetadataResult> results = readWithExiftool(firstPass, isCancelled);
+    if (!results.isEmpty() && !(isCancelled && isCancelled()))
+        deliver(std::move(results));
 }
 
 } // namespace limnoscope

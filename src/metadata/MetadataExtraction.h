@@ -27,19 +27,41 @@ namespace limnoscope {
 // make a record of raw texts alone. Nothing for a file without generation texts.
 [[nodiscard]] std::optional<LimnoraMetadata> readImageMetadata(const QUrl& fileURL);
 
+// Which steps made a reading of an image.
+enum class ReadingRoute : int {
+    // The in-process readers alone: where exiftool is installed, its pass is still due.
+    inProcess = 1,
+    // The exiftool batch answered for the file (with a text or without): final.
+    exiftoolBatch = 2,
+    // exiftool failed on the file's batch and the whole pipeline read it alone: final.
+    pipeline = 3,
+};
+
 // The result for one image: a record, or nothing when the image holds no generation text.
 struct ImageMetadataResult {
     QUrl url;
     std::optional<LimnoraMetadata> metadata;
+    ReadingRoute route = ReadingRoute::inProcess;
 };
 
-// The folder route: exiftool's batch reader over the whole list. An image it found a text for
-// keeps that text (render-time marker split off); one it answered for without a text, or hung
-// on alone, goes to the in-process readers; these come in one call to `deliver`. Then, where
-// exiftool is missing or failed, the remaining images go one by one, in order and one per call,
-// through the whole pipeline. Each image's text becomes its record as in readImageMetadata, so
-// that both routes give the same record. `isCancelled` is asked before each exiftool process and each
-// image after the batch; a cancelled run delivers nothing more.
+// The first pass over one image: the in-process readers alone (never exiftool), the text made a
+// record as readImageMetadata does; a Limnora record gets the render time from the file's EXIF
+// user comment, where the batch would have found it.
+[[nodiscard]] std::optional<LimnoraMetadata> readImageMetadataInProcess(const QUrl& fileURL);
+
+// The exiftool pass over images the first pass read (`firstPass`: their results): the final
+// result of each, in the same order. An image exiftool's batch found a text for gets the record of
+// that text (with the render time, route exiftoolBatch); one the batch answered for without a
+// text keeps its first-pass record (route exiftoolBatch); one whose batch failed goes through the
+// whole pipeline alone (route pipeline). Without exiftool the first pass is final and comes back
+// unchanged. A cancelled pass gives nothing.
+[[nodiscard]] QList<ImageMetadataResult> readWithExiftool(
+    const QList<ImageMetadataResult>& firstPass, const std::function<bool()>& isCancelled = {});
+
+// The folder route: the first pass over every image, then the exiftool pass; each image's final
+// result is delivered once, in order, in one call to `deliver`, so that the folder route gives
+// the record the single-image load gives (plus the render time). `isCancelled` is asked before
+// each image and each exiftool process; a cancelled run delivers nothing.
 void readFolderMetadata(const QList<QUrl>& fileURLs, const std::function<void(QList<ImageMetadataResult>)>& deliver,
     const std::function<bool()>& isCancelled = {});
 

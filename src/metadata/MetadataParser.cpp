@@ -3,6 +3,8 @@
 #include "NumberParsing.h"
 
 #include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
 #include <QRegularExpression>
 #include <QTextBoundaryFinder>
@@ -216,6 +218,16 @@ void parseSettingsText(const QString& settingsLine, LimnoraMetadata& record)
         entry.weight = loraWeights.value(number, 1.0);
         record.loras.append(std::move(entry));
     }
+}
+
+std::optional<double> renderDurationOfUserComment(const QString& comment)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(comment.toUtf8());
+    const QJsonValue duration
+        = document.object().value(QLatin1String("profile")).toObject().value(QLatin1String("duration"));
+    if (!document.isObject() || !duration.isDouble())
+        return std::nullopt;
+    return duration.toDouble();
 }
 
 MarkedText splitRenderTimeMarker(const QString& text)

@@ -44,6 +44,10 @@ struct MarkedText {
 // Parses a batch text: the marker split off, the rest parsed, the render time stored.
 [[nodiscard]] LimnoraMetadata parseMarkedMetadataText(const QString& text);
 
+// The render time Limnora keeps in an image's user comment: the number at "profile"/"duration"
+// of the comment's JSON object; nothing for any other comment.
+[[nodiscard]] std::optional<double> renderDurationOfUserComment(const QString& comment);
+
 // The marker the batch reader appends before the render time.
 inline const QString renderTimeMarker = QStringLiteral("\n__duration__:");
 
