@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -37,6 +38,7 @@ int main(int argc, char* argv[])
     QCoreApplication application(argc, argv);
     QTemporaryDir settingsDir;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(settingsDir.path())); // a metadata index of its own, empty
     setExiftoolDisabled(true);
 
     QTemporaryDir dir;

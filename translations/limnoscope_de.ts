@@ -342,6 +342,18 @@
         <source>menu_view</source>
         <translation>&amp;Ansicht</translation>
     </message>
+    <message id="menu_clear_metadata_index">
+        <source>menu_clear_metadata_index</source>
+        <translation>&amp;Metadaten-Index leeren</translation>
+    </message>
+    <message id="metadata_index_cleared">
+        <source>metadata_index_cleared</source>
+        <translation>Metadaten-Index geleert: Bilder werden neu gelesen.</translation>
+    </message>
+    <message id="metadata_index_not_cleared">
+        <source>metadata_index_not_cleared</source>
+        <translation>Der Metadaten-Index konnte nicht geleert werden.</translation>
+    </message>
     <message id="menu_quit">
         <source>menu_quit</source>
         <translation>&amp;Beenden</translation>

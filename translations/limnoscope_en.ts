@@ -342,6 +342,18 @@
         <source>menu_view</source>
         <translation>&amp;View</translation>
     </message>
+    <message id="menu_clear_metadata_index">
+        <source>menu_clear_metadata_index</source>
+        <translation>Clear &amp;Metadata Index</translation>
+    </message>
+    <message id="metadata_index_cleared">
+        <source>metadata_index_cleared</source>
+        <translation>Metadata index cleared: images will be read again.</translation>
+    </message>
+    <message id="metadata_index_not_cleared">
+        <source>metadata_index_not_cleared</source>
+        <translation>The metadata index could not be cleared.</translation>
+    </message>
     <message id="menu_quit">
         <source>menu_quit</source>
         <translation>&amp;Quit</translation>

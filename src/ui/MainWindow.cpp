@@ -54,6 +54,14 @@ void MainWindow::buildMenus()
     open->setShortcut(QKeySequence::Open);
     connect(open, &QAction::triggered, m_context.notifications, &AppNotifications::openFolderCommand);
     file->addSeparator();
+    QAction* clearIndex = file->addAction(qtTrId("menu_clear_metadata_index"));
+    clearIndex->setObjectName(QStringLiteral("clearMetadataIndex"));
+    connect(clearIndex, &QAction::triggered, m_model, &ImageBrowserModel::clearMetadataIndex);
+    connect(&m_model->metadataPrefetcher(), &MetadataPrefetcher::indexCleared, this, [this](bool cleared) {
+        statusBar()->showMessage(
+            qtTrId(cleared ? "metadata_index_cleared" : "metadata_index_not_cleared"), generateOutcomeShownMs);
+    });
+    file->addSeparator();
     QAction* quit = file->addAction(qtTrId("menu_quit"));
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, this, &QWidget::close);

@@ -74,8 +74,8 @@ inline QString groupNames(const ImageBrowserModel& model)
     return names.join(u' ');
 }
 
-// What every model suite starts from: preferences of its own, emptied before each case, and no
-// exiftool.
+// What every model suite starts from: a home of its own (preferences emptied before each case,
+// the metadata index in its own cache folder), and no exiftool.
 class ModelSuite : public QObject
 {
     Q_OBJECT
@@ -86,7 +86,7 @@ protected:
 private slots:
     void initTestCase()
     {
-        usePreferencesIn(m_home.path());
+        m_home.isolateHome();
         setExiftoolDisabled(true);
         installEnglishTexts();
     }

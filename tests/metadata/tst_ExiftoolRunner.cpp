@@ -17,13 +17,6 @@ using namespace limnoscope::test;
 
 namespace {
 
-// A stand-in exiftool: a shell script that shows how it was run and prints what it is told.
-void installFakeExiftool(const QString& resources, const QByteArray& script)
-{
-    writeFile(resources + "/exiftool", "#!/bin/sh\n" + script);
-    QFile::setPermissions(resources + "/exiftool", QFile::ReadOwner | QFile::WriteOwner);
-}
-
 // "file=text|file=text" sorted by file name.
 QString describe(const QHash<QUrl, QString>& texts)
 {

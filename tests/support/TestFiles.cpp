@@ -82,4 +82,10 @@ void writeImage(const QString& path, const char* format, int width, int height)
     QVERIFY2(image.save(path, format), qPrintable(QStringLiteral("cannot write %1").arg(path)));
 }
 
+void installFakeExiftool(const QString& resources, const QByteArray& script)
+{
+    writeFile(resources + "/exiftool", "#!/bin/sh\n" + script);
+    QFile::setPermissions(resources + "/exiftool", QFile::ReadOwner | QFile::WriteOwner);
+}
+
 } // namespace limnoscope::test

@@ -31,6 +31,10 @@ void usePreferencesIn(const QString& folder);
 // Fails the test when it does not exit with status 0.
 void runExiftool(const QStringList& arguments);
 
+// A stand-in exiftool in the resources folder `resources` (see setResourcesDirectory): a shell
+// script that shows how it was run and prints what it is told.
+void installFakeExiftool(const QString& resources, const QByteArray& script);
+
 // An XMP packet whose rdf:Description holds `properties` (already-serialised XML elements).
 QByteArray xmpPacket(const QByteArray& properties);
 

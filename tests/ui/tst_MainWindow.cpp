@@ -9,6 +9,7 @@
 #include "Localization.h"
 #include "LocalizedText.h"
 #include "MainWindow.h"
+#include "MetadataIndex.h"
 #include "QuickLookPanel.h"
 #include "StableSplitView.h"
 #include "TestAppContext.h"
@@ -23,6 +24,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QSettings>
 #include <QStatusBar>
@@ -271,6 +273,23 @@ private slots:
         QCOMPARE(m_model->rootFolderURL(), QUrl::fromLocalFile(elsewhere));
         QCOMPARE(m_model->flatURLs(), QList<QUrl> { QUrl::fromLocalFile(elsewhere + "/b.png") });
         QTRY_VERIFY(!m_window->contentView()->openFolderPicker());
+    }
+
+    // File, Clear Metadata Index, chosen with the keyboard: the index forgets the folder's
+    // readings and the window says so.
+    void clearMetadataIndexFromTheFileMenu()
+    {
+        QStringList paths;
+        for (const QUrl& url : m_model->flatURLs())
+            paths.append(url.toLocalFile());
+        const MetadataIndex index;
+        QTRY_COMPARE(index.lookup(paths).size(), paths.size()); // stored by the first pass
+        QTest::keyClick(m_window, Qt::Key_F, Qt::AltModifier);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        QTest::keyClick(menu, Qt::Key_M);
+        QTRY_COMPARE(m_window->statusBar()->currentMessage(), qtTrId("metadata_index_cleared"));
+        QCOMPARE(index.lookup(paths).size(), 0);
     }
 
     void generateOutcomeShownInTheWindow_data()
