@@ -51,19 +51,6 @@ bool isGone(int errorNumber)
     return errorNumber == ENOENT || errorNumber == ENOTDIR;
 }
 
-// Whether two readings say the same; records have no equality because their rows carry fresh ids.
-bool sameReading(const std::optional<LimnoraMetadata>& a, const std::optional<LimnoraMetadata>& b)
-{
-    if (!a || !b)
-        return !a && !b;
-    const auto sameLoras = [](const LoraEntry& x, const LoraEntry& y) {
-        return x.file == y.file && x.weight == y.weight && x.mode == y.mode;
-    };
-    return a->prompt == b->prompt && a->negativePrompt == b->negativePrompt && a->settings == b->settings
-        && a->rawSettingsString == b->rawSettingsString && a->renderDuration == b->renderDuration
-        && std::equal(a->loras.cbegin(), a->loras.cend(), b->loras.cbegin(), b->loras.cend(), sameLoras);
-}
-
 } // namespace
 
 ImageBrowserModel* ImageBrowserModel::shared()
@@ -456,7 +443,7 @@ void ImageBrowserModel::showStoredEntry(const QUrl& url, const CacheEntry& entry
     // Only a reading of the image on screen changes what is shown. A prefetch reading is shown
     // when the image was read again after it changed, or when the batch says more than the
     // image's own load did (the render time).
-    if (url == m_currentImageURL && (!fromPrefetch || !sameReading(entry.metadata(), m_currentMetadata)))
+    if (url == m_currentImageURL && (!fromPrefetch || !sameRecord(entry.metadata(), m_currentMetadata)))
         showEntry(url, entry);
 }
 

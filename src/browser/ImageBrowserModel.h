@@ -125,6 +125,9 @@ public:
     // Metadata.
     void prefetchMetadata(const QList<QUrl>& urls) { m_prefetcher.prefetch(urls); }
     void loadCurrentMetadata(const QUrl& url) { m_prefetcher.load(url); }
+    // Deletes every reading the persistent index holds; the cache of the open folder stays.
+    void clearMetadataIndex() { m_prefetcher.clearIndex(); }
+    [[nodiscard]] const MetadataPrefetcher& metadataPrefetcher() const { return m_prefetcher; }
 
     // Watching and preferences.
     void startWatching(const QUrl& url);
@@ -220,7 +223,7 @@ private:
     QHash<QUrl, ImageStamps> m_examinedStamps;
 
     // Last members: destroyed first, waiting for their workers while the rest of the model exists.
-    MetadataPrefetcher m_prefetcher;
+    MetadataPrefetcher m_prefetcher { std::make_shared<const MetadataIndex>() };
     FolderLister m_lister;
 };
 
