@@ -352,6 +352,8 @@ void ImageBrowserModel::selectImage(qint64 index)
 void ImageBrowserModel::showEntry(const QUrl& url, const CacheEntry& entry)
 {
     setCurrentMetadata(entry.metadata());
+    if (entry.isLoaded() && entry.metadata()->rawTextsLeftOut)
+        m_prefetcher.load(url);
     setErrorMessage(entry.isLoaded() ? QString()
             : entry.readError() != 0 ? cannotReadImageText(url, entry.readError())
                                      : noExifDataText());
