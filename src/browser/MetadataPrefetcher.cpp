@@ -22,9 +22,30 @@ std::optional<FileStamp> stampOf(const QUrl& url)
 // file: it found a record that the arriving one lacks, or, when `arrivingFromOwnLoad`, any record:
 // a batch reading carries the render time, which the single-image load never has. Readings of
 // different states are not ranked by modification time, which a restored copy may set back.
+// A record whose raw texts were left out gives way to one that has them.
 bool keepsOver(const CacheEntry& kept, const CacheEntry& arriving, bool arrivingFromOwnLoad)
 {
+    if (kept.isLoaded() && kept.metadata()->rawTextsLeftOut)
+        return !arriving.isLoaded();
     return kept.fileStamp() == arriving.fileStamp() && kept.isLoaded() && (arrivingFromOwnLoad || !arriving.isLoaded());
+}
+
+// A folder's readings keep raw texts up to this many characters per image; the image on screen
+// has longer ones read again.
+constexpr qsizetype maxKeptRawTextCharacters = 4096;
+
+ImageMetadataResult withoutLongRawTexts(ImageMetadataResult result)
+{
+    if (!result.metadata)
+        return result;
+    qsizetype characters = 0;
+    for (const RawText& raw : result.metadata->rawTexts)
+        characters += raw.source.size() + raw.text.size();
+    if (characters > maxKeptRawTextCharacters) {
+        result.metadata->rawTexts.clear();
+        result.metadata->rawTextsLeftOut = true;
+    }
+    return result;
 }
 
 // The cache entry of a reading made just now: only an image without a record may be one that
@@ -167,7 +188,7 @@ void MetadataPrefetcher::run(const QList<QUrl>& urls, quint64 generation)
         const QList<CacheEntry> read = QtConcurrent::blockingMapped(&m_firstPassWorkers, chunk, [&](qsizetype i) {
             if (isStale(generation))
                 return CacheEntry({}, stamps[i]);
-            return entryOf({ urls[i], readImageMetadataInProcess(urls[i]) }, stamps[i]);
+            return entryOf(withoutLongRawTexts({ urls[i], readImageMetadataInProcess(urls[i]) }), stamps[i]);
         });
         if (isStale(generation))
             break;
@@ -248,8 +269,9 @@ void MetadataPrefetcher::exiftoolPassStep(const QList<ImageMetadataResult>& firs
     stamps.reserve(firstPass.size());
     for (const ImageMetadataResult& result : firstPass)
         stamps.append(stampOf(result.url));
-    const QList<ImageMetadataResult> finals
-        = readWithExiftool(firstPass, [this, generation] { return isStale(generation); });
+    QList<ImageMetadataResult> finals = readWithExiftool(firstPass, [this, generation] { return isStale(generation); });
+    for (ImageMetadataResult& result : finals)
+        result = withoutLongRawTexts(std::move(result));
     Entries changed;
     QList<QPair<QString, IndexedReading>> rows;
     for (qsizetype i = 0; i < finals.size(); ++i) {
@@ -273,9 +295,14 @@ void MetadataPrefetcher::exiftoolPassStep(const QList<ImageMetadataResult>& firs
 
 void MetadataPrefetcher::load(const QUrl& url)
 {
-    m_workers.start([this, url, generation = m_generation->load()] {
+    // Raw texts left out of a folder's reading are read again in-process: exiftool would add
+    // nothing to a record that has them.
+    const auto cached = m_cache.constFind(url);
+    const bool rawTextsOnly = cached != m_cache.cend() && cached->isLoaded() && cached->metadata()->rawTextsLeftOut;
+    m_workers.start([this, url, rawTextsOnly, generation = m_generation->load()] {
         const std::optional<FileStamp> stamp = stampOf(url);
-        const CacheEntry entry = entryOf({ url, readImageMetadata(url) }, stamp);
+        const CacheEntry entry
+            = entryOf({ url, rawTextsOnly ? readImageMetadataInProcess(url) : readImageMetadata(url) }, stamp);
         QMetaObject::invokeMethod(
             this,
             [this, url, entry, generation] {

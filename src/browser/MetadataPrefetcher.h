@@ -52,7 +52,8 @@ public:
 
     // Reads the images on a worker, or queues those not yet queued when a run is under way.
     void prefetch(const QList<QUrl>& urls);
-    // Reads one image on a worker, beside any prefetch run.
+    // Reads one image on a worker, beside any prefetch run; an image whose cached reading left its
+    // raw texts out is read again in-process, and the reading with them takes its place.
     void load(const QUrl& url);
     // Empties the cache and drops the run and the exiftool pass under way (another folder is shown).
     void clear();

@@ -9,8 +9,8 @@ namespace {
 
 // Fields of the top array: the format number, prompt, negative prompt, settings (key, value,
 // ...), LoRAs (file, weight, mode, ...), settings line, render time or null, generator, raw
-// texts (source, text, ...).
-constexpr int topFieldCount = 9;
+// texts (source, text, ...), whether raw texts were left out.
+constexpr int topFieldCount = 10;
 
 // Reads one record from a buffer it does not own. Every length the bytes claim is checked
 // against the bytes that are left before anything is read, so a lying length fails instead of
@@ -62,7 +62,7 @@ public:
                 return std::nullopt;
             record.rawTexts.append(std::move(text));
         }
-        if (!leaveArray() || !leaveArray() || m_reader.currentOffset() != m_size)
+        if (!leaveArray() || !readBool(record.rawTextsLeftOut) || !leaveArray() || m_reader.currentOffset() != m_size)
             return std::nullopt;
         return record;
     }
@@ -114,6 +114,14 @@ private:
         if (!m_reader.isDouble())
             return false;
         value = m_reader.toDouble();
+        return m_reader.next();
+    }
+
+    bool readBool(bool& value)
+    {
+        if (!m_reader.isBool())
+            return false;
+        value = m_reader.toBool();
         return m_reader.next();
     }
 
@@ -181,6 +189,7 @@ QByteArray encodeRecord(const LimnoraMetadata& record)
         writer.append(text.text);
     }
     writer.endArray();
+    writer.append(record.rawTextsLeftOut);
     writer.endArray();
     return bytes;
 }

@@ -143,7 +143,7 @@ bool sameRecord(const std::optional<LimnoraMetadata>& a, const std::optional<Lim
     };
     return a->prompt == b->prompt && a->negativePrompt == b->negativePrompt && a->settings == b->settings
         && a->rawSettingsString == b->rawSettingsString && a->renderDuration == b->renderDuration
-        && a->generator == b->generator && a->rawTexts == b->rawTexts
+        && a->generator == b->generator && a->rawTexts == b->rawTexts && a->rawTextsLeftOut == b->rawTextsLeftOut
         && std::equal(a->loras.cbegin(), a->loras.cend(), b->loras.cbegin(), b->loras.cend(), sameLoras);
 }
 

@@ -72,6 +72,9 @@ struct LimnoraMetadata {
     // Every metadata text the file holds, in file order: shown as they are when nothing, or
     // not everything, could be taken apart.
     QList<RawText> rawTexts;
+    // Set on a copy kept for a whole folder whose raw texts were too long to keep (a ComfyUI
+    // workflow runs to 100 KB): the image on screen has them read again.
+    bool rawTextsLeftOut = false;
 };
 
 // Whether two readings say the same: every field alike, LoRA ids aside. Two absent records are the same.

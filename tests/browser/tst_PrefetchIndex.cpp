@@ -76,6 +76,31 @@ private slots:
         QCOMPARE(seeds(again, dir, names), "783");
     }
 
+    // A ComfyUI graph is too long to keep for every image of a folder: the image on screen has its
+    // raw texts read again, and that reading takes the cache entry's place.
+    void longRawTextsAreReadAgainForTheImageOnScreen()
+    {
+        TestSandbox dir;
+        QVERIFY(QFile::copy(sourceTreeRoot() + "/tests/data/realworld/comfyui-img2img.png", dir.filePath("a.png")));
+        dir.writeImages({ "b.png" });
+        for (int open = 0; open < 2; ++open) { // read, then served from the index
+            ImageBrowserModel model;
+            std::optional<LimnoraMetadata> prefetched;
+            connect(&model.metadataPrefetcher(), &MetadataPrefetcher::entryStored, this,
+                [&](const QUrl& url, const CacheEntry& entry, bool fromPrefetch) {
+                    if (fromPrefetch && url == dir.url("a.png"))
+                        prefetched = entry.metadata();
+                });
+            QVERIFY(openAndRead(model, dir.path()));
+            QVERIFY(prefetched && prefetched->rawTextsLeftOut && prefetched->rawTexts.isEmpty());
+            QCOMPARE(model.currentImageURL(), dir.url("a.png"));
+            QTRY_VERIFY_WITH_TIMEOUT(
+                model.currentMetadata() && !model.currentMetadata()->rawTexts.isEmpty(), asyncTimeoutMs);
+            QCOMPARE(model.currentMetadata()->generator, "ComfyUI");
+            QVERIFY(!model.metadataCache().value(dir.url("a.png"), CacheEntry({}, {})).metadata()->rawTextsLeftOut);
+        }
+    }
+
     void unusableIndexIsNoFailure_data()
     {
         QTest::addColumn<QString>("damage");
