@@ -9,6 +9,7 @@
 #include "MainWindow.h"
 #include "ThumbnailCache.h"
 #include "ThumbnailSemaphore.h"
+#include "ThumbnailStore.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -32,6 +33,8 @@ int main(int argc, char* argv[])
     context.notifications = &notifications;
     context.thumbnailGate = &ThumbnailSemaphore::shared();
     context.thumbnailCache = &ThumbnailCache::shared();
+    const ThumbnailStore thumbnailStore;
+    context.thumbnailStore = &thumbnailStore;
     ImageBrowserModel* model = context.model;
 
     MainWindow window(context);

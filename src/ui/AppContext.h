@@ -10,6 +10,7 @@ class LimnoraAPIService;
 class QuickLookPanel;
 class ThumbnailCache;
 class ThumbnailSemaphore;
+class ThumbnailStore;
 
 // The services the window's parts share, made and owned by the application (or by a test) and
 // handed down to every view that needs one, so that no view looks a service up process-wide.
@@ -21,6 +22,8 @@ struct AppContext {
     AppNotifications* notifications = nullptr;
     ThumbnailSemaphore* thumbnailGate = nullptr;
     ThumbnailCache* thumbnailCache = nullptr;
+    // The thumbnails shared on disk behind the sidebar's decodes; null decodes every time.
+    const ThumbnailStore* thumbnailStore = nullptr;
     // The window's Quick Look panel, once the window made it; null without one.
     QPointer<QuickLookPanel> quickLook;
 };

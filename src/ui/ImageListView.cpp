@@ -11,6 +11,7 @@
 #include "TagDotsCache.h"
 #include "ThumbnailDelegate.h"
 #include "ThumbnailProvider.h"
+#include "ThumbnailStore.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -29,6 +30,13 @@ constexpr int scrollStep = 24;
 // The picture under the pointer while a row is dragged out.
 constexpr int dragPictureSize = 64;
 
+// The sidebar's decoder: through the thumbnails shared on disk when the context has them.
+ThumbnailProvider::Decoder thumbnailDecoder(const AppContext& context)
+{
+    return context.thumbnailStore ? context.thumbnailStore->cachingDecoder(decodeDownsampled)
+                                  : ThumbnailProvider::Decoder(decodeDownsampled);
+}
+
 } // namespace
 
 ImageListView::ImageListView(const AppContext& context, QWidget* parent)
@@ -36,7 +44,8 @@ ImageListView::ImageListView(const AppContext& context, QWidget* parent)
     , m_context(context)
     , m_browser(context.model)
     , m_rows(new SidebarListModel(m_browser, this))
-    , m_thumbnails(new ThumbnailProvider(*context.thumbnailGate, *context.thumbnailCache, decodeDownsampled, this))
+    , m_thumbnails(
+          new ThumbnailProvider(*context.thumbnailGate, *context.thumbnailCache, thumbnailDecoder(context), this))
     , m_tagDots(new TagDotsCache(this))
     , m_delegate(new ThumbnailDelegate(m_browser, m_rows, m_thumbnails, m_tagDots, this))
 {

@@ -4,6 +4,9 @@
 #include "AppNotifications.h"
 #include "ThumbnailCache.h"
 #include "ThumbnailSemaphore.h"
+#include "ThumbnailStore.h"
+
+#include <QTemporaryDir>
 
 namespace limnoscope::test {
 
@@ -18,11 +21,14 @@ struct TestAppContext {
         context.notifications = &notifications;
         context.thumbnailGate = &gate;
         context.thumbnailCache = &cache;
+        context.thumbnailStore = &store;
     }
 
     AppNotifications notifications;
     ThumbnailSemaphore gate;
     ThumbnailCache cache;
+    QTemporaryDir thumbnailFolder;
+    ThumbnailStore store { thumbnailFolder.path() }; // never the user's thumbnails
     AppContext context;
 };
 
