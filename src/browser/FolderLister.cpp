@@ -2,9 +2,14 @@
 
 #include "FolderScan.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <utility>
+
+#include <sys/stat.h>
 
 namespace limnoscope {
 
@@ -13,6 +18,19 @@ FolderLister::FolderLister(QObject* parent)
 {
     m_workers.setMaxThreadCount(workerThreads);
 }
+
+namespace {
+
+// Files changed this long before a listing began count as changed after it: status change times
+// come from the kernel's coarse clock, or from a file server's own clock.
+constexpr qint64 changeTimeToleranceNs = 2'000'000'000;
+
+qint64 nanosecondsSinceEpoch(const timespec& time)
+{
+    return qint64(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+} // namespace
 
 FolderListing FolderLister::listFolder(
     const QUrl& root, SortOrder order, const QList<FolderGroup>& shown, const QHash<QUrl, ImageStamps>& examined)
@@ -45,6 +63,34 @@ FolderListing FolderLister::listFolder(
     return listing;
 }
 
+QHash<QUrl, ImageStamps> FolderLister::openingStamps(const QList<FolderGroup>& groups, qint64 listingStart)
+{
+    QHash<QUrl, ImageStamps> stampsByGroup;
+    for (const FolderGroup& group : groups) {
+        ImageStamps stamps;
+        stamps.reserve(group.images.size());
+        for (const QUrl& url : group.images) {
+            // One look for both the stamp and the change time (which, unlike the modification
+            // time, no one can set back); the same stamp as `FileStamp::of`.
+            struct stat info {
+            };
+            if (::stat(QFile::encodeName(url.toLocalFile()).constData(), &info) != 0) {
+                stamps.insert(url, std::nullopt);
+                continue;
+            }
+#if defined(__APPLE__)
+            const timespec &modified = info.st_mtimespec, &changed = info.st_ctimespec;
+#else
+            const timespec &modified = info.st_mtim, &changed = info.st_ctim;
+#endif
+            if (nanosecondsSinceEpoch(changed) < listingStart - changeTimeToleranceNs)
+                stamps.insert(url, FileStamp { qint64(info.st_size), nanosecondsSinceEpoch(modified) });
+        }
+        stampsByGroup.insert(group.url, stamps);
+    }
+    return stampsByGroup;
+}
+
 QList<QList<QUrl>> FolderLister::sortedImageLists(const QList<QList<QUrl>>& lists, SortOrder order)
 {
     QList<QList<QUrl>> sorted;
@@ -58,21 +104,45 @@ void FolderLister::open(const QUrl& root, SortOrder order)
 {
     ++m_generation;
     m_rescanQueued = false;
+    m_rescanQueuedBehind = false;
     listAgain(root, order);
 }
 
 void FolderLister::listAgain(const QUrl& root, SortOrder order)
 {
     m_opening = true;
-    m_workers.start([this, root, order, generation = m_generation] {
-        FolderListing listing = listFolder(root, order);
+    m_stamping = false;
+    m_workers.start([this, root, order, generation = m_generation, listingNumber = ++m_listingNumber] {
+        const qint64 listingStart = QDateTime::currentDateTimeUtc().toMSecsSinceEpoch() * 1'000'000;
+        // The names alone make the listing: stamps, which only rescans need, are taken after it
+        // is handed over, while the GUI thread shows it.
+        FolderListing listing;
+        listing.groups = scanFolder(root, order, &listing.subfolderPaths, &listing.rootError, &listing.skippedNames);
+        const QList<FolderGroup> groups = listing.groups.value_or(QList<FolderGroup>());
+        const bool hasGroups = listing.groups.has_value();
+        const auto isCurrent = [this, generation, listingNumber] {
+            return generation == m_generation && listingNumber == m_listingNumber;
+        };
         QMetaObject::invokeMethod(
             this,
-            [this, generation, order, listing = std::move(listing)] {
-                if (generation != m_generation)
+            [this, isCurrent, order, listing = std::move(listing)] {
+                if (!isCurrent())
                     return;
                 m_opening = false;
+                m_stamping = listing.groups.has_value();
                 emit listed(order, listing);
+            },
+            Qt::QueuedConnection);
+        if (!hasGroups)
+            return;
+        QHash<QUrl, ImageStamps> stamps = openingStamps(groups, listingStart);
+        QMetaObject::invokeMethod(
+            this,
+            [this, isCurrent, stamps = std::move(stamps)] {
+                if (!isCurrent() || !m_stamping)
+                    return;
+                m_stamping = false;
+                emit openingStamped(stamps);
             },
             Qt::QueuedConnection);
     });
@@ -83,16 +153,24 @@ void FolderLister::dropAll()
     ++m_generation;
     ++m_sortGeneration;
     m_opening = false;
+    m_stamping = false;
     m_rescanQueued = false;
+    m_rescanQueuedBehind = false;
 }
 
 void FolderLister::rescan(
     const QUrl& root, SortOrder order, const QList<FolderGroup>& shown, const QHash<QUrl, ImageStamps>& examined)
 {
     // A rescan already under way may have listed the folder before this change; the listing of
-    // a folder being opened is shown before any rescan of it.
+    // a folder being opened, and the stamps of its images, come before any rescan of it.
     if (m_rescanRunning || m_opening) {
         m_rescanQueued = true;
+        return;
+    }
+    if (m_stamping) {
+        // The first request waits for the stamps as it would for a running rescan; later ones ask
+        // for one more after it.
+        (m_rescanQueued ? m_rescanQueuedBehind : m_rescanQueued) = true;
         return;
     }
     startRescan(root, order, shown, examined);
@@ -120,10 +198,11 @@ void FolderLister::startRescan(
 
 void FolderLister::startQueuedRescan()
 {
-    if (!m_rescanQueued || m_rescanRunning || m_opening)
+    if (!m_rescanQueued || m_rescanRunning || m_opening || m_stamping)
         return;
     m_rescanQueued = false;
     emit rescanDue();
+    m_rescanQueued = m_rescanQueued || std::exchange(m_rescanQueuedBehind, false);
 }
 
 void FolderLister::sort(const QList<QList<QUrl>>& unsorted, SortOrder order)

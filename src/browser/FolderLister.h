@@ -24,8 +24,8 @@ struct FolderListing {
     int rootError = 0; // why it could not be
     QStringList subfolderPaths;
     qsizetype skippedNames = 0;
-    // Parallel to `groups`: the stamps of each group's images, and the positions of the images
-    // that are new or changed since the folder's images were last examined.
+    // Parallel to `groups`, for rescans only: the stamps of each group's images, and the positions
+    // of the images that are new or changed since the folder's images were last examined.
     QList<ImageStamps> stamps;
     QList<QList<qsizetype>> changed;
 };
@@ -34,7 +34,8 @@ struct FolderListing {
 // last folder, on two workers of its own, and hands each result back on the GUI thread only
 // while it is still wanted: opening another folder or a file list makes every listing and sort
 // under way stale, a newer sort makes older ones stale, and rescans run one at a time with at
-// most one more queued. Lives on the GUI thread.
+// most one more queued. An opening's listing is handed over as soon as the names are sorted;
+// the stamps its images were handed to the prefetch with follow. Lives on the GUI thread.
 class FolderLister : public QObject
 {
     Q_OBJECT
@@ -49,6 +50,11 @@ public:
     // them, so that the GUI thread finds unchanged folders unchanged without comparing every image.
     [[nodiscard]] static FolderListing listFolder(const QUrl& root, SortOrder order,
         const QList<FolderGroup>& shown = {}, const QHash<QUrl, ImageStamps>& examined = {});
+    // Worker thread. The stamps of the images of `groups` (an opening's listing, which began at
+    // `listingStart`, nanoseconds since the epoch), by group folder. The prefetch of the listing
+    // may read an image before it changes and this look may come after: an image whose file
+    // changed since shortly before the listing began is left out, and the next rescan examines it.
+    [[nodiscard]] static QHash<QUrl, ImageStamps> openingStamps(const QList<FolderGroup>& groups, qint64 listingStart);
     // Worker thread, or the GUI thread for small lists in a name order.
     [[nodiscard]] static QList<QList<QUrl>> sortedImageLists(const QList<QList<QUrl>>& lists, SortOrder order);
 
@@ -56,6 +62,7 @@ public:
     // Changes seen before the listing is shown need no rescan.
     void open(const QUrl& root, SortOrder order);
     // Lists the folder being opened once more (in another order), as part of the same opening.
+    // Makes the listings and stamps under way for it stale.
     void listAgain(const QUrl& root, SortOrder order);
     // Something other than a listed folder is shown: every listing and sort under way is stale.
     void dropAll();
@@ -63,7 +70,8 @@ public:
     [[nodiscard]] bool isOpening() const { return m_opening; }
 
     // Lists the folder again; `rescanned` follows. While a rescan runs or a folder is being
-    // opened, the request is queued and `rescanDue` asks for it once that is over.
+    // opened (until its stamps are handed over), the request is queued and `rescanDue` asks for
+    // it once that is over.
     void rescan(
         const QUrl& root, SortOrder order, const QList<FolderGroup>& shown, const QHash<QUrl, ImageStamps>& examined);
     void queueRescan() { m_rescanQueued = true; }
@@ -82,6 +90,8 @@ public:
 
 signals:
     void listed(SortOrder order, const FolderListing& listing);
+    // After `listed` of a listing with groups: `openingStamps` of its images.
+    void openingStamped(const QHash<QUrl, limnoscope::ImageStamps>& stamps);
     void rescanned(const QUrl& root, SortOrder order, const FolderListing& listing);
     void rescanDue();
     void imagesSorted(const QList<QList<QUrl>>& unsorted, const QList<QList<QUrl>>& sorted);
@@ -96,10 +106,14 @@ private:
     quint64 m_generation = 0;
     // Every `dropSorts` and `dropAll` counts one up: a sort made for an older count is dropped.
     quint64 m_sortGeneration = 0;
+    // Every `listAgain` counts one up: only the newest listing of an opening and its stamps count.
+    quint64 m_listingNumber = 0;
     bool m_opening = false;
+    bool m_stamping = false; // from an opening's listing until its stamps are handed over
     bool m_lookingForLastFolder = false;
     bool m_rescanRunning = false;
     bool m_rescanQueued = false;
+    bool m_rescanQueuedBehind = false; // asked for while a queued rescan waits for an opening's stamps
     // Last member: destroyed first, waiting for the workers while the rest of the object exists.
     QThreadPool m_workers;
 };

@@ -8,13 +8,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <limits>
 #include <numeric>
+#include <optional>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace limnoscope {
 
@@ -72,16 +77,40 @@ QString childPath(const QString& folderPath, const QString& name)
     return folderPath.endsWith(QLatin1Char('/')) ? folderPath + name : folderPath + QLatin1Char('/') + name;
 }
 
-// Birth time where the file system keeps one, else modification time, in nanoseconds since
-// the epoch; the most distant past when neither can be read.
-qint64 creationTime(const QUrl& url)
+constexpr qint64 mostDistantPast = std::numeric_limits<qint64>::min();
+
+// Below this many names a second thread costs more than it saves.
+constexpr qsizetype parallelNamesMinimum = 2'000;
+
+// Runs `work(begin, end)` over the positions [0, count): from `parallelMinimum` items on, the
+// second half on a thread of its own (the scan's work is CPU-bound, and the GUI thread mostly
+// waits for the listing), else all of it here. Returns when both halves are done.
+template <typename Work>
+void inTwoHalves(qsizetype count, const Work& work, qsizetype parallelMinimum = parallelNamesMinimum)
 {
-    constexpr qint64 mostDistantPast = std::numeric_limits<qint64>::min();
-    const QByteArray path = QFile::encodeName(url.toLocalFile());
+    const qsizetype middle = count / 2;
+    std::optional<std::thread> helper;
+    if (count >= std::max<qsizetype>(parallelMinimum, 2)) {
+        try {
+            helper.emplace([&work, middle, count] { work(middle, count); });
+        } catch (const std::system_error&) {
+            // No thread to be had: this one does both halves.
+        }
+    }
+    work(0, helper ? middle : count);
+    if (helper)
+        helper->join();
+}
+
 #if defined(STATX_BTIME)
+// Birth time where the file system keeps one, else modification time, in nanoseconds since the
+// epoch, of the entry `name` of the folder open as `folderFD` (or of the path `name` when that
+// is AT_FDCWD), symbolic links followed; the most distant past when neither can be read.
+qint64 creationTime(int folderFD, const char* name)
+{
     struct statx info {
     };
-    if (::statx(AT_FDCWD, path.constData(), 0, STATX_BTIME | STATX_MTIME, &info) != 0)
+    if (::statx(folderFD, name, 0, STATX_BTIME | STATX_MTIME, &info) != 0)
         return mostDistantPast;
     const auto nanoseconds
         = [](const statx_timestamp& time) { return qint64(time.tv_sec) * 1'000'000'000 + time.tv_nsec; };
@@ -90,21 +119,59 @@ qint64 creationTime(const QUrl& url)
     if (info.stx_mask & STATX_MTIME)
         return nanoseconds(info.stx_mtime);
     return mostDistantPast;
+}
 #else
-    const QFileInfo info(QFile::decodeName(path));
+qint64 creationTime(const QString& path)
+{
+    const QFileInfo info(path);
     QDateTime time = info.birthTime();
     if (!time.isValid())
         time = info.lastModified();
     return time.isValid() ? time.toMSecsSinceEpoch() * 1'000'000 : mostDistantPast;
+}
 #endif
+
+// The creation times (see `creationTime`) of the files `names` in the folder `folderPath`, or,
+// when `folderPath` is empty, of the absolute paths `names`. Each date is read once: a comparison
+// whose answer changed during the sort would leave the order undefined.
+std::vector<qint64> creationTimes(const QString& folderPath, const QStringList& names)
+{
+    std::vector<qint64> times(names.size(), mostDistantPast);
+#if defined(STATX_BTIME)
+    // Relative to the folder, the kernel walks one name per file instead of the whole path.
+    const int folderFD = folderPath.isEmpty()
+        ? AT_FDCWD
+        : ::open(QFile::encodeName(folderPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFD == -1)
+        return times;
+    const auto closeFolder = qScopeGuard([folderFD] {
+        if (folderFD != AT_FDCWD)
+            ::close(folderFD);
+    });
+    inTwoHalves(names.size(), [&](qsizetype begin, qsizetype end) {
+        for (qsizetype i = begin; i < end; ++i)
+            times[i] = creationTime(folderFD, QFile::encodeName(names.at(i)).constData());
+    });
+#else
+    inTwoHalves(names.size(), [&](qsizetype begin, qsizetype end) {
+        for (qsizetype i = begin; i < end; ++i)
+            times[i] = creationTime(folderPath.isEmpty() ? names.at(i) : childPath(folderPath, names.at(i)));
+    });
+#endif
+    return times;
 }
 
-// Positions of `count` items in a stable order given by `comesBefore(a, b)` on their positions.
-template <typename ComesBefore> std::vector<qsizetype> stableOrder(qsizetype count, ComesBefore comesBefore)
+// Positions of `count` items in a stable order given by `comesBefore(a, b)` on their positions:
+// for many items, each half sorted on a thread of its own, then the two merged (the first
+// half's items first among equals).
+template <typename ComesBefore> std::vector<qsizetype> stableOrder(qsizetype count, const ComesBefore& comesBefore)
 {
     std::vector<qsizetype> positions(count);
     std::iota(positions.begin(), positions.end(), 0);
-    std::stable_sort(positions.begin(), positions.end(), comesBefore);
+    inTwoHalves(count, [&](qsizetype begin, qsizetype end) {
+        std::stable_sort(positions.begin() + begin, positions.begin() + end, comesBefore);
+    });
+    std::inplace_merge(positions.begin(), positions.begin() + count / 2, positions.end(), comesBefore);
     return positions;
 }
 
@@ -121,25 +188,57 @@ template <typename Item> QList<Item> reordered(const QList<Item>& items, const s
 // are made once per name, which is far cheaper than comparing through the collator each time.
 std::vector<qsizetype> naturalOrder(const QStringList& names, bool ascending)
 {
-    const QCollator collator = naturalNameCollator();
     std::vector<QCollatorSortKey> keys;
     keys.reserve(names.size());
-    for (const QString& name : names)
-        keys.push_back(collator.sortKey(name));
+    // Sort keys have no empty state: each half fills its own list, with its own collator (one
+    // collator is not to be used by two threads at once).
+    std::vector<QCollatorSortKey> secondHalfKeys;
+    inTwoHalves(names.size(), [&](qsizetype begin, qsizetype end) {
+        const QCollator collator = naturalNameCollator();
+        std::vector<QCollatorSortKey>& halfKeys = begin == 0 ? keys : secondHalfKeys;
+        for (qsizetype i = begin; i < end; ++i)
+            halfKeys.push_back(collator.sortKey(names.at(i)));
+    });
+    std::move(secondHalfKeys.begin(), secondHalfKeys.end(), std::back_inserter(keys));
     return stableOrder(names.size(), [&keys, ascending](qsizetype a, qsizetype b) {
         const int comparison = keys[a].compare(keys[b]);
         return ascending ? comparison < 0 : comparison > 0;
     });
 }
 
-QList<QUrl> imageURLs(const QString& folderPath, const QList<DirectoryEntry>& entries)
+std::vector<qsizetype> dateOrder(const std::vector<qint64>& times, bool ascending)
 {
-    QList<QUrl> urls;
+    return stableOrder(qsizetype(times.size()), [&times, ascending](qsizetype a, qsizetype b) {
+        return ascending ? times[a] < times[b] : times[a] > times[b];
+    });
+}
+
+// The images of a listed folder, by name, in the file system's order.
+QStringList imageNames(const QList<DirectoryEntry>& entries)
+{
+    QStringList names;
     for (const DirectoryEntry& entry : entries) {
         // A directory named like an image is a folder, not an image.
         if (!entry.isDirectory && hasSupportedImageExtension(entry.name))
-            urls.append(QUrl::fromLocalFile(childPath(folderPath, entry.name)));
+            names.append(entry.name);
     }
+    return names;
+}
+
+// The images `names` of the folder `folderPath` in `order`: the order is found on the names
+// alone (or their files' dates), before any URL is made.
+QList<QUrl> sortedImageURLs(const QString& folderPath, const QStringList& names, SortOrder order)
+{
+    const bool byName = order == SortOrder::nameAscending || order == SortOrder::nameDescending;
+    const bool ascending = order == SortOrder::nameAscending || order == SortOrder::dateAscending;
+    const std::vector<qsizetype> positions
+        = byName ? naturalOrder(names, ascending) : dateOrder(creationTimes(folderPath, names), ascending);
+    QList<QUrl> urls(names.size());
+    QUrl* const url = urls.data();
+    inTwoHalves(names.size(), [&](qsizetype begin, qsizetype end) {
+        for (qsizetype i = begin; i < end; ++i)
+            url[i] = QUrl::fromLocalFile(childPath(folderPath, names.at(positions[i])));
+    });
     return urls;
 }
 
@@ -175,28 +274,20 @@ QCollator naturalNameCollator()
 
 QList<QUrl> sortImages(const QList<QUrl>& urls, SortOrder order)
 {
+    const bool ascending = order == SortOrder::nameAscending || order == SortOrder::dateAscending;
+    QStringList names;
+    names.reserve(urls.size());
     switch (order) {
     case SortOrder::nameAscending:
-    case SortOrder::nameDescending: {
-        QStringList names;
-        names.reserve(urls.size());
+    case SortOrder::nameDescending:
         for (const QUrl& url : urls)
             names.append(url.fileName());
-        return reordered(urls, naturalOrder(names, order == SortOrder::nameAscending));
-    }
+        return reordered(urls, naturalOrder(names, ascending));
     case SortOrder::dateAscending:
-    case SortOrder::dateDescending: {
-        // Each date is read once: a comparison whose answer changed during the sort would
-        // leave the order undefined.
-        std::vector<qint64> times;
-        times.reserve(urls.size());
+    case SortOrder::dateDescending:
         for (const QUrl& url : urls)
-            times.push_back(creationTime(url));
-        const bool ascending = order == SortOrder::dateAscending;
-        return reordered(urls, stableOrder(urls.size(), [&times, ascending](qsizetype a, qsizetype b) {
-            return ascending ? times[a] < times[b] : times[a] > times[b];
-        }));
-    }
+            names.append(url.toLocalFile());
+        return reordered(urls, dateOrder(creationTimes({}, names), ascending));
     }
     return urls;
 }
@@ -216,10 +307,9 @@ std::optional<QList<FolderGroup>> scanFolder(
         return std::nullopt;
 
     QList<FolderGroup> groups;
-    const QList<QUrl> rootImages = imageURLs(rootPath, *rootEntries);
-    if (!rootImages.isEmpty())
-        groups.append(
-            { QUuid::createUuid(), root, QFileInfo(rootPath).fileName(), sortImages(rootImages, order), true });
+    if (const QStringList rootImages = imageNames(*rootEntries); !rootImages.isEmpty())
+        groups.append({ QUuid::createUuid(), root, QFileInfo(rootPath).fileName(),
+            sortedImageURLs(rootPath, rootImages, order), true });
 
     QStringList subfolderNames;
     for (const DirectoryEntry& entry : *rootEntries) {
@@ -228,16 +318,30 @@ std::optional<QList<FolderGroup>> scanFolder(
     }
     subfolderNames = reordered(subfolderNames, naturalOrder(subfolderNames, true));
 
-    for (const QString& name : std::as_const(subfolderNames)) {
+    // Two or more subfolders are listed two at a time.
+    std::vector<std::optional<QList<DirectoryEntry>>> subfolderEntries(subfolderNames.size());
+    qsizetype skippedInSecondHalf = 0;
+    inTwoHalves(
+        subfolderNames.size(),
+        [&](qsizetype begin, qsizetype end) {
+            for (qsizetype i = begin; i < end; ++i) {
+                subfolderEntries[i] = listFolder(
+                    childPath(rootPath, subfolderNames.at(i)), begin == 0 ? &skippedNames : &skippedInSecondHalf);
+            }
+        },
+        2);
+    skippedNames += skippedInSecondHalf;
+
+    for (qsizetype i = 0; i < subfolderNames.size(); ++i) {
+        const QString& name = subfolderNames.at(i);
         const QString path = childPath(rootPath, name);
         if (subfolderPaths)
             subfolderPaths->append(path);
-        const std::optional<QList<DirectoryEntry>> entries = listFolder(path, &skippedNames);
-        if (!entries)
+        if (!subfolderEntries[i])
             continue;
-        const QList<QUrl> images = imageURLs(path, *entries);
-        if (!images.isEmpty())
-            groups.append({ QUuid::createUuid(), QUrl::fromLocalFile(path), name, sortImages(images, order), true });
+        if (const QStringList images = imageNames(*subfolderEntries[i]); !images.isEmpty())
+            groups.append(
+                { QUuid::createUuid(), QUrl::fromLocalFile(path), name, sortedImageURLs(path, images, order), true });
     }
     if (skippedNameCount)
         *skippedNameCount = skippedNames;

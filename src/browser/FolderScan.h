@@ -14,7 +14,7 @@ namespace limnoscope {
 
 // Listing an opened folder and its immediate subfolders into groups of images, and the orders
 // of images. Blocking (directory listings, file dates); usable without the browser model, on
-// any one thread at a time per call.
+// any thread. Large folders are split between the calling thread and one more of its own.
 
 // The lower-case file extensions shown: jpg, jpeg, png, webp, heic, tiff, tif.
 [[nodiscard]] const QStringList& supportedImageExtensions();
@@ -32,7 +32,8 @@ namespace limnoscope {
 
 // The groups of the folder `root`: its own images first (if any), then one group per immediate
 // subfolder with images, subfolders in natural name order whatever `order` is; the images of
-// each group sorted in `order`. Hidden entries are skipped; deeper folders are not looked at.
+// each group sorted in `order` (a name order reads nothing but the folders, a date order also
+// each image's date). Hidden entries are skipped; deeper folders are not looked at.
 // Nothing when `root` itself cannot be listed; a subfolder that cannot be listed is skipped.
 // `subfolderPaths`, when given, receives the paths of every immediate subfolder, listable or not;
 // `errorNumber`, when given, receives why `root` could not be listed. An entry whose name is not

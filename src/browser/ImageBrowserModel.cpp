@@ -68,6 +68,7 @@ ImageBrowserModel::ImageBrowserModel(QObject* parent)
     connect(&m_prefetcher, &MetadataPrefetcher::progressChanged, this, &ImageBrowserModel::prefetchProgressChanged);
     connect(&m_prefetcher, &MetadataPrefetcher::entryStored, this, &ImageBrowserModel::showStoredEntry);
     connect(&m_lister, &FolderLister::listed, this, &ImageBrowserModel::applyLoadListing);
+    connect(&m_lister, &FolderLister::openingStamped, this, &ImageBrowserModel::applyOpeningStamps);
     connect(&m_lister, &FolderLister::rescanned, this, &ImageBrowserModel::applyRescan);
     connect(&m_lister, &FolderLister::rescanDue, this, &ImageBrowserModel::rescanFolder);
     connect(&m_lister, &FolderLister::imagesSorted, this, &ImageBrowserModel::applySortedImages);
@@ -234,10 +235,8 @@ void ImageBrowserModel::applyLoadListing(SortOrder order, const FolderListing& l
     } else {
         m_subfolderPaths = listing.subfolderPaths;
         setSkippedNameCount(listing.skippedNames);
-        QHash<QUrl, ImageStamps> examined;
-        for (qsizetype group = 0; group < listing.groups->size(); ++group)
-            examined.insert(listing.groups->at(group).url, listing.stamps.at(group));
-        m_prefetcher.releaseOnWorker(std::exchange(m_examinedStamps, examined));
+        // The stamps of the images handed to the prefetch below follow (`applyOpeningStamps`).
+        m_prefetcher.releaseOnWorker(std::exchange(m_examinedStamps, {}));
         // Listed in the current order: a sort still under way for the groups shown before is moot.
         m_lister.dropSorts();
         setGroups(*listing.groups);
@@ -254,6 +253,12 @@ void ImageBrowserModel::applyLoadListing(SortOrder order, const FolderListing& l
     }
     updateScanning();
     emit folderLoaded();
+    m_lister.startQueuedRescan();
+}
+
+void ImageBrowserModel::applyOpeningStamps(const QHash<QUrl, ImageStamps>& stamps)
+{
+    m_prefetcher.releaseOnWorker(std::exchange(m_examinedStamps, stamps));
     m_lister.startQueuedRescan();
 }
 

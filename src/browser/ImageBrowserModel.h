@@ -178,6 +178,8 @@ private:
     void updateScanning();
 
     void applyLoadListing(SortOrder order, const FolderListing& listing);
+    // The stamps the opened folder's images were handed to the prefetch with, by group folder.
+    void applyOpeningStamps(const QHash<QUrl, ImageStamps>& stamps);
     void applyRescan(const QUrl& root, SortOrder order, const FolderListing& listing);
     void applyRescannedGroups(const FolderListing& listing);
     void startSort();

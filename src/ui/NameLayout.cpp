@@ -17,6 +17,10 @@ constexpr qreal slackShare = 0.02;
 bool shapesWithNeighbours(QChar character)
 {
     const char16_t code = character.unicode();
+    // Below the combining marks only the soft hyphen is one of them: most names are decided here,
+    // without a look-up in the character tables for every character of every row.
+    if (code < 0x0300)
+        return code == 0x00AD;
     if (character.isSurrogate() || character.isMark() || character.category() == QChar::Other_Format)
         return true;
     return (code >= 0x0590 && code <= 0x1CFF) || (code >= 0xA800 && code <= 0xABFF)

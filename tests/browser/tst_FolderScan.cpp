@@ -1,11 +1,17 @@
+#include "FileStamp.h"
+#include "FolderLister.h"
 #include "FolderScan.h"
 #include "SortOrder.h"
 #include "TestFiles.h"
 #include "TestSandbox.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
+
+#include <algorithm>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -72,6 +78,8 @@ private slots:
             "top.png a/a1.png a/a2.png b/b1.png");
         row("date order leaves subfolders in name order", "b/b1.png a/a1.png c/c1.png", "a b c",
             "a/a1.png b/b1.png c/c1.png", SortOrder::dateDescending);
+        row("date order of each folder's images", "b.png undated.png->nothing c.png a.png s/y.png s/x.png", "<root> s",
+            "undated.png b.png c.png a.png s/y.png s/x.png", SortOrder::dateAscending);
         row("name descending leaves subfolders ascending", "b/1.png a/1.png a/2.png", "a b", "a/2.png a/1.png b/1.png",
             SortOrder::nameDescending);
         row("images only in subfolders", "a/x.png notes.txt", "a", "a/x.png");
@@ -164,6 +172,78 @@ private slots:
             QSKIP("this file system keeps no birth times");
         writeInTimeOrder(root, written.split(u' ', Qt::SkipEmptyParts));
         QCOMPARE(relativePaths(root, sortImages(root.urls(names.split(u' ')), order)).join(u' '), expected);
+    }
+
+    // Enough images for the work to be split between two threads: the order holds across the
+    // whole folder, listed or sorted again.
+    void manyImages_data()
+    {
+        QTest::addColumn<SortOrder>("order");
+        for (const SortOrder order : SortOrders::all())
+            QTest::newRow(qPrintable(SortOrders::rawValue(order))) << order;
+    }
+
+    void manyImages()
+    {
+        QFETCH(SortOrder, order);
+        TestSandbox root;
+        QStringList names;
+        for (int i = 1; i <= 3000; ++i) {
+            names.append(QStringLiteral("img%1.png").arg(i));
+            writeFile(root.filePath(names.last()), {});
+        }
+        const bool ascending = order == SortOrder::nameAscending || order == SortOrder::dateAscending;
+        if (!ascending)
+            std::reverse(names.begin(), names.end());
+        const auto groups = scanFolder(root.url(), order);
+        QVERIFY(groups && groups->size() == 1);
+        for (const QList<QUrl>& sorted : { groups->first().images, sortImages(root.urls(names), order) }) {
+            QCOMPARE(sorted.size(), names.size());
+            if (order == SortOrder::nameAscending || order == SortOrder::nameDescending) {
+                QCOMPARE(fileNames(sorted), names);
+                continue;
+            }
+            const auto created = [](const QUrl& url) {
+                const QFileInfo info(url.toLocalFile());
+                return (info.birthTime().isValid() ? info.birthTime() : info.lastModified()).toMSecsSinceEpoch();
+            };
+            for (qsizetype i = 1; i < sorted.size(); ++i)
+                QVERIFY(ascending ? created(sorted.at(i - 1)) <= created(sorted.at(i))
+                                  : created(sorted.at(i - 1)) >= created(sorted.at(i)));
+        }
+    }
+
+    // An opening's stamps: a file changed since shortly before its listing began is left out (the
+    // next rescan examines it); one that cannot be looked at is stamped as such.
+    void openingStamps_data()
+    {
+        QTest::addColumn<int>("listingStartFromNowS");
+        QTest::addColumn<QString>("stamped");
+        QTest::newRow("changed long before the listing") << 3600 << "a.png b.png dangling.png";
+        QTest::newRow("changed just before the listing") << 0 << "dangling.png";
+    }
+
+    void openingStamps()
+    {
+        QFETCH(int, listingStartFromNowS);
+        QFETCH(QString, stamped);
+        TestSandbox root;
+        writeFile(root.filePath("a.png"), "a");
+        writeFile(root.filePath("b.png"), "bb");
+        QVERIFY(QFile::link(root.filePath("missing"), root.filePath("dangling.png")));
+        const auto groups = scanFolder(root.url(), SortOrder::nameAscending);
+        QVERIFY(groups && groups->size() == 1);
+        const qint64 listingStart = QDateTime::currentDateTimeUtc().addSecs(listingStartFromNowS).toMSecsSinceEpoch();
+        const QHash<QUrl, ImageStamps> stamps = FolderLister::openingStamps(*groups, listingStart * 1'000'000);
+        QCOMPARE(stamps.keys(), QList<QUrl> { root.url() });
+        QStringList names;
+        for (const QUrl& image : groups->first().images) {
+            if (!stamps.value(root.url()).contains(image))
+                continue;
+            QCOMPARE(stamps.value(root.url()).value(image), FileStamp::of(image.toLocalFile()));
+            names.append(image.fileName());
+        }
+        QCOMPARE(names.join(u' '), stamped);
     }
 };
 

@@ -1,0 +1,282 @@
+// A folder of 100,000 distinct small Limnora PNGs (16 x 16 pixels with a generation text, varied
+// names, spread over the folder itself and four subfolders), opened through the real browser
+// model and the real sidebar (offscreen by default, QT_QPA_PLATFORM). Measures the time from
+// `loadFolder` until the sidebar has painted its first rows of the finished listing, in name
+// order and in date order (the model's stored preference), each the median of a few opens with
+// a fresh model and sidebar; and, as a reference in the same run, `find DIR -maxdepth 2 -type f`
+// piped to `sort`. The page cache is warm: the corpus was just written, and every open reads
+// the same folder. Exiftool is switched off, so the prefetch that starts with the listing reads
+// in-process. Settings and caches live in temporary folders of their own.
+//
+// `bench_scale [FOLDER]` writes the corpus into FOLDER (kept afterwards) unless FOLDER already
+// holds entries, in which case it is measured as it is.
+
+#include "AppContext.h"
+#include "AppNotifications.h"
+#include "ExiftoolRunner.h"
+#include "ImageBrowserModel.h"
+#include "ImageListView.h"
+#include "LimnoraAPI.h"
+#include "PNGChunkWriter.h"
+#include "SidebarView.h"
+#include "ThumbnailCache.h"
+#include "ThumbnailSemaphore.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <vector>
+
+using namespace limnoscope;
+
+namespace {
+
+constexpr int imageCount = 100'000;
+constexpr int subfolderCount = 4;
+constexpr int opensPerOrder = 5;
+constexpr QSize sidebarSize { 300, 860 };
+// An open whose rows are not painted by then counts as failed.
+constexpr int firstPaintTimeoutMs = 60'000;
+
+// Names as generators and people give them: plain numbers, seeds, prompts, dates.
+QString nameOf(int i)
+{
+    switch (i % 5) {
+    case 0:
+        return QStringLiteral("%1").arg(i, 6, 10, QLatin1Char('0'));
+    case 1:
+        return QStringLiteral("limnora_%1_seed_%2").arg(i, 6, 10, QLatin1Char('0')).arg(i * 7919);
+    case 2:
+        return QStringLiteral("a cat in space wearing a very fancy hat %1").arg(i);
+    case 3:
+        return QStringLiteral("2024-05-12-10-33-12-%1-portrait of an old sailor with a pipe, oil painting").arg(i);
+    default:
+        return QStringLiteral("img%1").arg(i);
+    }
+}
+
+QByteArray limnoraText(int seed)
+{
+    return QByteArrayLiteral("a lighthouse on a cliff at dusk, volumetric light\n-blurry, low quality\n"
+                             "Steps: 30, Sampler: DPM++ 2M Karras, Guidance Scale: 5.5, Seed: ")
+        + QByteArray::number(seed) + QByteArrayLiteral(", Size: 832x1216, Model: limnora_xl_v2.ckpt");
+}
+
+// The time since `clock` started, in milliseconds.
+double elapsedMs(const QElapsedTimer& clock)
+{
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// Writes `count` distinct Limnora PNGs into `root`: image i into `root` itself when i % 5 is 0,
+// else into the subfolder "set<i % 5>", named by `nameOf(i)`, its text carrying the seed i. The
+// images are written in the order of i, so their dates follow it. False when a file cannot be
+// written.
+bool writeScaleCorpus(const QString& root, int count = imageCount)
+{
+    QStringList folders { root };
+    for (int folder = 1; folder <= subfolderCount; ++folder) {
+        folders.append(QStringLiteral("%1/set%2").arg(root).arg(folder));
+        if (!QDir().mkpath(folders.last()))
+            return false;
+    }
+    QImage pixels(16, 16, QImage::Format_RGBA8888);
+    for (int i = 0; i < count; ++i) {
+        pixels.fill(QColor::fromHsv(i % 360, 160, 200));
+        const QString path = QStringLiteral("%1/%2.png").arg(folders.at(i % folders.size()), nameOf(i));
+        if (!PNGChunkWriter(16, 16).tEXt("Description", limnoraText(i)).imageData(pixels).end().writeTo(path))
+            return false;
+    }
+    return true;
+}
+
+// The services a sidebar needs, made once for every open.
+struct SidebarServices {
+    LimnoraAPIService api;
+    AppNotifications notifications;
+    ThumbnailSemaphore gate;
+    ThumbnailCache cache;
+
+    explicit SidebarServices(quint16 apiPort)
+        : api(apiPort)
+    {
+    }
+};
+
+// A port nothing listens on, for the API client's status checks.
+quint16 closedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+// One open of `folder` with a fresh model (preferring `order`) and sidebar: the milliseconds from
+// `loadFolder` until the list's viewport has painted rows of the finished listing; nothing when
+// that did not happen in time.
+std::optional<double> firstPaintMs(const QString& folder, SortOrder order, SidebarServices& services)
+{
+    QSettings().setValue(ImageBrowserModel::sortOrderKey, SortOrders::rawValue(order));
+    ImageBrowserModel browser;
+    AppContext context;
+    context.model = &browser;
+    context.api = &services.api;
+    context.notifications = &services.notifications;
+    context.thumbnailGate = &services.gate;
+    context.thumbnailCache = &services.cache;
+    SidebarView sidebar(context);
+    sidebar.resize(sidebarSize);
+    sidebar.show();
+    QCoreApplication::processEvents();
+    ImageListView* list = sidebar.imageList();
+
+    // Painting happens inside the paint event: the time is taken by a call queued from it.
+    struct PaintWatch : QObject {
+        std::function<void()> onPaint;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::Paint)
+                onPaint();
+            return false;
+        }
+    } paintWatch;
+    QEventLoop loop;
+    QElapsedTimer clock;
+    bool painting = false;
+    std::optional<double> paintedMs;
+    paintWatch.onPaint = [&] {
+        if (painting || browser.isScanning() || list->model()->rowCount() == 0)
+            return;
+        painting = true;
+        QMetaObject::invokeMethod(
+            &loop,
+            [&] {
+                paintedMs = elapsedMs(clock);
+                loop.quit();
+            },
+            Qt::QueuedConnection);
+    };
+    list->viewport()->installEventFilter(&paintWatch);
+    QTimer::singleShot(firstPaintTimeoutMs, &loop, &QEventLoop::quit);
+
+    clock.start();
+    browser.loadFolder(QUrl::fromLocalFile(folder));
+    loop.exec();
+    list->viewport()->removeEventFilter(&paintWatch);
+    browser.stopWatching();
+    return paintedMs;
+}
+
+std::optional<double> medianFirstPaintMs(const QString& folder, SortOrder order, SidebarServices& services)
+{
+    std::vector<double> times;
+    for (int open = 0; open < opensPerOrder; ++open) {
+        const std::optional<double> time = firstPaintMs(folder, order, services);
+        if (!time)
+            return std::nullopt;
+        times.push_back(*time);
+    }
+    return median(times);
+}
+
+// The reference: listing the same files with standard tools, in byte order.
+std::optional<double> findAndSortMs(const QString& folder)
+{
+    std::vector<double> times;
+    for (int run = 0; run < opensPerOrder; ++run) {
+        QProcess process;
+        process.setStandardOutputFile(QProcess::nullDevice());
+        QElapsedTimer clock;
+        clock.start();
+        process.start(QStringLiteral("/bin/sh"),
+            { QStringLiteral("-c"), QStringLiteral("find \"$1\" -maxdepth 2 -type f | sort"), QStringLiteral("sh"),
+                folder });
+        if (!process.waitForFinished(firstPaintTimeoutMs) || process.exitCode() != 0)
+            return std::nullopt;
+        times.push_back(elapsedMs(clock));
+    }
+    return median(times);
+}
+
+void printFigure(const char* name, double value)
+{
+    std::printf("scale.%s: %.1f\n", name, value);
+    std::fflush(stdout);
+}
+
+// Prints the figure, or says that it could not be measured; false then.
+bool reportFigure(const char* name, const std::optional<double>& value)
+{
+    if (!value) {
+        std::fprintf(stderr, "bench_scale: no figure for %s (an open or a listing did not finish)\n", name);
+        return false;
+    }
+    printFigure(name, *value);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Isolated before anything reads them.
+    QTemporaryDir home(QStringLiteral("/tmp/limnoscope-scale-home-XXXXXX"));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(home.filePath(QStringLiteral("cache"))));
+    QApplication application(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("LimnoscopeBench"));
+    setExiftoolDisabled(true);
+
+    QTemporaryDir corpus(QStringLiteral("/tmp/limnoscope-scale-XXXXXX"));
+    QString folder = corpus.path();
+    if (argc > 1) {
+        folder = QDir(QFile::decodeName(argv[1])).absolutePath();
+        QDir().mkpath(folder);
+    }
+    if (QDir(folder).isEmpty()) {
+        QElapsedTimer clock;
+        clock.start();
+        if (!writeScaleCorpus(folder)) {
+            std::fprintf(stderr, "bench_scale: cannot write the images into %s\n", qPrintable(folder));
+            return 1;
+        }
+        printFigure("write_corpus_s", elapsedMs(clock) / 1e3);
+    }
+    std::printf("scale.images: %d\n", imageCount);
+
+    // One measuring step after another, each printing its figures as it gets them; further
+    // figures of the same folder follow as further steps.
+    SidebarServices services(closedPort());
+    const std::optional<double> nameMs = medianFirstPaintMs(folder, SortOrder::nameAscending, services);
+    if (!reportFigure("first_paint_100k_ms", nameMs))
+        return 1;
+    if (!reportFigure("first_paint_date_100k_ms", medianFirstPaintMs(folder, SortOrder::dateDescending, services)))
+        return 1;
+    const std::optional<double> findMs = findAndSortMs(folder);
+    if (!reportFigure("find_100k_ms", findMs))
+        return 1;
+    std::printf("scale.ratio_first_paint_vs_find: %.2f\n", *nameMs / *findMs);
+    return 0;
+}
