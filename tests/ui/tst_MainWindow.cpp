@@ -284,6 +284,8 @@ private slots:
             paths.append(url.toLocalFile());
         const MetadataIndex index;
         QTRY_COMPARE(index.lookup(paths).size(), paths.size()); // stored by the first pass
+        const MetadataPrefetcher& prefetcher = m_model->metadataPrefetcher();
+        QTRY_VERIFY(prefetcher.exiftoolPassBacklog() == 0 && !prefetcher.isExiftoolPassRunning()); // stores too
         QTest::keyClick(m_window, Qt::Key_F, Qt::AltModifier);
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         QVERIFY(menu);
