@@ -87,7 +87,7 @@ private slots:
         QTest::newRow("one by one, exiftool") << QStringList {} << false;
         QTest::newRow("one by one, no exiftool") << QStringList { "--no-exiftool" } << false;
         QTest::newRow("batch, exiftool") << QStringList { "--batch" } << true;
-        QTest::newRow("batch, no exiftool") << QStringList { "--batch", "--no-exiftool" } << false;
+        QTest::newRow("batch, no exiftool") << QStringList { "--batch", "--no-exiftool" } << true; // read in-process
     }
 
     void folderOrderAndRoutes()
