@@ -6,7 +6,11 @@
 // a fresh model and sidebar; and, as a reference in the same run, `find DIR -maxdepth 2 -type f`
 // piped to `sort`. The page cache is warm: the corpus was just written, and every open reads
 // the same folder. Exiftool is switched off, so the prefetch that starts with the listing reads
-// in-process. Settings and caches live in temporary folders of their own.
+// in-process. Then, with exiftool installed, the time until every image has a metadata cache
+// entry: with an empty metadata index (the in-process first pass reads every file) and again with
+// the index it filled, the process's peak memory with all records loaded, and, as a reference,
+// exiftool's batch reading a sample, scaled to the whole folder. Settings and caches live in
+// temporary folders of their own.
 //
 // `bench_scale [FOLDER]` writes the corpus into FOLDER (kept afterwards) unless FOLDER already
 // holds entries, in which case it is measured as it is.
@@ -24,6 +28,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -50,6 +55,9 @@ constexpr int opensPerOrder = 5;
 constexpr QSize sidebarSize { 300, 860 };
 // An open whose rows are not painted by then counts as failed.
 constexpr int firstPaintTimeoutMs = 60'000;
+constexpr int fillTimeoutMs = 300'000;
+// Images exiftool reads for the reference figure.
+constexpr int referenceSample = 1000;
 
 // Names as generators and people give them: plain numbers, seeds, prompts, dates.
 QString nameOf(int i)
@@ -220,6 +228,81 @@ std::optional<double> findAndSortMs(const QString& folder)
     return median(times);
 }
 
+// One open of `folder` with a fresh model: the milliseconds from `loadFolder` until every image
+// has a cache entry; nothing when that did not happen in time.
+std::optional<double> fillMs(const QString& folder)
+{
+    ImageBrowserModel browser;
+    QEventLoop loop;
+    QObject::connect(&browser, &ImageBrowserModel::prefetchProgressChanged, &loop, [&] {
+        if (browser.metadataCache().size() >= imageCount)
+            loop.quit();
+    });
+    QTimer::singleShot(fillTimeoutMs, &loop, &QEventLoop::quit);
+    QElapsedTimer clock;
+    clock.start();
+    browser.loadFolder(QUrl::fromLocalFile(folder));
+    loop.exec();
+    const double elapsed = elapsedMs(clock);
+    browser.stopWatching();
+    if (browser.metadataCache().size() != imageCount)
+        return std::nullopt;
+    return elapsed;
+}
+
+// The reference: exiftool's batch reading `referenceSample` of the images, scaled to all of them.
+std::optional<double> exiftoolEstimateSeconds(const QString& folder)
+{
+    const std::optional<QString> exiftool = locateExiftool();
+    if (!exiftool)
+        return std::nullopt;
+    QStringList arguments { QStringLiteral("-json"), QStringLiteral("-Description"), QStringLiteral("-q") };
+    QDirIterator images(folder, { QStringLiteral("*.png") }, QDir::Files);
+    for (int i = 0; i < referenceSample && images.hasNext(); ++i)
+        arguments.append(images.next());
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    QElapsedTimer clock;
+    clock.start();
+    process.start(*exiftool, arguments);
+    if (!process.waitForFinished(fillTimeoutMs) || process.exitCode() != 0)
+        return std::nullopt;
+    return elapsedMs(clock) / 1e3 * imageCount / (arguments.size() - 3);
+}
+
+struct FillSession {
+    double fillMs = 0;
+    double peakMB = 0;
+};
+
+// Runs this program again as `--fill FOLDER CACHE`: a process that opens FOLDER with its metadata
+// index in CACHE and prints the fill time and its peak memory.
+std::optional<FillSession> fillInFreshProcess(const QString& folder, const QString& cache)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), { QStringLiteral("--fill"), folder, cache });
+    if (!child.waitForFinished(fillTimeoutMs) || child.exitCode() != 0)
+        return std::nullopt;
+    const QList<QByteArray> numbers = child.readAllStandardOutput().trimmed().split(' ');
+    if (numbers.size() != 2)
+        return std::nullopt;
+    return FillSession { numbers[0].toDouble(), numbers[1].toDouble() };
+}
+
+// The most memory the process has held, in megabytes.
+double peakResidentMB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
+    }
+    return -1;
+}
+
 void printFigure(const char* name, double value)
 {
     std::printf("scale.%s: %.1f\n", name, value);
@@ -248,6 +331,16 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("LimnoscopeBench"));
     setExiftoolDisabled(true);
+
+    if (argc == 4 && qstrcmp(argv[1], "--fill") == 0) {
+        qputenv("XDG_CACHE_HOME", argv[3]);
+        setExiftoolDisabled(false);
+        const std::optional<double> filled = fillMs(QFile::decodeName(argv[2]));
+        if (!filled)
+            return 1;
+        std::printf("%.1f %.1f\n", *filled, peakResidentMB());
+        return 0;
+    }
 
     QTemporaryDir corpus(QStringLiteral("/tmp/limnoscope-scale-XXXXXX"));
     QString folder = corpus.path();
@@ -278,5 +371,23 @@ int main(int argc, char** argv)
     if (!reportFigure("find_100k_ms", findMs))
         return 1;
     std::printf("scale.ratio_first_paint_vs_find: %.2f\n", *nameMs / *findMs);
+
+    // Filling the metadata cache with exiftool installed, each fill a session of its own (a fresh
+    // process, as when Limnoscope starts and opens the folder): first with an empty index (the
+    // first pass reads every file, the exiftool pass waits behind it), then the same folder again.
+    const QString fillCache = home.filePath(QStringLiteral("fill-cache"));
+    const std::optional<FillSession> cold = fillInFreshProcess(folder, fillCache);
+    if (!reportFigure("cold_fill_100k_s", cold ? std::optional(cold->fillMs / 1e3) : std::nullopt))
+        return 1;
+    const std::optional<FillSession> reopen = fillInFreshProcess(folder, fillCache);
+    if (!reportFigure("reopen_fill_100k_ms", reopen ? std::optional(reopen->fillMs) : std::nullopt))
+        return 1;
+    printFigure("peak_rss_mb", std::max(cold->peakMB, reopen->peakMB));
+    setExiftoolDisabled(false);
+    const std::optional<double> exiftoolSeconds = exiftoolEstimateSeconds(folder);
+    if (exiftoolSeconds) {
+        printFigure("exiftool_100k_estimate_s", *exiftoolSeconds);
+        std::printf("scale.ratio_cold_fill_vs_exiftool: %.3f\n", cold->fillMs / 1e3 / *exiftoolSeconds);
+    }
     return 0;
 }
