@@ -8,20 +8,36 @@
 
 namespace limnoscope {
 
+qsizetype SettingsMap::positionOf(const QString& key) const
+{
+    if (m_entries.size() >= indexedFrom)
+        return m_positions.value(key, -1);
+    for (qsizetype i = 0; i < m_entries.size(); ++i) {
+        if (m_entries[i].first == key)
+            return i;
+    }
+    return -1;
+}
+
 void SettingsMap::insert(const QString& key, const QString& value)
 {
-    if (const auto found = m_positions.constFind(key); found != m_positions.cend()) {
-        m_entries[*found].second = value;
+    if (const qsizetype position = positionOf(key); position >= 0) {
+        m_entries[position].second = value;
         return;
     }
-    m_positions.insert(key, m_entries.size());
     m_entries.append({ key, value });
+    if (m_entries.size() == indexedFrom) {
+        for (qsizetype i = 0; i < m_entries.size(); ++i)
+            m_positions.insert(m_entries[i].first, i);
+    } else if (m_entries.size() > indexedFrom) {
+        m_positions.insert(key, m_entries.size() - 1);
+    }
 }
 
 std::optional<QString> SettingsMap::value(const QString& key) const
 {
-    if (const auto found = m_positions.constFind(key); found != m_positions.cend())
-        return m_entries.at(*found).second;
+    if (const qsizetype position = positionOf(key); position >= 0)
+        return m_entries.at(position).second;
     return std::nullopt;
 }
 

@@ -38,12 +38,19 @@ public:
     [[nodiscard]] qsizetype size() const { return m_entries.size(); }
     [[nodiscard]] const QList<QPair<QString, QString>>& entries() const { return m_entries; }
 
-    bool operator==(const SettingsMap& other) const = default;
+    bool operator==(const SettingsMap& other) const { return m_entries == other.m_entries; }
 
 private:
+    // Where `key` is in m_entries, -1 when it is not.
+    [[nodiscard]] qsizetype positionOf(const QString& key) const;
+
+    // Maps with fewer keys than this are searched in order: a folder keeps 100,000 of them, and
+    // an index costs more memory than the few comparisons it saves.
+    static constexpr qsizetype indexedFrom = 24;
+
     QList<QPair<QString, QString>> m_entries;
-    // Position of each key in m_entries: a settings line can hold very many keys, and a
-    // search through the list for each one would make reading it quadratic.
+    // Position of each key in m_entries once there are indexedFrom keys: a settings line can hold
+    // very many keys, and a search through the list for each one would make reading it quadratic.
     QHash<QString, qsizetype> m_positions;
 };
 

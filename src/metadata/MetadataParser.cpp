@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTextBoundaryFinder>
 
 #include <optional>
@@ -176,6 +177,24 @@ std::optional<LoraKey> parseLoraKey(const QString& key)
     return std::nullopt;
 }
 
+namespace {
+
+// One shared copy of each setting key a thread has read lately: a folder's 100,000 records then
+// hold their keys once instead of once each.
+QString sharedKey(const QString& key)
+{
+    constexpr qsizetype keptKeys = 512;
+    thread_local QSet<QString> keys;
+    if (const auto kept = keys.constFind(key); kept != keys.cend())
+        return *kept;
+    if (keys.size() == keptKeys)
+        keys.clear();
+    keys.insert(key);
+    return key;
+}
+
+} // namespace
+
 void parseSettingsText(const QString& settingsLine, LimnoraMetadata& record)
 {
     QMap<std::int64_t, QString> loraFiles;
@@ -200,7 +219,7 @@ void parseSettingsText(const QString& settingsLine, LimnoraMetadata& record)
             }
             continue;
         }
-        record.settings.insert(key, value);
+        record.settings.insert(sharedKey(key), value);
     }
 
     QList<std::int64_t> numbers = loraFiles.keys();
