@@ -189,8 +189,11 @@ private slots:
             qPrintable(describe(record)));
         if (!generator.isEmpty() && generator != u"Limnora")
             QVERIFY2(!record->settings.isEmpty(), qPrintable(describe(record)));
-        if (generator.isEmpty() && promptStart.isEmpty())
-            QCOMPARE(describe(LimnoraMetadata { .rawTexts = record->rawTexts }), describe(record));
+        if (generator.isEmpty() && promptStart.isEmpty()) {
+            LimnoraMetadata rawTextsAlone;
+            rawTextsAlone.rawTexts = record->rawTexts;
+            QCOMPARE(describe(rawTextsAlone), describe(record));
+        }
         QCOMPARE(sources(record ? record->rawTexts : QList<RawText> {}), rawSources);
     }
 
