@@ -73,6 +73,9 @@ ImageBrowserModel::ImageBrowserModel(QObject* parent)
     connect(&m_lister, &FolderLister::rescanDue, this, &ImageBrowserModel::rescanFolder);
     connect(&m_lister, &FolderLister::imagesSorted, this, &ImageBrowserModel::applySortedImages);
     connect(&m_lister, &FolderLister::lastFolderLookedFor, this, &ImageBrowserModel::reopenLastFolder);
+    connect(&m_filter, &FolderFilter::stateChanged, this, &ImageBrowserModel::filterChanged);
+    connect(&m_filter, &FolderFilter::matchesChanged, this, &ImageBrowserModel::showFilterResult);
+    connect(this, &ImageBrowserModel::tagVersionChanged, &m_filter, &FolderFilter::tagsChanged);
 
     const QSettings settings;
     // A missing or unreadable size reads as 0, which stands for the default.
@@ -89,6 +92,26 @@ void ImageBrowserModel::setGroups(const QList<FolderGroup>& groups)
         return;
     m_groups = groups;
     emit groupsChanged();
+}
+
+void ImageBrowserModel::setListedGroups(const QList<FolderGroup>& groups)
+{
+    m_listedGroups = groups;
+    setGroups(m_filter.isApplied() ? m_filter.shownGroups(groups, {}, nullptr) : groups);
+}
+
+void ImageBrowserModel::showFilterResult()
+{
+    qint64 position = 0;
+    const bool applied = m_filter.isApplied();
+    setGroups(applied ? m_filter.shownGroups(m_listedGroups, m_currentImageURL, &position) : m_listedGroups);
+    rebuildFlatURLs();
+    // Images filtered out leave the selection, so that a delete never reaches an image not shown.
+    QSet<QUrl> shownSelection = m_selectedURLs;
+    shownSelection.removeIf([this, applied](const QUrl& url) { return applied && !m_filter.matches(url); });
+    setSelectedURLs(shownSelection);
+    reselect(position, Reselect::keepCurrent);
+    emit filterChanged();
 }
 
 void ImageBrowserModel::setRootFolderURL(const QUrl& url)
@@ -239,14 +262,16 @@ void ImageBrowserModel::applyLoadListing(SortOrder order, const FolderListing& l
         m_prefetcher.releaseOnWorker(std::exchange(m_examinedStamps, {}));
         // Listed in the current order: a sort still under way for the groups shown before is moot.
         m_lister.dropSorts();
-        setGroups(*listing.groups);
+        setListedGroups(*listing.groups);
         rebuildFlatURLs();
+        m_filter.listingChanged();
         startWatching(m_rootFolderURL);
-        m_prefetcher.prefetch(m_flatURLs);
+        m_prefetcher.prefetch(m_filter.isApplied() ? flattenGroups(m_listedGroups) : m_flatURLs);
         if (m_flatURLs.isEmpty()) {
             setCurrentMetadata(std::nullopt);
             setCurrentImageURL({});
-            setErrorMessage(noImagesInFolderText());
+            if (listedCount() == 0)
+                setErrorMessage(noImagesInFolderText());
         } else {
             selectImage(0);
         }
@@ -269,13 +294,15 @@ void ImageBrowserModel::loadFiles(const QList<QUrl>& urls)
     m_prefetcher.releaseOnWorker(std::exchange(m_examinedStamps, {}));
     setSkippedNameCount(0);
 
-    setGroups({ FolderGroup { QUuid::createUuid(), QUrl::fromLocalFile(QStringLiteral("/")), QString(), urls, true } });
+    setListedGroups(
+        { FolderGroup { QUuid::createUuid(), QUrl::fromLocalFile(QStringLiteral("/")), QString(), urls, true } });
     setRootFolderURL({});
     rebuildFlatURLs();
     setSelectedURLs({});
     m_prefetcher.clear();
-    if (!m_flatURLs.isEmpty()) {
-        m_prefetcher.prefetch(m_flatURLs);
+    m_filter.listingChanged();
+    if (!urls.isEmpty()) {
+        m_prefetcher.prefetch(urls);
         selectImage(0);
     }
     updateScanning();
@@ -287,8 +314,9 @@ void ImageBrowserModel::clearShownImages()
     m_prefetcher.releaseOnWorker(std::exchange(m_examinedStamps, {}));
     m_subfolderPaths.clear();
     setSkippedNameCount(0);
-    setGroups({});
+    setListedGroups({});
     rebuildFlatURLs();
+    m_filter.listingChanged();
     setSelectedURLs({});
     setCurrentIndex(0);
     setCurrentImageURL({});
@@ -308,7 +336,7 @@ void ImageBrowserModel::setSortOrder(SortOrder order)
 
 void ImageBrowserModel::startSort()
 {
-    const QList<QList<QUrl>> unsorted = imageListsOf(m_groups);
+    const QList<QList<QUrl>> unsorted = imageListsOf(m_listedGroups);
     const qsizetype imageCount = std::accumulate(unsorted.cbegin(), unsorted.cend(), qsizetype(0),
         [](qsizetype count, const QList<QUrl>& images) { return count + images.size(); });
     if (isNameOrder(m_sortOrder) && imageCount <= immediateNameSortLimit)
@@ -320,14 +348,14 @@ void ImageBrowserModel::startSort()
 void ImageBrowserModel::applySortedImages(const QList<QList<QUrl>>& unsorted, const QList<QList<QUrl>>& sorted)
 {
     // Images were forgotten or a rescan came back meanwhile: sort the groups as they are now.
-    if (imageListsOf(m_groups) != unsorted) {
+    if (imageListsOf(m_listedGroups) != unsorted) {
         startSort();
         return;
     }
-    QList<FolderGroup> groups = m_groups;
+    QList<FolderGroup> groups = m_listedGroups;
     for (qsizetype group = 0; group < groups.size(); ++group)
         groups[group].images = sorted.at(group);
-    setGroups(groups);
+    setListedGroups(groups);
     rebuildFlatURLs();
     if (!m_currentImageURL.isEmpty())
         reselect(m_currentIndex, Reselect::keepCurrent);
@@ -387,22 +415,22 @@ bool ImageBrowserModel::hasNext() const
 
 void ImageBrowserModel::toggleGroup(const QUuid& id)
 {
-    const auto group = std::find_if(
-        m_groups.cbegin(), m_groups.cend(), [&id](const FolderGroup& candidate) { return candidate.id == id; });
-    if (group == m_groups.cend())
+    const auto group = std::find_if(m_listedGroups.cbegin(), m_listedGroups.cend(),
+        [&id](const FolderGroup& candidate) { return candidate.id == id; });
+    if (group == m_listedGroups.cend())
         return;
-    const qsizetype toggledPosition = std::distance(m_groups.cbegin(), group);
-    QList<FolderGroup> groups = m_groups;
-    FolderGroup& toggled = groups[toggledPosition];
+    QList<FolderGroup> groups = m_listedGroups;
+    FolderGroup& toggled = groups[std::distance(m_listedGroups.cbegin(), group)];
     toggled.isExpanded = !toggled.isExpanded;
+    setListedGroups(groups);
+    rebuildFlatURLs();
     // Where browsing goes on when the current image folds away: the first image after its group.
     qsizetype visibleBefore = 0;
-    for (qsizetype position = 0; position <= toggledPosition; ++position) {
-        if (groups.at(position).isExpanded)
-            visibleBefore += groups.at(position).images.size();
+    for (const FolderGroup& shown : m_groups) {
+        visibleBefore += shown.isExpanded ? shown.images.size() : 0;
+        if (shown.id == id)
+            break;
     }
-    setGroups(groups);
-    rebuildFlatURLs();
 
     // The counter always names a visible image.
     if (!m_currentImageURL.isEmpty())
@@ -422,12 +450,13 @@ void ImageBrowserModel::forgetTrashedImages(const QSet<QUrl>& trashed)
 
 void ImageBrowserModel::forgetImages(const QSet<QUrl>& urls)
 {
-    QList<FolderGroup> groups = m_groups;
+    QList<FolderGroup> groups = m_listedGroups;
     for (FolderGroup& group : groups)
         group.images.removeIf([&urls](const QUrl& image) { return urls.contains(image); });
     groups.removeIf([](const FolderGroup& group) { return group.images.isEmpty(); });
     m_prefetcher.forget(urls);
-    setGroups(groups);
+    m_filter.forget(urls);
+    setListedGroups(groups);
     rebuildFlatURLs();
 }
 
@@ -475,7 +504,7 @@ void ImageBrowserModel::stopWatching()
 void ImageBrowserModel::rescanFolder()
 {
     if (!m_rootFolderURL.isEmpty())
-        m_lister.rescan(m_rootFolderURL, m_sortOrder, m_groups, m_examinedStamps);
+        m_lister.rescan(m_rootFolderURL, m_sortOrder, m_listedGroups, m_examinedStamps);
 }
 
 void ImageBrowserModel::applyRescan(const QUrl& root, SortOrder order, const FolderListing& listing)
@@ -508,16 +537,17 @@ void ImageBrowserModel::applyRescannedGroups(const FolderListing& listing)
     setSkippedNameCount(listing.skippedNames);
 
     for (FolderGroup& group : groups) {
-        const auto previous = std::find_if(
-            m_groups.cbegin(), m_groups.cend(), [&group](const FolderGroup& old) { return old.url == group.url; });
-        group.isExpanded = previous == m_groups.cend() || previous->isExpanded;
+        const auto previous = std::find_if(m_listedGroups.cbegin(), m_listedGroups.cend(),
+            [&group](const FolderGroup& old) { return old.url == group.url; });
+        group.isExpanded = previous == m_listedGroups.cend() || previous->isExpanded;
     }
     // Unchanged folders keep their groups as they are (ids included), so the window stays still.
-    const bool showsSame = std::equal(groups.cbegin(), groups.cend(), m_groups.cbegin(), m_groups.cend(),
+    const bool showsSame = std::equal(groups.cbegin(), groups.cend(), m_listedGroups.cbegin(), m_listedGroups.cend(),
         [](const FolderGroup& a, const FolderGroup& b) { return a.showsSameAs(b); });
     if (!showsSame) {
-        setGroups(groups);
+        setListedGroups(groups);
         rebuildFlatURLs();
+        m_filter.listingChanged();
     }
 
     // New images, and images whose file changed since it was read (it may have been half

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CacheEntry.h"
+#include "FolderFilter.h"
 #include "FolderGroup.h"
 #include "FolderLister.h"
 #include "LimnoraMetadata.h"
@@ -24,7 +25,8 @@ class FolderWatcher;
 // The one model of the opened folder: its groups and browsing order, the current image and the
 // multi-selection, the folder watch and the saved preferences. Lives on the GUI thread. Its
 // `FolderLister` lists, rescans and sorts on workers and its `MetadataPrefetcher` keeps the
-// metadata cache filled from workers; the model applies what they hand back.
+// metadata cache filled from workers; the model applies what they hand back. Its `FolderFilter`
+// decides which listed images are shown while the user filters.
 class ImageBrowserModel : public QObject
 {
     Q_OBJECT
@@ -122,6 +124,19 @@ public:
     // disk is never touched.
     void forgetTrashedImages(const QSet<QUrl>& trashed);
 
+    // Filtering. While a query is applied, `groups` and `flatURLs` hold only the matching images
+    // (a group without any is left out), so browsing, selection and deletion reach only those;
+    // the current image stays current while it matches. `filterChanged` follows every change.
+    void setFilterText(const QString& text) { m_filter.setText(text); }
+    [[nodiscard]] const QString& filterText() const { return m_filter.text(); }
+    // Why the filter text cannot be read (then nothing is filtered); empty when it can.
+    [[nodiscard]] const QString& filterError() const { return m_filter.error(); }
+    [[nodiscard]] bool isFiltering() const { return m_filter.isApplied(); }
+    // Images listed, the filter aside: in the group of `groupURL`, or in all groups.
+    [[nodiscard]] qint64 listedCount(const QUrl& groupURL = {}) const { return m_filter.listedCount(groupURL); }
+    // Listed images left out because the filter cannot tell yet whether they match (not read yet).
+    [[nodiscard]] qint64 pendingCount() const { return m_filter.pendingCount(); }
+
     // Metadata.
     void prefetchMetadata(const QList<QUrl>& urls) { m_prefetcher.prefetch(urls); }
     void loadCurrentMetadata(const QUrl& url) { m_prefetcher.load(url); }
@@ -165,9 +180,14 @@ signals:
     void folderRescanned();
     // The images are shown in the latest sort order.
     void sortOrderApplied();
+    // The filter's text, error, matching images or pending count changed.
+    void filterChanged();
 
 private:
     void setGroups(const QList<FolderGroup>& groups);
+    // Keeps the listing and shows what of it the filter lets through.
+    void setListedGroups(const QList<FolderGroup>& groups);
+    void showFilterResult();
     void setRootFolderURL(const QUrl& url);
     void setCurrentIndex(qint64 index);
     void setCurrentImageURL(const QUrl& url);
@@ -203,6 +223,7 @@ private:
     void showEntry(const QUrl& url, const CacheEntry& entry);
 
     QList<FolderGroup> m_groups;
+    QList<FolderGroup> m_listedGroups; // the groups as listed, the filter aside
     QUrl m_rootFolderURL;
     qint64 m_currentIndex = 0;
     QUrl m_currentImageURL;
@@ -227,6 +248,7 @@ private:
     // Last members: destroyed first, waiting for their workers while the rest of the model exists.
     MetadataPrefetcher m_prefetcher { std::make_shared<const MetadataIndex>() };
     FolderLister m_lister;
+    FolderFilter m_filter { m_listedGroups, m_prefetcher };
 };
 
 } // namespace limnoscope
