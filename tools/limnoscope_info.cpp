@@ -3,11 +3,13 @@
 // application.
 //
 //   limnoscope-info [--batch] [--no-exiftool] [--sort name_asc|name_desc|date_asc|date_desc]
-//                   [--format record|settings-json|txt2img] PATH...
+//                   [--format record|settings-json|txt2img] [--filter QUERY] PATH...
 //   limnoscope-info --help | --version
 
 #include "ExiftoolRunner.h"
+#include "FileTags.h"
 #include "FolderScan.h"
+#include "ImageQuery.h"
 #include "LimnoraAPI.h"
 #include "MetadataExtraction.h"
 #include "SettingsJSON.h"
@@ -30,7 +32,7 @@ constexpr int exitUsage = 2;
 
 constexpr char usageLine[] = "usage: limnoscope-info [--batch] [--no-exiftool] "
                              "[--sort name_asc|name_desc|date_asc|date_desc] "
-                             "[--format record|settings-json|txt2img] PATH...";
+                             "[--format record|settings-json|txt2img] [--filter QUERY] PATH...";
 
 constexpr char optionHelp[]
     = "Prints the generation settings read from each image, one JSON object per image and line.\n"
@@ -40,6 +42,9 @@ constexpr char optionHelp[]
       "  --no-exiftool    read with the in-process readers only\n"
       "  --sort ORDER     order of a folder's images (default name_asc)\n"
       "  --format FORMAT  record (default), settings-json or txt2img\n"
+      "  --filter QUERY   print only the images the query matches, as the sidebar's search does:\n"
+      "                   words, \"phrases\", -excluded, prompt: neg: model: lora: sampler: seed:\n"
+      "                   steps: size: cfg: generator: tag: file:, and >N <N for seed, steps, cfg\n"
       "  --help           print this help and exit\n"
       "  --version        print the version and exit\n";
 
@@ -81,8 +86,14 @@ QJsonObject recordObject(const LimnoraMetadata& metadata)
     return object;
 }
 
-void printResult(const ImageMetadataResult& result, OutputFormat format)
+void printResult(const ImageMetadataResult& result, OutputFormat format, const ImageQuery& filter)
 {
+    if (!filter.isEmpty()) {
+        const QString fileName = result.url.fileName();
+        const QList<FinderTag> tags = filter.needsTags() ? readTags(result.url) : QList<FinderTag> {};
+        if (!filter.matches({ result.metadata ? &*result.metadata : nullptr, fileName, &tags }))
+            return;
+    }
     QJsonObject line { { "file", result.url.toLocalFile() } };
     const auto& metadata = result.metadata;
     switch (format) {
@@ -112,6 +123,7 @@ int main(int argc, char* argv[])
     bool batch = false;
     SortOrder order = SortOrder::nameAscending;
     OutputFormat format = OutputFormat::Record;
+    ImageQuery filter;
     QStringList paths;
     bool optionsEnded = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -145,6 +157,14 @@ int main(int argc, char* argv[])
                 complain(QStringLiteral("unknown format '%1' (record, settings-json, txt2img)").arg(name));
                 return exitUsage;
             }
+        } else if (argument == QLatin1String("--filter") && i + 1 < arguments.size()) {
+            QueryError error;
+            const auto query = ImageQuery::parse(arguments[++i], &error);
+            if (!query) {
+                complain(QStringLiteral("bad --filter query: %1").arg(error.message));
+                return exitUsage;
+            }
+            filter = *query;
         } else {
             complain(QStringLiteral("unknown option '%1'; %2").arg(argument, QLatin1String(usageLine)));
             return exitUsage;
@@ -176,13 +196,13 @@ int main(int argc, char* argv[])
     }
 
     if (batch) {
-        readFolderMetadata(images, [format](const QList<ImageMetadataResult>& results) {
+        readFolderMetadata(images, [format, &filter](const QList<ImageMetadataResult>& results) {
             for (const ImageMetadataResult& result : results)
-                printResult(result, format);
+                printResult(result, format, filter);
         });
     } else {
         for (const QUrl& url : images)
-            printResult({ url, readImageMetadata(url) }, format);
+            printResult({ url, readImageMetadata(url) }, format, filter);
     }
     std::fflush(stdout);
     return status;

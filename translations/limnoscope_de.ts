@@ -183,6 +183,34 @@
         <source>open_folder_tooltip</source>
         <translation>Einen Ordner öffnen</translation>
     </message>
+    <message id="query_error_comparison_on_text">
+        <source>query_error_comparison_on_text</source>
+        <translation>„%1:“ enthält Text und kennt kein &gt; oder &lt;; das können nur %2.</translation>
+    </message>
+    <message id="query_error_empty_value">
+        <source>query_error_empty_value</source>
+        <translation>Nach „%1:“ fehlt, wonach gesucht werden soll.</translation>
+    </message>
+    <message id="query_error_lone_minus">
+        <source>query_error_lone_minus</source>
+        <translation>Auf ein „-“ muss folgen, was ausgeschlossen werden soll, etwa -blurry.</translation>
+    </message>
+    <message id="query_error_not_a_number">
+        <source>query_error_not_a_number</source>
+        <translation>„%1:“ erwartet eine Zahl, auch nach &gt;, &lt;, &gt;= oder &lt;=, nicht „%2“.</translation>
+    </message>
+    <message id="query_error_unclosed_quote">
+        <source>query_error_unclosed_quote</source>
+        <translation>Ein Anführungszeichen wird nicht geschlossen.</translation>
+    </message>
+    <message id="query_error_unknown_field">
+        <source>query_error_unknown_field</source>
+        <translation>Unbekanntes Feld „%1:“. Felder: %2. Text mit Doppelpunkt bitte in Anführungszeichen setzen.</translation>
+    </message>
+    <message id="query_error_unknown_tag">
+        <source>query_error_unknown_tag</source>
+        <translation>Unbekannte Farbmarkierung „%1“. Markierungen: %2.</translation>
+    </message>
     <message id="raw_metadata_hide">
         <source>raw_metadata_hide</source>
         <translation>Ausblenden</translation>

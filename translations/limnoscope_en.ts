@@ -183,6 +183,34 @@
         <source>open_folder_tooltip</source>
         <translation>Open a folder</translation>
     </message>
+    <message id="query_error_comparison_on_text">
+        <source>query_error_comparison_on_text</source>
+        <translation>“%1:” holds text and takes no &gt; or &lt;; only %2 do.</translation>
+    </message>
+    <message id="query_error_empty_value">
+        <source>query_error_empty_value</source>
+        <translation>“%1:” needs something to look for after the colon.</translation>
+    </message>
+    <message id="query_error_lone_minus">
+        <source>query_error_lone_minus</source>
+        <translation>A “-” must be followed by what to leave out, as in -blurry.</translation>
+    </message>
+    <message id="query_error_not_a_number">
+        <source>query_error_not_a_number</source>
+        <translation>“%1:” takes a number, also after &gt;, &lt;, &gt;= or &lt;=, not “%2”.</translation>
+    </message>
+    <message id="query_error_unclosed_quote">
+        <source>query_error_unclosed_quote</source>
+        <translation>A quotation mark is not closed.</translation>
+    </message>
+    <message id="query_error_unknown_field">
+        <source>query_error_unknown_field</source>
+        <translation>Unknown field “%1:”. Fields: %2. Put text that holds a colon in quotation marks.</translation>
+    </message>
+    <message id="query_error_unknown_tag">
+        <source>query_error_unknown_tag</source>
+        <translation>Unknown colour tag “%1”. Tags: %2.</translation>
+    </message>
     <message id="raw_metadata_hide">
         <source>raw_metadata_hide</source>
         <translation>Hide</translation>

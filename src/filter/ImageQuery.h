@@ -31,8 +31,12 @@ struct QueryError {
 // many images. Words match case-insensitively anywhere in the prompt, negative prompt, model,
 // LoRA names, sampler and file name, and all must match; "quoted phrases" match as a whole;
 // -word excludes; field terms (prompt:, neg:, model:, lora:, sampler:, seed:, steps:, size:,
-// cfg:, generator:, tag:) look in one place, and numeric fields take >N and <N. Immutable once
+// cfg:, generator:, tag:, file:) look in one place, and numeric fields take >N and <N. Immutable once
 // parsed; matching is pure and thread-safe.
+//
+// An image without a record counts as one whose prompt, settings and LoRAs are all empty: a plain
+// word then looks at its file name alone, a positive field term other than file: and tag: never
+// matches it, and an excluded one (-model:xl) lets it through. Unread tags (null) count as none.
 class ImageQuery
 {
 public:
@@ -48,10 +52,14 @@ public:
     [[nodiscard]] bool isEmpty() const;
     // Whether matching needs the images' colour tags (a tag: term).
     [[nodiscard]] bool needsTags() const;
-    // Whether matching needs the images' records (any term but a file-name-only one does).
+    // Whether matching needs the images' records (any term but file: and tag: ones does).
     [[nodiscard]] bool needsRecords() const;
 
     [[nodiscard]] bool matches(const QueryCandidate& candidate) const;
+
+    // Whether every image this query matches is one `earlier` matches too, as when the user types
+    // on ("ligh" after "lig", a word added): the images `earlier` left out then need no look.
+    [[nodiscard]] bool narrows(const ImageQuery& earlier) const;
 
 private:
     struct Terms;

@@ -176,6 +176,9 @@ private slots:
         QTest::newRow("missing path, others still printed")
             << QStringList { "/no/such/file.png", "2.png" } << 2 << 1 << complaint;
         QTest::newRow("no path") << QStringList {} << 2 << 0 << complaint;
+        QTest::newRow("filter") << QStringList { "--filter", "SEED:>5 limnora_xl", "DIR" } << 0 << 1
+                                << QByteArray("{\"file\":");
+        QTest::newRow("malformed filter") << QStringList { "--filter", "seed:>x", "2.png" } << 2 << 0 << complaint;
         QTest::newRow("help") << QStringList { "--help" } << 0 << 0 << QByteArray("usage: limnoscope-info [--batch]");
         QTest::newRow("help after a path") << QStringList { "2.png", "--help" } << 0 << 0 << QByteArray("usage: ");
         QTest::newRow("version") << QStringList { "--version", "2.png" } << 0 << 0
@@ -190,6 +193,8 @@ private slots:
         for (QString& argument : arguments) {
             if (argument == "2.png")
                 argument = m_dir.filePath(argument);
+            else if (argument == "DIR")
+                argument = m_dir.path();
         }
         const Run run = runInfo(QStringList { "--no-exiftool" } + arguments);
         QCOMPARE(run.exitCode, exitCode);
