@@ -370,6 +370,30 @@
         <source>menu_view</source>
         <translation>&amp;Ansicht</translation>
     </message>
+    <message id="menu_compare">
+        <source>menu_compare</source>
+        <translation>&amp;Vergleichen</translation>
+    </message>
+    <message id="compare_title">
+        <source>compare_title</source>
+        <translation>Vergleich</translation>
+    </message>
+    <message id="compare_close">
+        <source>compare_close</source>
+        <translation>Schließen (Esc)</translation>
+    </message>
+    <message id="compare_reading">
+        <source>compare_reading</source>
+        <translation>Wird gelesen …</translation>
+    </message>
+    <message id="compare_no_metadata">
+        <source>compare_no_metadata</source>
+        <translation>Dieses Bild enthält keine Generierungseinstellungen.</translation>
+    </message>
+    <message id="compare_generator">
+        <source>compare_generator</source>
+        <translation>Generator</translation>
+    </message>
     <message id="menu_clear_metadata_index">
         <source>menu_clear_metadata_index</source>
         <translation>&amp;Metadaten-Index leeren</translation>

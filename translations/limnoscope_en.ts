@@ -370,6 +370,30 @@
         <source>menu_view</source>
         <translation>&amp;View</translation>
     </message>
+    <message id="menu_compare">
+        <source>menu_compare</source>
+        <translation>&amp;Compare</translation>
+    </message>
+    <message id="compare_title">
+        <source>compare_title</source>
+        <translation>Compare</translation>
+    </message>
+    <message id="compare_close">
+        <source>compare_close</source>
+        <translation>Close (Esc)</translation>
+    </message>
+    <message id="compare_reading">
+        <source>compare_reading</source>
+        <translation>Reading…</translation>
+    </message>
+    <message id="compare_no_metadata">
+        <source>compare_no_metadata</source>
+        <translation>This image holds no generation settings.</translation>
+    </message>
+    <message id="compare_generator">
+        <source>compare_generator</source>
+        <translation>Generator</translation>
+    </message>
     <message id="menu_clear_metadata_index">
         <source>menu_clear_metadata_index</source>
         <translation>Clear &amp;Metadata Index</translation>

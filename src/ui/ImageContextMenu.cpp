@@ -1,5 +1,6 @@
 #include "ImageContextMenu.h"
 
+#include "CompareView.h"
 #include "FileOperations.h"
 #include "Icons.h"
 #include "ImageBrowserModel.h"
@@ -30,6 +31,10 @@ ImageContextMenu::ImageContextMenu(const QUrl& url, const AppContext& context, T
         if (m_quickLook)
             m_quickLook->toggle();
     });
+    // The window's own Compare action: one shortcut, and enabled only while two are selected.
+    if (QAction* compare
+        = parent ? parent->window()->findChild<QAction*>(QLatin1String(CompareView::actionName)) : nullptr)
+        addAction(compare);
     addSeparator();
     addAction(symbolIcon("photo.on.rectangle"), qtTrId("ctx_copy_image"), this, [url] { copyImageToClipboard(url); });
     addAction(symbolIcon("link"), qtTrId("ctx_copy_path"), this, [url] { copyPathToClipboard(url); });

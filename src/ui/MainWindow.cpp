@@ -1,11 +1,14 @@
 #include "MainWindow.h"
 
 #include "AppNotifications.h"
+#include "CenterPanelView.h"
+#include "CompareView.h"
 #include "ContentView.h"
 #include "FileTags.h"
 #include "FinderTag.h"
 #include "Icons.h"
 #include "ImageBrowserModel.h"
+#include "KeySinkView.h"
 #include "KeyboardMap.h"
 #include "LimnoraAPI.h"
 #include "LocalizedText.h"
@@ -96,6 +99,17 @@ void MainWindow::buildMenus()
         connect(action, &QAction::triggered, this, [this, order] { m_model->setSortOrder(order); });
     }
     view->addSeparator();
+    // Ctrl+D: no other key of the window takes it; a text field keeps it as its own delete key.
+    m_compareAction = view->addAction(qtTrId("menu_compare"));
+    m_compareAction->setObjectName(QString::fromLatin1(CompareView::actionName));
+    m_compareAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+D")));
+    CenterPanelView* center = m_content->centerPanel();
+    connect(m_compareAction, &QAction::triggered, center, &CenterPanelView::showCompare);
+    const auto updateCompareAction
+        = [this, center] { m_compareAction->setEnabled(center->comparablePair().has_value()); };
+    connect(m_model, &ImageBrowserModel::selectedURLsChanged, this, updateCompareAction);
+    updateCompareAction();
+    connect(center, &CenterPanelView::compareLeft, this, [this] { m_content->keySink()->restoreFocusSoon(); });
     connect(m_model, &ImageBrowserModel::sortOrderChanged, this, &MainWindow::updateSortChecks);
     updateSortChecks();
 }

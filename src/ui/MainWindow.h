@@ -12,7 +12,7 @@ namespace limnoscope {
 class ContentView;
 class KeyboardMap;
 
-// The one window: menus (open folder, sort, colour tags), the preview toggle in the toolbar,
+// The one window: menus (open folder, sort, colour tags, compare), the preview toggle in the toolbar,
 // the content view, and a status bar that appears for the outcome of a generate request.
 // It makes the Quick Look panel and hands the services of `context`, with the panel, to its
 // parts. Closing it ends the application. GUI thread.
@@ -32,6 +32,8 @@ public:
     [[nodiscard]] QAction* previewToggle() const { return m_previewToggle; }
     [[nodiscard]] QList<QAction*> sortActions() const;
     [[nodiscard]] QList<QAction*> tagActions() const { return m_tagActions; }
+    // Enabled while exactly two images are selected; the image context menu shows it too.
+    [[nodiscard]] QAction* compareAction() const { return m_compareAction; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -53,6 +55,7 @@ private:
     QActionGroup* m_sortGroup = nullptr;
     QAction* m_previewToggle = nullptr;
     QList<QAction*> m_tagActions;
+    QAction* m_compareAction = nullptr;
 };
 
 } // namespace limnoscope
