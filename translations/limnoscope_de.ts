@@ -63,6 +63,18 @@
         <source>ctx_reveal_finder</source>
         <translation>Im Dateimanager zeigen</translation>
     </message>
+    <message id="ctx_same_model">
+        <source>ctx_same_model</source>
+        <translation>Gleiches Modell</translation>
+    </message>
+    <message id="ctx_same_prompt">
+        <source>ctx_same_prompt</source>
+        <translation>Gleicher Prompt</translation>
+    </message>
+    <message id="ctx_same_seed">
+        <source>ctx_same_seed</source>
+        <translation>Gleicher Seed</translation>
+    </message>
     <message id="ctx_tags">
         <source>ctx_tags</source>
         <translation>Markierungen</translation>
@@ -119,6 +131,21 @@
         <source>error_too_many_open_files</source>
         <translation>zu viele geöffnete Dateien</translation>
     </message>
+    <message id="filter_pending" numerus="yes">
+        <source>filter_pending</source>
+        <translation>
+            <numerusform>%n Bild noch nicht gelesen</numerusform>
+            <numerusform>%n Bilder noch nicht gelesen</numerusform>
+        </translation>
+    </message>
+    <message id="filter_placeholder">
+        <source>filter_placeholder</source>
+        <translation>Nach Prompt, Modell, Seed … filtern</translation>
+    </message>
+    <message id="filter_tooltip">
+        <source>filter_tooltip</source>
+        <translation>Wörter werden in Prompt, Negativ-Prompt, Modell, LoRAs, Sampler und Dateiname gesucht; alle müssen passen. „Phrasen in Anführungszeichen“ passen nur als Ganzes, -wort schließt aus. Felder: prompt: neg: model: lora: sampler: seed: steps: size: cfg: generator: tag: file: — Zahlen auch mit &gt; und &lt; (steps:&gt;30).</translation>
+    </message>
     <message id="folder_gone">
         <source>folder_gone</source>
         <translation>Der Ordner „%1“ ist nicht mehr vorhanden: Er wurde verschoben, umbenannt oder gelöscht. Öffnen Sie ihn erneut, sobald er wieder da ist.</translation>
@@ -151,6 +178,10 @@
         <source>ln_api_unavailable</source>
         <translation>Limnora-API nicht erreichbar</translation>
     </message>
+    <message id="menu_find">
+        <source>menu_find</source>
+        <translation>&amp;Suchen …</translation>
+    </message>
     <message id="menu_sort">
         <source>menu_sort</source>
         <translation>Sortieren nach</translation>
@@ -182,6 +213,10 @@
     <message id="open_folder_tooltip">
         <source>open_folder_tooltip</source>
         <translation>Einen Ordner öffnen</translation>
+    </message>
+    <message id="position_of_listed">
+        <source>position_of_listed</source>
+        <translation>%1 / %2 von %3</translation>
     </message>
     <message id="query_error_comparison_on_text">
         <source>query_error_comparison_on_text</source>

@@ -63,6 +63,18 @@
         <source>ctx_reveal_finder</source>
         <translation>Show in File Manager</translation>
     </message>
+    <message id="ctx_same_model">
+        <source>ctx_same_model</source>
+        <translation>Same Model</translation>
+    </message>
+    <message id="ctx_same_prompt">
+        <source>ctx_same_prompt</source>
+        <translation>Same Prompt</translation>
+    </message>
+    <message id="ctx_same_seed">
+        <source>ctx_same_seed</source>
+        <translation>Same Seed</translation>
+    </message>
     <message id="ctx_tags">
         <source>ctx_tags</source>
         <translation>Tags</translation>
@@ -119,6 +131,21 @@
         <source>error_too_many_open_files</source>
         <translation>too many open files</translation>
     </message>
+    <message id="filter_pending" numerus="yes">
+        <source>filter_pending</source>
+        <translation>
+            <numerusform>%n image not read yet</numerusform>
+            <numerusform>%n images not read yet</numerusform>
+        </translation>
+    </message>
+    <message id="filter_placeholder">
+        <source>filter_placeholder</source>
+        <translation>Filter by prompt, model, seed…</translation>
+    </message>
+    <message id="filter_tooltip">
+        <source>filter_tooltip</source>
+        <translation>Words are looked for in the prompt, negative prompt, model, LoRAs, sampler and file name; all must match. "Quoted phrases" match as a whole, -word excludes. Fields: prompt: neg: model: lora: sampler: seed: steps: size: cfg: generator: tag: file: — numbers also with &gt; and &lt; (steps:&gt;30).</translation>
+    </message>
     <message id="folder_gone">
         <source>folder_gone</source>
         <translation>The folder “%1” is no longer there: it was moved, renamed or deleted. Open it again once it is back.</translation>
@@ -151,6 +178,10 @@
         <source>ln_api_unavailable</source>
         <translation>Limnora API not reachable</translation>
     </message>
+    <message id="menu_find">
+        <source>menu_find</source>
+        <translation>&amp;Find…</translation>
+    </message>
     <message id="menu_sort">
         <source>menu_sort</source>
         <translation>Sort By</translation>
@@ -182,6 +213,10 @@
     <message id="open_folder_tooltip">
         <source>open_folder_tooltip</source>
         <translation>Open a folder</translation>
+    </message>
+    <message id="position_of_listed">
+        <source>position_of_listed</source>
+        <translation>%1 / %2 of %3</translation>
     </message>
     <message id="query_error_comparison_on_text">
         <source>query_error_comparison_on_text</source>

@@ -96,6 +96,10 @@ private:
     // Readings that came while a job was under way: matched once its result is in.
     QSet<QUrl> m_arrived;
     QHash<QUrl, QList<FinderTag>> m_tags; // read for tag: terms, by image
+    // The last job's matching images by listed group, and the listed lists it matched; emptied
+    // once they no longer tell what matches.
+    QList<QList<QUrl>> m_shownLists;
+    QList<QList<QUrl>> m_shownListsFor;
     QTimer m_arrivals;
     std::shared_ptr<std::atomic<quint64>> m_generation = std::make_shared<std::atomic<quint64>>(0);
     // Last members: destroyed first. A job waits for its chunks, so the chunks' pool goes last.

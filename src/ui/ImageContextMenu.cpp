@@ -9,7 +9,38 @@
 #include "TagContextMenu.h"
 #include "TagDotsCache.h"
 
+#include <QRegularExpression>
+
 namespace limnoscope {
+namespace {
+
+// Field terms that find `value` as written: quoted phrases, split where the value holds a line
+// break or a quotation mark (a phrase cannot hold one). Empty for an empty value.
+QString phraseTerms(const char* field, const QString& value)
+{
+    static const QRegularExpression breaks(QStringLiteral("[\"\r\n]"));
+    QStringList terms;
+    for (const QString& part : value.split(breaks, Qt::SkipEmptyParts)) {
+        if (const QString phrase = part.trimmed(); !phrase.isEmpty())
+            terms.append(QStringLiteral("%1:\"%2\"").arg(QLatin1String(field), phrase));
+    }
+    return terms.join(u' ');
+}
+
+// The filter texts of "Same seed", "Same model" and "Same prompt" for a record; empty where it
+// has no such value.
+QStringList sameValueFilters(const std::optional<LimnoraMetadata>& record)
+{
+    if (!record)
+        return { QString(), QString(), QString() };
+    const QString seed = record->settings.value(QStringLiteral("Seed")).value_or(QString()).trimmed();
+    static const QRegularExpression wholeNumber(QStringLiteral("^\\d+$"));
+    return { wholeNumber.match(seed).hasMatch() ? QStringLiteral("seed:") + seed : QString(),
+        phraseTerms("model", record->settings.value(QStringLiteral("Model")).value_or(QString())),
+        phraseTerms("prompt", record->prompt) };
+}
+
+} // namespace
 
 ImageContextMenu::ImageContextMenu(const QUrl& url, const AppContext& context, TagDotsCache* tagDots, QWidget* parent)
     : QMenu(parent)
@@ -38,6 +69,21 @@ ImageContextMenu::ImageContextMenu(const QUrl& url, const AppContext& context, T
     addSeparator();
     addAction(symbolIcon("photo.on.rectangle"), qtTrId("ctx_copy_image"), this, [url] { copyImageToClipboard(url); });
     addAction(symbolIcon("link"), qtTrId("ctx_copy_path"), this, [url] { copyPathToClipboard(url); });
+    addSeparator();
+    // Filter the folder by this image's seed, model or prompt (off where it has none).
+    const QStringList filters = m_browser
+        ? sameValueFilters(m_browser->metadataCache().value(url, CacheEntry(std::nullopt, {})).metadata())
+        : sameValueFilters(std::nullopt);
+    const char* const sameKeys[] = { "ctx_same_seed", "ctx_same_model", "ctx_same_prompt" };
+    const char* const sameNames[] = { "sameSeed", "sameModel", "samePrompt" };
+    for (qsizetype item = 0; item < filters.size(); ++item) {
+        QAction* same = addAction(qtTrId(sameKeys[item]), this, [this, filter = filters.at(item)] {
+            if (m_browser)
+                m_browser->setFilterText(filter);
+        });
+        same->setObjectName(QLatin1String(sameNames[item]));
+        same->setEnabled(!filters.at(item).isEmpty());
+    }
     addSeparator();
     std::optional<QList<FinderTag>> knownTags;
     if (tagDots)

@@ -13,6 +13,7 @@
 #include "LimnoraAPI.h"
 #include "LocalizedText.h"
 #include "QuickLookPanel.h"
+#include "SidebarView.h"
 #include "StableSplitView.h"
 
 #include <QActionGroup>
@@ -70,6 +71,13 @@ void MainWindow::buildMenus()
     connect(quit, &QAction::triggered, this, &QWidget::close);
 
     QMenu* edit = menuBar()->addMenu(qtTrId("menu_edit"));
+    QAction* find = edit->addAction(qtTrId("menu_find"));
+    find->setObjectName(QStringLiteral("findAction"));
+    find->setShortcut(QKeySequence::Find);
+    connect(find, &QAction::triggered, this, [this] {
+        if (auto* sidebar = m_content->findChild<SidebarView*>())
+            sidebar->focusFilter();
+    });
     edit->addSeparator();
     QMenu* tags = edit->addMenu(qtTrId("menu_tags"));
     for (FinderTag tag : allFinderTags) {

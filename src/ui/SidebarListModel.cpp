@@ -10,6 +10,7 @@ SidebarListModel::SidebarListModel(ImageBrowserModel* browser, QObject* parent)
 {
     connect(browser, &ImageBrowserModel::groupsChanged, this, &SidebarListModel::synchronize);
     connect(browser, &ImageBrowserModel::rootFolderURLChanged, this, &SidebarListModel::synchronize);
+    connect(browser, &ImageBrowserModel::filterChanged, this, &SidebarListModel::refreshHeaders);
     synchronize();
 }
 
@@ -49,6 +50,8 @@ QVariant SidebarListModel::data(const QModelIndex& index, int role) const
         return qint64(group.imageCount);
     case GroupIsExpandedRole:
         return group.isExpanded;
+    case GroupListedCountRole:
+        return group.listedCount;
     default:
         return {};
     }
@@ -71,6 +74,7 @@ QHash<int, QByteArray> SidebarListModel::roleNames() const
     names.insert(GroupIDRole, "groupID");
     names.insert(GroupImageCountRole, "groupImageCount");
     names.insert(GroupIsExpandedRole, "groupIsExpanded");
+    names.insert(GroupListedCountRole, "groupListedCount");
     return names;
 }
 
@@ -128,9 +132,7 @@ void SidebarListModel::synchronize()
     const bool showsHeaders = groups.size() >= 2 || !root.isEmpty();
     const QList<Row> newRows = rowsFor(groups, showsHeaders);
 
-    QHash<QUrl, GroupInfo> newGroups;
-    for (const FolderGroup& group : groups)
-        newGroups.insert(group.url, GroupInfo { group.id, group.name, group.images.size(), group.isExpanded });
+    const QHash<QUrl, GroupInfo> newGroups = groupInfos();
 
     const bool otherFolder = root != m_rootFolderURL;
     m_rootFolderURL = root;
@@ -154,6 +156,25 @@ void SidebarListModel::synchronize()
         return;
     }
     m_groups = newGroups;
+    notifyChangedHeaders(before);
+}
+
+QHash<QUrl, SidebarListModel::GroupInfo> SidebarListModel::groupInfos() const
+{
+    const bool filtering = m_browser->isFiltering();
+    QHash<QUrl, GroupInfo> infos;
+    for (const FolderGroup& group : m_browser->groups()) {
+        infos.insert(group.url,
+            GroupInfo { group.id, group.name, group.images.size(), group.isExpanded,
+                filtering ? m_browser->listedCount(group.url) : -1 });
+    }
+    return infos;
+}
+
+void SidebarListModel::refreshHeaders()
+{
+    const QHash<QUrl, GroupInfo> before = m_groups;
+    m_groups = groupInfos();
     notifyChangedHeaders(before);
 }
 

@@ -32,6 +32,7 @@ public:
         GroupIDRole, // the group's id (for toggleGroup), header rows only
         GroupImageCountRole, // header rows only
         GroupIsExpandedRole, // header rows only
+        GroupListedCountRole, // header rows only: the images listed, the filter aside; -1 unless filtering
     };
 
     explicit SidebarListModel(ImageBrowserModel* browser, QObject* parent = nullptr);
@@ -71,6 +72,7 @@ private:
         QString name;
         qsizetype imageCount = 0;
         bool isExpanded = true;
+        qint64 listedCount = -1;
 
         bool operator==(const GroupInfo& other) const = default;
     };
@@ -78,6 +80,9 @@ private:
     [[nodiscard]] bool isRow(const QModelIndex& index) const;
     // Brings the rows in line with the browser model.
     void synchronize();
+    [[nodiscard]] QHash<QUrl, GroupInfo> groupInfos() const;
+    // The filter changed what the headers count, not the rows.
+    void refreshHeaders();
     [[nodiscard]] QList<Row> rowsFor(const QList<FolderGroup>& groups, bool showsHeaders) const;
     // False when the rows kept from the old list are not in the same order in the new one.
     bool applyRowChanges(const QList<Row>& newRows);

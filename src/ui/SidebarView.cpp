@@ -1,5 +1,6 @@
 #include "SidebarView.h"
 
+#include "AppNotifications.h"
 #include "ElidedLabel.h"
 #include "Icons.h"
 #include "ImageBrowserModel.h"
@@ -11,13 +12,17 @@
 
 #include <QBoxLayout>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
@@ -30,6 +35,8 @@ namespace {
 constexpr int headerHorizontalPadding = 10;
 constexpr int headerVerticalPadding = 7;
 constexpr int headerIconSize = 12;
+constexpr int filterRowHorizontalPadding = 8;
+constexpr int filterRowBottomPadding = 6;
 constexpr int sizeRowHorizontalPadding = 10;
 constexpr int sizeRowBottomPadding = 6;
 constexpr int smallPhotoIconSize = 9;
@@ -103,6 +110,7 @@ SidebarView::SidebarView(const AppContext& context, QWidget* parent)
     : QWidget(parent)
     , m_model(context.model)
     , m_api(context.api)
+    , m_notifications(context.notifications)
 {
     ImageBrowserModel* model = context.model;
     LimnoraAPIService* api = context.api;
@@ -110,6 +118,7 @@ SidebarView::SidebarView(const AppContext& context, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(makeHeader());
+    layout->addWidget(makeFilterRow());
     layout->addWidget(makeSizeRow());
     layout->addWidget(divider(this));
 
@@ -135,6 +144,9 @@ SidebarView::SidebarView(const AppContext& context, QWidget* parent)
     connect(model, &ImageBrowserModel::isPrefetchingChanged, this, &SidebarView::showPrefetchProgress);
     connect(model, &ImageBrowserModel::prefetchProgressChanged, this, &SidebarView::showPrefetchProgress);
     connect(model, &ImageBrowserModel::skippedNameCountChanged, this, &SidebarView::showSkippedNames);
+    connect(model, &ImageBrowserModel::filterChanged, this, &SidebarView::showFilter);
+    connect(model, &ImageBrowserModel::filterChanged, this, &SidebarView::showGroups);
+    connect(model, &ImageBrowserModel::filterChanged, this, &SidebarView::showPosition);
     connect(api, &LimnoraAPIService::isAvailableChanged, this, &SidebarView::showAPIStatus);
     showFolder();
     showGroups();
@@ -143,6 +155,7 @@ SidebarView::SidebarView(const AppContext& context, QWidget* parent)
     showPosition();
     showPrefetchProgress();
     showSkippedNames();
+    showFilter();
 }
 
 int SidebarView::sliderPosition(double size)
@@ -185,6 +198,88 @@ QWidget* SidebarView::makeHeader()
     connect(openButton, &QToolButton::clicked, this, &SidebarView::openFolderRequested);
     row->addWidget(openButton);
     return header;
+}
+
+QWidget* SidebarView::makeFilterRow()
+{
+    auto* filterRow = new QWidget(this);
+    auto* column = new QVBoxLayout(filterRow);
+    column->setContentsMargins(filterRowHorizontalPadding, 0, filterRowHorizontalPadding, filterRowBottomPadding);
+    column->setSpacing(2);
+    m_filterField = new QLineEdit(filterRow);
+    m_filterField->setObjectName(QStringLiteral("filterField"));
+    m_filterField->setPlaceholderText(qtTrId("filter_placeholder"));
+    m_filterField->setToolTip(qtTrId("filter_tooltip"));
+    m_filterField->setClearButtonEnabled(true);
+    m_filterField->setFont(SidebarStyle::captionFont());
+    m_filterField->installEventFilter(this);
+    column->addWidget(m_filterField);
+    m_filterStatus = new QLabel(filterRow);
+    m_filterStatus->setObjectName(QStringLiteral("filterStatus"));
+    m_filterStatus->setFont(SidebarStyle::statusFont());
+    m_filterStatus->setWordWrap(true);
+    column->addWidget(m_filterStatus);
+
+    // Typing filters once it pauses; the clear button and Return filter at once.
+    m_filterDelay = new QTimer(this);
+    m_filterDelay->setSingleShot(true);
+    m_filterDelay->setInterval(filterDelayMs);
+    connect(m_filterDelay, &QTimer::timeout, this, &SidebarView::applyFilterText);
+    connect(m_filterField, &QLineEdit::textEdited, this, [this](const QString& text) {
+        if (text.isEmpty())
+            applyFilterText();
+        else
+            m_filterDelay->start();
+    });
+    connect(m_filterField, &QLineEdit::returnPressed, this, &SidebarView::applyFilterText);
+    return filterRow;
+}
+
+void SidebarView::focusFilter()
+{
+    m_filterField->setFocus(Qt::ShortcutFocusReason);
+    m_filterField->selectAll();
+}
+
+bool SidebarView::eventFilter(QObject* watched, QEvent* event)
+{
+    const bool isKey = event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride;
+    if (watched != m_filterField || !isKey || static_cast<QKeyEvent*>(event)->key() != Qt::Key_Escape)
+        return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::ShortcutOverride) {
+        event->accept(); // Esc belongs to the field while it has the keyboard
+        return true;
+    }
+    m_filterField->clear();
+    applyFilterText();
+    if (m_notifications)
+        emit m_notifications->restoreFirstResponder();
+    return true;
+}
+
+void SidebarView::applyFilterText()
+{
+    m_filterDelay->stop();
+    m_model->setFilterText(m_filterField->text());
+}
+
+void SidebarView::showFilter()
+{
+    // Text set elsewhere (a context menu's "Same seed") shows here; typing not yet applied stays.
+    if (!m_filterDelay->isActive() && m_filterField->text() != m_model->filterText())
+        m_filterField->setText(m_model->filterText());
+    const QString& error = m_model->filterError();
+    const qint64 pending = m_model->pendingCount();
+    if (!error.isEmpty()) {
+        m_filterStatus->setText(error);
+        setTextColour(m_filterStatus, SidebarStyle::unavailableColor());
+    } else {
+        m_filterStatus->setText(pending > 0
+                ? qtTrId("filter_pending", int(std::min<qint64>(pending, std::numeric_limits<int>::max())))
+                : QString());
+        setTextColour(m_filterStatus, SidebarStyle::secondaryColor(palette()));
+    }
+    m_filterStatus->setVisible(!m_filterStatus->text().isEmpty());
 }
 
 QWidget* SidebarView::makeSizeRow()
@@ -302,7 +397,9 @@ void SidebarView::showFolder()
 
 void SidebarView::showGroups()
 {
-    m_pages->setCurrentWidget(m_model->groups().isEmpty() ? m_emptyState : m_listPage);
+    // A filter that lets nothing through still shows the (empty) list and its counter.
+    const bool nothingListed = m_model->groups().isEmpty() && m_model->listedCount() == 0;
+    m_pages->setCurrentWidget(nothingListed ? m_emptyState : m_listPage);
 }
 
 void SidebarView::showThumbnailSize()
@@ -326,8 +423,15 @@ void SidebarView::showPosition()
 {
     const qint64 current = m_model->currentIndex();
     const qint64 count = m_model->flatURLs().size();
-    m_positionCounter->setText(
-        localizedFormat("%lld / %lld", { QString::number(current + 1), QString::number(count) }));
+    if (m_model->isFiltering()) {
+        const QLocale locale;
+        m_positionCounter->setText(localizedFormat("position_of_listed",
+            { locale.toString(count > 0 ? current + 1 : 0), locale.toString(count),
+                locale.toString(m_model->listedCount()) }));
+    } else {
+        m_positionCounter->setText(
+            localizedFormat("%lld / %lld", { QString::number(current + 1), QString::number(count) }));
+    }
     m_previousButton->setEnabled(current >= 1);
     m_nextButton->setEnabled(current < count - 1);
 }

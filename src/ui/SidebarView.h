@@ -5,9 +5,11 @@
 #include <QWidget>
 
 class QLabel;
+class QLineEdit;
 class QProgressBar;
 class QSlider;
 class QStackedWidget;
+class QTimer;
 class QToolButton;
 
 namespace limnoscope {
@@ -16,10 +18,10 @@ class ElidedLabel;
 class ImageListView;
 
 // The main window's leading pane: the open folder's name with the sort menu and the open-folder
-// button, the thumbnail-size slider, then either the image list with the API status, the metadata
-// reading progress, a notice of entries left out for unreadable names and the position counter
-// with previous/next buttons beneath it, or, while no
-// images are loaded, a prompt to drop or open a folder. GUI thread.
+// button, the filter field with a line for its error or pending images, the thumbnail-size slider, then either the
+// image list with the API status, the metadata reading progress, a notice of entries left out for unreadable names and
+// the position counter with previous/next buttons beneath it, or, while no images are loaded, a prompt to drop or open
+// a folder. GUI thread.
 class SidebarView : public QWidget
 {
     Q_OBJECT
@@ -29,10 +31,15 @@ public:
     static constexpr int minimumThumbnailSize = 44;
     static constexpr int maximumThumbnailSize = 200;
     static constexpr int thumbnailSizeStep = 4;
+    // Typing in the filter field filters once it pauses this long.
+    static constexpr int filterDelayMs = 100;
 
     explicit SidebarView(const AppContext& context, QWidget* parent = nullptr);
 
     [[nodiscard]] ImageListView* imageList() const { return m_list; }
+    [[nodiscard]] QLineEdit* filterField() const { return m_filterField; }
+    // Gives the filter field the keyboard, its text selected (Edit > Find).
+    void focusFilter();
 
     // The slider position that shows `size` (the nearest grid point), and the size a position
     // stands for.
@@ -43,8 +50,13 @@ signals:
     // The header's open-folder button or the empty state's button was pressed.
     void openFolderRequested();
 
+protected:
+    // Esc in the filter field clears it and gives the keyboard back to the window.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QWidget* makeHeader();
+    QWidget* makeFilterRow();
     QWidget* makeSizeRow();
     QWidget* makeEmptyState();
     QWidget* makeFooter();
@@ -56,13 +68,19 @@ private:
     void showPosition();
     void showPrefetchProgress();
     void showSkippedNames();
+    void applyFilterText();
+    void showFilter();
 
     ImageBrowserModel* m_model;
     LimnoraAPIService* m_api;
+    AppNotifications* m_notifications;
 
     QLabel* m_folderIcon = nullptr;
     ElidedLabel* m_folderName = nullptr;
     QLabel* m_noFolder = nullptr;
+    QLineEdit* m_filterField = nullptr;
+    QLabel* m_filterStatus = nullptr;
+    QTimer* m_filterDelay = nullptr;
     QSlider* m_sizeSlider = nullptr;
     QStackedWidget* m_pages = nullptr;
     QWidget* m_emptyState = nullptr;

@@ -137,7 +137,11 @@ void ThumbnailDelegate::paintHeader(
     symbolIcon("folder.fill").paint(painter, QRect(x, centreY - folderIconSize / 2, folderIconSize, folderIconSize));
     x += folderIconSize + headerSpacing;
 
-    const QString countText = localizedFormat("%lld", { QString::number(count) });
+    // While the folder is filtered: the matching images of the listed ones.
+    const qint64 listed = index.data(SidebarListModel::GroupListedCountRole).toLongLong();
+    const QString countText = listed >= 0
+        ? localizedFormat("%lld / %lld", { QString::number(count), QString::number(listed) })
+        : localizedFormat("%lld", { QString::number(count) });
     const QFont countFont = SidebarStyle::secondCaptionFont();
     const int countWidth = QFontMetrics(countFont).horizontalAdvance(countText);
     painter->setFont(countFont);

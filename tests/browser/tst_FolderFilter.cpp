@@ -51,13 +51,18 @@ private slots:
         row("unfiltered", "", "*a b c d e f [4/4 2/2] 0 of 6 pending, 0 selected");
         row("narrows groups and list", "?seed:>2", "*c d e f [2/4 2/2] 0 of 6 pending, 0 selected");
         row("a group without matches is left out", "?seed:<3", "*a b [2/4] 0 of 6 pending, 0 selected");
-        row("the current image stays while it matches", "next next next ?seed:>2", "c *d e f [2/4 2/2] 0 of 6 pending, 0 selected");
+        row("the current image stays while it matches", "next next next ?seed:>2",
+            "c *d e f [2/4 2/2] 0 of 6 pending, 0 selected");
         row("else the next match becomes current", "next ?seed:>4", "*e f [2/2] 0 of 6 pending, 0 selected");
-        row("browsing goes over matches only", "?seed:>2 next next next next prev", "c d *e f [2/4 2/2] 0 of 6 pending, 0 selected");
-        row("deleting a match steps to the next match", "?seed:>2 next del", "c *e f [1/3 2/2] 0 of 5 pending, 0 selected");
+        row("browsing goes over matches only", "?seed:>2 next next next next prev",
+            "c d *e f [2/4 2/2] 0 of 6 pending, 0 selected");
+        row("deleting a match steps to the next match", "?seed:>2 next del",
+            "c *e f [1/3 2/2] 0 of 5 pending, 0 selected");
         row("the selection keeps matches only", "all ?seed:>4", "*+e +f [2/2] 0 of 6 pending, 2 selected");
-        row("a malformed query filters nothing", "?seed:>2 ?seed:>", "a b *c d e f [4/4 2/2] 0 of 6 pending, 0 selected, error");
-        row("clearing shows all, the current image kept", "?seed:>2 next ?", "a b c *d e f [4/4 2/2] 0 of 6 pending, 0 selected");
+        row("a malformed query filters nothing", "?seed:>2 ?seed:>",
+            "a b *c d e f [4/4 2/2] 0 of 6 pending, 0 selected, error");
+        row("clearing shows all, the current image kept", "?seed:>2 next ?",
+            "a b c *d e f [4/4 2/2] 0 of 6 pending, 0 selected");
         row("a rescan keeps the filter", "?seed:>2 g", "*c d g e f [3/5 2/2] 0 of 7 pending, 0 selected");
         row("a sort keeps the filter", "?seed:>2 next desc", "*d c f e [2/4 2/2] 0 of 6 pending, 0 selected");
         row("a folded group", "?seed:>2 fold", "*c d [2/4 2/2] 0 of 6 pending, 0 selected");

@@ -4,6 +4,8 @@
 #include "EmptyDetailView.h"
 #include "FileTags.h"
 #include "ImageBrowserModel.h"
+#include "ImageContextMenu.h"
+#include "ImageListView.h"
 #include "KeySinkView.h"
 #include "LimnoraAPI.h"
 #include "Localization.h"
@@ -11,6 +13,8 @@
 #include "MainWindow.h"
 #include "MetadataIndex.h"
 #include "QuickLookPanel.h"
+#include "SidebarListModel.h"
+#include "SidebarView.h"
 #include "StableSplitView.h"
 #include "TestAppContext.h"
 #include "TestFiles.h"
@@ -20,9 +24,11 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -47,6 +53,21 @@ private:
 
     QUrl image(int number) const { return m_folder->url(QStringLiteral("img%1.png").arg(number)); }
     QString trashFolder() const { return m_home.trashFiles(); }
+
+    // The image rows' names and the header rows' counts, as the list shows them: "[1/5] img4 img5".
+    static QString shownRows(const SidebarListModel& rows)
+    {
+        QStringList shown;
+        for (int row = 0; row < rows.rowCount(); ++row) {
+            const QModelIndex index = rows.index(row);
+            QStringList counts { index.data(SidebarListModel::GroupImageCountRole).toString() };
+            if (const qint64 listed = index.data(SidebarListModel::GroupListedCountRole).toLongLong(); listed >= 0)
+                counts.append(QString::number(listed));
+            shown.append(rows.rowKind(row) == SidebarListModel::RowKind::image ? rows.rowTitle(row)
+                                                                               : "[" + counts.join(u'/') + "]");
+        }
+        return shown.join(u' ');
+    }
 
     void sendKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
@@ -421,6 +442,52 @@ private slots:
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
         QCOMPARE(m_window->contentView()->splitView()->sizes(), saved);
+    }
+
+    // The sidebar filter: Ctrl+F, typing, an error, Esc and "Same seed" on img1 to img5 (seeds 1 to 5).
+    void filterFlow()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(!m_model->isPrefetching(), asyncTimeoutMs);
+        KeySinkView* keySink = m_window->contentView()->keySink();
+        QTest::qWait(int(ContentView::folderOpenedFocusDelay.count()) + 50); // the key sink takes the keyboard
+        QVERIFY(keySink->hasFocus());
+        auto* sidebar = m_window->findChild<SidebarView*>();
+        QLineEdit* field = sidebar->filterField();
+        const SidebarListModel& rows = *sidebar->imageList()->rowsModel();
+        auto* counter = sidebar->findChild<QLabel*>(QStringLiteral("positionCounter"));
+        auto* status = sidebar->findChild<QLabel*>(QStringLiteral("filterStatus"));
+
+        QTest::keyClick(keySink, Qt::Key_F, Qt::ControlModifier);
+        QTRY_VERIFY(field->hasFocus());
+        QTest::keyClicks(field, "seed:>3");
+        QTRY_COMPARE_WITH_TIMEOUT(shownRows(rows), "[2/5] img4 img5", asyncTimeoutMs);
+        QCOMPARE(counter->text(), localizedFormat("position_of_listed", { "1", "2", "5" }));
+        QVERIFY(status->isHidden());
+
+        QTest::keyClicks(field, " -"); // a minus with nothing after it: an error, nothing filtered
+        QTRY_VERIFY(status->isVisible());
+        QCOMPARE(status->text(), m_model->filterError());
+        QCOMPARE(shownRows(rows), "[5] img1 img2 img3 img4 img5");
+
+        QVERIFY(field->hasFocus());
+        QTest::keyClick(field, Qt::Key_Escape);
+        QCOMPARE(field->text(), QString());
+        QCOMPARE(shownRows(rows), "[5] img1 img2 img3 img4 img5");
+        QTRY_VERIFY(keySink->hasFocus());
+
+        const QModelIndex second = rows.index(rows.rowOfImage(image(2)));
+        const QPoint where = sidebar->imageList()->visualRect(second).center();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, where, sidebar->imageList()->viewport()->mapToGlobal(where));
+        QApplication::sendEvent(sidebar->imageList()->viewport(), &event);
+        auto* menu = qobject_cast<ImageContextMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        auto* sameSeed = menu->findChild<QAction*>(QStringLiteral("sameSeed"));
+        QVERIFY(sameSeed && sameSeed->isEnabled() && sameSeed->text() == qtTrId("ctx_same_seed"));
+        sameSeed->trigger();
+        menu->close();
+        QCOMPARE(field->text(), "seed:2");
+        QTRY_COMPARE_WITH_TIMEOUT(shownRows(rows), "[1/5] img2", asyncTimeoutMs);
+        QCOMPARE(counter->text(), localizedFormat("position_of_listed", { "1", "1", "5" }));
     }
 };
 

@@ -256,7 +256,8 @@ private slots:
         QTest::addColumn<QStringList>("expectedItems");
         const QStringList head { qtTrId("ctx_reveal_finder"), qtTrId("ctx_generate_in_limnora") };
         const QStringList tail { "---", qtTrId("ctx_quicklook"), "---", qtTrId("ctx_copy_image"),
-            qtTrId("ctx_copy_path"), "---", qtTrId("ctx_tags"), "---", qtTrId("ctx_delete_file") };
+            qtTrId("ctx_copy_path"), "---", qtTrId("ctx_same_seed"), qtTrId("ctx_same_model"),
+            qtTrId("ctx_same_prompt"), "---", qtTrId("ctx_tags"), "---", qtTrId("ctx_delete_file") };
         QTest::newRow("API available") << true << head + tail;
         QTest::newRow("API unavailable") << false << head.first(1) + tail;
     }
