@@ -225,29 +225,29 @@ void FolderFilter::takeEntry(const QUrl& url, const CacheEntry& entry)
         m_arrived.insert(url);
         return;
     }
-    matchOne(url, &entry);
-    if (!m_arrivals.isActive())
+    // A reading that changes nothing (the image on screen read again) shows nothing anew.
+    if (matchOne(url, &entry) && !m_arrivals.isActive())
         m_arrivals.start();
 }
 
-void FolderFilter::matchOne(const QUrl& url, const CacheEntry* entry)
+bool FolderFilter::matchOne(const QUrl& url, const CacheEntry* entry)
 {
-    m_shownListsFor.clear(); // they no longer tell what matches
     const auto tags = m_tags.constFind(url);
-    switch (verdictFor(*m_query, url, entry, tags == m_tags.cend() ? nullptr : &*tags)) {
-    case Verdict::matches:
+    const Verdict verdict = verdictFor(*m_query, url, entry, tags == m_tags.cend() ? nullptr : &*tags);
+    const bool matched = verdict == Verdict::matches;
+    const bool pending = verdict == Verdict::pending;
+    if (m_matches.contains(url) == matched && m_pending.contains(url) == pending)
+        return false;
+    m_shownListsFor.clear(); // they no longer tell what matches
+    if (matched)
         m_matches.insert(url);
-        m_pending.remove(url);
-        break;
-    case Verdict::pending:
+    else
         m_matches.remove(url);
+    if (pending)
         m_pending.insert(url);
-        break;
-    case Verdict::fails:
-        m_matches.remove(url);
+    else
         m_pending.remove(url);
-        break;
-    }
+    return true;
 }
 
 qint64 FolderFilter::listedCount(const QUrl& groupURL) const

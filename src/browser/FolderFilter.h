@@ -81,8 +81,8 @@ private:
     void start();
     void applyResult(quint64 generation, const std::shared_ptr<Result>& result);
     void takeEntry(const QUrl& url, const CacheEntry& entry);
-    // Matches one image against the query on the GUI thread; false when it cannot be told yet.
-    void matchOne(const QUrl& url, const CacheEntry* entry);
+    // Matches one image against the query on the GUI thread; false when that changed nothing.
+    bool matchOne(const QUrl& url, const CacheEntry* entry);
 
     const QList<FolderGroup>& m_listed;
     const MetadataPrefetcher& m_prefetcher;
