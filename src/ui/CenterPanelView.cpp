@@ -19,6 +19,7 @@ CenterPanelView::CenterPanelView(ImageBrowserModel* model, LimnoraAPIService* ap
     addWidget(m_compareView);
     connect(m_compareView, &CompareView::leaveRequested, this, &CenterPanelView::leaveCompare);
     connect(model, &ImageBrowserModel::selectedURLsChanged, this, &CenterPanelView::followSelection);
+    connect(model, &ImageBrowserModel::currentImageURLChanged, this, &CenterPanelView::followSelection);
     connect(model, &ImageBrowserModel::currentMetadataChanged, this, &CenterPanelView::update);
     connect(model, &ImageBrowserModel::errorMessageChanged, this, &CenterPanelView::update);
     update();
@@ -48,7 +49,11 @@ void CenterPanelView::update()
 
 std::optional<std::pair<QUrl, QUrl>> CenterPanelView::comparablePair() const
 {
-    const QSet<QUrl>& selection = m_model->selectedURLs();
+    // Exactly two selected images, or one beside the current image: both rows are marked alike
+    // (a click makes an image current without selecting it, Ctrl+click then selects another).
+    QSet<QUrl> selection = m_model->selectedURLs();
+    if (selection.size() == 1 && !m_model->currentImageURL().isEmpty())
+        selection.insert(m_model->currentImageURL());
     if (selection.size() != 2)
         return std::nullopt;
     QUrl first = *selection.begin();

@@ -30,7 +30,8 @@ public:
     [[nodiscard]] EmptyDetailView* emptyView() const { return m_emptyView; }
     [[nodiscard]] CompareView* compareView() const { return m_compareView; }
 
-    // The two selected images in list order, or nothing unless exactly two are selected.
+    // The two selected images (or the one selected and the current image) in list order, or
+    // nothing unless exactly two are marked so.
     [[nodiscard]] std::optional<std::pair<QUrl, QUrl>> comparablePair() const;
     [[nodiscard]] bool isComparing() const;
     // Shows the Compare page for the two selected images; nothing unless exactly two are.

@@ -116,6 +116,7 @@ void MainWindow::buildMenus()
     const auto updateCompareAction
         = [this, center] { m_compareAction->setEnabled(center->comparablePair().has_value()); };
     connect(m_model, &ImageBrowserModel::selectedURLsChanged, this, updateCompareAction);
+    connect(m_model, &ImageBrowserModel::currentImageURLChanged, this, updateCompareAction);
     updateCompareAction();
     connect(center, &CenterPanelView::compareLeft, this, [this] { m_content->keySink()->restoreFocusSoon(); });
     connect(m_model, &ImageBrowserModel::sortOrderChanged, this, &MainWindow::updateSortChecks);

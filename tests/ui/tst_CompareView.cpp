@@ -135,9 +135,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&window) && openFolder(model, folder.path()));
         CenterPanelView* center = window.contentView()->centerPanel();
         KeySinkView* sink = window.contentView()->keySink();
-        model.setSelectedURLs({ folder.url("img1.png") });
+        model.setSelectedURLs({ folder.url("img1.png") }); // the current image alone
         QTest::keyClick(sink, Qt::Key_D, Qt::ControlModifier);
         QVERIFY(!window.compareAction()->isEnabled() && !center->isComparing());
+        model.setSelectedURLs({ folder.url("img2.png") }); // one selected beside the current one
+        QVERIFY(window.compareAction()->isEnabled());
 
         model.setSelectedURLs({ folder.url("img3.png"), folder.url("img1.png") });
         QVERIFY(window.compareAction()->isEnabled()
