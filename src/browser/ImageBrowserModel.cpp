@@ -413,7 +413,7 @@ bool ImageBrowserModel::hasNext() const
     return m_currentIndex < m_flatURLs.size() - 1;
 }
 
-void ImageBrowserModel::toggleGroup(const QUuid& id)
+void ImageBrowserModel::toggleGroup(QUuid id)
 {
     const auto group = std::find_if(m_listedGroups.cbegin(), m_listedGroups.cend(),
         [&id](const FolderGroup& candidate) { return candidate.id == id; });

@@ -117,7 +117,8 @@ public:
     void nextImage();
     void previousImage();
     [[nodiscard]] bool hasNext() const;
-    void toggleGroup(const QUuid& id);
+    // By value: a caller may pass the id of a group it read from groups(), which this replaces.
+    void toggleGroup(QUuid id);
     // Forgets exactly the images that did move to the Trash: they leave the list and the
     // selection, the rest of the selection stays, the image now at the current position
     // becomes current, and `imagesForgotten` follows. Nothing happens for an empty set; the
