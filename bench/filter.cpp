@@ -7,6 +7,7 @@
 // again at the last matches while the query narrows; as the reference `grep -c -i` over the
 // same prompts written to a file.
 
+#include "BenchSupport.h"
 #include "ExiftoolRunner.h"
 #include "ImageBrowserModel.h"
 #include "ImageQuery.h"
@@ -236,18 +237,6 @@ std::vector<double> keystrokesThroughTheModel(const QString& folder, const QStri
     return keystrokes;
 }
 
-double peakResidentMB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -340,6 +329,6 @@ int main(int argc, char** argv)
     std::printf("filter.ratio_lighthouse_vs_grep: %.2f\n", queryMs / grepMs);
     std::printf("filter.lighthouse_matches: %d\n", matching);
     std::printf("filter.grep_matches: %d\n", grepCount);
-    std::printf("filter.peak_rss_mb: %.1f\n", peakResidentMB());
+    std::printf("filter.peak_rss_mb: %.1f\n", bench::peakResidentMB());
     return matching == grepCount ? 0 : 1;
 }

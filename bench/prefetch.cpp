@@ -2,6 +2,7 @@
 // in-process readers (exiftool switched off). Measures the time until every image has a cache
 // entry and the worst lateness of a 1 ms timer on the GUI thread during the run.
 
+#include "BenchSupport.h"
 #include "ExiftoolRunner.h"
 #include "ImageBrowserModel.h"
 #include "PNGChunkWriter.h"
@@ -24,13 +25,6 @@ namespace {
 constexpr int imageCount = 10'000;
 constexpr std::chrono::milliseconds tickInterval { 1 };
 
-QByteArray limnoraText(int seed)
-{
-    return QByteArrayLiteral("a lighthouse on a cliff at dusk, volumetric light\n-blurry, low quality\n"
-                             "Steps: 30, Sampler: DPM++ 2M Karras, Guidance Scale: 5.5, Seed: ")
-        + QByteArray::number(seed) + QByteArrayLiteral(", Size: 832x1216, Model: limnora_xl_v2.ckpt");
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -47,7 +41,11 @@ int main(int argc, char* argv[])
     QList<QUrl> urls;
     for (int image = 0; image < imageCount; ++image) {
         const QString path = dir.filePath(QStringLiteral("%1.png").arg(image));
-        if (!PNGChunkWriter(16, 16).tEXt("Description", limnoraText(image)).imageData(pixels).end().writeTo(path)) {
+        if (!PNGChunkWriter(16, 16)
+                 .tEXt("Description", bench::shortLimnoraText(image))
+                 .imageData(pixels)
+                 .end()
+                 .writeTo(path)) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             return 1;
         }

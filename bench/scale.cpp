@@ -17,6 +17,7 @@
 
 #include "AppContext.h"
 #include "AppNotifications.h"
+#include "BenchSupport.h"
 #include "ExiftoolRunner.h"
 #include "ImageBrowserModel.h"
 #include "ImageListView.h"
@@ -35,7 +36,6 @@
 #include <QImage>
 #include <QProcess>
 #include <QSettings>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -59,30 +59,6 @@ constexpr int fillTimeoutMs = 300'000;
 // Images exiftool reads for the reference figure.
 constexpr int referenceSample = 1000;
 
-// Names as generators and people give them: plain numbers, seeds, prompts, dates.
-QString nameOf(int i)
-{
-    switch (i % 5) {
-    case 0:
-        return QStringLiteral("%1").arg(i, 6, 10, QLatin1Char('0'));
-    case 1:
-        return QStringLiteral("limnora_%1_seed_%2").arg(i, 6, 10, QLatin1Char('0')).arg(i * 7919);
-    case 2:
-        return QStringLiteral("a cat in space wearing a very fancy hat %1").arg(i);
-    case 3:
-        return QStringLiteral("2024-05-12-10-33-12-%1-portrait of an old sailor with a pipe, oil painting").arg(i);
-    default:
-        return QStringLiteral("img%1").arg(i);
-    }
-}
-
-QByteArray limnoraText(int seed)
-{
-    return QByteArrayLiteral("a lighthouse on a cliff at dusk, volumetric light\n-blurry, low quality\n"
-                             "Steps: 30, Sampler: DPM++ 2M Karras, Guidance Scale: 5.5, Seed: ")
-        + QByteArray::number(seed) + QByteArrayLiteral(", Size: 832x1216, Model: limnora_xl_v2.ckpt");
-}
-
 // The time since `clock` started, in milliseconds.
 double elapsedMs(const QElapsedTimer& clock)
 {
@@ -99,7 +75,7 @@ double median(std::vector<double> values)
 }
 
 // Writes `count` distinct Limnora PNGs into `root`: image i into `root` itself when i % 5 is 0,
-// else into the subfolder "set<i % 5>", named by `nameOf(i)`, its text carrying the seed i. The
+// else into the subfolder "set<i % 5>", named by `bench::variedImageName(i)`, its text carrying the seed i. The
 // images are written in the order of i, so their dates follow it. False when a file cannot be
 // written.
 bool writeScaleCorpus(const QString& root, int count = imageCount)
@@ -113,8 +89,12 @@ bool writeScaleCorpus(const QString& root, int count = imageCount)
     QImage pixels(16, 16, QImage::Format_RGBA8888);
     for (int i = 0; i < count; ++i) {
         pixels.fill(QColor::fromHsv(i % 360, 160, 200));
-        const QString path = QStringLiteral("%1/%2.png").arg(folders.at(i % folders.size()), nameOf(i));
-        if (!PNGChunkWriter(16, 16).tEXt("Description", limnoraText(i)).imageData(pixels).end().writeTo(path))
+        const QString path = QStringLiteral("%1/%2.png").arg(folders.at(i % folders.size()), bench::variedImageName(i));
+        if (!PNGChunkWriter(16, 16)
+                 .tEXt("Description", bench::shortLimnoraText(i))
+                 .imageData(pixels)
+                 .end()
+                 .writeTo(path))
             return false;
     }
     return true;
@@ -132,14 +112,6 @@ struct SidebarServices {
     {
     }
 };
-
-// A port nothing listens on, for the API client's status checks.
-quint16 closedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
 
 // One open of `folder` with a fresh model (preferring `order`) and sidebar: the milliseconds from
 // `loadFolder` until the list's viewport has painted rows of the finished listing; nothing when
@@ -290,19 +262,6 @@ std::optional<FillSession> fillInFreshProcess(const QString& folder, const QStri
     return FillSession { numbers[0].toDouble(), numbers[1].toDouble() };
 }
 
-// The most memory the process has held, in megabytes.
-double peakResidentMB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
-    }
-    return -1;
-}
-
 void printFigure(const char* name, double value)
 {
     std::printf("scale.%s: %.1f\n", name, value);
@@ -338,7 +297,7 @@ int main(int argc, char** argv)
         const std::optional<double> filled = fillMs(QFile::decodeName(argv[2]));
         if (!filled)
             return 1;
-        std::printf("%.1f %.1f\n", *filled, peakResidentMB());
+        std::printf("%.1f %.1f\n", *filled, bench::peakResidentMB());
         return 0;
     }
 
@@ -361,7 +320,7 @@ int main(int argc, char** argv)
 
     // One measuring step after another, each printing its figures as it gets them; further
     // figures of the same folder follow as further steps.
-    SidebarServices services(closedPort());
+    SidebarServices services(bench::closedPort());
     const std::optional<double> nameMs = medianFirstPaintMs(folder, SortOrder::nameAscending, services);
     if (!reportFigure("first_paint_100k_ms", nameMs))
         return 1;

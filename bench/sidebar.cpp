@@ -6,6 +6,7 @@
 
 #include "AppContext.h"
 #include "AppNotifications.h"
+#include "BenchSupport.h"
 #include "ExiftoolRunner.h"
 #include "ImageBrowserModel.h"
 #include "ImageListView.h"
@@ -22,7 +23,6 @@
 #include <QImage>
 #include <QScrollBar>
 #include <QSettings>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -39,22 +39,6 @@ constexpr int subfolderCount = 4;
 // (ext4 allows 65,000 links to one file.)
 constexpr QSize sidebarSize { 300, 860 };
 
-QString nameOf(int i)
-{
-    switch (i % 5) {
-    case 0:
-        return QStringLiteral("%1").arg(i, 6, 10, QLatin1Char('0'));
-    case 1:
-        return QStringLiteral("limnora_%1_seed_%2").arg(i, 6, 10, QLatin1Char('0')).arg(i * 7919);
-    case 2:
-        return QStringLiteral("a cat in space wearing a very fancy hat %1").arg(i);
-    case 3:
-        return QStringLiteral("2024-05-12-10-33-12-%1-portrait of an old sailor with a pipe, oil painting").arg(i);
-    default:
-        return QStringLiteral("img%1").arg(i);
-    }
-}
-
 bool writeFolder(const QString& root)
 {
     for (int folder = 0; folder < subfolderCount; ++folder) {
@@ -66,7 +50,7 @@ bool writeFolder(const QString& root)
         if (!picture.save(original, "PNG"))
             return false;
         for (int i = folder; i < imageCount; i += subfolderCount) {
-            const QString path = QStringLiteral("%1/%2.png").arg(dir, nameOf(i));
+            const QString path = QStringLiteral("%1/%2.png").arg(dir, bench::variedImageName(i));
             if (::link(QFile::encodeName(original).constData(), QFile::encodeName(path).constData()) != 0)
                 return false;
         }
@@ -84,18 +68,6 @@ double threadCPUMs()
     return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
 }
 
-double peakResidentMB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -111,14 +83,8 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    quint16 closedPort = 0;
-    {
-        QTcpServer server;
-        server.listen(QHostAddress::LocalHost, 0);
-        closedPort = server.serverPort();
-    }
     ImageBrowserModel browser;
-    LimnoraAPIService api(closedPort);
+    LimnoraAPIService api(bench::closedPort());
     AppNotifications notifications;
     ThumbnailSemaphore gate;
     ThumbnailCache cache;
@@ -174,6 +140,6 @@ int main(int argc, char** argv)
     std::printf("sidebar.mean_frame_ms: %.2f\n", frames > 0 ? totalMs / frames : 0.0);
     std::printf("sidebar.worst_frame_ms: %.1f\n", worstFrameMs);
     std::printf("sidebar.worst_frame_cpu_ms: %.1f\n", worstFrameCPUMs);
-    std::printf("sidebar.peak_rss_mb: %.1f\n", peakResidentMB());
+    std::printf("sidebar.peak_rss_mb: %.1f\n", bench::peakResidentMB());
     return 0;
 }
