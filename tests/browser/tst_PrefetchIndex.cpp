@@ -133,11 +133,11 @@ private slots:
         dir.writeImages({ "a.png", "b.png" });
         TestSandbox resources;
         installFakeExiftool(resources.path(),
-            "case \" $* \" in *' -json '*)\n"
-            "  nice >> \"$(dirname \"$0\")/runs\"\n"
-            "  for f; do case $f in */a.png) a=$f;; esac; done\n"
-            "  printf '[{\"SourceFile\": \"%s\", \"Description\": \"from exiftool\\\\nSteps: 5, Seed: 99\"}]' "
-            "\"$a\";;\nesac\n");
+            fakeExiftool(":",
+                "nice >> \"$(dirname \"$0\")/runs\"\n"
+                "for f; do case $f in */a.png) a=$f;; esac; done\n"
+                "printf '[{\"SourceFile\": \"%s\", \"Description\": \"from exiftool\\\\nSteps: 5, Seed: 99\"}]' "
+                "\"$a\""));
         setResourcesDirectory(resources.path());
         setExiftoolDisabled(false);
         const auto restore = qScopeGuard([] {

@@ -35,12 +35,6 @@ constexpr std::chrono::milliseconds splitBatchBase { 2000 };
 constexpr std::chrono::milliseconds splitBatchPerFile { 100 };
 constexpr long peakGrowthLimitKB = 256 * 1024;
 
-// A script for each route (perl hands a "#!/bin/sh" script to sh); only the batch route passes "-json".
-QByteArray fakeExiftool(const QByteArray& singleFile, const QByteArray& batch)
-{
-    return "case \" $* \" in\n  *' -json '*)\n" + batch + "\n    ;;\n  *)\n" + singleFile + "\n    ;;\nesac\n";
-}
-
 } // namespace
 
 // The exiftool runner, also with a stand-in that hangs, prints garbage or dies mid-batch.

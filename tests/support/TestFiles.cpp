@@ -82,6 +82,11 @@ void writeImage(const QString& path, const char* format, int width, int height)
     QVERIFY2(image.save(path, format), qPrintable(QStringLiteral("cannot write %1").arg(path)));
 }
 
+QByteArray fakeExiftool(const QByteArray& singleFile, const QByteArray& batch)
+{
+    return "case \" $* \" in\n  *' -json '*)\n" + batch + "\n    ;;\n  *)\n" + singleFile + "\n    ;;\nesac\n";
+}
+
 void installFakeExiftool(const QString& resources, const QByteArray& script)
 {
     writeFile(resources + "/exiftool", "#!/bin/sh\n" + script);

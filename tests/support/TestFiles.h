@@ -35,6 +35,10 @@ void runExiftool(const QStringList& arguments);
 // script that shows how it was run and prints what it is told.
 void installFakeExiftool(const QString& resources, const QByteArray& script);
 
+// A stand-in's script with a part for each route (perl hands a "#!/bin/sh" script to sh); only
+// the batch route passes "-json".
+QByteArray fakeExiftool(const QByteArray& singleFile, const QByteArray& batch);
+
 // An XMP packet whose rdf:Description holds `properties` (already-serialised XML elements).
 QByteArray xmpPacket(const QByteArray& properties);
 
