@@ -140,7 +140,7 @@
     </message>
     <message id="filter_placeholder">
         <source>filter_placeholder</source>
-        <translation>Nach Prompt, Modell, Seed … filtern</translation>
+        <translation>Nach Prompt, Modell, Seed… filtern</translation>
     </message>
     <message id="filter_tooltip">
         <source>filter_tooltip</source>
@@ -180,7 +180,7 @@
     </message>
     <message id="menu_find">
         <source>menu_find</source>
-        <translation>&amp;Suchen …</translation>
+        <translation>&amp;Suchen…</translation>
     </message>
     <message id="menu_sort">
         <source>menu_sort</source>
@@ -208,7 +208,7 @@
     </message>
     <message id="open_folder_button">
         <source>open_folder_button</source>
-        <translation>Ordner öffnen …</translation>
+        <translation>Ordner öffnen…</translation>
     </message>
     <message id="open_folder_tooltip">
         <source>open_folder_tooltip</source>
@@ -419,7 +419,7 @@
     </message>
     <message id="compare_reading">
         <source>compare_reading</source>
-        <translation>Wird gelesen …</translation>
+        <translation>Wird gelesen…</translation>
     </message>
     <message id="compare_no_metadata">
         <source>compare_no_metadata</source>
