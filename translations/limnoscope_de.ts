@@ -188,7 +188,7 @@
     </message>
     <message id="menu_tags">
         <source>menu_tags</source>
-        <translation>Markierungen</translation>
+        <translation>&amp;Markierungen</translation>
     </message>
     <message id="no_exif_data">
         <source>no_exif_data</source>
@@ -387,7 +387,7 @@
     </message>
     <message id="tag_remove_all">
         <source>tag_remove_all</source>
-        <translation>Alle Markierungen entfernen</translation>
+        <translation>Alle &amp;Markierungen entfernen</translation>
     </message>
     <message id="tag_yellow">
         <source>tag_yellow</source>
@@ -487,3 +487,91 @@
     </message>
 </context>
 </TS>
+    <message id="menu_open_folder">
+        <source>menu_open_folder</source>
+        <translation>&amp;Ordner öffnen…</translation>
+    </message>
+    <message id="menu_copy_prompt">
+        <source>menu_copy_prompt</source>
+        <translation>&amp;Prompt kopieren</translation>
+    </message>
+    <message id="menu_copy_negative_prompt">
+        <source>menu_copy_negative_prompt</source>
+        <translation>&amp;Negativen Prompt kopieren</translation>
+    </message>
+    <message id="menu_copy_settings_json">
+        <source>menu_copy_settings_json</source>
+        <translation>Einstellungen als &amp;JSON kopieren</translation>
+    </message>
+    <message id="menu_move_to_trash">
+        <source>menu_move_to_trash</source>
+        <translation>In den Papier&amp;korb verschieben</translation>
+    </message>
+    <message id="menu_move_to_trash_without_asking">
+        <source>menu_move_to_trash_without_asking</source>
+        <translation>&amp;Ohne Nachfrage in den Papierkorb verschieben</translation>
+    </message>
+    <message id="menu_tag_red">
+        <source>menu_tag_red</source>
+        <translation>&amp;Rot</translation>
+    </message>
+    <message id="menu_tag_orange">
+        <source>menu_tag_orange</source>
+        <translation>&amp;Orange</translation>
+    </message>
+    <message id="menu_tag_yellow">
+        <source>menu_tag_yellow</source>
+        <translation>G&amp;elb</translation>
+    </message>
+    <message id="menu_tag_green">
+        <source>menu_tag_green</source>
+        <translation>Gr&amp;ün</translation>
+    </message>
+    <message id="menu_tag_blue">
+        <source>menu_tag_blue</source>
+        <translation>&amp;Blau</translation>
+    </message>
+    <message id="menu_tag_purple">
+        <source>menu_tag_purple</source>
+        <translation>&amp;Lila</translation>
+    </message>
+    <message id="menu_tag_gray">
+        <source>menu_tag_gray</source>
+        <translation>Gr&amp;au</translation>
+    </message>
+    <message id="menu_sort_by">
+        <source>menu_sort_by</source>
+        <translation>&amp;Sortieren nach</translation>
+    </message>
+    <message id="menu_show_preview">
+        <source>menu_show_preview</source>
+        <translation>Vorschau an&amp;zeigen</translation>
+    </message>
+    <message id="menu_go">
+        <source>menu_go</source>
+        <translation>&amp;Gehe zu</translation>
+    </message>
+    <message id="menu_previous_image">
+        <source>menu_previous_image</source>
+        <translation>&amp;Vorheriges Bild</translation>
+    </message>
+    <message id="menu_next_image">
+        <source>menu_next_image</source>
+        <translation>&amp;Nächstes Bild</translation>
+    </message>
+    <message id="menu_first_image">
+        <source>menu_first_image</source>
+        <translation>&amp;Erstes Bild</translation>
+    </message>
+    <message id="menu_quick_look">
+        <source>menu_quick_look</source>
+        <translation>&amp;Schnellansicht</translation>
+    </message>
+    <message id="menu_last_image">
+        <source>menu_last_image</source>
+        <translation>&amp;Letztes Bild</translation>
+    </message>
+    <message id="window_title_image_count">
+        <source>window_title_image_count</source>
+        <translation>%1 Bilder</translation>
+    </message>

@@ -188,7 +188,7 @@
     </message>
     <message id="menu_tags">
         <source>menu_tags</source>
-        <translation>Tags</translation>
+        <translation>Ta&amp;gs</translation>
     </message>
     <message id="no_exif_data">
         <source>no_exif_data</source>
@@ -387,7 +387,7 @@
     </message>
     <message id="tag_remove_all">
         <source>tag_remove_all</source>
-        <translation>Remove All Tags</translation>
+        <translation>Remove All &amp;Tags</translation>
     </message>
     <message id="tag_yellow">
         <source>tag_yellow</source>
@@ -487,3 +487,91 @@
     </message>
 </context>
 </TS>
+    <message id="menu_open_folder">
+        <source>menu_open_folder</source>
+        <translation>&amp;Open Folder…</translation>
+    </message>
+    <message id="menu_copy_prompt">
+        <source>menu_copy_prompt</source>
+        <translation>Copy &amp;Prompt</translation>
+    </message>
+    <message id="menu_copy_negative_prompt">
+        <source>menu_copy_negative_prompt</source>
+        <translation>Copy &amp;Negative Prompt</translation>
+    </message>
+    <message id="menu_copy_settings_json">
+        <source>menu_copy_settings_json</source>
+        <translation>Copy Settings as &amp;JSON</translation>
+    </message>
+    <message id="menu_move_to_trash">
+        <source>menu_move_to_trash</source>
+        <translation>Move to &amp;Trash</translation>
+    </message>
+    <message id="menu_move_to_trash_without_asking">
+        <source>menu_move_to_trash_without_asking</source>
+        <translation>Move to Trash &amp;Without Asking</translation>
+    </message>
+    <message id="menu_tag_red">
+        <source>menu_tag_red</source>
+        <translation>&amp;Red</translation>
+    </message>
+    <message id="menu_tag_orange">
+        <source>menu_tag_orange</source>
+        <translation>&amp;Orange</translation>
+    </message>
+    <message id="menu_tag_yellow">
+        <source>menu_tag_yellow</source>
+        <translation>&amp;Yellow</translation>
+    </message>
+    <message id="menu_tag_green">
+        <source>menu_tag_green</source>
+        <translation>&amp;Green</translation>
+    </message>
+    <message id="menu_tag_blue">
+        <source>menu_tag_blue</source>
+        <translation>&amp;Blue</translation>
+    </message>
+    <message id="menu_tag_purple">
+        <source>menu_tag_purple</source>
+        <translation>&amp;Purple</translation>
+    </message>
+    <message id="menu_tag_gray">
+        <source>menu_tag_gray</source>
+        <translation>Gr&amp;ay</translation>
+    </message>
+    <message id="menu_sort_by">
+        <source>menu_sort_by</source>
+        <translation>&amp;Sort By</translation>
+    </message>
+    <message id="menu_show_preview">
+        <source>menu_show_preview</source>
+        <translation>Show &amp;Preview</translation>
+    </message>
+    <message id="menu_go">
+        <source>menu_go</source>
+        <translation>&amp;Go</translation>
+    </message>
+    <message id="menu_previous_image">
+        <source>menu_previous_image</source>
+        <translation>&amp;Previous Image</translation>
+    </message>
+    <message id="menu_next_image">
+        <source>menu_next_image</source>
+        <translation>&amp;Next Image</translation>
+    </message>
+    <message id="menu_first_image">
+        <source>menu_first_image</source>
+        <translation>&amp;First Image</translation>
+    </message>
+    <message id="menu_quick_look">
+        <source>menu_quick_look</source>
+        <translation>&amp;Quick Look</translation>
+    </message>
+    <message id="menu_last_image">
+        <source>menu_last_image</source>
+        <translation>&amp;Last Image</translation>
+    </message>
+    <message id="window_title_image_count">
+        <source>window_title_image_count</source>
+        <translation>%1 images</translation>
+    </message>

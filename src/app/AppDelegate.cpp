@@ -28,12 +28,17 @@ AppDelegate::AppDelegate(ImageBrowserModel* model, QObject* parent)
 }
 
 void AppDelegate::applicationDidFinishLaunching(
-    const QString& openAtStart, const std::function<void(const QUrl&)>& open)
+    const QStringList& openAtStart, const std::function<void(const QList<QUrl>&)>& open)
 {
-    if (openAtStart.isEmpty())
+    QList<QUrl> urls;
+    for (const QString& path : openAtStart) {
+        if (!path.isEmpty())
+            urls.append(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+    }
+    if (urls.isEmpty())
         m_model->restoreLastFolder();
     else
-        open(QUrl::fromLocalFile(QFileInfo(openAtStart).absoluteFilePath()));
+        open(urls);
     raiseOpenFileLimit();
     // Qt's network access keeps its HTTP cache in memory unless given a disk cache: nothing to
     // install for the memory-only cache. Only the lasting folder can hold leftovers; a fresh one

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -11,7 +12,7 @@ namespace limnoscope {
 
 class ImageBrowserModel;
 
-// The start-up steps once the window is up: reopen the last folder (or open the path the
+// The start-up steps once the window is up: reopen the last folder (or open the paths the
 // program was started with), raise the open-file limit, and sweep leftover download files
 // from Limnoscope's own temporary folder. GUI thread; the sweep runs on a worker.
 class AppDelegate : public QObject
@@ -25,9 +26,11 @@ public:
 
     explicit AppDelegate(ImageBrowserModel* model, QObject* parent = nullptr);
 
-    // `openAtStart`: a folder or image given on the command line, handled by `open` instead of
-    // reopening the last folder; empty for none.
-    void applicationDidFinishLaunching(const QString& openAtStart, const std::function<void(const QUrl&)>& open);
+    // `openAtStart`: the folders and images given on the command line, relative paths taken from
+    // the working folder, handed to `open` as absolute URLs instead of reopening the last folder;
+    // empty for none.
+    void applicationDidFinishLaunching(
+        const QStringList& openAtStart, const std::function<void(const QList<QUrl>&)>& open);
 
     // Limnoscope's lasting temporary folder, $TMPDIR/limnoscope-<uid>, whoever made it.
     [[nodiscard]] static QString lastingTemporaryDirectory();

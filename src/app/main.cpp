@@ -40,13 +40,13 @@ int main(int argc, char* argv[])
     MainWindow window(context);
     window.show();
 
-    // A folder or image given as the first argument opens like a drop of that one item.
-    const QStringList arguments = QApplication::arguments();
-    const QString openAtStart = arguments.size() > 1 ? arguments.at(1) : QString();
+    // The folders and images given as arguments open like a drop of those items: one folder
+    // opens, several items show their images as a list.
+    const QStringList openAtStart = QApplication::arguments().mid(1);
     AppDelegate delegate(model);
     QTimer::singleShot(0, &delegate, [&] {
         delegate.applicationDidFinishLaunching(
-            openAtStart, [&window](const QUrl& url) { window.contentView()->handleDroppedURLs({ url }); });
+            openAtStart, [&window](const QList<QUrl>& urls) { window.contentView()->handleDroppedURLs(urls); });
     });
     return app.exec();
 }

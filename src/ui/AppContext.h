@@ -4,6 +4,7 @@
 
 namespace limnoscope {
 
+class ActionTable;
 class AppNotifications;
 class ImageBrowserModel;
 class LimnoraAPIService;
@@ -26,6 +27,8 @@ struct AppContext {
     const ThumbnailStore* thumbnailStore = nullptr;
     // The window's Quick Look panel, once the window made it; null without one.
     QPointer<QuickLookPanel> quickLook;
+    // The window's commands with their shortcuts, once the window made them; null without.
+    QPointer<ActionTable> actions;
 };
 
 } // namespace limnoscope

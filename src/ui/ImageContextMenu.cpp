@@ -1,5 +1,6 @@
 #include "ImageContextMenu.h"
 
+#include "ActionTable.h"
 #include "CompareView.h"
 #include "FileOperations.h"
 #include "Icons.h"
@@ -58,13 +59,17 @@ ImageContextMenu::ImageContextMenu(const QUrl& url, const AppContext& context, T
         });
     }
     addSeparator();
-    addAction(symbolIcon("eye"), qtTrId("ctx_quicklook"), this, [this] {
+    QAction* quickLook = addAction(symbolIcon("eye"), qtTrId("ctx_quicklook"), this, [this] {
         if (m_quickLook)
             m_quickLook->toggle();
     });
+    if (context.actions)
+        context.actions->showShortcutsOn(quickLook, ActionTable::Command::quickLook);
     // The window's own Compare action: one shortcut, and enabled only while two are selected.
-    if (QAction* compare
-        = parent ? parent->window()->findChild<QAction*>(QLatin1String(CompareView::actionName)) : nullptr)
+    QAction* compare = context.actions ? context.actions->action(ActionTable::Command::compare) : nullptr;
+    if (!compare && parent)
+        compare = parent->window()->findChild<QAction*>(QLatin1String(CompareView::actionName));
+    if (compare)
         addAction(compare);
     addSeparator();
     addAction(symbolIcon("photo.on.rectangle"), qtTrId("ctx_copy_image"), this, [url] { copyImageToClipboard(url); });
@@ -88,9 +93,14 @@ ImageContextMenu::ImageContextMenu(const QUrl& url, const AppContext& context, T
     std::optional<QList<FinderTag>> knownTags;
     if (tagDots)
         knownTags = tagDots->tags(url);
-    addMenu(new TagContextMenu(url, knownTags.value_or(QList<FinderTag> {}), context.notifications, this));
+    addMenu(new TagContextMenu(
+        url, knownTags.value_or(QList<FinderTag> {}), context.notifications, this, context.actions.data()));
     addSeparator();
-    addAction(symbolIcon("trash"), qtTrId("ctx_delete_file"), this, [this] { emit deleteRequested(m_url); });
+    // This row's file, which need not be the current image: the command's key is only shown.
+    QAction* trash
+        = addAction(symbolIcon("trash"), qtTrId("ctx_delete_file"), this, [this] { emit deleteRequested(m_url); });
+    if (context.actions)
+        context.actions->showShortcutsOn(trash, ActionTable::Command::moveToTrash);
 }
 
 } // namespace limnoscope

@@ -1,7 +1,9 @@
 #include "KeySinkView.h"
 
+#include "ActionTable.h"
 #include "KeyboardMap.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QTimer>
@@ -41,18 +43,17 @@ void KeySinkView::keyPressEvent(QKeyEvent* event)
 {
     // Return and Escape go on to the parent; the browsing keys act here too (the application
     // map has already seen them unless a dialog or text field had the keyboard).
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Escape) {
+    const std::optional<ActionTable::Command> command
+        = m_context.actions ? m_context.actions->commandForKey(event) : std::nullopt;
+    if (!command || !m_context.actions->isBrowsingKeyCommand(*command) || event->key() == Qt::Key_Return
+        || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Escape || KeyboardMap::keyboardIsTaken()) {
         QWidget::keyPressEvent(event);
         return;
     }
-    const KeyboardMap::Action action = KeyboardMap::actionFor(event);
-    if (action == KeyboardMap::Action::None || KeyboardMap::keyboardIsTaken()) {
-        QWidget::keyPressEvent(event);
-        return;
-    }
-    // Space with no current image does nothing here, but is still swallowed.
-    KeyboardMap::perform(m_context, action);
-    if (action == KeyboardMap::Action::First || action == KeyboardMap::Action::Last)
+    // A command that cannot act (Space with no current image) is still swallowed here.
+    if (QAction* action = m_context.actions->action(*command); action->isEnabled())
+        action->trigger();
+    if (*command == ActionTable::Command::first || *command == ActionTable::Command::last)
         restoreFocusSoon();
     event->accept();
 }

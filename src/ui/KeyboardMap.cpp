@@ -1,10 +1,9 @@
 #include "KeyboardMap.h"
 
-#include "AppNotifications.h"
-#include "ImageBrowserModel.h"
-#include "QuickLookPanel.h"
+#include "ActionTable.h"
 
 #include <QAbstractSpinBox>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
@@ -22,82 +21,18 @@ KeyboardMap::KeyboardMap(const AppContext& context, QWidget* mainWindow, QObject
     qApp->installEventFilter(this);
 }
 
-KeyboardMap::Action KeyboardMap::actionFor(const QKeyEvent* event)
+bool KeyboardMap::handle(const AppContext& context, const QKeyEvent* event)
 {
-    const Qt::KeyboardModifiers modifiers = event->modifiers();
-    switch (event->key()) {
-    case Qt::Key_Right:
-    case Qt::Key_Down:
-        return Action::Next;
-    case Qt::Key_Left:
-    case Qt::Key_Up:
-        return Action::Previous;
-    case Qt::Key_Space:
-        return Action::ToggleQuickLook;
-    case Qt::Key_Delete:
-        return modifiers.testFlag(Qt::ShiftModifier) ? Action::DeleteImmediately : Action::DeleteCurrentOrSelection;
-    case Qt::Key_Backspace:
-        // Ctrl+Alt+Backspace stays free: desktops reserve it.
-        if (modifiers.testFlag(Qt::ControlModifier) && !modifiers.testFlag(Qt::AltModifier))
-            return Action::DeleteCurrentOrSelection;
-        return Action::None;
-    case Qt::Key_Home:
-        return Action::First;
-    case Qt::Key_End:
-        return Action::Last;
-    default:
-        return Action::None;
-    }
-}
-
-bool KeyboardMap::perform(const AppContext& context, Action action)
-{
-    ImageBrowserModel* model = context.model;
-    QuickLookPanel* quickLook = context.quickLook;
-    const auto refreshQuickLook = [quickLook] {
-        if (quickLook)
-            quickLook->refresh();
-    };
-    switch (action) {
-    case Action::None:
+    if (!context.actions)
         return false;
-    case Action::Next:
-        model->nextImage();
-        refreshQuickLook();
-        return true;
-    case Action::Previous:
-        model->previousImage();
-        refreshQuickLook();
-        return true;
-    case Action::ToggleQuickLook:
-        if (model->currentImageURL().isEmpty())
-            return false;
-        if (quickLook)
-            quickLook->toggle();
-        return true;
-    case Action::DeleteCurrentOrSelection:
-        if (quickLook)
-            quickLook->close();
-        if (!model->selectedURLs().isEmpty())
-            emit context.notifications->deleteSelectedImages();
-        else
-            emit context.notifications->deleteCurrentImage();
-        return true;
-    case Action::DeleteImmediately:
-        emit context.notifications->deleteImmediately();
-        return true;
-    case Action::First:
-        model->setSelectedURLs({});
-        model->selectImage(0);
-        refreshQuickLook();
-        return true;
-    case Action::Last:
-        model->setSelectedURLs({});
-        model->selectImage(model->flatURLs().size() - 1);
-        refreshQuickLook();
-        return true;
-    }
-    return false;
+    const std::optional<ActionTable::Command> command = context.actions->commandForKey(event);
+    if (!command || !context.actions->isBrowsingKeyCommand(*command))
+        return false; // Qt fires the other shortcuts itself
+    QAction* action = context.actions->action(*command);
+    if (!action->isEnabled())
+        return *command != ActionTable::Command::quickLook;
+    action->trigger();
+    return true;
 }
 
 bool KeyboardMap::keyboardIsTaken()
@@ -125,8 +60,7 @@ bool KeyboardMap::eventFilter(QObject* watched, QEvent* event)
     auto* widget = static_cast<QWidget*>(watched);
     if (widget->window() != m_mainWindow || !m_mainWindow->isActiveWindow() || keyboardIsTaken())
         return false;
-    const Action action = actionFor(static_cast<QKeyEvent*>(event));
-    return perform(m_context, action);
+    return handle(m_context, static_cast<QKeyEvent*>(event));
 }
 
 } // namespace limnoscope

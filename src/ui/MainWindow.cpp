@@ -1,10 +1,10 @@
 #include "MainWindow.h"
 
+#include "ActionTable.h"
 #include "AppNotifications.h"
 #include "CenterPanelView.h"
 #include "CompareView.h"
 #include "ContentView.h"
-#include "FileTags.h"
 #include "FinderTag.h"
 #include "Icons.h"
 #include "ImageBrowserModel.h"
@@ -16,9 +16,9 @@
 #include "SidebarView.h"
 #include "StableSplitView.h"
 
-#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QToolBar>
@@ -29,118 +29,133 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent)
     : QMainWindow(parent)
     , m_context(context)
     , m_model(context.model)
-    , m_quickLook(new QuickLookPanel(context.model, context.notifications, this))
+    , m_actions(new ActionTable(context, this))
+    , m_quickLook(new QuickLookPanel(context.model, context.notifications, m_actions, this))
 {
+    m_actions->setQuickLook(m_quickLook);
     m_context.quickLook = m_quickLook;
+    m_context.actions = m_actions;
     m_content = new ContentView(m_context, this);
     m_keyboardMap = new KeyboardMap(m_context, this, this);
-    setWindowTitle(QStringLiteral("Limnoscope"));
     setObjectName(QStringLiteral("MainWindow"));
     setUnifiedTitleAndToolBarOnMac(true);
     setCentralWidget(m_content);
     resize(defaultSize);
     connect(m_quickLook, &QuickLookPanel::deleteImmediatelyRequested, m_content,
         [this] { m_content->deleteWithoutConfirmation(ContentView::AfterDeletion::reshowQuickLook); });
+    connectWindowCommands();
     buildMenus();
     buildToolbar();
     buildStatusBar();
+    for (auto signal : { &ImageBrowserModel::rootFolderURLChanged, &ImageBrowserModel::currentImageURLChanged,
+             &ImageBrowserModel::flatURLsChanged })
+        connect(m_model, signal, this, &MainWindow::updateTitle);
+    updateTitle();
 }
 
-QList<QAction*> MainWindow::sortActions() const
+QAction* MainWindow::previewToggle() const
 {
-    return m_sortGroup->actions();
+    return m_actions->action(ActionTable::Command::togglePreview);
 }
 
-void MainWindow::buildMenus()
+QAction* MainWindow::compareAction() const
 {
-    QMenu* file = menuBar()->addMenu(qtTrId("menu_file"));
-    QAction* open = file->addAction(symbolIcon("folder.badge.plus"), qtTrId("open_folder_button"));
-    open->setShortcut(QKeySequence::Open);
-    connect(open, &QAction::triggered, m_context.notifications, &AppNotifications::openFolderCommand);
-    file->addSeparator();
-    QAction* clearIndex = file->addAction(qtTrId("menu_clear_metadata_index"));
-    clearIndex->setObjectName(QStringLiteral("clearMetadataIndex"));
-    connect(clearIndex, &QAction::triggered, m_model, &ImageBrowserModel::clearMetadataIndex);
-    connect(&m_model->metadataPrefetcher(), &MetadataPrefetcher::indexCleared, this, [this](bool cleared) {
-        statusBar()->showMessage(
-            qtTrId(cleared ? "metadata_index_cleared" : "metadata_index_not_cleared"), generateOutcomeShownMs);
-    });
-    file->addSeparator();
-    QAction* quit = file->addAction(qtTrId("menu_quit"));
-    quit->setShortcut(QKeySequence::Quit);
-    connect(quit, &QAction::triggered, this, &QWidget::close);
+    return m_actions->action(ActionTable::Command::compare);
+}
 
-    QMenu* edit = menuBar()->addMenu(qtTrId("menu_edit"));
-    QAction* find = edit->addAction(qtTrId("menu_find"));
-    find->setObjectName(QStringLiteral("findAction"));
-    find->setShortcut(QKeySequence::Find);
-    connect(find, &QAction::triggered, this, [this] {
+// The commands that need the window's parts.
+void MainWindow::connectWindowCommands()
+{
+    using Command = ActionTable::Command;
+    connect(m_actions->action(Command::quit), &QAction::triggered, this, &QWidget::close);
+    connect(m_actions->action(Command::find), &QAction::triggered, this, [this] {
         if (auto* sidebar = m_content->findChild<SidebarView*>())
             sidebar->focusFilter();
     });
-    edit->addSeparator();
-    QMenu* tags = edit->addMenu(qtTrId("menu_tags"));
-    for (FinderTag tag : allFinderTags) {
-        QAction* action = tags->addAction(localizedName(tag));
-        action->setShortcut(QKeySequence(QStringLiteral("Ctrl+%1").arg(shortcutDigit(tag))));
-        action->setData(int(tag));
-        connect(action, &QAction::triggered, this,
-            [this, tag] { changeCurrentImageTags([tag](const QUrl& url) { toggleTag(tag, url); }); });
-        m_tagActions.append(action);
-    }
-    tags->addSeparator();
-    QAction* removeAll = tags->addAction(qtTrId("tag_remove_all"));
-    removeAll->setShortcut(QKeySequence(QStringLiteral("Ctrl+0")));
-    connect(removeAll, &QAction::triggered, this,
-        [this] { changeCurrentImageTags([](const QUrl& url) { removeAllTags(url); }); });
-    m_tagActions.append(removeAll);
-    edit->addSeparator();
-
-    QMenu* view = menuBar()->addMenu(qtTrId("menu_view"));
-    QMenu* sort = view->addMenu(qtTrId("menu_sort"));
-    m_sortGroup = new QActionGroup(this);
-    for (SortOrder order : SortOrders::all()) {
-        QAction* action = sort->addAction(SortOrders::displayText(order));
-        action->setCheckable(true);
-        action->setData(QVariant::fromValue(order));
-        m_sortGroup->addAction(action);
-        connect(action, &QAction::triggered, this, [this, order] { m_model->setSortOrder(order); });
-    }
-    view->addSeparator();
-    // Ctrl+D: no other key of the window takes it; a text field keeps it as its own delete key.
-    m_compareAction = view->addAction(qtTrId("menu_compare"));
-    m_compareAction->setObjectName(QString::fromLatin1(CompareView::actionName));
-    m_compareAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+D")));
+    QAction* compare = m_actions->action(Command::compare);
+    compare->setObjectName(QString::fromLatin1(CompareView::actionName));
     CenterPanelView* center = m_content->centerPanel();
-    connect(m_compareAction, &QAction::triggered, center, &CenterPanelView::showCompare);
-    const auto updateCompareAction
-        = [this, center] { m_compareAction->setEnabled(center->comparablePair().has_value()); };
+    connect(compare, &QAction::triggered, center, &CenterPanelView::showCompare);
+    const auto updateCompareAction = [compare, center] { compare->setEnabled(center->comparablePair().has_value()); };
     connect(m_model, &ImageBrowserModel::selectedURLsChanged, this, updateCompareAction);
     connect(m_model, &ImageBrowserModel::currentImageURLChanged, this, updateCompareAction);
     updateCompareAction();
     connect(center, &CenterPanelView::compareLeft, this, [this] { m_content->keySink()->restoreFocusSoon(); });
-    connect(m_model, &ImageBrowserModel::sortOrderChanged, this, &MainWindow::updateSortChecks);
-    updateSortChecks();
+    connect(previewToggle(), &QAction::triggered, this, [this](bool checked) {
+        m_content->splitView()->setPreviewVisible(checked);
+        updatePreviewToggle();
+    });
+    updatePreviewToggle();
+    connect(&m_model->metadataPrefetcher(), &MetadataPrefetcher::indexCleared, this, [this](bool cleared) {
+        statusBar()->showMessage(
+            qtTrId(cleared ? "metadata_index_cleared" : "metadata_index_not_cleared"), generateOutcomeShownMs);
+    });
+}
+
+void MainWindow::buildMenus()
+{
+    using Command = ActionTable::Command;
+    const auto add = [this](QMenu* menu, std::initializer_list<Command> commands) {
+        for (Command command : commands)
+            menu->addAction(m_actions->action(command));
+    };
+    QMenu* file = menuBar()->addMenu(qtTrId("menu_file"));
+    add(file, { Command::openFolder });
+    file->addSeparator();
+    add(file, { Command::clearMetadataIndex });
+    file->addSeparator();
+    add(file, { Command::quit });
+
+    QMenu* edit = menuBar()->addMenu(qtTrId("menu_edit"));
+    add(edit, { Command::copyPrompt, Command::copyNegativePrompt, Command::copySettingsJSON });
+    edit->addSeparator();
+    add(edit, { Command::moveToTrash, Command::moveToTrashWithoutAsking });
+    edit->addSeparator();
+    add(edit, { Command::find });
+    edit->addSeparator();
+    QMenu* tags = edit->addMenu(qtTrId("menu_tags"));
+    for (FinderTag tag : allFinderTags)
+        tags->addAction(m_actions->action(ActionTable::tagCommand(tag)));
+    tags->addSeparator();
+    add(tags, { Command::removeAllTags });
+
+    QMenu* view = menuBar()->addMenu(qtTrId("menu_view"));
+    QMenu* sort = view->addMenu(qtTrId("menu_sort_by"));
+    for (SortOrder order : SortOrders::all())
+        sort->addAction(m_actions->action(ActionTable::sortCommand(order)));
+    view->addSeparator();
+    add(view, { Command::compare });
+    view->addSeparator();
+    add(view, { Command::togglePreview });
+
+    QMenu* go = menuBar()->addMenu(qtTrId("menu_go"));
+    add(go, { Command::previous, Command::next });
+    go->addSeparator();
+    add(go, { Command::first, Command::last });
+    go->addSeparator();
+    add(go, { Command::quickLook });
 }
 
 void MainWindow::buildToolbar()
 {
+    using Command = ActionTable::Command;
     QToolBar* toolbar = addToolBar(QStringLiteral("Main"));
     toolbar->setObjectName(QStringLiteral("MainToolbar"));
     toolbar->setMovable(false);
     toolbar->setFloatable(false);
     toolbar->setContextMenuPolicy(Qt::PreventContextMenu);
+    toolbar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    toolbar->addAction(m_actions->action(Command::openFolder));
+    toolbar->addSeparator();
+    toolbar->addAction(m_actions->action(Command::previous));
+    toolbar->addAction(m_actions->action(Command::next));
+    toolbar->addSeparator();
+    toolbar->addAction(m_actions->action(Command::quickLook));
+    toolbar->addAction(m_actions->action(Command::moveToTrash));
     auto* spacer = new QWidget(toolbar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolbar->addWidget(spacer);
-    m_previewToggle = toolbar->addAction(symbolIcon("sidebar.right"), QString());
-    m_previewToggle->setCheckable(true);
-    m_previewToggle->setChecked(m_content->splitView()->isPreviewVisible());
-    connect(m_previewToggle, &QAction::triggered, this, [this](bool checked) {
-        m_content->splitView()->setPreviewVisible(checked);
-        updatePreviewToggle();
-    });
-    updatePreviewToggle();
+    toolbar->addAction(previewToggle());
 }
 
 void MainWindow::buildStatusBar()
@@ -172,24 +187,28 @@ void MainWindow::buildStatusBar()
 void MainWindow::updatePreviewToggle()
 {
     const bool visible = m_content->splitView()->isPreviewVisible();
-    m_previewToggle->setChecked(visible);
-    m_previewToggle->setToolTip(qtTrId(visible ? "hide_preview" : "show_preview"));
+    QAction* toggle = previewToggle();
+    toggle->setChecked(visible);
+    toggle->setToolTip(ActionTable::toolTipText(qtTrId(visible ? "hide_preview" : "show_preview"), toggle));
 }
 
-void MainWindow::updateSortChecks()
+void MainWindow::updateTitle()
 {
-    for (QAction* action : m_sortGroup->actions())
-        action->setChecked(action->data().value<SortOrder>() == m_model->sortOrder());
-}
-
-void MainWindow::changeCurrentImageTags(const std::function<void(const QUrl&)>& change)
-{
+    static const QString separator = QStringLiteral(" \u2014 ");
+    QStringList parts;
     const QUrl current = m_model->currentImageURL();
-    if (current.isEmpty())
-        return;
-    change(current); // the outcome is not looked at: the tag views read the file again
-    emit m_context.notifications->tagsDidChange();
-    m_model->setTagVersion(m_model->tagVersion() + 1);
+    const QUrl root = m_model->rootFolderURL();
+    const qint64 listed = m_model->listedCount();
+    if (!current.isEmpty())
+        parts.append(current.fileName());
+    if (!root.isEmpty()) {
+        const QString name = QFileInfo(root.toLocalFile()).fileName();
+        parts.append(name.isEmpty() ? root.toLocalFile() : name);
+    } else if (listed > 1) { // a file list: how many; one image is named already
+        parts.append(localizedFormat("window_title_image_count", { QString::number(listed) }));
+    }
+    parts.append(QStringLiteral("Limnoscope"));
+    setWindowTitle(parts.join(separator));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -5,17 +5,18 @@
 #include <QMainWindow>
 
 class QAction;
-class QActionGroup;
 
 namespace limnoscope {
 
+class ActionTable;
 class ContentView;
 class KeyboardMap;
 
-// The one window: menus (open folder, sort, colour tags, compare), the preview toggle in the toolbar,
-// the content view, and a status bar that appears for the outcome of a generate request.
-// It makes the Quick Look panel and hands the services of `context`, with the panel, to its
-// parts. Closing it ends the application. GUI thread.
+// The one window: the menus and the toolbar over the commands of its action table, the content
+// view, a title naming the current image and the folder, and a status bar that appears for the
+// outcome of a generate request. It makes the action table and the Quick Look panel and hands
+// the services of `context`, with both, to its parts. Closing it ends the application. GUI
+// thread.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -29,11 +30,10 @@ public:
 
     [[nodiscard]] ContentView* contentView() const { return m_content; }
     [[nodiscard]] QuickLookPanel* quickLook() const { return m_quickLook; }
-    [[nodiscard]] QAction* previewToggle() const { return m_previewToggle; }
-    [[nodiscard]] QList<QAction*> sortActions() const;
-    [[nodiscard]] QList<QAction*> tagActions() const { return m_tagActions; }
+    [[nodiscard]] ActionTable* actionTable() const { return m_actions; }
+    [[nodiscard]] QAction* previewToggle() const;
     // Enabled while exactly two images are selected; the image context menu shows it too.
-    [[nodiscard]] QAction* compareAction() const { return m_compareAction; }
+    [[nodiscard]] QAction* compareAction() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -42,20 +42,17 @@ private:
     void buildMenus();
     void buildToolbar();
     void buildStatusBar();
-    void updateSortChecks();
+    void connectWindowCommands();
     void updatePreviewToggle();
-    // Changes the current image's tags, then tells every tag view and bumps the tag version.
-    void changeCurrentImageTags(const std::function<void(const QUrl&)>& change);
+    // "harbour-01.png — samples — Limnoscope", as far as there is an image and a folder.
+    void updateTitle();
 
     AppContext m_context;
     ImageBrowserModel* m_model;
+    ActionTable* m_actions;
     QuickLookPanel* m_quickLook;
     ContentView* m_content;
     KeyboardMap* m_keyboardMap;
-    QActionGroup* m_sortGroup = nullptr;
-    QAction* m_previewToggle = nullptr;
-    QList<QAction*> m_tagActions;
-    QAction* m_compareAction = nullptr;
 };
 
 } // namespace limnoscope

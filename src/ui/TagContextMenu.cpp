@@ -1,5 +1,6 @@
 #include "TagContextMenu.h"
 
+#include "ActionTable.h"
 #include "AppNotifications.h"
 #include "FileTags.h"
 
@@ -14,9 +15,9 @@ namespace {
 const QString activeMark = QStringLiteral("\u25CF ");
 const QString inactiveMark = QStringLiteral("\u25CB ");
 
-// One worker for every tag change from these menus, so that two quick changes of one file never
-// overlap (each is a read, then a write).
-QThreadPool* tagWorker()
+} // namespace
+
+QThreadPool* TagContextMenu::tagWorker()
 {
     static QThreadPool* const worker = [] {
         auto* pool = new QThreadPool(QCoreApplication::instance());
@@ -26,10 +27,8 @@ QThreadPool* tagWorker()
     return worker;
 }
 
-} // namespace
-
-TagContextMenu::TagContextMenu(
-    const QUrl& url, const QList<FinderTag>& knownTags, AppNotifications* notifications, QWidget* parent)
+TagContextMenu::TagContextMenu(const QUrl& url, const QList<FinderTag>& knownTags, AppNotifications* notifications,
+    QWidget* parent, const ActionTable* actions)
     : QMenu(qtTrId("ctx_tags"), parent)
     , m_url(url)
     , m_notifications(notifications)
@@ -38,9 +37,13 @@ TagContextMenu::TagContextMenu(
     for (std::size_t i = 0; i < allFinderTags.size(); ++i) {
         const FinderTag tag = allFinderTags[i];
         m_tagActions[i] = addAction(entryTitle(tag, m_activeTags.contains(tag)), this, [this, tag] { toggle(tag); });
+        if (actions)
+            actions->showShortcutsOn(m_tagActions[i], ActionTable::tagCommand(tag));
     }
     addSeparator();
-    addAction(qtTrId("tag_remove_all"), this, &TagContextMenu::removeAll);
+    QAction* removeAllAction = addAction(qtTrId("tag_remove_all"), this, &TagContextMenu::removeAll);
+    if (actions)
+        actions->showShortcutsOn(removeAllAction, ActionTable::Command::removeAllTags);
     connect(this, &QMenu::aboutToShow, this, &TagContextMenu::readActiveTags);
 }
 

@@ -5,26 +5,35 @@
 #include <QList>
 #include <QMenu>
 #include <QPointer>
+#include <QThreadPool>
 #include <QUrl>
 
 #include <array>
 
 namespace limnoscope {
 
+class ActionTable;
 class AppNotifications;
 
 // The colour-tag submenu of an image row: "● " before each tag the file has, "○ " before the
-// others, then "remove all". The file's tags are read anew each time the submenu opens; reading
-// and writing run on a worker thread, one operation at a time, and every change is announced
-// with tagsDidChange of `notifications` (none when null). GUI thread.
+// others, then "remove all", each with the window's shortcut of that command. The file's tags are
+// read anew each time the submenu opens; reading and writing run on the tag worker, one operation
+// at a time, and every change is announced with tagsDidChange of `notifications` (none when
+// null). GUI thread.
 class TagContextMenu : public QMenu
 {
     Q_OBJECT
 
 public:
-    // `knownTags` are shown until the reading started on opening lands.
-    TagContextMenu(
-        const QUrl& url, const QList<FinderTag>& knownTags, AppNotifications* notifications, QWidget* parent = nullptr);
+    // `knownTags` are shown until the reading started on opening lands; `actions` (may be null)
+    // gives the shortcuts shown.
+    TagContextMenu(const QUrl& url, const QList<FinderTag>& knownTags, AppNotifications* notifications,
+        QWidget* parent = nullptr, const ActionTable* actions = nullptr);
+
+    // The one worker of every tag reading and change made from the menus, so that two quick
+    // changes of one file never overlap (each is a read, then a write) and a reading queued
+    // after a change sees it.
+    [[nodiscard]] static QThreadPool* tagWorker();
 
     [[nodiscard]] const QList<FinderTag>& activeTags() const { return m_activeTags; }
     // The entry's title: the mark, a space, the tag's name.

@@ -106,19 +106,36 @@ private slots:
         QCOMPARE(after.rlim_cur, std::min(before.rlim_max, AppDelegate::openFileLimit));
     }
 
-    void startOpensTheArgumentOrTheLastFolder()
+    // No argument reopens the last folder; arguments, relative ones from the working folder, are
+    // handed over together as absolute URLs, and the window opens them as one drop (one folder,
+    // or the images among several items as a list).
+    void startOpensTheArgumentsOrTheLastFolder_data()
     {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("opened"); // relative to the sandbox
+        QTest::newRow("none: the last folder") << QStringList {} << QStringList {};
+        QTest::newRow("one image") << QStringList { "last/a.png" } << QStringList { "last/a.png" };
+        QTest::newRow("several, relative and absolute") << QStringList { "last/b.png", "last", "ABSOLUTE/other/c.png" }
+                                                        << QStringList { "last/b.png", "last", "other/c.png" };
+    }
+
+    void startOpensTheArgumentsOrTheLastFolder()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, opened);
         const QString last = m_dir.filePath("last");
-        m_dir.writeImages({ "last/a.png" });
+        m_dir.writeImages({ "last/a.png", "last/b.png", "other/c.png" });
         QSettings().setValue(ImageBrowserModel::lastFolderPathKey, last);
-        for (const QString& argument : { QString(), last + "/a.png" }) { // with one, the last folder is not opened
-            ImageBrowserModel model;
-            AppDelegate delegate(&model);
-            QList<QUrl> opened;
-            delegate.applicationDidFinishLaunching(argument, [&](const QUrl& url) { opened.append(url); });
-            QTRY_COMPARE(model.rootFolderURL(), argument.isEmpty() ? QUrl::fromLocalFile(last) : QUrl());
-            QCOMPARE(opened, argument.isEmpty() ? QList<QUrl>() : QList<QUrl> { QUrl::fromLocalFile(argument) });
-        }
+        const QString savedWorkingFolder = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        const auto restore = qScopeGuard([&] { QDir::setCurrent(savedWorkingFolder); });
+        arguments.replaceInStrings("ABSOLUTE", m_dir.path());
+        ImageBrowserModel model;
+        AppDelegate delegate(&model);
+        QList<QUrl> handed;
+        delegate.applicationDidFinishLaunching(arguments, [&](const QList<QUrl>& urls) { handed = urls; });
+        QTRY_COMPARE(model.rootFolderURL(), arguments.isEmpty() ? QUrl::fromLocalFile(last) : QUrl());
+        QCOMPARE(handed, m_dir.urls(opened));
     }
 };
 
