@@ -273,18 +273,23 @@ void ActionTable::updateEnabled()
 
 void ActionTable::readCurrentTags()
 {
-    const quint64 reading = ++m_tagReading;
+    if (m_readingTags) { // stepping through many images reads only the last one's tags
+        m_readTagsAgain = true;
+        return;
+    }
+    m_readingTags = true;
     const QUrl url = m_context.model->currentImageURL();
     // On the tag worker, behind any change still being written, so the reading shows it.
     QtConcurrent::run(TagContextMenu::tagWorker(), [url] {
         return url.isEmpty() ? QList<FinderTag> {} : readTags(url);
-    }).then(this, [this, reading](const QList<FinderTag>& tags) {
-        if (reading != m_tagReading)
-            return; // the current image changed meanwhile
-        m_currentTags = tags;
+    }).then(this, [this, url](const QList<FinderTag>& tags) {
+        m_readingTags = false;
+        if (std::exchange(m_readTagsAgain, false) || url != m_context.model->currentImageURL()) {
+            readCurrentTags();
+            return;
+        }
         for (FinderTag tag : allFinderTags)
             action(tagCommand(tag))->setChecked(tags.contains(tag));
-        emit currentTagsRead();
     });
 }
 

@@ -80,15 +80,8 @@ public:
     // The text for a tooltip: the action's text without its mnemonic, and its first shortcut.
     [[nodiscard]] static QString toolTipText(const QString& text, const QAction* action);
 
-    // The tags of the current image as last read on the tag worker; the tag actions' check marks.
-    [[nodiscard]] const QList<FinderTag>& currentTags() const { return m_currentTags; }
-
     // Where the Quick Look and the delete commands close or toggle the panel.
     void setQuickLook(QuickLookPanel* quickLook);
-
-signals:
-    // The current image's tags were read again and the check marks set.
-    void currentTagsRead();
 
 private:
     void connectCommands();
@@ -99,8 +92,9 @@ private:
 
     AppContext m_context;
     std::array<QAction*, commandCount> m_actions {};
-    QList<FinderTag> m_currentTags;
-    quint64 m_tagReading = 0;
+    // One reading of the current image's tags at a time; asked for meanwhile, one more follows.
+    bool m_readingTags = false;
+    bool m_readTagsAgain = false;
 };
 
 } // namespace limnoscope
