@@ -11,10 +11,6 @@
         <source>%lld / %lld</source>
         <translation>%1 / %2</translation>
     </message>
-    <message id="LN API ✓ Port %lld">
-        <source>LN API ✓ Port %lld</source>
-        <translation>LN-API ✓ Port %1</translation>
-    </message>
     <message id="cannot_read_folder">
         <source>cannot_read_folder</source>
         <translation>Der Ordner „%1“ kann nicht gelesen werden: %2.</translation>
@@ -99,6 +95,13 @@
         <source>drop_hint</source>
         <translation>Ordner oder Bilder hierher ziehen</translation>
     </message>
+    <message id="dropped_image_count" numerus="yes">
+        <source>dropped_image_count</source>
+        <translation>
+            <numerusform>%n Bild</numerusform>
+            <numerusform>%n Bilder</numerusform>
+        </translation>
+    </message>
     <message id="error_input_output">
         <source>error_input_output</source>
         <translation>Ein-/Ausgabefehler</translation>
@@ -174,9 +177,13 @@
         <source>hide_preview</source>
         <translation>Vorschau ausblenden</translation>
     </message>
-    <message id="ln_api_unavailable">
-        <source>ln_api_unavailable</source>
-        <translation>Limnora-API nicht erreichbar</translation>
+    <message id="limnora_not_running">
+        <source>limnora_not_running</source>
+        <translation>Limnora läuft nicht</translation>
+    </message>
+    <message id="limnora_running">
+        <source>limnora_running</source>
+        <translation>Limnora läuft (%1)</translation>
     </message>
     <message id="menu_find">
         <source>menu_find</source>

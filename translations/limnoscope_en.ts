@@ -11,10 +11,6 @@
         <source>%lld / %lld</source>
         <translation>%1 / %2</translation>
     </message>
-    <message id="LN API ✓ Port %lld">
-        <source>LN API ✓ Port %lld</source>
-        <translation>LN API ✓ Port %1</translation>
-    </message>
     <message id="cannot_read_folder">
         <source>cannot_read_folder</source>
         <translation>Cannot read folder “%1”: %2.</translation>
@@ -99,6 +95,13 @@
         <source>drop_hint</source>
         <translation>Drop a folder or images here</translation>
     </message>
+    <message id="dropped_image_count" numerus="yes">
+        <source>dropped_image_count</source>
+        <translation>
+            <numerusform>%n image</numerusform>
+            <numerusform>%n images</numerusform>
+        </translation>
+    </message>
     <message id="error_input_output">
         <source>error_input_output</source>
         <translation>input/output error</translation>
@@ -174,9 +177,13 @@
         <source>hide_preview</source>
         <translation>Hide Preview</translation>
     </message>
-    <message id="ln_api_unavailable">
-        <source>ln_api_unavailable</source>
-        <translation>Limnora API not reachable</translation>
+    <message id="limnora_not_running">
+        <source>limnora_not_running</source>
+        <translation>Limnora is not running</translation>
+    </message>
+    <message id="limnora_running">
+        <source>limnora_running</source>
+        <translation>Limnora is running (%1)</translation>
     </message>
     <message id="menu_find">
         <source>menu_find</source>

@@ -323,7 +323,7 @@ QFuture<bool> LimnoraAPIService::checkTCPPort(quint16 port)
     connect(socket, &QTcpSocket::errorOccurred, socket, [finish] { finish(false); });
     connect(deadline, &QTimer::timeout, socket, [finish] { finish(false); });
     deadline->start(probeConnectTimeout);
-    socket->connectToHost(QHostAddress(QHostAddress::LocalHost), port);
+    socket->connectToHost(QHostAddress(QLatin1String(limnoraAPIHost)), port);
     return future;
 }
 
@@ -358,7 +358,7 @@ void LimnoraAPIService::sendGenerateRequest(const LimnoraMetadata& metadata)
         return;
     QUrl url;
     url.setScheme(QStringLiteral("http"));
-    url.setHost(QStringLiteral("127.0.0.1"));
+    url.setHost(QLatin1String(limnoraAPIHost));
     url.setPort(int(m_activePort));
     url.setPath(QLatin1String(txt2imgPath));
     if (!url.isValid())

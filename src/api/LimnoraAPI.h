@@ -34,6 +34,8 @@ class LimnoraAPIService : public QObject
 
 public:
     static constexpr quint16 limnoraAPIPort = 7860;
+    // The loopback address the API is probed and posted to.
+    static constexpr const char* limnoraAPIHost = "127.0.0.1";
     static constexpr std::chrono::milliseconds probeConnectTimeout { 1500 };
     static constexpr std::chrono::milliseconds probeInterval { 3000 };
     static constexpr std::chrono::milliseconds launchSettleDelay { 500 };

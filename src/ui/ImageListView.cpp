@@ -81,7 +81,7 @@ ImageListView::ImageListView(const AppContext& context, QWidget* parent)
         scrollToCurrentImage();
     });
     connect(browser, &ImageBrowserModel::selectedURLsChanged, viewport(), qOverload<>(&QWidget::update));
-    connect(browser, &ImageBrowserModel::thumbnailSizeChanged, this, [this] { scheduleDelayedItemsLayout(); });
+    connect(browser, &ImageBrowserModel::thumbnailSizeChanged, this, &ImageListView::relayOutKeepingAnchor);
     connect(m_rows, &QAbstractItemModel::modelReset, this, &ImageListView::scrollToCurrentImage, Qt::QueuedConnection);
 
     connect(m_thumbnails, &ThumbnailProvider::thumbnailReady, this, &ImageListView::updateImageRow);
@@ -113,6 +113,24 @@ void ImageListView::scrollToCurrentImage()
     const int row = m_rows->rowOfImage(m_browser->currentImageURL());
     if (row >= 0)
         scrollTo(m_rows->index(row), EnsureVisible);
+}
+
+void ImageListView::relayOutKeepingAnchor()
+{
+    // The rows still stand where they were laid out for the old size: the current image's row
+    // keeps its place on screen, or, when it is out of view, the row at the top does.
+    const QRect area = viewport()->rect();
+    int anchor = m_rows->rowOfImage(m_browser->currentImageURL());
+    if (anchor < 0 || !visualRect(m_rows->index(anchor)).intersects(area)) {
+        const QModelIndex top = indexAt(QPoint(area.center().x(), area.top()));
+        anchor = top.isValid() ? top.row() : -1;
+    }
+    const int topBefore = anchor >= 0 ? visualRect(m_rows->index(anchor)).top() : 0;
+    doItemsLayout();
+    if (anchor < 0)
+        return;
+    QScrollBar* bar = verticalScrollBar();
+    bar->setValue(bar->value() + visualRect(m_rows->index(anchor)).top() - topBefore);
 }
 
 // Mouse: a click acts when the button goes up over the row it went down on, unless the row was

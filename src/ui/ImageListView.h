@@ -22,7 +22,8 @@ class ThumbnailProvider;
 // click on an image row selects (Ctrl toggles the row in the multi-selection, Shift selects the
 // range to the current image); a row dragged out carries its file's URL; each image row has the
 // context menu of file operations and its own delete confirmation. Keeps the current image in
-// view and only the rows in view load thumbnails and tags. GUI thread.
+// view (and in its place on screen when the thumbnail size changes) and only the rows in view load
+// thumbnails and tags. GUI thread.
 class ImageListView : public QListView
 {
     Q_OBJECT
@@ -56,6 +57,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Lays the rows out for a new thumbnail size at once.
+    void relayOutKeepingAnchor();
     void clickImage(const QUrl& url, Qt::KeyboardModifiers modifiers);
     void startDragging(const QUrl& url);
     void noteVisibleRows();

@@ -51,7 +51,29 @@ qreal NameLayout::advance(QChar character) const
     return stored;
 }
 
-NameLayout::Lines NameLayout::lines(const QString& text, qreal width) const
+NameLayout::Lines NameLayout::lines(const QString& text, qreal width, qsizetype maxLines) const
+{
+    Lines result = allLines(text, width);
+    if (maxLines > 0 && result.size() > maxLines) {
+        Line& last = result[maxLines - 1];
+        last.length = text.size() - last.start;
+        result.resize(maxLines);
+    }
+    return result;
+}
+
+QStringList NameLayout::shownLines(const QString& text, qreal width, qsizetype maxLines) const
+{
+    const Lines all = allLines(text, width);
+    QStringList shown;
+    for (qsizetype i = 0; i < all.size() && i < maxLines; ++i)
+        shown.append(text.mid(all[i].start, all[i].length));
+    if (all.size() > maxLines)
+        shown.last() = m_metrics.elidedText(text.mid(all[maxLines - 1].start), Qt::ElideMiddle, width);
+    return shown;
+}
+
+NameLayout::Lines NameLayout::allLines(const QString& text, qreal width) const
 {
     for (const QChar character : text) {
         if (shapesWithNeighbours(character))

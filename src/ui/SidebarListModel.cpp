@@ -3,6 +3,17 @@
 #include "ImageBrowserModel.h"
 
 namespace limnoscope {
+namespace {
+
+// Only the last extension goes ("a.b.png" shows "a.b"); a name that is all extension stays.
+QString baseName(QString name)
+{
+    if (const qsizetype dot = name.lastIndexOf(QLatin1Char('.')); dot > 0)
+        name.truncate(dot);
+    return name;
+}
+
+} // namespace
 
 SidebarListModel::SidebarListModel(ImageBrowserModel* browser, QObject* parent)
     : QAbstractListModel(parent)
@@ -83,11 +94,7 @@ QString SidebarListModel::rowTitle(int row) const
     const Row& entry = m_rows.at(row);
     if (entry.kind == RowKind::groupHeader)
         return m_groups.value(entry.url).name;
-    QString name = entry.url.fileName();
-    // Only the last extension goes ("a.b.png" shows "a.b"); a name that is all extension stays.
-    if (const qsizetype dot = name.lastIndexOf(QLatin1Char('.')); dot > 0)
-        name.truncate(dot);
-    return name;
+    return entry.showsExtension ? entry.url.fileName() : baseName(entry.url.fileName());
 }
 
 int SidebarListModel::rowOfImage(const QUrl& url) const
@@ -119,8 +126,18 @@ QList<SidebarListModel::Row> SidebarListModel::rowsFor(const QList<FolderGroup>&
             rows.append(Row { RowKind::groupHeader, group.url });
         if (!group.isExpanded)
             continue;
-        for (const QUrl& image : group.images)
+        // Names that are the same without their extensions, within this group.
+        QHash<QString, qsizetype> nameCounts;
+        nameCounts.reserve(group.images.size());
+        const qsizetype first = rows.size();
+        for (const QUrl& image : group.images) {
             rows.append(Row { RowKind::image, image });
+            ++nameCounts[baseName(image.fileName())];
+        }
+        if (nameCounts.size() == group.images.size())
+            continue;
+        for (qsizetype row = first; row < rows.size(); ++row)
+            rows[row].showsExtension = nameCounts.value(baseName(rows.at(row).url.fileName())) > 1;
     }
     return rows;
 }
@@ -156,7 +173,21 @@ void SidebarListModel::synchronize()
         return;
     }
     m_groups = newGroups;
+    applyExtensionChanges(newRows);
     notifyChangedHeaders(before);
+}
+
+void SidebarListModel::applyExtensionChanges(const QList<Row>& newRows)
+{
+    for (qsizetype row = 0; row < m_rows.size(); ++row) {
+        Row& entry = m_rows[row];
+        if (entry.showsExtension == newRows.at(row).showsExtension)
+            continue;
+        entry.showsExtension = newRows.at(row).showsExtension;
+        entry.measuredHeight = -1;
+        const QModelIndex changed = index(int(row));
+        emit dataChanged(changed, changed);
+    }
 }
 
 QHash<QUrl, SidebarListModel::GroupInfo> SidebarListModel::groupInfos() const

@@ -45,7 +45,8 @@ public:
     // Quick accessors for painting and layout.
     [[nodiscard]] RowKind rowKind(int row) const { return m_rows.at(row).kind; }
     [[nodiscard]] const QUrl& rowURL(int row) const { return m_rows.at(row).url; }
-    // The image's file name without its extension, or the group's name.
+    // The image's file name without its extension (with it where another image of the group has
+    // the same name without one: "a.png" and "a.jpg"), or the group's name.
     [[nodiscard]] QString rowTitle(int row) const;
     // The row of the image, or -1 when it has none (not listed, or its group is collapsed).
     [[nodiscard]] int rowOfImage(const QUrl& url) const;
@@ -63,6 +64,7 @@ private:
     struct Row {
         RowKind kind = RowKind::image;
         QUrl url;
+        bool showsExtension = false;
         mutable int measuredHeight = -1;
 
         [[nodiscard]] bool sameKey(const Row& other) const { return kind == other.kind && url == other.url; }
@@ -86,6 +88,8 @@ private:
     [[nodiscard]] QList<Row> rowsFor(const QList<FolderGroup>& groups, bool showsHeaders) const;
     // False when the rows kept from the old list are not in the same order in the new one.
     bool applyRowChanges(const QList<Row>& newRows);
+    // Rows that stayed but now show their extension or no longer do.
+    void applyExtensionChanges(const QList<Row>& newRows);
     void notifyChangedHeaders(const QHash<QUrl, GroupInfo>& before);
 
     ImageBrowserModel* m_browser;

@@ -138,6 +138,8 @@ SidebarView::SidebarView(const AppContext& context, QWidget* parent)
 
     connect(model, &ImageBrowserModel::rootFolderURLChanged, this, &SidebarView::showFolder);
     connect(model, &ImageBrowserModel::groupsChanged, this, &SidebarView::showGroups);
+    connect(model, &ImageBrowserModel::groupsChanged, this, &SidebarView::showFolder);
+    connect(model, &ImageBrowserModel::flatURLsChanged, this, &SidebarView::showFolder);
     connect(model, &ImageBrowserModel::thumbnailSizeChanged, this, &SidebarView::showThumbnailSize);
     connect(model, &ImageBrowserModel::currentIndexChanged, this, &SidebarView::showPosition);
     connect(model, &ImageBrowserModel::flatURLsChanged, this, &SidebarView::showPosition);
@@ -387,12 +389,26 @@ QWidget* SidebarView::makeFooter()
 
 void SidebarView::showFolder()
 {
+    // Without a folder, dropped files (or one given on the command line) are named by the one
+    // file's name or by their number.
     const QUrl& root = m_model->rootFolderURL();
-    const bool hasFolder = !root.isEmpty();
-    m_folderIcon->setVisible(hasFolder);
-    m_folderName->setVisible(hasFolder);
-    m_noFolder->setVisible(!hasFolder);
-    m_folderName->setText(hasFolder ? root.adjusted(QUrl::StripTrailingSlash).fileName() : QString());
+    const qint64 fileCount = root.isEmpty() ? m_model->listedCount() : 0; // the filter aside
+    const QList<QUrl>& shown = m_model->flatURLs();
+    const QUrl firstFile = shown.isEmpty() ? QUrl() : shown.first();
+    const bool hasName = !root.isEmpty() || fileCount > 0;
+    m_folderIcon->setPixmap(
+        fadedIcon(root.isEmpty() ? "photo" : "folder.fill", headerIconSize, secondaryIconOpacity, devicePixelRatioF()));
+    m_folderIcon->setVisible(hasName);
+    m_folderName->setVisible(hasName);
+    m_noFolder->setVisible(!hasName);
+    if (!root.isEmpty())
+        m_folderName->setText(root.adjusted(QUrl::StripTrailingSlash).fileName());
+    else if (fileCount == 1 && !firstFile.isEmpty())
+        m_folderName->setText(firstFile.fileName());
+    else
+        m_folderName->setText(fileCount > 0
+                ? qtTrId("dropped_image_count", int(std::min<qint64>(fileCount, std::numeric_limits<int>::max())))
+                : QString());
 }
 
 void SidebarView::showGroups()
@@ -411,10 +427,12 @@ void SidebarView::showThumbnailSize()
 void SidebarView::showAPIStatus()
 {
     if (m_api->isAvailable()) {
-        m_apiStatus->setText(localizedFormat("LN API ✓ Port %lld", { QString::number(m_api->activePort()) }));
+        const QString endpoint
+            = QStringLiteral("%1:%2").arg(QLatin1String(LimnoraAPIService::limnoraAPIHost)).arg(m_api->activePort());
+        m_apiStatus->setText(localizedFormat("limnora_running", { endpoint }));
         setTextColour(m_apiStatus, SidebarStyle::availableColor());
     } else {
-        m_apiStatus->setText(qtTrId("ln_api_unavailable"));
+        m_apiStatus->setText(qtTrId("limnora_not_running"));
         setTextColour(m_apiStatus, SidebarStyle::unavailableColor());
     }
 }

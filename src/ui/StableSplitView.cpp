@@ -42,6 +42,10 @@ void StableSplitView::setPreviewVisible(bool visible, bool animated)
 {
     if (visible == m_previewVisible && m_animation.state() != QAbstractAnimation::Running)
         return;
+    // The width to come back to is the one the pane has now, whatever set it (a drag, the window's
+    // first layout, a resize), unless it is still on its way in or out.
+    if (!visible && m_previewVisible && !m_trailing->isHidden() && m_animation.state() != QAbstractAnimation::Running)
+        m_previewWidth = std::clamp(sizes().value(2, m_previewWidth), previewMinimumWidth, previewMaximumWidth);
     m_previewVisible = visible;
     m_animation.stop();
     // During the animation the pane may be narrower than its usual minimum.

@@ -10,6 +10,7 @@
 #include "ThumbnailProvider.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -36,32 +37,43 @@ QRect ThumbnailDelegate::imageRowRect(const QRect& itemRect, bool isFirst, bool 
         isLast ? -listVerticalPadding : 0);
 }
 
-QRect ThumbnailDelegate::thumbnailFrame(const QRect& rowRect, double thumbnailSize)
+ThumbnailDelegate::ImageRowParts ThumbnailDelegate::imageRowParts(
+    const QRect& rowRect, double thumbnailSize, int minimumNameWidth)
 {
-    return { rowRect.left() + contentHorizontalPadding, rowRect.top() + contentVerticalPadding, int(thumbnailSize),
-        int(std::lround(thumbnailSize * thumbnailHeightRatio)) };
+    const QRect content = rowRect.adjusted(
+        contentHorizontalPadding, contentVerticalPadding, -contentHorizontalPadding, -contentVerticalPadding);
+    const int size = int(thumbnailSize);
+    if (content.width() - size - thumbnailToNameSpacing >= minimumNameWidth) {
+        const QRect thumbnail(
+            content.left(), content.top(), size, int(std::lround(thumbnailSize * thumbnailHeightRatio)));
+        const int left = thumbnail.right() + 1 + thumbnailToNameSpacing;
+        return { thumbnail, QRect(left, content.top(), content.right() + 1 - left, content.height()), false };
+    }
+    // Too little room beside it: the thumbnail on top, centred and never wider than the row, the
+    // name below across the whole width.
+    const int width = std::clamp(size, 1, std::max(1, content.width()));
+    const QRect thumbnail(content.left() + (content.width() - width) / 2, content.top(), width,
+        int(std::lround(width * thumbnailHeightRatio)));
+    const int top = thumbnail.bottom() + 1 + thumbnailAboveNameSpacing;
+    return { thumbnail, QRect(content.left(), top, std::max(1, content.width()), content.bottom() + 1 - top), true };
 }
 
-QRect ThumbnailDelegate::nameColumn(const QRect& rowRect, double thumbnailSize)
+ThumbnailDelegate::ImageRowParts ThumbnailDelegate::imageRowParts(const QRect& rowRect) const
 {
-    const QRect frame = thumbnailFrame(rowRect, thumbnailSize);
-    const int left = frame.right() + 1 + thumbnailToNameSpacing;
-    const int right = rowRect.right() + 1 - contentHorizontalPadding;
-    return { left, frame.top(), std::max(1, right - left),
-        rowRect.bottom() + 1 - contentVerticalPadding - frame.top() };
+    const int minimumNameWidth = minimumNameCharacters * QFontMetrics(nameLayout().font()).averageCharWidth();
+    return imageRowParts(rowRect, m_browser->thumbnailSize(), minimumNameWidth);
 }
 
 const NameLayout& ThumbnailDelegate::nameLayout() const
 {
     if (!m_nameLayout)
-        m_nameLayout.emplace(SidebarStyle::captionFont());
+        m_nameLayout.emplace(m_view ? m_view->font() : QApplication::font());
     return *m_nameLayout;
 }
 
-int ThumbnailDelegate::nameColumnWidth() const
+int ThumbnailDelegate::nameBlockHeight(qsizetype lineCount) const
 {
-    const int itemWidth = m_view ? m_view->viewport()->width() : 0;
-    return nameColumn(imageRowRect(QRect(0, 0, itemWidth, 1), false, false), m_browser->thumbnailSize()).width();
+    return int(lineCount) * nameLayout().lineSpacing() + nameToDotsSpacing + TagDotsView::dotDiameter;
 }
 
 QSize ThumbnailDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const
@@ -94,11 +106,13 @@ int ThumbnailDelegate::imageRowHeight(int row) const
     if (const int measured = m_rows->measuredHeight(row); measured >= 0)
         return measured;
 
-    const NameLayout& layout = nameLayout();
-    const qsizetype lineCount = layout.lines(m_rows->rowTitle(row), nameColumnWidth()).size();
-    const int textHeight = int(lineCount) * layout.lineSpacing() + nameToDotsSpacing + TagDotsView::dotDiameter;
-    const int thumbnailHeight = int(std::lround(thumbnailSize * thumbnailHeightRatio));
-    const int height = contentVerticalPadding + std::max(thumbnailHeight, textHeight) + contentVerticalPadding;
+    const ImageRowParts parts = imageRowParts(imageRowRect(QRect(0, 0, width, 1), false, false));
+    const qsizetype lineCount = nameLayout().lines(m_rows->rowTitle(row), parts.name.width(), maximumNameLines).size();
+    const int textHeight = nameBlockHeight(lineCount);
+    const int thumbnailHeight = parts.thumbnail.height();
+    const int contentHeight = parts.nameBelow ? thumbnailHeight + thumbnailAboveNameSpacing + textHeight
+                                              : std::max(thumbnailHeight, textHeight);
+    const int height = contentVerticalPadding + contentHeight + contentVerticalPadding;
     m_rows->setMeasuredHeight(row, height);
     return height;
 }
@@ -180,7 +194,8 @@ void ThumbnailDelegate::paintImageRow(
         painter->drawRoundedRect(outline, rowCornerRadius, rowCornerRadius);
     }
 
-    const QRect frame = thumbnailFrame(rowRect, thumbnailSize);
+    const ImageRowParts parts = imageRowParts(rowRect);
+    const QRect& frame = parts.thumbnail;
     const QImage thumbnail = m_thumbnails->thumbnail(url, thumbnailSize);
     if (!thumbnail.isNull()) {
         // The whole picture, fitted into the frame and centred.
@@ -196,21 +211,30 @@ void ThumbnailDelegate::paintImageRow(
         painter->restore();
     }
 
-    const QRect column = nameColumn(rowRect, thumbnailSize);
+    // Beside the thumbnail the name and dots are centred on its height and left-aligned; below
+    // it they are centred on the row's width.
+    const QRect& column = parts.name;
     const NameLayout& layout = nameLayout();
-    const QString title = m_rows->rowTitle(row);
-    const NameLayout::Lines lines = layout.lines(title, column.width());
+    const QStringList lines = layout.shownLines(m_rows->rowTitle(row), column.width(), maximumNameLines);
+    const int blockHeight = nameBlockHeight(lines.size());
+    const int top = parts.nameBelow ? column.top() : column.top() + std::max(0, (column.height() - blockHeight) / 2);
+    const QFontMetrics metrics(layout.font());
+    const auto leftFor = [&](int width) {
+        return parts.nameBelow ? column.left() + std::max(0, (column.width() - width) / 2) : column.left();
+    };
     painter->setFont(layout.font());
     painter->setPen(option.palette.color(QPalette::WindowText));
-    int baseline = column.top() + layout.ascent();
-    for (const NameLayout::Line& line : lines) {
-        painter->drawText(QPoint(column.left(), baseline), title.mid(line.start, line.length));
+    int baseline = top + layout.ascent();
+    for (const QString& line : lines) {
+        painter->drawText(QPoint(leftFor(metrics.horizontalAdvance(line)), baseline), line);
         baseline += layout.lineSpacing();
     }
 
-    const int dotsTop = column.top() + int(lines.size()) * layout.lineSpacing() + nameToDotsSpacing;
-    if (const auto tags = m_tagDots->tags(url))
-        TagDotsView::paint(*painter, QPointF(column.left(), dotsTop + TagDotsView::dotDiameter / 2.0), *tags);
+    const int dotsTop = top + int(lines.size()) * layout.lineSpacing() + nameToDotsSpacing;
+    if (const auto tags = m_tagDots->tags(url)) {
+        const int dotsWidth = TagDotsView::naturalSize(tags->size()).width();
+        TagDotsView::paint(*painter, QPointF(leftFor(dotsWidth), dotsTop + TagDotsView::dotDiameter / 2.0), *tags);
+    }
 }
 
 } // namespace limnoscope

@@ -1,4 +1,5 @@
 #include "PreviewPanel.h"
+#include "StableSplitView.h"
 #include "TestFiles.h"
 #include "TestSandbox.h"
 
@@ -16,6 +17,22 @@ private:
     TestSandbox m_dir;
 
 private slots:
+    void initTestCase() { usePreferencesIn(m_dir.path()); }
+
+    // Hidden and shown again, the preview comes back at the width the window's layout gave it.
+    void previewComesBackAtItsWidth()
+    {
+        StableSplitView split(new QWidget, new QWidget, new PreviewPanel);
+        split.resize(1100, 700);
+        split.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&split));
+        const int width = split.sizes().at(2);
+        split.setPreviewVisible(false);
+        QTRY_VERIFY(split.widget(2)->isHidden());
+        split.setPreviewVisible(true);
+        QTRY_COMPARE(split.sizes().at(2), width);
+    }
+
     void decodeSizeAndFailures_data()
     {
         QTest::addColumn<QByteArray>("format");

@@ -128,6 +128,29 @@ private slots:
         QVERIFY(header < 0 || browser.groups().at(1).id == rows.index(header).data(SidebarListModel::GroupIDRole));
     }
 
+    // Names the same but for their extensions show them, within a group only; a rescan updates rows that stay.
+    void sharedBaseNamesShowExtensions()
+    {
+        TestSandbox dir;
+        dir.writeImages({ "a.png", "a.jpg", "b.png", "c.d.png", "c.d.webp", "sub/a.png.png", "sub/b.jpg" });
+        ImageBrowserModel browser;
+        SidebarListModel rows(&browser);
+        QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QVERIFY(openFolder(browser, dir.path()));
+        browser.stopWatching();
+        const auto titles = [&rows] {
+            QStringList shown;
+            for (int row = 1; row < rows.rowCount(); ++row) // after the folder's own header
+                shown.append(rows.rowTitle(row));
+            return shown.join(u' ');
+        };
+        QCOMPARE(titles(), "a.jpg a.png b c.d.png c.d.webp sub a.png b");
+        dir.writeImages({ "b.webp" });
+        QVERIFY(QFile::remove(dir.filePath("a.jpg")) && QFile::remove(dir.filePath("c.d.webp")));
+        QVERIFY(rescan(browser));
+        QCOMPARE(titles(), "a b.png b.webp c.d sub a.png b");
+    }
+
     // Every line fits the width and nothing is lost; width 0 is the expected first line's (a space breaks first).
     void nameLinesFitTheWidth_data()
     {

@@ -1,5 +1,7 @@
 // The sidebar as a person uses it, offscreen, on real folders, real attributes and a real Trash.
 
+#include "ContentView.h"
+#include "ElidedLabel.h"
 #include "ExiftoolRunner.h"
 #include "FileTags.h"
 #include "ImageBrowserModel.h"
@@ -13,6 +15,7 @@
 #include "TagDotsCache.h"
 #include "TestAppContext.h"
 #include "TestSandbox.h"
+#include "ThumbnailDelegate.h"
 #include "ThumbnailProvider.h"
 
 #include <QAbstractItemModelTester>
@@ -105,12 +108,15 @@ class TestSidebarView : public QObject
 
 private:
     TestSandbox m_home;
+    QTranslator m_english;
 
 private slots:
     void initTestCase()
     {
         m_home.isolateHome(); // the Trash, on the same file system as the test folders
         setExiftoolDisabled(true);
+        QVERIFY(m_english.load(QStringLiteral(":/i18n/limnoscope_en.qm")));
+        QCoreApplication::installTranslator(&m_english);
     }
 
     void init() { QSettings().clear(); }
@@ -290,8 +296,65 @@ private slots:
         menu->close();
         QCOMPARE(std::unique_ptr<QMimeData>(ImageListView::dragData(second))->urls(), QList<QUrl> { second });
         QCOMPARE(sidebar.child<QLabel>("apiStatus")->text(), // the footer tells the same
-            apiListening ? localizedFormat("LN API ✓ Port %lld", { QString::number(port) })
-                         : qtTrId("ln_api_unavailable"));
+            apiListening ? QStringLiteral("Limnora is running (127.0.0.1:%1)").arg(port) : "Limnora is not running");
+    }
+
+    // Dropped files: one names the header, several are counted, in English and German.
+    void headerNamesDroppedFiles()
+    {
+        Sidebar sidebar;
+        ContentView content(sidebar.app.context);
+        const auto drop = [&](int count) {
+            sidebar.dir.writeImages(numberedNames(count));
+            QMimeData data;
+            data.setUrls(sidebar.dir.urls(numberedNames(count)));
+            QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, {});
+            QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, {});
+            QApplication::sendEvent(&content, &enter);
+            QApplication::sendEvent(&content, &drop);
+            return content.findChild<ElidedLabel*>(QStringLiteral("folderName"))->text();
+        };
+        QCOMPARE(drop(1), QStringLiteral("img0000.png"));
+        QCOMPARE(drop(3), QStringLiteral("3 images"));
+        QTranslator german;
+        QVERIFY(german.load(QStringLiteral(":/i18n/limnoscope_de.qm")));
+        QCoreApplication::installTranslator(&german);
+        const auto uninstall = qScopeGuard([&german] { QCoreApplication::removeTranslator(&german); });
+        QCOMPARE(drop(2), QStringLiteral("2 Bilder"));
+    }
+
+    // A new size keeps the current row where it was on screen; at the largest size long names keep
+    // readable lines, at most two, that end in the name's end.
+    void sizeChangeKeepsRowAndNamesReadable_data()
+    {
+        QTest::addColumn<int>("sidebarWidth");
+        QTest::newRow("narrowest") << 220;
+        QTest::newRow("usual width") << 300;
+        QTest::newRow("widest") << 420;
+    }
+
+    void sizeChangeKeepsRowAndNamesReadable()
+    {
+        QFETCH(int, sidebarWidth);
+        Sidebar sidebar(numberedNames(300, QStringLiteral("a cat on a red chair with a very long tail and a hat ")));
+        sidebar.view.resize(sidebarWidth, 640);
+        QCoreApplication::processEvents();
+        ImageListView* list = sidebar.list();
+        sidebar.browser.selectImage(150);
+        const QModelIndex anchor = sidebar.rows()->index(sidebar.rows()->rowOfImage(sidebar.browser.currentImageURL()));
+        const int top = list->visualRect(anchor).top();
+        sidebar.child<QSlider>("thumbnailSizeSlider")->setValue(SidebarView::sliderPosition(200));
+        QCOMPARE(list->visualRect(anchor).top(), top);
+
+        const auto* delegate = qobject_cast<ThumbnailDelegate*>(list->itemDelegate());
+        const QRect row = ThumbnailDelegate::imageRowRect(list->visualRect(anchor), false, false);
+        const ThumbnailDelegate::ImageRowParts parts = delegate->imageRowParts(row);
+        const QString name = sidebar.rows()->rowTitle(anchor.row());
+        const NameLayout& layout = delegate->nameLayout();
+        const QStringList lines = layout.shownLines(name, parts.name.width(), 2);
+        QCOMPARE(layout.font().pointSizeF(), QApplication::font().pointSizeF());
+        QVERIFY2(lines.first().size() >= 12 && lines.last().endsWith(name.right(4)), qPrintable(lines.join('|')));
+        QVERIFY(row.contains(parts.name) && parts.name.height() >= int(lines.size()) * layout.lineSpacing());
     }
 
     // A tag toggled in the submenu is written, shown with "● " next time, and every visible row's dots reread.
@@ -427,10 +490,6 @@ private slots:
     // Empty until images load; names that are not valid UTF-8 are left out and one footer line counts them.
     void emptyStateAndSkippedNames()
     {
-        QTranslator english;
-        QVERIFY(english.load(QStringLiteral(":/i18n/limnoscope_en.qm")));
-        QCoreApplication::installTranslator(&english);
-        const auto uninstall = qScopeGuard([&english] { QCoreApplication::removeTranslator(&english); });
         Sidebar sidebar;
         auto* pages = sidebar.view.findChild<QStackedWidget*>();
         auto* empty = sidebar.child<QLabel>("noFolderSelected");
