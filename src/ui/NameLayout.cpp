@@ -66,8 +66,13 @@ QStringList NameLayout::shownLines(const QString& text, qreal width, qsizetype m
 {
     const Lines all = allLines(text, width);
     QStringList shown;
-    for (qsizetype i = 0; i < all.size() && i < maxLines; ++i)
-        shown.append(text.mid(all[i].start, all[i].length));
+    for (qsizetype i = 0; i < all.size() && i < maxLines; ++i) {
+        // A space a line was broken after is not part of what is drawn (or centred).
+        qsizetype length = all[i].length;
+        while (length > 0 && text.at(all[i].start + length - 1) == QLatin1Char(' '))
+            --length;
+        shown.append(text.mid(all[i].start, length));
+    }
     if (all.size() > maxLines)
         shown.last() = m_metrics.elidedText(text.mid(all[maxLines - 1].start), Qt::ElideMiddle, width);
     return shown;

@@ -10,7 +10,7 @@ namespace limnoscope {
 // GUI thread.
 namespace SidebarStyle {
 
-// Small text under thumbnails, in headers and in the empty state.
+// Small text in headers, the filter field and the empty state (file names use the normal font).
 [[nodiscard]] QFont captionFont();
 // The even smaller text of counts and the position counter.
 [[nodiscard]] QFont secondCaptionFont();
