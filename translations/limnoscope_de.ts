@@ -297,6 +297,110 @@
         <source>setting_batch_size</source>
         <translation>Stapelgröße</translation>
     </message>
+    <message id="setting_clip_skip">
+        <source>setting_clip_skip</source>
+        <translation>CLIP-Skip</translation>
+    </message>
+    <message id="setting_refiner_model">
+        <source>setting_refiner_model</source>
+        <translation>Refiner-Modell</translation>
+    </message>
+    <message id="setting_upscaler">
+        <source>setting_upscaler</source>
+        <translation>Hochskalierer</translation>
+    </message>
+    <message id="setting_upscale">
+        <source>setting_upscale</source>
+        <translation>Hochskalierung</translation>
+    </message>
+    <message id="setting_vae">
+        <source>setting_vae</source>
+        <translation>VAE</translation>
+    </message>
+    <message id="setting_other_samplers">
+        <source>setting_other_samplers</source>
+        <translation>Weitere Sampler</translation>
+    </message>
+    <message id="setting_model_hash">
+        <source>setting_model_hash</source>
+        <translation>Modell-Hash</translation>
+    </message>
+    <message id="setting_vae_hash">
+        <source>setting_vae_hash</source>
+        <translation>VAE-Hash</translation>
+    </message>
+    <message id="setting_lora_hashes">
+        <source>setting_lora_hashes</source>
+        <translation>LoRA-Hashes</translation>
+    </message>
+    <message id="setting_ti_hashes">
+        <source>setting_ti_hashes</source>
+        <translation>TI-Hashes</translation>
+    </message>
+    <message id="setting_denoising_strength">
+        <source>setting_denoising_strength</source>
+        <translation>Entrauschungsstärke</translation>
+    </message>
+    <message id="setting_hires_upscaler">
+        <source>setting_hires_upscaler</source>
+        <translation>Hires-Hochskalierer</translation>
+    </message>
+    <message id="setting_hires_upscale">
+        <source>setting_hires_upscale</source>
+        <translation>Hires-Hochskalierung</translation>
+    </message>
+    <message id="setting_hires_steps">
+        <source>setting_hires_steps</source>
+        <translation>Hires-Schritte</translation>
+    </message>
+    <message id="setting_face_restoration">
+        <source>setting_face_restoration</source>
+        <translation>Gesichtskorrektur</translation>
+    </message>
+    <message id="setting_face_restoration_strength">
+        <source>setting_face_restoration_strength</source>
+        <translation>Stärke der Gesichtskorrektur</translation>
+    </message>
+    <message id="setting_codeformer_fidelity">
+        <source>setting_codeformer_fidelity</source>
+        <translation>CodeFormer-Treue</translation>
+    </message>
+    <message id="setting_init_image">
+        <source>setting_init_image</source>
+        <translation>Ausgangsbild</translation>
+    </message>
+    <message id="setting_iterations">
+        <source>setting_iterations</source>
+        <translation>Durchläufe</translation>
+    </message>
+    <message id="setting_noise">
+        <source>setting_noise</source>
+        <translation>Rauschen</translation>
+    </message>
+    <message id="setting_sharpness">
+        <source>setting_sharpness</source>
+        <translation>Schärfe</translation>
+    </message>
+    <message id="setting_flux_guidance">
+        <source>setting_flux_guidance</source>
+        <translation>Flux-Guidance</translation>
+    </message>
+    <message id="setting_start_step">
+        <source>setting_start_step</source>
+        <translation>Startschritt</translation>
+    </message>
+    <message id="setting_end_step">
+        <source>setting_end_step</source>
+        <translation>Endschritt</translation>
+    </message>
+    <message id="setting_schedule_type">
+        <source>setting_schedule_type</source>
+        <translation>Scheduler-Typ</translation>
+    </message>
+    <message id="setting_version">
+        <source>setting_version</source>
+        <translation>Version</translation>
+    </message>
     <message id="setting_cfg">
         <source>setting_cfg</source>
         <translation>Guidance-Skala</translation>

@@ -297,6 +297,110 @@
         <source>setting_batch_size</source>
         <translation>Batch Size</translation>
     </message>
+    <message id="setting_clip_skip">
+        <source>setting_clip_skip</source>
+        <translation>CLIP Skip</translation>
+    </message>
+    <message id="setting_refiner_model">
+        <source>setting_refiner_model</source>
+        <translation>Refiner Model</translation>
+    </message>
+    <message id="setting_upscaler">
+        <source>setting_upscaler</source>
+        <translation>Upscaler</translation>
+    </message>
+    <message id="setting_upscale">
+        <source>setting_upscale</source>
+        <translation>Upscale</translation>
+    </message>
+    <message id="setting_vae">
+        <source>setting_vae</source>
+        <translation>VAE</translation>
+    </message>
+    <message id="setting_other_samplers">
+        <source>setting_other_samplers</source>
+        <translation>Other Samplers</translation>
+    </message>
+    <message id="setting_model_hash">
+        <source>setting_model_hash</source>
+        <translation>Model hash</translation>
+    </message>
+    <message id="setting_vae_hash">
+        <source>setting_vae_hash</source>
+        <translation>VAE hash</translation>
+    </message>
+    <message id="setting_lora_hashes">
+        <source>setting_lora_hashes</source>
+        <translation>Lora hashes</translation>
+    </message>
+    <message id="setting_ti_hashes">
+        <source>setting_ti_hashes</source>
+        <translation>TI hashes</translation>
+    </message>
+    <message id="setting_denoising_strength">
+        <source>setting_denoising_strength</source>
+        <translation>Denoising strength</translation>
+    </message>
+    <message id="setting_hires_upscaler">
+        <source>setting_hires_upscaler</source>
+        <translation>Hires upscaler</translation>
+    </message>
+    <message id="setting_hires_upscale">
+        <source>setting_hires_upscale</source>
+        <translation>Hires upscale</translation>
+    </message>
+    <message id="setting_hires_steps">
+        <source>setting_hires_steps</source>
+        <translation>Hires steps</translation>
+    </message>
+    <message id="setting_face_restoration">
+        <source>setting_face_restoration</source>
+        <translation>Face restoration</translation>
+    </message>
+    <message id="setting_face_restoration_strength">
+        <source>setting_face_restoration_strength</source>
+        <translation>Face Restoration Strength</translation>
+    </message>
+    <message id="setting_codeformer_fidelity">
+        <source>setting_codeformer_fidelity</source>
+        <translation>CodeFormer Fidelity</translation>
+    </message>
+    <message id="setting_init_image">
+        <source>setting_init_image</source>
+        <translation>Init Image</translation>
+    </message>
+    <message id="setting_iterations">
+        <source>setting_iterations</source>
+        <translation>Iterations</translation>
+    </message>
+    <message id="setting_noise">
+        <source>setting_noise</source>
+        <translation>Noise</translation>
+    </message>
+    <message id="setting_sharpness">
+        <source>setting_sharpness</source>
+        <translation>Sharpness</translation>
+    </message>
+    <message id="setting_flux_guidance">
+        <source>setting_flux_guidance</source>
+        <translation>Flux Guidance</translation>
+    </message>
+    <message id="setting_start_step">
+        <source>setting_start_step</source>
+        <translation>Start Step</translation>
+    </message>
+    <message id="setting_end_step">
+        <source>setting_end_step</source>
+        <translation>End Step</translation>
+    </message>
+    <message id="setting_schedule_type">
+        <source>setting_schedule_type</source>
+        <translation>Schedule type</translation>
+    </message>
+    <message id="setting_version">
+        <source>setting_version</source>
+        <translation>Version</translation>
+    </message>
     <message id="setting_cfg">
         <source>setting_cfg</source>
         <translation>Guidance Scale</translation>

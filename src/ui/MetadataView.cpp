@@ -17,6 +17,8 @@ MetadataView::MetadataView(
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The content is as wide as the viewport: texts wrap or shorten instead of scrolling sideways.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setBackgroundRole(QPalette::Base);
 
     auto* content = new QWidget;
@@ -31,6 +33,7 @@ MetadataView::MetadataView(
         generator->setObjectName(QStringLiteral("GeneratorLine"));
         generator->setTextFormat(Qt::PlainText);
         generator->setForegroundRole(QPalette::PlaceholderText);
+        generator->setWordWrap(true);
         column->addWidget(generator);
     }
     if (!metadata.prompt.isEmpty())

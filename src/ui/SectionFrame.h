@@ -2,13 +2,15 @@
 
 #include <QFrame>
 
+class QGridLayout;
 class QHBoxLayout;
 class QVBoxLayout;
 
 namespace limnoscope {
 
 // A framed inspector section: a header row with an icon and a title, room for buttons on the
-// right, a divider, then the section's content. GUI thread.
+// right (under the title when the panel is narrow), a divider, then the section's content.
+// GUI thread.
 class SectionFrame : public QFrame
 {
     Q_OBJECT
@@ -24,9 +26,20 @@ public:
     [[nodiscard]] QVBoxLayout* contentLayout() const { return m_content; }
     // The line between header and content; a collapsed section hides it.
     [[nodiscard]] QFrame* divider() const { return m_divider; }
+    // Whether the panel is too narrow for title and buttons on one row.
+    [[nodiscard]] bool buttonsBelowTitle() const;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QHBoxLayout* m_header;
+    void arrangeHeader();
+
+    QGridLayout* m_header;
+    QWidget* m_title;
+    QWidget* m_buttons;
+    QHBoxLayout* m_buttonRow;
     QVBoxLayout* m_content;
     QFrame* m_divider;
 };

@@ -3,9 +3,10 @@
 #include "CopyButton.h"
 #include "Icons.h"
 #include "LimnoraAPI.h"
+#include "SettingsGrid.h"
 #include "SettingsJSON.h"
+#include "ValueTextView.h"
 
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHash>
 #include <QLabel>
@@ -18,8 +19,6 @@
 namespace limnoscope {
 namespace {
 
-constexpr int settingLabelMinimumWidth = 90;
-constexpr int gridRowSpacing = 8;
 constexpr int cellSpacing = 6;
 constexpr int loraRowSpacing = 8;
 
@@ -28,34 +27,6 @@ QLabel* secondaryLabel(const QString& text, QWidget* parent)
     auto* label = new QLabel(text, parent);
     label->setForegroundRole(QPalette::PlaceholderText);
     return label;
-}
-
-QLabel* valueLabel(const QString& text, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    label->setCursor(Qt::IBeamCursor);
-    QFont medium = label->font();
-    medium.setWeight(QFont::Medium);
-    medium.setStyleHint(QFont::TypeWriter, QFont::PreferDefault);
-    label->setFont(medium);
-    return label;
-}
-
-QWidget* settingCell(const QString& label, const QString& value, QWidget* parent)
-{
-    auto* cell = new QWidget(parent);
-    auto* row = new QHBoxLayout(cell);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(cellSpacing);
-    QLabel* name = secondaryLabel(label, cell);
-    name->setMinimumWidth(settingLabelMinimumWidth);
-    row->addWidget(name);
-    QLabel* shown = valueLabel(value, cell);
-    shown->setWordWrap(true);
-    row->addWidget(shown, 1);
-    return cell;
 }
 
 } // namespace
@@ -85,6 +56,33 @@ QString settingLabel(const QString& key)
         { QStringLiteral("Hires Fix"), QT_TRID_NOOP("setting_hires_fix") },
         { QStringLiteral("Batch Count"), QT_TRID_NOOP("setting_batch_count") },
         { QStringLiteral("Batch Size"), QT_TRID_NOOP("setting_batch_size") },
+        // Names the other generators' readers give their settings.
+        { QStringLiteral("CLIP Skip"), QT_TRID_NOOP("setting_clip_skip") },
+        { QStringLiteral("Refiner Model"), QT_TRID_NOOP("setting_refiner_model") },
+        { QStringLiteral("Upscaler"), QT_TRID_NOOP("setting_upscaler") },
+        { QStringLiteral("Upscale"), QT_TRID_NOOP("setting_upscale") },
+        { QStringLiteral("VAE"), QT_TRID_NOOP("setting_vae") },
+        { QStringLiteral("Other Samplers"), QT_TRID_NOOP("setting_other_samplers") },
+        { QStringLiteral("Model hash"), QT_TRID_NOOP("setting_model_hash") },
+        { QStringLiteral("VAE hash"), QT_TRID_NOOP("setting_vae_hash") },
+        { QStringLiteral("Lora hashes"), QT_TRID_NOOP("setting_lora_hashes") },
+        { QStringLiteral("TI hashes"), QT_TRID_NOOP("setting_ti_hashes") },
+        { QStringLiteral("Denoising strength"), QT_TRID_NOOP("setting_denoising_strength") },
+        { QStringLiteral("Hires upscaler"), QT_TRID_NOOP("setting_hires_upscaler") },
+        { QStringLiteral("Hires upscale"), QT_TRID_NOOP("setting_hires_upscale") },
+        { QStringLiteral("Hires steps"), QT_TRID_NOOP("setting_hires_steps") },
+        { QStringLiteral("Face restoration"), QT_TRID_NOOP("setting_face_restoration") },
+        { QStringLiteral("Face Restoration Strength"), QT_TRID_NOOP("setting_face_restoration_strength") },
+        { QStringLiteral("CodeFormer Fidelity"), QT_TRID_NOOP("setting_codeformer_fidelity") },
+        { QStringLiteral("Init Image"), QT_TRID_NOOP("setting_init_image") },
+        { QStringLiteral("Iterations"), QT_TRID_NOOP("setting_iterations") },
+        { QStringLiteral("Noise"), QT_TRID_NOOP("setting_noise") },
+        { QStringLiteral("Sharpness"), QT_TRID_NOOP("setting_sharpness") },
+        { QStringLiteral("Flux Guidance"), QT_TRID_NOOP("setting_flux_guidance") },
+        { QStringLiteral("Start Step"), QT_TRID_NOOP("setting_start_step") },
+        { QStringLiteral("End Step"), QT_TRID_NOOP("setting_end_step") },
+        { QStringLiteral("Schedule type"), QT_TRID_NOOP("setting_schedule_type") },
+        { QStringLiteral("Version"), QT_TRID_NOOP("setting_version") },
     };
     const auto found = labelKeys.constFind(key);
     return found == labelKeys.constEnd() ? key : qtTrId(found.value());
@@ -110,6 +108,7 @@ SettingsSectionView::SettingsSectionView(const LimnoraMetadata& metadata, Limnor
     if (orderedSettingItems(metadata.settings).isEmpty() && metadata.loras.isEmpty()) {
         QLabel* empty = secondaryLabel(qtTrId("no_settings"), this);
         empty->setObjectName(QStringLiteral("NoSettings"));
+        empty->setWordWrap(true);
         contentLayout()->addWidget(empty);
         return;
     }
@@ -122,25 +121,12 @@ SettingsSectionView::SettingsSectionView(const LimnoraMetadata& metadata, Limnor
 
 void SettingsSectionView::addSettingsGrid(const LimnoraMetadata& metadata)
 {
-    auto* grid = new QGridLayout;
-    grid->setVerticalSpacing(gridRowSpacing);
-    grid->setHorizontalSpacing(2 * cellSpacing);
-    int cellIndex = 0;
-    const auto addCell = [&](QWidget* cell) {
-        grid->addWidget(cell, cellIndex / 2, cellIndex % 2, Qt::AlignLeft | Qt::AlignTop);
-        ++cellIndex;
-    };
+    auto* grid = new SettingsGrid(this);
     for (const SettingItem& item : orderedSettingItems(metadata.settings))
-        addCell(settingCell(settingLabel(item.key), item.value, this));
+        grid->addSetting(settingLabel(item.key), item.value);
     if (metadata.renderDuration)
-        addCell(settingCell(qtTrId("setting_render_time"), formatRenderTime(*metadata.renderDuration), this));
-    grid->setColumnStretch(0, 1);
-    grid->setColumnStretch(1, 1);
-    auto* holder = new QWidget(this);
-    holder->setObjectName(QStringLiteral("SettingsGrid"));
-    holder->setLayout(grid);
-    grid->setContentsMargins(0, 0, 0, 0);
-    contentLayout()->addWidget(holder);
+        grid->addSetting(qtTrId("setting_render_time"), formatRenderTime(*metadata.renderDuration));
+    contentLayout()->addWidget(grid);
 }
 
 void SettingsSectionView::addLoraList(const LimnoraMetadata& metadata)
@@ -156,15 +142,15 @@ void SettingsSectionView::addLoraList(const LimnoraMetadata& metadata)
         auto* icon = new QLabel(this);
         icon->setPixmap(symbolIcon("wand.and.stars").pixmap(iconSize, iconSize));
         row->addWidget(icon);
-        QLabel* file = valueLabel(lora.file, this);
+        auto* file = new ValueTextView(lora.file, ValueTextView::Layout::ElideMiddle, this);
         file->setObjectName(QStringLiteral("LoraFile"));
-        file->setFont(font());
-        file->setMinimumWidth(40);
-        file->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         row->addWidget(file, 1);
-        QLabel* weight = valueLabel(QString::asprintf("%.2f", lora.weight), this);
+        QLabel* weight = secondaryLabel(QString::asprintf("%.2f", lora.weight), this);
         weight->setObjectName(QStringLiteral("LoraWeight"));
-        weight->setForegroundRole(QPalette::PlaceholderText);
+        weight->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        QFont medium = weight->font();
+        medium.setWeight(QFont::Medium);
+        weight->setFont(medium);
         row->addWidget(weight);
         list->addLayout(row);
     }

@@ -2,7 +2,8 @@
 
 #include "CopyButton.h"
 
-#include <QLabel>
+#include "ValueTextView.h"
+
 #include <QVBoxLayout>
 
 namespace limnoscope {
@@ -13,12 +14,9 @@ TextSectionView::TextSectionView(const QString& title, const char* iconName, con
           QT_TRID_NOOP("copy_text"), [content] { return content; }, this))
 {
     addHeaderWidget(m_copyButton);
-    auto* text = new QLabel(content, this);
+    // Wrapped, never cut: a long tag list without spaces breaks anywhere.
+    auto* text = new ValueTextView(content, ValueTextView::Layout::Wrap, this);
     text->setObjectName(QStringLiteral("SectionContent"));
-    text->setTextFormat(Qt::PlainText);
-    text->setWordWrap(true);
-    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    text->setCursor(Qt::IBeamCursor);
     contentLayout()->addWidget(text);
 }
 

@@ -1,18 +1,28 @@
+#include "CenterPanelView.h"
+#include "ContentView.h"
 #include "CopyButton.h"
+#include "ExiftoolRunner.h"
+#include "ImageBrowserModel.h"
 #include "LimnoraAPI.h"
 #include "Localization.h"
+#include "MainWindow.h"
 #include "MetadataParser.h"
 #include "MetadataView.h"
 #include "RawMetadataSection.h"
+#include "SettingsGrid.h"
 #include "SettingsJSON.h"
 #include "SettingsSectionView.h"
+#include "TestAppContext.h"
+#include "TestFiles.h"
 #include "TestSandbox.h"
 #include "TextSectionView.h"
+#include "ValueTextView.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTcpServer>
 #include <QTest>
 #include <QToolButton>
@@ -40,6 +50,20 @@ QStringList labelTexts(QWidget* parent, const QString& objectName)
     return texts;
 }
 
+// An A1111 text with a 600-character prompt without spaces or commas, a LoRA and long hashes.
+const QString longHash = QStringLiteral("56d1442a0feefd64836a19ac8e3527ec71c884fc962e246ddf67b03e42921272");
+QByteArray longA1111Text()
+{
+    return (QStringLiteral("masterpiece_best_quality_ultra_detailed_").repeated(15)
+        + " <lora:add_detail_extremely_long_lora_file_name_for_testing_v2:0.8>\nNegative prompt: lowres\n"
+          "Steps: 20, Sampler: DPM++ 2M Karras, CFG scale: 7, Seed: 1234, Size: 512x768, Model hash: "
+        + longHash
+        + ", Model: sd_xl_base_1.0, Denoising strength: 0.4, Hires upscaler: 4x-UltraSharp, Face restoration: "
+          "CodeFormer, Lora hashes: \"add_detail_extremely_long_lora_file_name_for_testing_v2: 7c6bad76eb54\", "
+          "TI hashes: \"EasyNegative: c74b4e810b03, badhandv4: 5e40d722fc3d\", Version: v1.9.4")
+        .toLatin1();
+}
+
 } // namespace
 
 class TestMetadataView : public QObject
@@ -56,6 +80,7 @@ private slots:
         installTranslations(qApp);
         QVERIFY(qtTrId("setting_cfg") != QStringLiteral("setting_cfg")); // the English text is loaded
         m_offlineAPI = new LimnoraAPIService(test::unusedLocalPort(), this);
+        setExiftoolDisabled(true); // a window's image keeps its first reading
     }
 
     // What the view shows: "<n> texts, <n> LoRAs, grid ending in <label>" or "no grid", then generator line and raw.
@@ -118,13 +143,12 @@ private slots:
             view.findChildren<QLabel*>("NoSettings").isEmpty(), view.findChild<QWidget*>("SettingsGrid") != nullptr);
         QString shown = QStringLiteral("%1 texts, %2 LoRAs (%3), ")
                             .arg(view.findChildren<TextSectionView*>().size())
-                            .arg(view.findChildren<QLabel*>("LoraFile").size())
+                            .arg(view.findChildren<ValueTextView*>("LoraFile").size())
                             .arg(labelTexts(&view, "LoraWeight").join(u' '));
-        if (QWidget* grid = view.findChild<QWidget*>("SettingsGrid")) {
-            const QList<QLabel*> labels = grid->findChildren<QLabel*>();
+        if (auto* grid = view.findChild<SettingsGrid*>()) {
             shown += u"grid ending in "_qs; // the last cell's label and value
-            if (labels.size() >= 2)
-                shown += labels[labels.size() - 2]->text() + u' ' + labels.last()->text();
+            if (const qsizetype last = grid->count() - 1; last >= 0)
+                shown += grid->labelAt(last)->text() + u' ' + grid->valueAt(last)->fullText();
         } else {
             shown += u"no grid"_qs;
         }
@@ -133,6 +157,90 @@ private slots:
         if (const qsizetype raw = view.findChildren<RawMetadataSection*>().size())
             shown += QStringLiteral(", %1 raw").arg(raw);
         QTEST(shown, "shown");
+    }
+
+    // The inspector in the window at its default size and at the narrowest the window allows:
+    // no sideways scrolling, whole buttons, texts wrapped, long words shortened but copied whole,
+    // the values of each column at one x.
+    void fitsTheWindow_data()
+    {
+        QTest::addColumn<QString>("image"); // in tests/data/realworld; empty: the long A1111 text
+        QTest::addColumn<bool>("narrowest");
+        QTest::addColumn<QString>("shortened");
+        QTest::addColumn<int>("cellsPerRow");
+        const QString model = QStringLiteral("AbyssOrangeMix2_hard.safetensors");
+        // Two cells to a row only where no value would be shortened.
+        QTest::newRow("A1111, short values") << "a1111-parameters.png" << false << "" << 2;
+        QTest::newRow("ComfyUI, several samplers") << "comfyui-multi-sampler.png" << false << "" << 1;
+        QTest::newRow("ComfyUI, narrowest window") << "comfyui-multi-sampler.png" << true << model << 1;
+        QTest::newRow("A1111, long hashes and prompt") << "" << false << longHash << 1;
+        QTest::newRow("A1111, narrowest window") << "" << true << longHash << 1;
+    }
+
+    void fitsTheWindow()
+    {
+        QFETCH(QString, image);
+        QFETCH(bool, narrowest);
+        QFETCH(QString, shortened);
+        QFETCH(int, cellsPerRow);
+        test::TestSandbox folder;
+        const QString path = folder.filePath("image.png");
+        if (image.isEmpty())
+            QVERIFY(PNGChunkWriter().tEXt("parameters", longA1111Text()).tinyImageData().end().writeTo(path));
+        else
+            QVERIFY(QFile::copy(test::sourceTreeRoot() + "/tests/data/realworld/" + image, path));
+        ImageBrowserModel model;
+        test::TestAppContext app(&model, m_offlineAPI);
+        MainWindow window(app.context);
+        window.resize(narrowest ? window.minimumSizeHint().width() : MainWindow::defaultSize.width(),
+            MainWindow::defaultSize.height());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(test::openFolder(model, folder.path()));
+        QTRY_VERIFY(window.contentView()->centerPanel()->metadataView());
+        MetadataView* view = window.contentView()->centerPanel()->metadataView();
+        QWidget* viewport = view->viewport();
+        QTRY_VERIFY(view->widget()->width() <= viewport->width());
+        QVERIFY(!view->horizontalScrollBar()->isVisible());
+        const auto inside = [viewport](QWidget* widget) {
+            const QRect shown(widget->mapTo(viewport, QPoint()), widget->size());
+            return widget->isVisible() && shown.left() >= 0 && shown.right() <= viewport->rect().right();
+        };
+        QVERIFY(view->findChildren<CopyButton*>().size() >= 2);
+        for (QAbstractButton* button : view->findChildren<QAbstractButton*>())
+            QVERIFY2(!button->isVisibleTo(view) || inside(button), qPrintable(button->text()));
+        for (QLabel* weight : view->findChildren<QLabel*>("LoraWeight"))
+            QVERIFY(inside(weight));
+        QCOMPARE(view->findChildren<QLabel*>("LoraWeight").size(), image.isEmpty() ? 1 : 0);
+        for (ValueTextView* text : view->findChildren<ValueTextView*>()) {
+            QVERIFY2(inside(text), qPrintable(text->fullText()));
+            // Laid out within its width and given the height of all its lines.
+            QVERIFY2(text->document()->size().width() <= text->viewport()->width() + 1, qPrintable(text->fullText()));
+            QVERIFY(text->height() >= text->heightForWidth(text->width()));
+        }
+
+        auto* grid = view->findChild<SettingsGrid*>();
+        QCOMPARE(grid->cellsPerRow(), cellsPerRow);
+        QSet<int> valueStarts[2];
+        for (qsizetype i = 0; i < grid->count(); ++i)
+            valueStarts[i % grid->cellsPerRow()].insert(grid->valueAt(i)->mapTo(grid, QPoint()).x());
+        QCOMPARE(valueStarts[0].size(), 1);
+        QCOMPARE(valueStarts[1].size(), grid->cellsPerRow() - 1);
+
+        ValueTextView* value = nullptr;
+        for (qsizetype i = 0; i < grid->count(); ++i) {
+            QCOMPARE(grid->valueAt(i)->isElided(), grid->valueAt(i)->fullText() == shortened);
+            value = grid->valueAt(i)->isElided() ? grid->valueAt(i) : value;
+        }
+        if (shortened.isEmpty())
+            return;
+        QVERIFY(value->toPlainText().contains(u'…'));
+        QCOMPARE(value->toolTip(), shortened);
+        QTest::mouseClick(value->viewport(), Qt::LeftButton);
+        QTest::keyClick(value, Qt::Key_A, Qt::ControlModifier);
+        QApplication::clipboard()->clear();
+        QTest::keyClick(value, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), shortened);
     }
 
     void copyingAndGenerate()
