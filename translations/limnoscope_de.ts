@@ -556,48 +556,6 @@
         <source>menu_quit</source>
         <translation>&amp;Beenden</translation>
     </message>
-    <message id="render_time_seconds">
-        <source>render_time_seconds</source>
-        <translation>%1 s</translation>
-    </message>
-    <message id="render_time_minutes">
-        <source>render_time_minutes</source>
-        <translation>%1:%2 min</translation>
-    </message>
-    <message id="trash_error_missing">
-        <source>trash_error_missing</source>
-        <translation>Die Datei ist nicht mehr vorhanden.</translation>
-    </message>
-    <message id="trash_error_unusable">
-        <source>trash_error_unusable</source>
-        <translation>Der Papierkorb kann nicht benutzt werden.</translation>
-    </message>
-    <message id="trash_error_no_data_folder">
-        <source>trash_error_no_data_folder</source>
-        <translation>Für den Papierkorb gibt es keinen Datenordner: HOME oder XDG_DATA_HOME nennt keinen absoluten Ordner.</translation>
-    </message>
-    <message id="trash_error_drive_unusable">
-        <source>trash_error_drive_unusable</source>
-        <translation>Der Papierkorb-Ordner dieses Laufwerks kann nicht benutzt werden.</translation>
-    </message>
-    <message id="trash_error_system">
-        <source>trash_error_system</source>
-        <translation>Das System hat das Verschieben abgelehnt: %1</translation>
-    </message>
-    <message id="trash_failed_message">
-        <source>trash_failed_message</source>
-        <translation>„%1“ konnte nicht in den Papierkorb verschoben werden.</translation>
-    </message>
-    <message id="trash_failed_multi_message">
-        <source>trash_failed_multi_message</source>
-        <translation>%1 Dateien konnten nicht in den Papierkorb verschoben werden.</translation>
-    </message>
-    <message id="trash_failure_line">
-        <source>trash_failure_line</source>
-        <translation>%1: %2</translation>
-    </message>
-</context>
-</TS>
     <message id="menu_open_folder">
         <source>menu_open_folder</source>
         <translation>&amp;Ordner öffnen…</translation>
@@ -686,3 +644,45 @@
         <source>window_title_image_count</source>
         <translation>%1 Bilder</translation>
     </message>
+    <message id="render_time_seconds">
+        <source>render_time_seconds</source>
+        <translation>%1 s</translation>
+    </message>
+    <message id="render_time_minutes">
+        <source>render_time_minutes</source>
+        <translation>%1:%2 min</translation>
+    </message>
+    <message id="trash_error_missing">
+        <source>trash_error_missing</source>
+        <translation>Die Datei ist nicht mehr vorhanden.</translation>
+    </message>
+    <message id="trash_error_unusable">
+        <source>trash_error_unusable</source>
+        <translation>Der Papierkorb kann nicht benutzt werden.</translation>
+    </message>
+    <message id="trash_error_no_data_folder">
+        <source>trash_error_no_data_folder</source>
+        <translation>Für den Papierkorb gibt es keinen Datenordner: HOME oder XDG_DATA_HOME nennt keinen absoluten Ordner.</translation>
+    </message>
+    <message id="trash_error_drive_unusable">
+        <source>trash_error_drive_unusable</source>
+        <translation>Der Papierkorb-Ordner dieses Laufwerks kann nicht benutzt werden.</translation>
+    </message>
+    <message id="trash_error_system">
+        <source>trash_error_system</source>
+        <translation>Das System hat das Verschieben abgelehnt: %1</translation>
+    </message>
+    <message id="trash_failed_message">
+        <source>trash_failed_message</source>
+        <translation>„%1“ konnte nicht in den Papierkorb verschoben werden.</translation>
+    </message>
+    <message id="trash_failed_multi_message">
+        <source>trash_failed_multi_message</source>
+        <translation>%1 Dateien konnten nicht in den Papierkorb verschoben werden.</translation>
+    </message>
+    <message id="trash_failure_line">
+        <source>trash_failure_line</source>
+        <translation>%1: %2</translation>
+    </message>
+</context>
+</TS>

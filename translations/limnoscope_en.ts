@@ -556,48 +556,6 @@
         <source>menu_quit</source>
         <translation>&amp;Quit</translation>
     </message>
-    <message id="render_time_seconds">
-        <source>render_time_seconds</source>
-        <translation>%1 s</translation>
-    </message>
-    <message id="render_time_minutes">
-        <source>render_time_minutes</source>
-        <translation>%1:%2 min</translation>
-    </message>
-    <message id="trash_error_missing">
-        <source>trash_error_missing</source>
-        <translation>The file is no longer there.</translation>
-    </message>
-    <message id="trash_error_unusable">
-        <source>trash_error_unusable</source>
-        <translation>The Trash cannot be used.</translation>
-    </message>
-    <message id="trash_error_no_data_folder">
-        <source>trash_error_no_data_folder</source>
-        <translation>There is no data folder for the Trash: HOME or XDG_DATA_HOME does not name an absolute folder.</translation>
-    </message>
-    <message id="trash_error_drive_unusable">
-        <source>trash_error_drive_unusable</source>
-        <translation>The Trash folder of that drive cannot be used.</translation>
-    </message>
-    <message id="trash_error_system">
-        <source>trash_error_system</source>
-        <translation>The system refused the move: %1</translation>
-    </message>
-    <message id="trash_failed_message">
-        <source>trash_failed_message</source>
-        <translation>“%1” could not be moved to the Trash.</translation>
-    </message>
-    <message id="trash_failed_multi_message">
-        <source>trash_failed_multi_message</source>
-        <translation>%1 files could not be moved to the Trash.</translation>
-    </message>
-    <message id="trash_failure_line">
-        <source>trash_failure_line</source>
-        <translation>%1: %2</translation>
-    </message>
-</context>
-</TS>
     <message id="menu_open_folder">
         <source>menu_open_folder</source>
         <translation>&amp;Open Folder…</translation>
@@ -686,3 +644,45 @@
         <source>window_title_image_count</source>
         <translation>%1 images</translation>
     </message>
+    <message id="render_time_seconds">
+        <source>render_time_seconds</source>
+        <translation>%1 s</translation>
+    </message>
+    <message id="render_time_minutes">
+        <source>render_time_minutes</source>
+        <translation>%1:%2 min</translation>
+    </message>
+    <message id="trash_error_missing">
+        <source>trash_error_missing</source>
+        <translation>The file is no longer there.</translation>
+    </message>
+    <message id="trash_error_unusable">
+        <source>trash_error_unusable</source>
+        <translation>The Trash cannot be used.</translation>
+    </message>
+    <message id="trash_error_no_data_folder">
+        <source>trash_error_no_data_folder</source>
+        <translation>There is no data folder for the Trash: HOME or XDG_DATA_HOME does not name an absolute folder.</translation>
+    </message>
+    <message id="trash_error_drive_unusable">
+        <source>trash_error_drive_unusable</source>
+        <translation>The Trash folder of that drive cannot be used.</translation>
+    </message>
+    <message id="trash_error_system">
+        <source>trash_error_system</source>
+        <translation>The system refused the move: %1</translation>
+    </message>
+    <message id="trash_failed_message">
+        <source>trash_failed_message</source>
+        <translation>“%1” could not be moved to the Trash.</translation>
+    </message>
+    <message id="trash_failed_multi_message">
+        <source>trash_failed_multi_message</source>
+        <translation>%1 files could not be moved to the Trash.</translation>
+    </message>
+    <message id="trash_failure_line">
+        <source>trash_failure_line</source>
+        <translation>%1: %2</translation>
+    </message>
+</context>
+</TS>
