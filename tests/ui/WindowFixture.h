@@ -3,12 +3,12 @@
 // The window every window suite drives: a private home (preferences, the Trash), a folder of five
 // images img1.png…img5.png opened in a real MainWindow with its own model and context.
 
+#include "ContentView.h"
 #include "ImageBrowserModel.h"
+#include "KeySinkView.h"
 #include "LimnoraAPI.h"
 #include "Localization.h"
 #include "MainWindow.h"
-#include "ContentView.h"
-#include "KeySinkView.h"
 #include "SidebarListModel.h"
 #include "TestAppContext.h"
 #include "TestFiles.h"
@@ -54,7 +54,6 @@ protected:
         QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : m_window;
         QTest::keyClick(target, key, modifiers);
     }
-
 
     // Once per suite: the private home, translations and an API service that finds nobody.
     void setUpSuite()
