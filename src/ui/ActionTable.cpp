@@ -282,15 +282,23 @@ void ActionTable::readCurrentTags()
     // On the tag worker, behind any change still being written, so the reading shows it.
     QtConcurrent::run(TagContextMenu::tagWorker(), [url] {
         return url.isEmpty() ? QList<FinderTag> {} : readTags(url);
-    }).then(this, [this, url](const QList<FinderTag>& tags) {
-        m_readingTags = false;
-        if (std::exchange(m_readTagsAgain, false) || url != m_context.model->currentImageURL()) {
-            readCurrentTags();
+    }).then(qApp, [self = QPointer(this), url](const QList<FinderTag>& tags) {
+        // Qt 6.4 runs a continuation whose context object is gone: the table is checked here instead.
+        if (!self)
             return;
-        }
-        for (FinderTag tag : allFinderTags)
-            action(tagCommand(tag))->setChecked(tags.contains(tag));
+        self->showTags(url, tags);
     });
+}
+
+void ActionTable::showTags(const QUrl& url, const QList<FinderTag>& tags)
+{
+    m_readingTags = false;
+    if (std::exchange(m_readTagsAgain, false) || url != m_context.model->currentImageURL()) {
+        readCurrentTags();
+        return;
+    }
+    for (FinderTag tag : allFinderTags)
+        action(tagCommand(tag))->setChecked(tags.contains(tag));
 }
 
 void ActionTable::changeCurrentImageTags(const std::optional<FinderTag>& toggled)
@@ -304,9 +312,11 @@ void ActionTable::changeCurrentImageTags(const std::optional<FinderTag>& toggled
             toggleTag(*toggled, url);
         else
             removeAllTags(url);
-    }).then(this, [this] {
-        emit m_context.notifications->tagsDidChange();
-        m_context.model->setTagVersion(m_context.model->tagVersion() + 1);
+    }).then(qApp, [self = QPointer(this)] {
+        if (!self)
+            return;
+        emit self->m_context.notifications->tagsDidChange();
+        self->m_context.model->setTagVersion(self->m_context.model->tagVersion() + 1);
     });
 }
 

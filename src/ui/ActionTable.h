@@ -87,6 +87,8 @@ private:
     void connectCommands();
     void updateEnabled();
     void readCurrentTags();
+    // Checks the tag items for `tags`, read from `url`, unless another reading is due.
+    void showTags(const QUrl& url, const QList<FinderTag>& tags);
     void changeCurrentImageTags(const std::optional<FinderTag>& toggled);
     void copyText(const QString& text);
 
