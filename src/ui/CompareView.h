@@ -30,8 +30,6 @@ class CompareView : public QScrollArea
 public:
     static constexpr int decodeSize = 800;
     static constexpr int pictureHeight = 240;
-    // The object name of the window's Compare action, which context menus share.
-    static constexpr const char* actionName = "compareImages";
 
     explicit CompareView(ImageBrowserModel* model, QWidget* parent = nullptr);
 

@@ -1,7 +1,6 @@
 #include "ImageContextMenu.h"
 
 #include "ActionTable.h"
-#include "CompareView.h"
 #include "FileOperations.h"
 #include "Icons.h"
 #include "ImageBrowserModel.h"
@@ -66,11 +65,8 @@ ImageContextMenu::ImageContextMenu(const QUrl& url, const AppContext& context, T
     if (context.actions)
         context.actions->showShortcutsOn(quickLook, ActionTable::Command::quickLook);
     // The window's own Compare action: one shortcut, and enabled only while two are selected.
-    QAction* compare = context.actions ? context.actions->action(ActionTable::Command::compare) : nullptr;
-    if (!compare && parent)
-        compare = parent->window()->findChild<QAction*>(QLatin1String(CompareView::actionName));
-    if (compare)
-        addAction(compare);
+    if (context.actions)
+        addAction(context.actions->action(ActionTable::Command::compare));
     addSeparator();
     addAction(symbolIcon("photo.on.rectangle"), qtTrId("ctx_copy_image"), this, [url] { copyImageToClipboard(url); });
     addAction(symbolIcon("link"), qtTrId("ctx_copy_path"), this, [url] { copyPathToClipboard(url); });

@@ -12,7 +12,7 @@ class TagDotsCache;
 
 // The context menu of one image row: reveal in the file manager, generate in Limnora (only while
 // its API answers, with the current image's settings), Quick Look, the window's Compare (when
-// `parent` is in a window that has it), copy the image or its path, the colour tags, move to the
+// `context` has the window's commands), copy the image or its path, the colour tags, move to the
 // Trash. GUI thread.
 class ImageContextMenu : public QMenu
 {

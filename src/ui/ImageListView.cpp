@@ -6,7 +6,6 @@
 #include "ImageBrowserModel.h"
 #include "ImageContextMenu.h"
 #include "LocalizedText.h"
-#include "QuickLookPanel.h"
 #include "SidebarListModel.h"
 #include "TagDotsCache.h"
 #include "ThumbnailDelegate.h"
@@ -210,8 +209,6 @@ void ImageListView::clickImage(const QUrl& url, Qt::KeyboardModifiers modifiers)
     if (position < 0)
         return;
     m_browser->selectImage(position);
-    if (QuickLookPanel* panel = m_context.quickLook; panel && panel->isVisible())
-        panel->refresh();
 }
 
 void ImageListView::startDragging(const QUrl& url)

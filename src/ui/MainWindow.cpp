@@ -3,7 +3,6 @@
 #include "ActionTable.h"
 #include "AppNotifications.h"
 #include "CenterPanelView.h"
-#include "CompareView.h"
 #include "ContentView.h"
 #include "FinderTag.h"
 #include "Icons.h"
@@ -73,7 +72,6 @@ void MainWindow::connectWindowCommands()
             sidebar->focusFilter();
     });
     QAction* compare = m_actions->action(Command::compare);
-    compare->setObjectName(QString::fromLatin1(CompareView::actionName));
     CenterPanelView* center = m_content->centerPanel();
     connect(compare, &QAction::triggered, center, &CenterPanelView::showCompare);
     const auto updateCompareAction = [compare, center] { compare->setEnabled(center->comparablePair().has_value()); };

@@ -1,3 +1,4 @@
+#include "ActionTable.h"
 #include "CenterPanelView.h"
 #include "CompareDiff.h"
 #include "CompareView.h"
@@ -142,8 +143,10 @@ private slots:
         QVERIFY(window.compareAction()->isEnabled());
 
         model.setSelectedURLs({ folder.url("img3.png"), folder.url("img1.png") });
+        AppContext windowContext = app.context; // as the window hands it to its rows
+        windowContext.actions = window.actionTable();
         QVERIFY(window.compareAction()->isEnabled()
-            && ImageContextMenu({}, app.context, nullptr, &window).actions().contains(window.compareAction()));
+            && ImageContextMenu({}, windowContext, nullptr, &window).actions().contains(window.compareAction()));
         QSignalSpy pictures(center->compareView(), &CompareView::picturesShown);
         QTest::keyClick(sink, Qt::Key_D, Qt::ControlModifier);
         QVERIFY(center->isComparing());
