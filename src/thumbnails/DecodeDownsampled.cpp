@@ -58,8 +58,8 @@ qint64 decodeBytes(QSize size)
     return qint64(size.width()) * size.height() * bytesPerPixel;
 }
 
-// The finished thumbnail: fitted (for decoders that ignore a requested size) and in a 32-bit
-// format that paints without conversion.
+} // namespace
+
 QImage finished(QImage image, int maxPixelSize)
 {
     if (image.isNull())
@@ -70,6 +70,8 @@ QImage finished(QImage image, int maxPixelSize)
     image.convertTo(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     return image;
 }
+
+namespace {
 
 // Whether JPEG data holds an end-of-image marker after its first scan. A truncated JPEG (a file
 // still being written, a broken copy) would otherwise decode "successfully" with its missing part

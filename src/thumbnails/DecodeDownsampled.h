@@ -15,6 +15,11 @@ namespace limnoscope {
 // it decodes at, the other formats at full size.
 [[nodiscard]] QImage decodeDownsampled(const QUrl& url, int maxPixelSize);
 
+// The finishing step of every decode: `image` scaled down so that its longer side is at most
+// `maxPixelSize` (for decoders that ignore a requested size, and for images decoded at a larger
+// size before), in a 32-bit format that paints without conversion. A null image stays null.
+[[nodiscard]] QImage finished(QImage image, int maxPixelSize);
+
 // Most memory one decode may allocate: a file needing more is refused, not decoded.
 inline constexpr int maxDecodeMegabytes = 256;
 

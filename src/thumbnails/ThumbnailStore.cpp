@@ -1,5 +1,6 @@
 #include "ThumbnailStore.h"
 
+#include "DecodeDownsampled.h"
 #include "RegularFile.h"
 #include "ThumbnailsLogging.h"
 
@@ -139,19 +140,6 @@ bool write(const QString& folder, const QString& name, const QImage& image, cons
     return true;
 }
 
-// `image` with its longer side at most `maxPixelSize`, in the formats decodeDownsampled gives.
-QImage fitted(QImage image, int maxPixelSize)
-{
-    const int longer = std::max(image.width(), image.height());
-    if (longer > maxPixelSize) {
-        const double scale = double(maxPixelSize) / longer;
-        image = image.scaled(std::max(1, qRound(image.width() * scale)), std::max(1, qRound(image.height() * scale)),
-            Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    }
-    image.convertTo(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
-    return image;
-}
-
 } // namespace
 
 ThumbnailStore::ThumbnailStore(QString folder)
@@ -197,7 +185,7 @@ QImage ThumbnailStore::thumbnail(const QUrl& url, int maxPixelSize, const Thumbn
     const SizeClass& sizeClass = sizeClassFor(maxPixelSize);
     const QString sizeFolder = m_folder + QLatin1Char('/') + QLatin1String(sizeClass.folderName);
     if (const QImage stored = readValid(sizeFolder + QLatin1Char('/') + name, *source); !stored.isNull())
-        return fitted(stored, maxPixelSize);
+        return finished(stored, maxPixelSize);
     const QString failures = m_folder + QLatin1Char('/') + QLatin1String(failureFolder);
     if (!readValid(failures + QLatin1Char('/') + name, *source).isNull())
         return {};
@@ -215,7 +203,7 @@ QImage ThumbnailStore::thumbnail(const QUrl& url, int maxPixelSize, const Thumbn
     }
     if (!written)
         qCDebug(lcThumbnails) << "cannot store the thumbnail of" << path << "in" << m_folder;
-    return decoded.isNull() ? QImage() : fitted(decoded, maxPixelSize);
+    return decoded.isNull() ? QImage() : finished(decoded, maxPixelSize);
 }
 
 ThumbnailProvider::Decoder ThumbnailStore::cachingDecoder(ThumbnailProvider::Decoder decode) const
