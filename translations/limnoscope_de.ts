@@ -640,10 +640,6 @@
         <source>menu_last_image</source>
         <translation>&amp;Letztes Bild</translation>
     </message>
-    <message id="window_title_image_count">
-        <source>window_title_image_count</source>
-        <translation>%1 Bilder</translation>
-    </message>
     <message id="render_time_seconds">
         <source>render_time_seconds</source>
         <translation>%1 s</translation>

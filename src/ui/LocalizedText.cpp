@@ -1,8 +1,11 @@
 #include "LocalizedText.h"
 
+#include "ImageBrowserModel.h"
+
 #include <QRegularExpression>
 
 #include <array>
+#include <limits>
 
 namespace limnoscope {
 namespace {
@@ -51,6 +54,24 @@ QString localizedFormat(const char* key, const QStringList& arguments)
         from = at + argument.size();
     }
     return text;
+}
+
+QString localizedCount(const char* key, qint64 count)
+{
+    return qtTrId(key, int(std::min<qint64>(count, std::numeric_limits<int>::max())));
+}
+
+QString openedItemsName(const ImageBrowserModel& model)
+{
+    if (const QUrl& root = model.rootFolderURL(); !root.isEmpty()) {
+        const QString name = root.adjusted(QUrl::StripTrailingSlash).fileName();
+        return name.isEmpty() ? root.toLocalFile() : name; // the file system's root has no name
+    }
+    const qint64 fileCount = model.listedCount();
+    const QList<QUrl>& shown = model.flatURLs();
+    if (fileCount == 1 && !shown.isEmpty())
+        return shown.first().fileName();
+    return fileCount > 0 ? localizedCount("dropped_image_count", fileCount) : QString();
 }
 
 } // namespace limnoscope

@@ -17,7 +17,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFileInfo>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QToolBar>
@@ -194,17 +193,12 @@ void MainWindow::updateTitle()
 {
     static const QString separator = QStringLiteral(" \u2014 ");
     QStringList parts;
-    const QUrl current = m_model->currentImageURL();
-    const QUrl root = m_model->rootFolderURL();
-    const qint64 listed = m_model->listedCount();
+    const QString current = m_model->currentImageURL().fileName();
     if (!current.isEmpty())
-        parts.append(current.fileName());
-    if (!root.isEmpty()) {
-        const QString name = QFileInfo(root.toLocalFile()).fileName();
-        parts.append(name.isEmpty() ? root.toLocalFile() : name);
-    } else if (listed > 1) { // a file list: how many; one image is named already
-        parts.append(localizedFormat("window_title_image_count", { QString::number(listed) }));
-    }
+        parts.append(current);
+    // The folder, or the opened files; one opened file is named already as the current image.
+    if (const QString opened = openedItemsName(*m_model); !opened.isEmpty() && opened != current)
+        parts.append(opened);
     parts.append(QStringLiteral("Limnoscope"));
     setWindowTitle(parts.join(separator));
 }

@@ -27,7 +27,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace limnoscope {
 namespace {
@@ -137,6 +136,7 @@ SidebarView::SidebarView(const AppContext& context, QWidget* parent)
     layout->addWidget(m_pages, 1);
 
     connect(model, &ImageBrowserModel::rootFolderURLChanged, this, &SidebarView::showFolder);
+    connect(model, &ImageBrowserModel::rootFolderURLChanged, this, &SidebarView::showFolderIcon);
     connect(model, &ImageBrowserModel::groupsChanged, this, &SidebarView::showGroups);
     connect(model, &ImageBrowserModel::groupsChanged, this, &SidebarView::showFolder);
     connect(model, &ImageBrowserModel::flatURLsChanged, this, &SidebarView::showFolder);
@@ -151,6 +151,7 @@ SidebarView::SidebarView(const AppContext& context, QWidget* parent)
     connect(model, &ImageBrowserModel::filterChanged, this, &SidebarView::showPosition);
     connect(api, &LimnoraAPIService::isAvailableChanged, this, &SidebarView::showAPIStatus);
     showFolder();
+    showFolderIcon();
     showGroups();
     showThumbnailSize();
     showAPIStatus();
@@ -276,9 +277,7 @@ void SidebarView::showFilter()
         m_filterStatus->setText(error);
         setTextColour(m_filterStatus, SidebarStyle::unavailableColor());
     } else {
-        m_filterStatus->setText(pending > 0
-                ? qtTrId("filter_pending", int(std::min<qint64>(pending, std::numeric_limits<int>::max())))
-                : QString());
+        m_filterStatus->setText(pending > 0 ? localizedCount("filter_pending", pending) : QString());
         setTextColour(m_filterStatus, SidebarStyle::secondaryColor(palette()));
     }
     m_filterStatus->setVisible(!m_filterStatus->text().isEmpty());
@@ -391,24 +390,17 @@ void SidebarView::showFolder()
 {
     // Without a folder, dropped files (or one given on the command line) are named by the one
     // file's name or by their number.
-    const QUrl& root = m_model->rootFolderURL();
-    const qint64 fileCount = root.isEmpty() ? m_model->listedCount() : 0; // the filter aside
-    const QList<QUrl>& shown = m_model->flatURLs();
-    const QUrl firstFile = shown.isEmpty() ? QUrl() : shown.first();
-    const bool hasName = !root.isEmpty() || fileCount > 0;
-    m_folderIcon->setPixmap(
-        fadedIcon(root.isEmpty() ? "photo" : "folder.fill", headerIconSize, secondaryIconOpacity, devicePixelRatioF()));
-    m_folderIcon->setVisible(hasName);
-    m_folderName->setVisible(hasName);
-    m_noFolder->setVisible(!hasName);
-    if (!root.isEmpty())
-        m_folderName->setText(root.adjusted(QUrl::StripTrailingSlash).fileName());
-    else if (fileCount == 1 && !firstFile.isEmpty())
-        m_folderName->setText(firstFile.fileName());
-    else
-        m_folderName->setText(fileCount > 0
-                ? qtTrId("dropped_image_count", int(std::min<qint64>(fileCount, std::numeric_limits<int>::max())))
-                : QString());
+    const QString name = openedItemsName(*m_model);
+    m_folderIcon->setVisible(!name.isEmpty());
+    m_folderName->setVisible(!name.isEmpty());
+    m_noFolder->setVisible(name.isEmpty());
+    m_folderName->setText(name);
+}
+
+void SidebarView::showFolderIcon()
+{
+    const char* symbol = m_model->rootFolderURL().isEmpty() ? "photo" : "folder.fill";
+    m_folderIcon->setPixmap(fadedIcon(symbol, headerIconSize, secondaryIconOpacity, devicePixelRatioF()));
 }
 
 void SidebarView::showGroups()
@@ -470,9 +462,7 @@ void SidebarView::showSkippedNames()
 {
     const qint64 count = m_model->skippedNameCount();
     m_skippedNames->setVisible(count > 0);
-    m_skippedNames->setText(count > 0
-            ? qtTrId("skipped_unreadable_names", int(std::min<qint64>(count, std::numeric_limits<int>::max())))
-            : QString());
+    m_skippedNames->setText(count > 0 ? localizedCount("skipped_unreadable_names", count) : QString());
 }
 
 } // namespace limnoscope

@@ -62,6 +62,8 @@ private:
     QWidget* makeFooter();
 
     void showFolder();
+    // The header's icon: a folder, or a picture for opened files.
+    void showFolderIcon();
     void showGroups();
     void showThumbnailSize();
     void showAPIStatus();

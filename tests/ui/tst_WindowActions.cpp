@@ -178,8 +178,8 @@ private slots:
         sendKey(Qt::Key_Right);
         QCOMPARE(m_window->windowTitle(), "img2.png" + dash + folder + dash + "Limnoscope");
         m_window->contentView()->handleDroppedURLs({ image(4), image(3) });
-        QTRY_COMPARE(m_window->windowTitle(),
-            "img3.png" + dash + localizedFormat("window_title_image_count", { "2" }) + dash + "Limnoscope");
+        QTRY_COMPARE(
+            m_window->windowTitle(), "img3.png" + dash + qtTrId("dropped_image_count", 2) + dash + "Limnoscope");
         const QString elsewhere = m_home.filePath("single/b.png");
         writeFile(elsewhere, pngWithDescription("b"));
         m_window->contentView()->handleDroppedURLs({ QUrl::fromLocalFile(elsewhere) });
