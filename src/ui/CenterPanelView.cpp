@@ -66,6 +66,14 @@ std::optional<std::pair<QUrl, QUrl>> CenterPanelView::comparablePair() const
     return std::pair { first, second };
 }
 
+bool CenterPanelView::hasComparablePair() const
+{
+    // comparablePair()'s test: two selected, or one selected and a current image other than it.
+    const QSet<QUrl>& selection = m_model->selectedURLs();
+    const QUrl& current = m_model->currentImageURL();
+    return selection.size() == 2 || (selection.size() == 1 && !current.isEmpty() && !selection.contains(current));
+}
+
 bool CenterPanelView::isComparing() const
 {
     return currentWidget() == m_compareView;

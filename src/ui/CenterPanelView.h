@@ -33,6 +33,8 @@ public:
     // The two selected images (or the one selected and the current image) in list order, or
     // nothing unless exactly two are marked so.
     [[nodiscard]] std::optional<std::pair<QUrl, QUrl>> comparablePair() const;
+    // Whether comparablePair() has a pair, without looking up where the two are in the list.
+    [[nodiscard]] bool hasComparablePair() const;
     [[nodiscard]] bool isComparing() const;
     // Shows the Compare page for the two selected images; nothing unless exactly two are.
     void showCompare();

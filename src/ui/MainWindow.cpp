@@ -73,7 +73,7 @@ void MainWindow::connectWindowCommands()
     QAction* compare = m_actions->action(Command::compare);
     CenterPanelView* center = m_content->centerPanel();
     connect(compare, &QAction::triggered, center, &CenterPanelView::showCompare);
-    const auto updateCompareAction = [compare, center] { compare->setEnabled(center->comparablePair().has_value()); };
+    const auto updateCompareAction = [compare, center] { compare->setEnabled(center->hasComparablePair()); };
     connect(m_model, &ImageBrowserModel::selectedURLsChanged, this, updateCompareAction);
     connect(m_model, &ImageBrowserModel::currentImageURLChanged, this, updateCompareAction);
     updateCompareAction();
