@@ -248,12 +248,8 @@ void MetadataPrefetcher::finishRun(const QList<ImageMetadataResult>& exiftoolDue
 // a batch of exiftool processes.
 void MetadataPrefetcher::startExiftoolPass()
 {
-    if (m_exiftoolPassRunning || m_isPrefetching)
+    if (m_exiftoolPassRunning || m_isPrefetching || m_exiftoolQueue.isEmpty())
         return;
-    if (m_exiftoolQueue.isEmpty()) {
-        emit exiftoolPassFinished();
-        return;
-    }
     m_exiftoolPassRunning = true;
     const qsizetype count = std::min(exiftoolPassChunk, m_exiftoolQueue.size());
     const QList<ImageMetadataResult> step = m_exiftoolQueue.first(count);

@@ -77,8 +77,6 @@ signals:
     void entryStored(const QUrl& url, const CacheEntry& entry, bool fromPrefetch);
     void isPrefetchingChanged();
     void progressChanged();
-    // The exiftool pass has gone through every image handed to it.
-    void exiftoolPassFinished();
     // A clearIndex() has ended; false when the index could not be emptied (or there is none).
     void indexCleared(bool cleared);
 
