@@ -30,7 +30,8 @@ void SettingsGrid::addSetting(const QString& label, const QString& value)
     medium.setStyleHint(QFont::TypeWriter, QFont::PreferDefault);
     shown->setFont(medium);
     m_cells.append({ name, shown });
-    arrange(m_cellsPerRow);
+    place(m_cells.size() - 1);
+    setLabelColumnWidths();
 }
 
 int SettingsGrid::labelColumnWidth(int column, int cellsPerRow) const
@@ -89,23 +90,32 @@ void SettingsGrid::arrange(int cellsPerRow)
         m_grid->removeWidget(cell.label);
         m_grid->removeWidget(cell.value);
     }
+    for (qsizetype i = 0; i < m_cells.size(); ++i)
+        place(i);
+    setLabelColumnWidths();
+}
+
+void SettingsGrid::place(qsizetype index)
+{
     // Columns: label, value, label, value; the values share what the labels leave, the longer
     // ones taking more. The second cell's label keeps the wider gap between cells as its margin.
-    for (qsizetype i = 0; i < m_cells.size(); ++i) {
-        const int row = int(i / cellsPerRow);
-        const int column = int(i % cellsPerRow) * 2;
-        QLabel* label = m_cells.at(i).label;
-        label->setContentsMargins(column > 0 ? cellGap() : 0, 0, 0, 0);
-        m_grid->addWidget(label, row, column, Qt::AlignLeft | Qt::AlignTop);
-        // Beside another cell a word-free value is never shortened: it chose the two columns.
-        ValueTextView* value = m_cells.at(i).value;
-        const bool keepWhole = cellsPerRow == 2 && value->textLayout() == ValueTextView::Layout::ElideMiddle;
-        value->setMinimumWidth(keepWhole ? value->naturalWidth() : 0);
-        m_grid->addWidget(value, row, column + 1);
-    }
+    const int row = int(index / m_cellsPerRow);
+    const int column = int(index % m_cellsPerRow) * 2;
+    QLabel* label = m_cells.at(index).label;
+    label->setContentsMargins(column > 0 ? cellGap() : 0, 0, 0, 0);
+    m_grid->addWidget(label, row, column, Qt::AlignLeft | Qt::AlignTop);
+    // Beside another cell a word-free value is never shortened: it chose the two columns.
+    ValueTextView* value = m_cells.at(index).value;
+    const bool keepWhole = m_cellsPerRow == 2 && value->textLayout() == ValueTextView::Layout::ElideMiddle;
+    value->setMinimumWidth(keepWhole ? value->naturalWidth() : 0);
+    m_grid->addWidget(value, row, column + 1);
+}
+
+void SettingsGrid::setLabelColumnWidths()
+{
     // A label column never gives way: the values take what room is left.
-    m_grid->setColumnMinimumWidth(0, labelColumnWidth(0, cellsPerRow));
-    m_grid->setColumnMinimumWidth(2, cellsPerRow == 2 ? labelColumnWidth(1, 2) : 0);
+    m_grid->setColumnMinimumWidth(0, labelColumnWidth(0, m_cellsPerRow));
+    m_grid->setColumnMinimumWidth(2, m_cellsPerRow == 2 ? labelColumnWidth(1, 2) : 0);
 }
 
 } // namespace limnoscope

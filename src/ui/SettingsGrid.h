@@ -49,7 +49,11 @@ private:
     [[nodiscard]] static constexpr int cellGap() { return cellSpacing; }
     [[nodiscard]] int labelColumnWidth(int column, int cellsPerRow) const;
     [[nodiscard]] int cellsPerRowFor(int width) const;
+    // Lays all cells out anew, `cellsPerRow` to a row.
     void arrange(int cellsPerRow);
+    // Puts the cell at `index` in its row and column.
+    void place(qsizetype index);
+    void setLabelColumnWidths();
 
     QGridLayout* m_grid;
     QList<Cell> m_cells;
