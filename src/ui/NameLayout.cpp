@@ -39,6 +39,7 @@ NameLayout::NameLayout(const QFont& font)
     , m_metrics(font)
     , m_lineSpacing(int(std::ceil(m_metrics.lineSpacing())))
     , m_ascent(int(std::ceil(m_metrics.ascent())))
+    , m_averageCharWidth(QFontMetrics(font).averageCharWidth())
     , m_advances(0x10000, -1.0f)
 {
 }

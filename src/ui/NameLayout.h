@@ -29,6 +29,7 @@ public:
     [[nodiscard]] const QFont& font() const { return m_font; }
     [[nodiscard]] int lineSpacing() const { return m_lineSpacing; }
     [[nodiscard]] int ascent() const { return m_ascent; }
+    [[nodiscard]] int averageCharWidth() const { return m_averageCharWidth; }
 
     // At least one line, also for an empty text. With `maxLines`, the last line holds all the rest
     // of a longer text.
@@ -46,6 +47,7 @@ private:
     QFontMetricsF m_metrics;
     int m_lineSpacing;
     int m_ascent;
+    int m_averageCharWidth;
     mutable std::vector<float> m_advances; // by UTF-16 code unit; negative: not measured yet
 };
 

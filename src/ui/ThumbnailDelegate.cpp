@@ -60,7 +60,7 @@ ThumbnailDelegate::ImageRowParts ThumbnailDelegate::imageRowParts(
 
 ThumbnailDelegate::ImageRowParts ThumbnailDelegate::imageRowParts(const QRect& rowRect) const
 {
-    const int minimumNameWidth = minimumNameCharacters * QFontMetrics(nameLayout().font()).averageCharWidth();
+    const int minimumNameWidth = minimumNameCharacters * nameLayout().averageCharWidth();
     return imageRowParts(rowRect, m_browser->thumbnailSize(), minimumNameWidth);
 }
 
