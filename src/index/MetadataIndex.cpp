@@ -39,7 +39,6 @@ constexpr qsizetype rangeScanMinimum = 64;
 const QString setUpStatements[] = {
     QStringLiteral("PRAGMA journal_mode=WAL"),
     QStringLiteral("PRAGMA synchronous=NORMAL"),
-    QStringLiteral("PRAGMA busy_timeout=%1").arg(busyTimeoutMs),
     QStringLiteral("CREATE TABLE IF NOT EXISTS readings (path TEXT PRIMARY KEY NOT NULL, size INTEGER NOT NULL, "
                    "mtime_ns INTEGER NOT NULL, reader_version INTEGER NOT NULL, route INTEGER NOT NULL, "
                    "record BLOB, seen INTEGER NOT NULL) WITHOUT ROWID"),
