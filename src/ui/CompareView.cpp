@@ -148,8 +148,6 @@ CompareView::CompareView(ImageBrowserModel* model, QWidget* parent)
 
     connect(&model->metadataPrefetcher(), &MetadataPrefetcher::entryStored, this,
         [this](const QUrl& url, const CacheEntry& entry) { entryStored(url, entry); });
-    // Sees Esc before the focused widget, as the keyboard map does for its keys.
-    qApp->installEventFilter(this);
 }
 
 QWidget* CompareView::makeSideColumn(Side& side)
@@ -343,6 +341,19 @@ QWidget* CompareView::makePromptRows(QWidget* parent) const
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(1, 1);
     return holder;
+}
+
+// While shown, the page sees Esc before the focused widget, as the keyboard map does for its keys.
+void CompareView::showEvent(QShowEvent* event)
+{
+    QScrollArea::showEvent(event);
+    qApp->installEventFilter(this);
+}
+
+void CompareView::hideEvent(QHideEvent* event)
+{
+    qApp->removeEventFilter(this);
+    QScrollArea::hideEvent(event);
 }
 
 bool CompareView::eventFilter(QObject* watched, QEvent* event)
