@@ -30,6 +30,9 @@ public:
     [[nodiscard]] const std::optional<LimnoraMetadata>& metadata() const { return m_metadata; }
     [[nodiscard]] const std::optional<FileStamp>& fileStamp() const { return m_stamp; }
     [[nodiscard]] int readError() const { return m_readError; }
+    // True for a record kept for a whole folder without its raw texts, which were too long: the
+    // image on screen has them read again.
+    [[nodiscard]] bool lacksRawTexts() const { return m_metadata && m_metadata->rawTextsLeftOut; }
 
     // True when the file's stamp now differs from the one it had when it was read.
     [[nodiscard]] bool isOutOfDate(const std::optional<FileStamp>& currentStamp) const

@@ -385,7 +385,7 @@ void ImageBrowserModel::selectImage(qint64 index)
 void ImageBrowserModel::showEntry(const QUrl& url, const CacheEntry& entry)
 {
     setCurrentMetadata(entry.metadata());
-    if (entry.isLoaded() && entry.metadata()->rawTextsLeftOut)
+    if (entry.lacksRawTexts())
         m_prefetcher.load(url);
     setErrorMessage(entry.isLoaded() ? QString()
             : entry.readError() != 0 ? cannotReadImageText(url, entry.readError())

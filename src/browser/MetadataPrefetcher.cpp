@@ -25,7 +25,7 @@ std::optional<FileStamp> stampOf(const QUrl& url)
 // A record whose raw texts were left out gives way to one that has them.
 bool keepsOver(const CacheEntry& kept, const CacheEntry& arriving, bool arrivingFromOwnLoad)
 {
-    if (kept.isLoaded() && kept.metadata()->rawTextsLeftOut)
+    if (kept.lacksRawTexts())
         return !arriving.isLoaded();
     return kept.fileStamp() == arriving.fileStamp() && kept.isLoaded() && (arrivingFromOwnLoad || !arriving.isLoaded());
 }
@@ -294,7 +294,7 @@ void MetadataPrefetcher::load(const QUrl& url)
     // Raw texts left out of a folder's reading are read again in-process: exiftool would add
     // nothing to a record that has them.
     const auto cached = m_cache.constFind(url);
-    const bool rawTextsOnly = cached != m_cache.cend() && cached->isLoaded() && cached->metadata()->rawTextsLeftOut;
+    const bool rawTextsOnly = cached != m_cache.cend() && cached->lacksRawTexts();
     m_workers.start([this, url, rawTextsOnly, generation = m_generation->load()] {
         const std::optional<FileStamp> stamp = stampOf(url);
         const CacheEntry entry
