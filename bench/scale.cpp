@@ -15,17 +15,13 @@
 // `bench_scale [FOLDER]` writes the corpus into FOLDER (kept afterwards) unless FOLDER already
 // holds entries, in which case it is measured as it is.
 
-#include "AppContext.h"
-#include "AppNotifications.h"
 #include "BenchSupport.h"
 #include "ExiftoolRunner.h"
 #include "ImageBrowserModel.h"
 #include "ImageListView.h"
-#include "LimnoraAPI.h"
 #include "PNGChunkWriter.h"
+#include "SidebarServices.h"
 #include "SidebarView.h"
-#include "ThumbnailCache.h"
-#include "ThumbnailSemaphore.h"
 
 #include <QApplication>
 #include <QDir>
@@ -100,33 +96,14 @@ bool writeScaleCorpus(const QString& root, int count = imageCount)
     return true;
 }
 
-// The services a sidebar needs, made once for every open.
-struct SidebarServices {
-    LimnoraAPIService api;
-    AppNotifications notifications;
-    ThumbnailSemaphore gate;
-    ThumbnailCache cache;
-
-    explicit SidebarServices(quint16 apiPort)
-        : api(apiPort)
-    {
-    }
-};
-
 // One open of `folder` with a fresh model (preferring `order`) and sidebar: the milliseconds from
 // `loadFolder` until the list's viewport has painted rows of the finished listing; nothing when
 // that did not happen in time.
-std::optional<double> firstPaintMs(const QString& folder, SortOrder order, SidebarServices& services)
+std::optional<double> firstPaintMs(const QString& folder, SortOrder order, bench::SidebarServices& services)
 {
     QSettings().setValue(ImageBrowserModel::sortOrderKey, SortOrders::rawValue(order));
     ImageBrowserModel browser;
-    AppContext context;
-    context.model = &browser;
-    context.api = &services.api;
-    context.notifications = &services.notifications;
-    context.thumbnailGate = &services.gate;
-    context.thumbnailCache = &services.cache;
-    SidebarView sidebar(context);
+    SidebarView sidebar(services.contextFor(&browser));
     sidebar.resize(sidebarSize);
     sidebar.show();
     QCoreApplication::processEvents();
@@ -169,7 +146,7 @@ std::optional<double> firstPaintMs(const QString& folder, SortOrder order, Sideb
     return paintedMs;
 }
 
-std::optional<double> medianFirstPaintMs(const QString& folder, SortOrder order, SidebarServices& services)
+std::optional<double> medianFirstPaintMs(const QString& folder, SortOrder order, bench::SidebarServices& services)
 {
     std::vector<double> times;
     for (int open = 0; open < opensPerOrder; ++open) {
@@ -320,7 +297,7 @@ int main(int argc, char** argv)
 
     // One measuring step after another, each printing its figures as it gets them; further
     // figures of the same folder follow as further steps.
-    SidebarServices services(bench::closedPort());
+    bench::SidebarServices services;
     const std::optional<double> nameMs = medianFirstPaintMs(folder, SortOrder::nameAscending, services);
     if (!reportFigure("first_paint_100k_ms", nameMs))
         return 1;

@@ -4,16 +4,12 @@
 // frame) in wall and GUI-thread CPU time and the process's peak memory. Offscreen by
 // default (QT_QPA_PLATFORM), or under xvfb-run.
 
-#include "AppContext.h"
-#include "AppNotifications.h"
 #include "BenchSupport.h"
 #include "ExiftoolRunner.h"
 #include "ImageBrowserModel.h"
 #include "ImageListView.h"
-#include "LimnoraAPI.h"
+#include "SidebarServices.h"
 #include "SidebarView.h"
-#include "ThumbnailCache.h"
-#include "ThumbnailSemaphore.h"
 
 #include <QApplication>
 #include <QDir>
@@ -84,17 +80,8 @@ int main(int argc, char** argv)
     }
 
     ImageBrowserModel browser;
-    LimnoraAPIService api(bench::closedPort());
-    AppNotifications notifications;
-    ThumbnailSemaphore gate;
-    ThumbnailCache cache;
-    AppContext context;
-    context.model = &browser;
-    context.api = &api;
-    context.notifications = &notifications;
-    context.thumbnailGate = &gate;
-    context.thumbnailCache = &cache;
-    SidebarView sidebar(context);
+    bench::SidebarServices services;
+    SidebarView sidebar(services.contextFor(&browser));
     sidebar.resize(sidebarSize);
     sidebar.show();
     QCoreApplication::processEvents();
