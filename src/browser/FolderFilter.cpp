@@ -2,6 +2,7 @@
 
 #include "FileTags.h"
 #include "MetadataPrefetcher.h"
+#include "ReleaseOnWorker.h"
 
 #include <QtConcurrent/QtConcurrentMap>
 
@@ -151,7 +152,8 @@ void FolderFilter::start()
     if (!m_query) {
         const bool wasApplied = std::exchange(m_applied, false);
         m_matching = false;
-        m_jobWorker.start([released = std::exchange(m_matches, {}), pending = std::exchange(m_pending, {})] {});
+        releaseOnWorker(m_jobWorker, std::exchange(m_matches, {}));
+        releaseOnWorker(m_jobWorker, std::exchange(m_pending, {}));
         m_shownListsFor.clear();
         if (wasApplied)
             emit matchesChanged();
@@ -201,9 +203,8 @@ void FolderFilter::applyResult(quint64 generation, const std::shared_ptr<Result>
         return;
     m_matching = false;
     m_applied = true;
-    // Freeing 100,000 entries takes milliseconds: the old sets go on a worker.
-    m_jobWorker.start([released = std::exchange(m_matches, std::move(result->matches)),
-                          pending = std::exchange(m_pending, std::move(result->pending))] {});
+    releaseOnWorker(m_jobWorker, std::exchange(m_matches, std::move(result->matches)));
+    releaseOnWorker(m_jobWorker, std::exchange(m_pending, std::move(result->pending)));
     m_shownLists = std::move(result->shown);
     m_shownListsFor = std::move(result->listed);
     if (m_query->needsTags())

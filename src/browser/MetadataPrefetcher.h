@@ -3,6 +3,7 @@
 #include "CacheEntry.h"
 #include "MetadataExtraction.h"
 #include "MetadataIndex.h"
+#include "ReleaseOnWorker.h"
 
 #include <QHash>
 #include <QList>
@@ -68,8 +69,7 @@ public:
     // milliseconds.
     template <typename Container> void releaseOnWorker(Container container)
     {
-        if (!container.isEmpty())
-            m_workers.start([released = std::move(container)] { Q_UNUSED(released) });
+        limnoscope::releaseOnWorker(m_workers, std::move(container));
     }
 
 signals:
