@@ -126,13 +126,13 @@ QList<ComparisonRow> settingsComparison(
     const std::optional<LimnoraMetadata>& left, const std::optional<LimnoraMetadata>& right)
 {
     // Both records' keys in one map give the listing order: the catalogue first, then the rest as
-    // they first appeared, the left record's before the right one's.
+    // they first appeared, the left record's before the right one's (a key both hold keeps its
+    // left place). Only the keys are used: the values are each side's own.
     SettingsMap keys;
     for (const auto* record : { &left, &right }) {
         if (*record) {
             for (const auto& [key, value] : (*record)->settings.entries())
-                if (!keys.contains(key))
-                    keys.insert(key, value);
+                keys.insert(key, value);
         }
     }
     QList<ComparisonRow> rows;
