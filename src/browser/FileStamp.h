@@ -19,4 +19,14 @@ struct FileStamp {
     [[nodiscard]] static std::optional<FileStamp> of(const QString& path);
 };
 
+// What one look at a file tells: its stamp, and its status change time, which, unlike the
+// modification time, no one can set back. Plain value; any thread.
+struct FileStatus {
+    FileStamp stamp;
+    qint64 changedNanoseconds = 0;
+
+    // The status of the file at `path` (symbolic links followed); nothing when it cannot be read.
+    [[nodiscard]] static std::optional<FileStatus> of(const QString& path);
+};
+
 } // namespace limnoscope

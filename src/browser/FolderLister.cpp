@@ -3,13 +3,10 @@
 #include "FolderScan.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <utility>
-
-#include <sys/stat.h>
 
 namespace limnoscope {
 
@@ -24,11 +21,6 @@ namespace {
 // Files changed this long before a listing began count as changed after it: status change times
 // come from the kernel's coarse clock, or from a file server's own clock.
 constexpr qint64 changeTimeToleranceNs = 2'000'000'000;
-
-qint64 nanosecondsSinceEpoch(const timespec& time)
-{
-    return qint64(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
-}
 
 } // namespace
 
@@ -70,21 +62,12 @@ QHash<QUrl, ImageStamps> FolderLister::openingStamps(const QList<FolderGroup>& g
         ImageStamps stamps;
         stamps.reserve(group.images.size());
         for (const QUrl& url : group.images) {
-            // One look for both the stamp and the change time (which, unlike the modification
-            // time, no one can set back); the same stamp as `FileStamp::of`.
-            struct stat info {
-            };
-            if (::stat(QFile::encodeName(url.toLocalFile()).constData(), &info) != 0) {
+            // One look for both the stamp and the change time.
+            const std::optional<FileStatus> status = FileStatus::of(url.toLocalFile());
+            if (!status)
                 stamps.insert(url, std::nullopt);
-                continue;
-            }
-#if defined(__APPLE__)
-            const timespec &modified = info.st_mtimespec, &changed = info.st_ctimespec;
-#else
-            const timespec &modified = info.st_mtim, &changed = info.st_ctim;
-#endif
-            if (nanosecondsSinceEpoch(changed) < listingStart - changeTimeToleranceNs)
-                stamps.insert(url, FileStamp { qint64(info.st_size), nanosecondsSinceEpoch(modified) });
+            else if (status->changedNanoseconds < listingStart - changeTimeToleranceNs)
+                stamps.insert(url, status->stamp);
         }
         stampsByGroup.insert(group.url, stamps);
     }
