@@ -84,9 +84,10 @@ constexpr qsizetype parallelNamesMinimum = 2'000;
 
 // Runs `work(begin, end)` over the positions [0, count): from `parallelMinimum` items on, the
 // second half on a thread of its own (the scan's work is CPU-bound, and the GUI thread mostly
-// waits for the listing), else all of it here. Returns when both halves are done.
+// waits for the listing), else all of it here. Returns when both halves are done: true when they
+// were two, false when `work` ran once over all of [0, count).
 template <typename Work>
-void inTwoHalves(qsizetype count, const Work& work, qsizetype parallelMinimum = parallelNamesMinimum)
+bool inTwoHalves(qsizetype count, const Work& work, qsizetype parallelMinimum = parallelNamesMinimum)
 {
     const qsizetype middle = count / 2;
     std::optional<std::thread> helper;
@@ -98,8 +99,10 @@ void inTwoHalves(qsizetype count, const Work& work, qsizetype parallelMinimum = 
         }
     }
     work(0, helper ? middle : count);
-    if (helper)
-        helper->join();
+    if (!helper)
+        return false;
+    helper->join();
+    return true;
 }
 
 #if defined(STATX_BTIME)
@@ -168,10 +171,11 @@ template <typename ComesBefore> std::vector<qsizetype> stableOrder(qsizetype cou
 {
     std::vector<qsizetype> positions(count);
     std::iota(positions.begin(), positions.end(), 0);
-    inTwoHalves(count, [&](qsizetype begin, qsizetype end) {
+    const bool halves = inTwoHalves(count, [&](qsizetype begin, qsizetype end) {
         std::stable_sort(positions.begin() + begin, positions.begin() + end, comesBefore);
     });
-    std::inplace_merge(positions.begin(), positions.begin() + count / 2, positions.end(), comesBefore);
+    if (halves)
+        std::inplace_merge(positions.begin(), positions.begin() + count / 2, positions.end(), comesBefore);
     return positions;
 }
 
