@@ -90,7 +90,6 @@ public:
         m_image = image;
         update();
     }
-    [[nodiscard]] const QImage& image() const { return m_image; }
 
 protected:
     void paintEvent(QPaintEvent*) override
