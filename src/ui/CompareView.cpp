@@ -8,6 +8,7 @@
 #include "ImageBrowserModel.h"
 #include "KeyboardMap.h"
 #include "MetadataPrefetcher.h"
+#include "SectionFrame.h"
 #include "SettingsJSON.h"
 #include "SettingsSectionView.h"
 
@@ -48,13 +49,6 @@ QString withBreaks(QString text)
 {
     static const QRegularExpression separator(QStringLiteral("([_/\\\\.,-])"));
     return text.replace(separator, QStringLiteral("\\1\u200B"));
-}
-
-QLabel* secondaryLabel(const QString& text, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setForegroundRole(QPalette::PlaceholderText);
-    return label;
 }
 
 QString rowLabel(const ComparisonRow& row)

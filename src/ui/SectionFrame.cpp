@@ -103,4 +103,11 @@ QFrame* makeDivider(QWidget* parent)
     return line;
 }
 
+QLabel* secondaryLabel(const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setForegroundRole(QPalette::PlaceholderText);
+    return label;
+}
+
 } // namespace limnoscope

@@ -4,6 +4,7 @@
 
 class QGridLayout;
 class QHBoxLayout;
+class QLabel;
 class QVBoxLayout;
 
 namespace limnoscope {
@@ -46,5 +47,7 @@ private:
 
 // A divider line across a section.
 [[nodiscard]] QFrame* makeDivider(QWidget* parent);
+// A label in the secondary text colour: setting names, notes, the Compare page's captions.
+[[nodiscard]] QLabel* secondaryLabel(const QString& text, QWidget* parent);
 
 } // namespace limnoscope

@@ -1,5 +1,6 @@
 #include "SettingsGrid.h"
 
+#include "SectionFrame.h"
 #include "ValueTextView.h"
 
 #include <QGridLayout>
@@ -19,10 +20,9 @@ SettingsGrid::SettingsGrid(QWidget* parent)
 
 void SettingsGrid::addSetting(const QString& label, const QString& value)
 {
-    auto* name = new QLabel(label, this);
+    QLabel* name = secondaryLabel(label, this);
     name->setObjectName(QStringLiteral("SettingLabel"));
     name->setTextFormat(Qt::PlainText);
-    name->setForegroundRole(QPalette::PlaceholderText);
     auto* shown = new ValueTextView(value, ValueTextView::layoutFor(value), this);
     shown->setObjectName(QStringLiteral("SettingValue"));
     QFont medium = shown->font();

@@ -22,13 +22,6 @@ namespace {
 constexpr int cellSpacing = 6;
 constexpr int loraRowSpacing = 8;
 
-QLabel* secondaryLabel(const QString& text, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setForegroundRole(QPalette::PlaceholderText);
-    return label;
-}
-
 } // namespace
 
 QString formatRenderTime(double seconds)
