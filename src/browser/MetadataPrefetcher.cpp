@@ -3,6 +3,7 @@
 #include "BrowserLogging.h"
 #include "ExiftoolRunner.h"
 #include "FileReadError.h"
+#include "RawMetadataTexts.h"
 
 #include <QCoreApplication>
 #include <QtConcurrent/QtConcurrentMap>
@@ -291,19 +292,52 @@ void MetadataPrefetcher::exiftoolPassStep(const QList<ImageMetadataResult>& firs
 
 void MetadataPrefetcher::load(const QUrl& url)
 {
-    // Raw texts left out of a folder's reading are read again in-process: exiftool would add
-    // nothing to a record that has them.
-    const auto cached = m_cache.constFind(url);
-    const bool rawTextsOnly = cached != m_cache.cend() && cached->lacksRawTexts();
-    m_workers.start([this, url, rawTextsOnly, generation = m_generation->load()] {
+    if (const auto cached = m_cache.constFind(url); cached != m_cache.cend() && cached->lacksRawTexts()) {
+        loadRawTexts(url);
+        return;
+    }
+    loadWhole(url);
+}
+
+void MetadataPrefetcher::loadWhole(const QUrl& url)
+{
+    m_workers.start([this, url, generation = m_generation->load()] {
         const std::optional<FileStamp> stamp = stampOf(url);
-        const CacheEntry entry
-            = entryOf({ url, rawTextsOnly ? readImageMetadataInProcess(url) : readImageMetadata(url) }, stamp);
+        const CacheEntry entry = entryOf({ url, readImageMetadata(url) }, stamp);
         QMetaObject::invokeMethod(
             this,
             [this, url, entry, generation] {
                 if (m_generation->load() == generation)
                     storeLoaded(url, entry);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+// The raw texts of a file whose cached reading left them out are read alone and given to the
+// cached record, which keeps whatever its route found (the exiftool pass may have read a text the
+// in-process readers cannot). A file changed since its reading is read whole again.
+void MetadataPrefetcher::loadRawTexts(const QUrl& url)
+{
+    m_workers.start([this, url, generation = m_generation->load()] {
+        const std::optional<FileStamp> stamp = stampOf(url);
+        QList<RawText> rawTexts = readRawMetadataTexts(url.toLocalFile());
+        QMetaObject::invokeMethod(
+            this,
+            [this, url, stamp, rawTexts = std::move(rawTexts), generation] {
+                if (m_generation->load() != generation)
+                    return;
+                const auto cached = m_cache.constFind(url);
+                if (cached == m_cache.cend() || !cached->lacksRawTexts())
+                    return; // forgotten, or whole again
+                if (!stamp || cached->fileStamp() != stamp) {
+                    loadWhole(url);
+                    return;
+                }
+                LimnoraMetadata record = *cached->metadata();
+                record.rawTexts = rawTexts;
+                record.rawTextsLeftOut = false;
+                storeLoaded(url, CacheEntry(std::move(record), stamp));
             },
             Qt::QueuedConnection);
     });

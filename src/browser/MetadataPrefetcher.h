@@ -54,7 +54,7 @@ public:
     // Reads the images on a worker, or queues those not yet queued when a run is under way.
     void prefetch(const QList<QUrl>& urls);
     // Reads one image on a worker, beside any prefetch run; an image whose cached reading left its
-    // raw texts out is read again in-process, and the reading with them takes its place.
+    // raw texts out has them read again, and its record with them takes the reading's place.
     void load(const QUrl& url);
     // Empties the cache and drops the run and the exiftool pass under way (another folder is shown).
     void clear();
@@ -90,6 +90,8 @@ private:
     void finishRun(const QList<ImageMetadataResult>& exiftoolDue);
     void startExiftoolPass();
     void exiftoolPassStep(const QList<ImageMetadataResult>& firstPass, quint64 generation); // worker thread
+    void loadWhole(const QUrl& url);
+    void loadRawTexts(const QUrl& url);
     void storeLoaded(const QUrl& url, const CacheEntry& entry);
     void setPrefetching(bool prefetching);
     void setProgress(qint64 done, qint64 total);

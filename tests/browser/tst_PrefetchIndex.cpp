@@ -31,6 +31,27 @@ void setModified(const QString& path, const FileStamp& stamp)
     QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0);
 }
 
+// A stand-in exiftool whose batches find `description` for a.png alone, after running `first`.
+QByteArray exiftoolDescribingA(const QByteArray& description, const QByteArray& first = {})
+{
+    return fakeExiftool(":",
+        first
+            + "for f; do case $f in */a.png) a=$f;; esac; done\n"
+              "printf '[{\"SourceFile\": \"%s\", \"Description\": \""
+            + description + "\"}]' \"$a\"");
+}
+
+// Lets exiftool run from `resources` until the returned guard goes.
+auto useExiftoolIn(const QString& resources)
+{
+    setResourcesDirectory(resources);
+    setExiftoolDisabled(false);
+    return qScopeGuard([] {
+        setExiftoolDisabled(true);
+        setResourcesDirectory(QString());
+    });
+}
+
 } // namespace
 
 // The persistent index behind the prefetch, and the exiftool pass after the in-process one.
@@ -101,6 +122,32 @@ private slots:
         }
     }
 
+    // The image on screen has its left-out raw texts read again without losing what the exiftool
+    // pass found and the in-process readers cannot (here a prompt beside a text no reader takes).
+    void rawTextsReadAgainKeepTheExiftoolReading()
+    {
+        TestSandbox dir;
+        QVERIFY(PNGChunkWriter()
+                    .tEXt("workflow", "not a graph " + QByteArray(5000, 'x'))
+                    .tinyImageData()
+                    .end()
+                    .writeTo(dir.filePath("a.png")));
+        TestSandbox resources;
+        installFakeExiftool(resources.path(), exiftoolDescribingA("a fox at dusk"));
+        const auto restore = useExiftoolIn(resources.path());
+        ImageBrowserModel model;
+        QVERIFY(openAndRead(model, dir.path()));
+        QTRY_VERIFY_WITH_TIMEOUT(model.metadataPrefetcher().exiftoolPassBacklog() == 0
+                && !model.metadataPrefetcher().isExiftoolPassRunning(),
+            asyncTimeoutMs);
+        const auto prompt = [&model] { return model.currentMetadata().value_or(LimnoraMetadata {}).prompt; };
+        QTRY_COMPARE_WITH_TIMEOUT(prompt(), "a fox at dusk", asyncTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.currentMetadata()->rawTexts.isEmpty(), asyncTimeoutMs);
+        QTest::qWait(staleResultGraceMs);
+        QCOMPARE(prompt(), "a fox at dusk");
+        QCOMPARE(model.currentMetadata()->rawTexts.first().text.size(), 5012);
+    }
+
     void unusableIndexIsNoFailure_data()
     {
         QTest::addColumn<QString>("damage");
@@ -133,17 +180,8 @@ private slots:
         dir.writeImages({ "a.png", "b.png" });
         TestSandbox resources;
         installFakeExiftool(resources.path(),
-            fakeExiftool(":",
-                "nice >> \"$(dirname \"$0\")/runs\"\n"
-                "for f; do case $f in */a.png) a=$f;; esac; done\n"
-                "printf '[{\"SourceFile\": \"%s\", \"Description\": \"from exiftool\\\\nSteps: 5, Seed: 99\"}]' "
-                "\"$a\""));
-        setResourcesDirectory(resources.path());
-        setExiftoolDisabled(false);
-        const auto restore = qScopeGuard([] {
-            setExiftoolDisabled(true);
-            setResourcesDirectory(QString());
-        });
+            exiftoolDescribingA("from exiftool\\\\nSteps: 5, Seed: 99", "nice >> \"$(dirname \"$0\")/runs\"\n"));
+        const auto restore = useExiftoolIn(resources.path());
         for (int open = 0; open < 2; ++open) {
             ImageBrowserModel model;
             QVERIFY(openAndRead(model, dir.path()));
