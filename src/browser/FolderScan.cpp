@@ -313,7 +313,7 @@ std::optional<QList<FolderGroup>> scanFolder(
     QList<FolderGroup> groups;
     if (const QStringList rootImages = imageNames(*rootEntries); !rootImages.isEmpty())
         groups.append({ QUuid::createUuid(), root, QFileInfo(rootPath).fileName(),
-            sortedImageURLs(rootPath, rootImages, order), true });
+            sortedImageURLs(rootPath, rootImages, order), true, sharedBaseNames(rootImages) });
 
     QStringList subfolderNames;
     for (const DirectoryEntry& entry : *rootEntries) {
@@ -344,8 +344,8 @@ std::optional<QList<FolderGroup>> scanFolder(
         if (!subfolderEntries[i])
             continue;
         if (const QStringList images = imageNames(*subfolderEntries[i]); !images.isEmpty())
-            groups.append(
-                { QUuid::createUuid(), QUrl::fromLocalFile(path), name, sortedImageURLs(path, images, order), true });
+            groups.append({ QUuid::createUuid(), QUrl::fromLocalFile(path), name, sortedImageURLs(path, images, order),
+                true, sharedBaseNames(images) });
     }
     if (skippedNameCount)
         *skippedNameCount = skippedNames;

@@ -294,8 +294,12 @@ void ImageBrowserModel::loadFiles(const QList<QUrl>& urls)
     m_prefetcher.releaseOnWorker(std::exchange(m_examinedStamps, {}));
     setSkippedNameCount(0);
 
-    setListedGroups(
-        { FolderGroup { QUuid::createUuid(), QUrl::fromLocalFile(QStringLiteral("/")), QString(), urls, true } });
+    QStringList names;
+    names.reserve(urls.size());
+    for (const QUrl& url : urls)
+        names.append(url.fileName());
+    setListedGroups({ FolderGroup { QUuid::createUuid(), QUrl::fromLocalFile(QStringLiteral("/")), QString(), urls,
+        true, sharedBaseNames(names) } });
     setRootFolderURL({});
     rebuildFlatURLs();
     setSelectedURLs({});

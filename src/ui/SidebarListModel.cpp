@@ -3,17 +3,6 @@
 #include "ImageBrowserModel.h"
 
 namespace limnoscope {
-namespace {
-
-// Only the last extension goes ("a.b.png" shows "a.b"); a name that is all extension stays.
-QString baseName(QString name)
-{
-    if (const qsizetype dot = name.lastIndexOf(QLatin1Char('.')); dot > 0)
-        name.truncate(dot);
-    return name;
-}
-
-} // namespace
 
 SidebarListModel::SidebarListModel(ImageBrowserModel* browser, QObject* parent)
     : QAbstractListModel(parent)
@@ -94,7 +83,7 @@ QString SidebarListModel::rowTitle(int row) const
     const Row& entry = m_rows.at(row);
     if (entry.kind == RowKind::groupHeader)
         return m_groups.value(entry.url).name;
-    return entry.showsExtension ? entry.url.fileName() : baseName(entry.url.fileName());
+    return entry.showsExtension ? entry.url.fileName() : withoutExtension(entry.url.fileName());
 }
 
 int SidebarListModel::rowOfImage(const QUrl& url) const
@@ -126,18 +115,9 @@ QList<SidebarListModel::Row> SidebarListModel::rowsFor(const QList<FolderGroup>&
             rows.append(Row { RowKind::groupHeader, group.url });
         if (!group.isExpanded)
             continue;
-        // Names that are the same without their extensions, within this group.
-        QHash<QString, qsizetype> nameCounts;
-        nameCounts.reserve(group.images.size());
-        const qsizetype first = rows.size();
-        for (const QUrl& image : group.images) {
-            rows.append(Row { RowKind::image, image });
-            ++nameCounts[baseName(image.fileName())];
-        }
-        if (nameCounts.size() == group.images.size())
-            continue;
-        for (qsizetype row = first; row < rows.size(); ++row)
-            rows[row].showsExtension = nameCounts.value(baseName(rows.at(row).url.fileName())) > 1;
+        const bool anySharing = !group.namesSharingBase.isEmpty();
+        for (const QUrl& image : group.images)
+            rows.append(Row { RowKind::image, image, anySharing && group.namesSharingBase.contains(image.fileName()) });
     }
     return rows;
 }
