@@ -7,6 +7,7 @@
 #include "LimnoraAPI.h"
 #include "Localization.h"
 #include "MainWindow.h"
+#include "TagContextMenu.h"
 #include "ThumbnailCache.h"
 #include "ThumbnailSemaphore.h"
 #include "ThumbnailStore.h"
@@ -27,6 +28,7 @@ int main(int argc, char* argv[])
 
     // The services every part of the window shares: made here, handed down from the window.
     AppNotifications notifications;
+    TagWorker tagWorker;
     AppContext context;
     context.model = ImageBrowserModel::shared();
     context.api = LimnoraAPIService::shared();
@@ -35,6 +37,7 @@ int main(int argc, char* argv[])
     context.thumbnailCache = &ThumbnailCache::shared();
     const ThumbnailStore thumbnailStore;
     context.thumbnailStore = &thumbnailStore;
+    context.tagWorker = &tagWorker;
     ImageBrowserModel* model = context.model;
 
     MainWindow window(context);

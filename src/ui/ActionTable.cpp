@@ -280,7 +280,7 @@ void ActionTable::readCurrentTags()
     m_readingTags = true;
     const QUrl url = m_context.model->currentImageURL();
     // On the tag worker, behind any change still being written, so the reading shows it.
-    QtConcurrent::run(TagContextMenu::tagWorker(), [url] {
+    QtConcurrent::run(m_context.tagWorker, [url] {
         return url.isEmpty() ? QList<FinderTag> {} : readTags(url);
     }).then(qApp, [self = QPointer(this), url](const QList<FinderTag>& tags) {
         // Qt 6.4 runs a continuation whose context object is gone: the table is checked here instead.
@@ -307,7 +307,7 @@ void ActionTable::changeCurrentImageTags(const std::optional<FinderTag>& toggled
     if (url.isEmpty())
         return;
     // The outcome is not looked at: the tag views read the file again.
-    QtConcurrent::run(TagContextMenu::tagWorker(), [url, toggled] {
+    QtConcurrent::run(m_context.tagWorker, [url, toggled] {
         if (toggled)
             toggleTag(*toggled, url);
         else

@@ -2,6 +2,8 @@
 
 #include <QPointer>
 
+class QThreadPool;
+
 namespace limnoscope {
 
 class ActionTable;
@@ -25,6 +27,8 @@ struct AppContext {
     ThumbnailCache* thumbnailCache = nullptr;
     // The thumbnails shared on disk behind the sidebar's decodes; null decodes every time.
     const ThumbnailStore* thumbnailStore = nullptr;
+    // The one thread of the tag readings and changes made from menus and keys.
+    QThreadPool* tagWorker = nullptr; // a TagWorker
     // The window's Quick Look panel, once the window made it; null without one.
     QPointer<QuickLookPanel> quickLook;
     // The window's commands with their shortcuts, once the window made them; null without.

@@ -89,8 +89,7 @@ ImageContextMenu::ImageContextMenu(const QUrl& url, const AppContext& context, T
     std::optional<QList<FinderTag>> knownTags;
     if (tagDots)
         knownTags = tagDots->tags(url);
-    addMenu(new TagContextMenu(
-        url, knownTags.value_or(QList<FinderTag> {}), context.notifications, this, context.actions.data()));
+    addMenu(new TagContextMenu(url, knownTags.value_or(QList<FinderTag> {}), context, this));
     addSeparator();
     // This row's file, which need not be the current image: the command's key is only shown.
     QAction* trash

@@ -17,23 +17,15 @@ const QString inactiveMark = QStringLiteral("\u25CB ");
 
 } // namespace
 
-QThreadPool* TagContextMenu::tagWorker()
-{
-    static QThreadPool* const worker = [] {
-        auto* pool = new QThreadPool(QCoreApplication::instance());
-        pool->setMaxThreadCount(1);
-        return pool;
-    }();
-    return worker;
-}
-
-TagContextMenu::TagContextMenu(const QUrl& url, const QList<FinderTag>& knownTags, AppNotifications* notifications,
-    QWidget* parent, const ActionTable* actions)
+TagContextMenu::TagContextMenu(
+    const QUrl& url, const QList<FinderTag>& knownTags, const AppContext& context, QWidget* parent)
     : QMenu(qtTrId("ctx_tags"), parent)
     , m_url(url)
-    , m_notifications(notifications)
+    , m_notifications(context.notifications)
+    , m_worker(context.tagWorker)
     , m_activeTags(knownTags)
 {
+    const ActionTable* actions = context.actions.data();
     for (std::size_t i = 0; i < allFinderTags.size(); ++i) {
         const FinderTag tag = allFinderTags[i];
         m_tagActions[i] = addAction(entryTitle(tag, m_activeTags.contains(tag)), this, [this, tag] { toggle(tag); });
@@ -65,7 +57,7 @@ void TagContextMenu::setActiveTags(const QList<FinderTag>& tags)
 void TagContextMenu::readActiveTags()
 {
     QPointer<TagContextMenu> menu(this);
-    QtConcurrent::run(tagWorker(), [url = m_url] {
+    QtConcurrent::run(m_worker, [url = m_url] {
         return readTags(url);
     }).then(qApp, [menu](const QList<FinderTag>& tags) {
         if (menu)
@@ -76,7 +68,7 @@ void TagContextMenu::readActiveTags()
 void TagContextMenu::toggle(FinderTag tag)
 {
     QPointer<TagContextMenu> menu(this);
-    QtConcurrent::run(tagWorker(), [url = m_url, tag] {
+    QtConcurrent::run(m_worker, [url = m_url, tag] {
         toggleTag(tag, url);
         return readTags(url);
     }).then(qApp, [menu, notifications = m_notifications](const QList<FinderTag>& tags) {
@@ -90,7 +82,7 @@ void TagContextMenu::toggle(FinderTag tag)
 void TagContextMenu::removeAll()
 {
     QPointer<TagContextMenu> menu(this);
-    QtConcurrent::run(tagWorker(), [url = m_url] {
+    QtConcurrent::run(m_worker, [url = m_url] {
         removeAllTags(url);
     }).then(qApp, [menu, notifications = m_notifications] {
         if (menu)

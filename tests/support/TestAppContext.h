@@ -2,6 +2,7 @@
 
 #include "AppContext.h"
 #include "AppNotifications.h"
+#include "TagContextMenu.h"
 #include "ThumbnailCache.h"
 #include "ThumbnailSemaphore.h"
 #include "ThumbnailStore.h"
@@ -11,7 +12,8 @@
 namespace limnoscope::test {
 
 // What the application hands its window, owned by one test: its own notifications, thumbnail
-// gate and cache (at their default limits) around the test's model and API service. Declare it
+// gate and cache (at their default limits) and tag worker around the test's model and API
+// service. Declare it
 // before the views that are given `context`.
 struct TestAppContext {
     TestAppContext(ImageBrowserModel* model, LimnoraAPIService* api)
@@ -22,6 +24,7 @@ struct TestAppContext {
         context.thumbnailGate = &gate;
         context.thumbnailCache = &cache;
         context.thumbnailStore = &store;
+        context.tagWorker = &tagWorker;
     }
 
     AppNotifications notifications;
@@ -29,6 +32,7 @@ struct TestAppContext {
     ThumbnailCache cache;
     QTemporaryDir thumbnailFolder;
     ThumbnailStore store { thumbnailFolder.path() }; // never the user's thumbnails
+    TagWorker tagWorker;
     AppContext context;
 };
 

@@ -180,7 +180,7 @@ private slots:
         // The two languages must really differ, or this test could not tell them apart.
         QVERIFY(differing > m_englishKeys.size() / 2);
         // A text reached through a table of values, and Qt's own.
-        const TagContextMenu menu(QUrl::fromLocalFile(QStringLiteral("/none.png")), {}, nullptr);
+        const TagContextMenu menu(QUrl::fromLocalFile(QStringLiteral("/none.png")), {}, AppContext {});
         QVERIFY2(menu.actions().first()->text().endsWith(compiledText(expected, QStringLiteral("tag_red"))),
             qPrintable(menu.actions().first()->text()));
         QMessageBox box;

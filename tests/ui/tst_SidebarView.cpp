@@ -362,7 +362,7 @@ private slots:
         QVERIFY(toggleTag(FinderTag::red, b)); // by another program: nothing announced
 
         QSignalSpy announced(&sidebar.app.notifications, &AppNotifications::tagsDidChange);
-        TagContextMenu menu(a, {}, &sidebar.app.notifications);
+        TagContextMenu menu(a, {}, sidebar.app.context);
         menu.popup(QPoint(0, 0));
         menu.actions().at(3)->trigger(); // green
         QTRY_COMPARE_WITH_TIMEOUT(announced.count(), 1, asyncTimeoutMs);
@@ -372,7 +372,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(dots->tags(b), QList<FinderTag> { FinderTag::red }, asyncTimeoutMs);
         QTRY_COMPARE_WITH_TIMEOUT(dots->tags(a), QList<FinderTag> { FinderTag::green }, asyncTimeoutMs);
 
-        TagContextMenu reopened(a, {}, &sidebar.app.notifications);
+        TagContextMenu reopened(a, {}, sidebar.app.context);
         QSignalSpy readAgain(&reopened, &TagContextMenu::activeTagsChanged);
         reopened.popup(QPoint(0, 0));
         QTRY_COMPARE_WITH_TIMEOUT(readAgain.count(), 1, asyncTimeoutMs);
