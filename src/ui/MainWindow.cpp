@@ -14,11 +14,11 @@
 #include "QuickLookPanel.h"
 #include "SidebarView.h"
 #include "StableSplitView.h"
+#include "TransientMessage.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenuBar>
-#include <QStatusBar>
 #include <QToolBar>
 
 namespace limnoscope {
@@ -41,10 +41,11 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent)
     resize(defaultSize);
     connect(m_quickLook, &QuickLookPanel::deleteImmediatelyRequested, m_content,
         [this] { m_content->deleteWithoutConfirmation(ContentView::AfterDeletion::reshowQuickLook); });
+    m_message = new TransientMessage(this);
     connectWindowCommands();
     buildMenus();
     buildToolbar();
-    buildStatusBar();
+    showGenerateOutcomes();
     for (auto signal : { &ImageBrowserModel::rootFolderURLChanged, &ImageBrowserModel::currentImageURLChanged,
              &ImageBrowserModel::flatURLsChanged })
         connect(m_model, signal, this, &MainWindow::updateTitle);
@@ -84,8 +85,8 @@ void MainWindow::connectWindowCommands()
     });
     updatePreviewToggle();
     connect(&m_model->metadataPrefetcher(), &MetadataPrefetcher::indexCleared, this, [this](bool cleared) {
-        statusBar()->showMessage(
-            qtTrId(cleared ? "metadata_index_cleared" : "metadata_index_not_cleared"), generateOutcomeShownMs);
+        m_message->showMessage(
+            qtTrId(cleared ? "metadata_index_cleared" : "metadata_index_not_cleared"), messageShownMs);
     });
 }
 
@@ -155,16 +156,10 @@ void MainWindow::buildToolbar()
     toolbar->addAction(previewToggle());
 }
 
-void MainWindow::buildStatusBar()
+void MainWindow::showGenerateOutcomes()
 {
-    // Only there while it has something to say: a generate request's outcome, for a few seconds.
-    QStatusBar* bar = statusBar();
-    bar->setSizeGripEnabled(false);
-    bar->hide();
-    connect(
-        bar, &QStatusBar::messageChanged, bar, [bar](const QString& message) { bar->setVisible(!message.isEmpty()); });
-    connect(m_context.api, &LimnoraAPIService::generateFinished, bar,
-        [bar](LimnoraAPIService::GenerateOutcome outcome, int httpStatus) {
+    connect(m_context.api, &LimnoraAPIService::generateFinished, m_message,
+        [message = m_message](LimnoraAPIService::GenerateOutcome outcome, int httpStatus) {
             QString text;
             switch (outcome) {
             case LimnoraAPIService::GenerateOutcome::sent:
@@ -177,7 +172,7 @@ void MainWindow::buildStatusBar()
                 text = qtTrId("generate_outcome_unreachable");
                 break;
             }
-            bar->showMessage(text, generateOutcomeShownMs);
+            message->showMessage(text, messageShownMs);
         });
 }
 

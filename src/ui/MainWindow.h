@@ -11,20 +11,20 @@ namespace limnoscope {
 class ActionTable;
 class ContentView;
 class KeyboardMap;
+class TransientMessage;
 
 // The one window: the menus and the toolbar over the commands of its action table, the content
-// view, a title naming the current image and the folder, and a status bar that appears for the
-// outcome of a generate request. It makes the action table and the Quick Look panel and hands
-// the services of `context`, with both, to its parts. Closing it ends the application. GUI
-// thread.
+// view, a title naming the current image and the folder, and a message over the bottom of the
+// window for the outcome of a generate request or of clearing the index. It makes the action table and the Quick Look
+// panel and hands the services of `context`, with both, to its parts. Closing it ends the application. GUI thread.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 
 public:
     static constexpr QSize defaultSize { 1100, 720 };
-    // How long the outcome of a generate request stays in the status bar.
-    static constexpr int generateOutcomeShownMs = 4000;
+    // How long the outcome of a generate request or of clearing the index stays shown.
+    static constexpr int messageShownMs = 4000;
 
     explicit MainWindow(const AppContext& context, QWidget* parent = nullptr);
 
@@ -41,7 +41,7 @@ protected:
 private:
     void buildMenus();
     void buildToolbar();
-    void buildStatusBar();
+    void showGenerateOutcomes();
     void connectWindowCommands();
     void updatePreviewToggle();
     // "harbour-01.png — samples — Limnoscope", as far as there is an image and a folder.
@@ -53,6 +53,7 @@ private:
     QuickLookPanel* m_quickLook;
     ContentView* m_content;
     KeyboardMap* m_keyboardMap;
+    TransientMessage* m_message;
 };
 
 } // namespace limnoscope

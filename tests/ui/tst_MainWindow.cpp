@@ -18,6 +18,7 @@
 #include "TestFiles.h"
 #include "TestHttpServer.h"
 #include "TestSandbox.h"
+#include "TransientMessage.h"
 #include "WindowFixture.h"
 
 #include <QAbstractButton>
@@ -33,7 +34,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSettings>
-#include <QStatusBar>
 #include <QTest>
 
 using namespace limnoscope;
@@ -218,8 +218,10 @@ private slots:
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         QVERIFY(menu);
         QTest::keyClick(menu, Qt::Key_M);
-        QTRY_COMPARE(m_window->statusBar()->currentMessage(), qtTrId("metadata_index_cleared"));
+        const auto* message = m_window->findChild<TransientMessage*>();
+        QTRY_COMPARE(message->currentMessage(), qtTrId("metadata_index_cleared"));
         QCOMPARE(index.lookup(paths).size(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(message->isHidden(), MainWindow::messageShownMs + asyncTimeoutMs);
     }
 
     void generateOutcomeShownInTheWindow_data()
@@ -241,8 +243,16 @@ private slots:
         LimnoraAPIService api(status ? server.port() : unusedLocalPort());
         TestAppContext app(m_model, &api);
         MainWindow window(app.context);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QRect contentBefore = window.contentView()->geometry();
         api.generate(LimnoraMetadata {});
-        QTRY_COMPARE(window.statusBar()->currentMessage(), shown);
+        const auto* message = window.findChild<TransientMessage*>();
+        QTRY_COMPARE(message->currentMessage(), shown);
+        // Over the bottom of the window, moving nothing.
+        QCOMPARE(window.contentView()->geometry(), contentBefore);
+        QVERIFY(window.rect().contains(message->geometry()));
+        QVERIFY(message->geometry().bottom() > window.height() * 3 / 4);
     }
 
     void multiDeleteMovesSelectionToTheTrash_data()
