@@ -1,10 +1,11 @@
 // Fuzz target: the other generators' readers and their dispatch on any set of texts an image
 // could hold, the A1111 infotext reader on the whole input, the UserComment decoder on its bytes,
-// and the raw-text reader on the input written as an image file.
+// and the raw-text and hidden-text readers on the input written as an image file.
 
 #include "ForeignMetadata.h"
 #include "FuzzSupport.h"
 #include "RawMetadataTexts.h"
+#include "StealthPNGInfo.h"
 
 #include <QDir>
 #include <QFile>
@@ -85,6 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const RawText& entry : raw)
             FUZZ_CHECK(!entry.source.isEmpty() && !entry.text.trimmed().isEmpty());
         checkRecord(readForeignMetadata(raw));
+        for (const RawText& entry : readStealthPNGTexts(imagePath()))
+            FUZZ_CHECK(!entry.source.isEmpty() && !entry.text.trimmed().isEmpty());
     }
     QFile::remove(imagePath());
     return 0;

@@ -6,11 +6,15 @@ namespace limnoscope {
 namespace {
 
 // Where the A1111 family writes its infotext, most likely first.
-const std::array<QLatin1String, 4> infotextSources = {
+const std::array<QLatin1String, 8> infotextSources = {
     QLatin1String("parameters"),
     QLatin1String("UserComment"),
     QLatin1String("JPEG COM"),
     QLatin1String("Sidecar"),
+    QLatin1String("stealth_pnginfo"), // hidden in the pixels
+    QLatin1String("stealth_pngcomp"),
+    QLatin1String("stealth_rgbinfo"),
+    QLatin1String("stealth_rgbcomp"),
 };
 // Descriptions, where some tools copy the infotext and Limnora writes its own text (which the
 // infotext reader would take too): read only when plainly an infotext.

@@ -57,7 +57,8 @@ private:
 // One metadata text as the file holds it: where it was found and the text.
 // `source` names the place: a PNG text chunk's keyword ("parameters", "prompt", "workflow",
 // "Comment", ...), an EXIF tag ("UserComment", "ImageDescription", "Make", "Model"), "JPEG COM"
-// for a JPEG comment segment, "XMP" for an XMP description, "Sidecar" for a same-name .txt file.
+// for a JPEG comment segment, "XMP" for an XMP description, "Sidecar" for a same-name .txt file,
+// a signature such as "stealth_pngcomp" for a text hidden in a PNG's pixels.
 struct RawText {
     QString source;
     QString text;

@@ -6,6 +6,7 @@
 #include "PNGTextReader.h"
 #include "RawMetadataTexts.h"
 #include "RegularFile.h"
+#include "StealthPNGInfo.h"
 #include "XMPPacket.h"
 
 #include <QFileInfo>
@@ -230,7 +231,8 @@ bool holdsGenerationTexts(const QList<RawText>& texts)
 // The record of one image, from the text the Limnora pipeline found for it (render-time marker
 // split off), whichever route found it. A text with a settings line that is not plainly foreign
 // is Limnora's, and the file is not read again. Otherwise the file's raw texts go to the other
-// generators' readers; a prompt-only text stays Limnora's when none of them recognises its
+// generators' readers, and a PNG that holds no text they recognise is read once more for a text
+// hidden in its pixels; a prompt-only text stays Limnora's when none of them recognises its
 // file; texts that no reader takes apart still make a record of raw texts alone, so that they
 // can be seen.
 std::optional<LimnoraMetadata> recordForImage(
@@ -245,8 +247,14 @@ std::optional<LimnoraMetadata> recordForImage(
             return limnora;
         }
     }
-    const QList<RawText> rawTexts = readRawMetadataTexts(path);
+    QList<RawText> rawTexts = readRawMetadataTexts(path);
     std::optional<LimnoraMetadata> record = readForeignMetadata(rawTexts);
+    if (!record && !text && hasExtension(path, QLatin1String("png"))) {
+        if (const QList<RawText> hidden = readStealthPNGTexts(path); !hidden.isEmpty()) {
+            rawTexts.append(hidden);
+            record = readForeignMetadata(rawTexts);
+        }
+    }
     if (!record && limnora)
         record = std::move(limnora);
     if (!record && (text || holdsGenerationTexts(rawTexts)))

@@ -40,38 +40,6 @@ std::optional<QString> decodeStrictUtf8(QByteArrayView bytes)
     return text;
 }
 
-std::optional<QByteArray> inflateZlib(QByteArrayView compressed)
-{
-    z_stream stream {};
-    if (inflateInit(&stream) != Z_OK)
-        return std::nullopt;
-    QByteArray output;
-    std::array<char, 64 * 1024> buffer {};
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
-    stream.avail_in = uInt(compressed.size());
-    int status = Z_OK;
-    while (status == Z_OK) {
-        stream.next_out = reinterpret_cast<Bytef*>(buffer.data());
-        stream.avail_out = uInt(buffer.size());
-        status = inflate(&stream, Z_NO_FLUSH);
-        if (status != Z_OK && status != Z_STREAM_END)
-            break;
-        output.append(buffer.data(), qsizetype(buffer.size() - stream.avail_out));
-        if (output.size() > maxInflatedTextLength) {
-            status = Z_MEM_ERROR;
-            break;
-        }
-        if (status == Z_OK && stream.avail_in == 0 && stream.avail_out != 0) {
-            status = Z_DATA_ERROR; // input ended before the stream did
-            break;
-        }
-    }
-    inflateEnd(&stream);
-    if (status != Z_STREAM_END)
-        return std::nullopt;
-    return output;
-}
-
 // The text of an iTXt chunk after its keyword: flags, language tag, translated keyword, text.
 std::optional<QString> internationalText(QByteArrayView data, qsizetype textStart)
 {
@@ -92,7 +60,7 @@ std::optional<QString> internationalText(QByteArrayView data, qsizetype textStar
         return decodeStrictUtf8(text);
     if (method != 0)
         return std::nullopt;
-    const auto inflated = inflateZlib(text);
+    const auto inflated = inflateBytes(text);
     if (!inflated)
         return std::nullopt;
     return decodeStrictUtf8(*inflated);
@@ -147,7 +115,7 @@ std::optional<RawText> decodeTextChunk(QByteArrayView data, QStringView chunkTyp
         // A compression-method byte, then the zlib stream.
         if (data.size() - textStart < 2 || data[textStart] != 0)
             return std::nullopt;
-        const auto inflated = inflateZlib(data.sliced(textStart + 1));
+        const auto inflated = inflateBytes(data.sliced(textStart + 1));
         if (!inflated)
             return std::nullopt;
         raw.text = QString::fromLatin1(*inflated);
@@ -203,6 +171,38 @@ std::optional<QString> readPNGTextMetadata(const QString& filePath)
             return text;
         offset += 4; // the CRC, never checked
     }
+}
+
+std::optional<QByteArray> inflateBytes(QByteArrayView compressed, bool gzip)
+{
+    z_stream stream {};
+    if (inflateInit2(&stream, gzip ? MAX_WBITS + 16 : MAX_WBITS) != Z_OK)
+        return std::nullopt;
+    QByteArray output;
+    std::array<char, 64 * 1024> buffer {};
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
+    stream.avail_in = uInt(compressed.size());
+    int status = Z_OK;
+    while (status == Z_OK) {
+        stream.next_out = reinterpret_cast<Bytef*>(buffer.data());
+        stream.avail_out = uInt(buffer.size());
+        status = inflate(&stream, Z_NO_FLUSH);
+        if (status != Z_OK && status != Z_STREAM_END)
+            break;
+        output.append(buffer.data(), qsizetype(buffer.size() - stream.avail_out));
+        if (output.size() > maxInflatedTextLength) {
+            status = Z_MEM_ERROR;
+            break;
+        }
+        if (status == Z_OK && stream.avail_in == 0 && stream.avail_out != 0) {
+            status = Z_DATA_ERROR; // input ended before the stream did
+            break;
+        }
+    }
+    inflateEnd(&stream);
+    if (status != Z_STREAM_END)
+        return std::nullopt;
+    return output;
 }
 
 } // namespace limnoscope

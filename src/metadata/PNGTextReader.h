@@ -2,6 +2,7 @@
 
 #include "LimnoraMetadata.h"
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
@@ -24,6 +25,10 @@ namespace limnoscope {
 // inflated), iTXt as UTF-8 (inflated when compressed). Nothing for a damaged chunk or one
 // whose text is not valid in its encoding.
 [[nodiscard]] std::optional<RawText> decodeTextChunk(QByteArrayView data, QStringView chunkType);
+
+// `compressed` inflated: a zlib stream, or with `gzip` a gzip one. Nothing when it is damaged,
+// cut short or larger than 16 MiB inflated.
+[[nodiscard]] std::optional<QByteArray> inflateBytes(QByteArrayView compressed, bool gzip = false);
 
 // Longest text chunk that is read; longer ones stop the walk.
 inline constexpr quint32 maxTextChunkLength = 9'999'999;

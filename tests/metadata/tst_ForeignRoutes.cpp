@@ -2,12 +2,20 @@
 #include "MetadataBlocks.h"
 #include "MetadataExtraction.h"
 #include "RawMetadataTexts.h"
+#include "StealthPNGInfo.h"
 #include "TestFiles.h"
 #include "TestSandbox.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
 #include <QTest>
+
+#include <zlib.h>
 
 using namespace limnoscope;
 using namespace limnoscope::test;
@@ -43,6 +51,70 @@ QStringList sources(const QList<RawText>& texts, bool withText = false)
     for (const RawText& raw : texts)
         lines.append(withText ? raw.source + u'=' + raw.text : raw.source);
     return lines;
+}
+
+QByteArray gzip(const QByteArray& bytes)
+{
+    z_stream stream {};
+    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, MAX_WBITS + 16, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(bytes.size()))) + 32, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData()));
+    stream.avail_in = uInt(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.truncate(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
+// A PNG of noise, written by Qt (so with its real row filters), whose pixels hide `payload`
+// behind `signature` in the lowest bits of alpha, or of red, green and blue, column by column.
+QByteArray stealthPNG(const QByteArray& signature, const QByteArray& payload, QSize size,
+    QImage::Format format = QImage::Format_ARGB32, qint64 declaredBits = -1)
+{
+    QImage image(size, format);
+    QRandomGenerator noise(7);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, noise.generate());
+    }
+    const quint32 bits = quint32(declaredBits >= 0 ? declaredBits : payload.size() * 8);
+    const QByteArray hidden
+        = signature + QByteArray::fromHex(QByteArray::number(bits, 16).rightJustified(8, '0')) + payload;
+    const bool alpha = signature.startsWith("stealth_png");
+    for (qint64 i = 0; i < hidden.size() * 8; ++i) {
+        const bool bit = (uchar(hidden[i / 8]) >> (7 - i % 8)) & 1;
+        const qint64 pixel = alpha ? i : i / 3;
+        const int x = int(pixel / size.height());
+        const int y = int(pixel % size.height());
+        QColor colour = image.pixelColor(x, y);
+        const auto withBit = [bit](int value) { return (value & ~1) | int(bit); };
+        if (alpha)
+            colour.setAlpha(withBit(colour.alpha()));
+        else if (i % 3 == 0)
+            colour.setRed(withBit(colour.red()));
+        else if (i % 3 == 1)
+            colour.setGreen(withBit(colour.green()));
+        else
+            colour.setBlue(withBit(colour.blue()));
+        image.setPixelColor(x, y, colour);
+    }
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return buffer.data();
+}
+
+// NovelAI hides a copy of its text chunks in the alpha bits as one JSON object.
+QByteArray novelAICopy()
+{
+    const QJsonObject comment { { "prompt", "a fox in snow" }, { "uc", "blurry" }, { "steps", 28 }, { "scale", 5.0 },
+        { "seed", 77 }, { "sampler", "k_euler" }, { "width", 832 }, { "height", 1216 } };
+    const QJsonObject texts { { "Title", "AI generated image" }, { "Description", "a fox in snow" },
+        { "Software", "NovelAI" }, { "Source", "Stable Diffusion XL C1E1DE52" },
+        { "Comment", QString::fromUtf8(QJsonDocument(comment).toJson(QJsonDocument::Compact)) } };
+    return QJsonDocument(texts).toJson(QJsonDocument::Compact);
 }
 
 } // namespace
@@ -86,8 +158,6 @@ private slots:
     {
         const QDir realWorld(sourceTreeRoot() + QStringLiteral("/tests/data/realworld"));
         for (const QString& name : realWorld.entryList({ "*.png", "*.jpg" }, QDir::Files)) {
-            if (name == u"a1111-stealth-alpha.png") // its text hides in the pixels' alpha bits
-                continue;
             QVERIFY(QFile::copy(realWorld.filePath(name), m_sandbox.filePath(name)));
             m_names.append(name);
         }
@@ -118,6 +188,7 @@ private slots:
         add("photo.jpg",
             jpegWith(exifBlock({ { 0x010f, 2, "Camera\0"_qba }, { 0x0110, 2, "X100\0"_qba } }, true),
                 { "CREATOR: gd-jpeg v1.0 (using IJG JPEG v62), quality = 82" }));
+        add("novelai-hidden.png", stealthPNG("stealth_pngcomp", gzip(novelAICopy()), { 64, 64 }));
         add("plain.png", PNGChunkWriter().tEXt("Author", "me").tEXt("Title", "holiday").tinyImageData().end().bytes());
         readAllRoutes();
     }
@@ -149,6 +220,10 @@ private slots:
             { "Dream", "sd-metadata" });
         row("NovelAI", "novelai.png", "NovelAI", "masterpiece, best quality,  cat",
             { "Title", "Description", "Software", "Source", "Comment" });
+        row("A1111, in the pixels' alpha bits", "a1111-stealth-alpha.png", "A1111 / Forge", "a circle",
+            { "stealth_pngcomp" });
+        row("NovelAI, a copy of its texts in the alpha bits", "novelai-hidden.png", "NovelAI", "a fox in snow",
+            { "Comment", "Description", "Software", "Source", "Title" });
         row("UTF-16 LE UserComment in big-endian EXIF", "utf16le-usercomment.jpg", "A1111 / Forge",
             u"a cat on a sofa, ✓"_qs, { "UserComment" });
         row("WebP UserComment", "usercomment.webp", "A1111 / Forge", "a cat", { "UserComment" });
@@ -265,6 +340,38 @@ private slots:
         for (const QString& special : { m_sandbox.path(), u"/dev/zero"_qs, m_sandbox.filePath(u"missing.png"_qs) })
             row(special.toUtf8(), "", special.toUtf8(), "");
         row("not an image", "jpg", QByteArray("\xff\xd8\xff"), "");
+    }
+
+    void hiddenTexts_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("expected"); // "source=text|source=text"
+        const QByteArray text = rawInfotext.toUtf8();
+        const QString found = u'=' + rawInfotext;
+        QTest::newRow("alpha bits") << stealthPNG("stealth_pnginfo", text, { 40, 40 }) << "stealth_pnginfo" + found;
+        QTest::newRow("alpha bits, compressed")
+            << stealthPNG("stealth_pngcomp", gzip(text), { 40, 40 }) << "stealth_pngcomp" + found;
+        QTest::newRow("colour bits of an RGB image, compressed")
+            << stealthPNG("stealth_rgbcomp", gzip(text), { 30, 30 }, QImage::Format_RGB32) << "stealth_rgbcomp" + found;
+        QTest::newRow("colour bits, the signature running over three columns")
+            << stealthPNG("stealth_rgbinfo", text, { 120, 16 }) << "stealth_rgbinfo" + found;
+        QTest::newRow("no signature") << stealthPNG("stealth_nothing", text, { 40, 40 }) << "";
+        QTest::newRow("length past the pixels")
+            << stealthPNG("stealth_pnginfo", text, { 40, 40 }, QImage::Format_ARGB32, 40 * 40) << "";
+        QTest::newRow("damaged compressed text")
+            << stealthPNG("stealth_pngcomp", gzip(text).chopped(9), { 40, 40 }) << "";
+        QByteArray huge = PNGChunkWriter().tinyImageData().end().bytes();
+        huge.replace(16, 8, QByteArray(8, '\xff')); // 4,294,967,295 pixels square
+        QTest::newRow("impossible size") << huge << "";
+        QTest::newRow("cut short") << stealthPNG("stealth_pnginfo", text, { 40, 40 }).chopped(300) << "";
+    }
+
+    void hiddenTexts()
+    {
+        QFETCH(QByteArray, file);
+        const QString path = m_sandbox.filePath(QStringLiteral("hidden/image%1.png").arg(++m_fileNumber));
+        writeFile(path, file);
+        QTEST(sources(readStealthPNGTexts(path), true).join(u'|'), "expected");
     }
 
     void texts()
