@@ -12,6 +12,7 @@
 namespace limnoscope {
 
 struct FolderFilter::Result {
+    ImageQuery query;
     QSet<QUrl> matches;
     QSet<QUrl> pending;
     QHash<QUrl, QList<FinderTag>> tags;
@@ -24,7 +25,8 @@ namespace {
 // What a job matches: everything is a copy, so the GUI thread goes on changing its own.
 struct MatchInput {
     ImageQuery query;
-    QList<QList<QUrl>> images; // by listed group
+    QList<QList<QUrl>> listed; // the listed images, by group
+    QList<QList<QUrl>> images; // those to match: all listed, or the last matches when narrowing
     QHash<QUrl, CacheEntry> cache;
     QHash<QUrl, QList<FinderTag>> tags;
 };
@@ -132,6 +134,7 @@ void FolderFilter::listingChanged()
 void FolderFilter::tagsChanged()
 {
     m_tags.clear();
+    m_shownListsFor.clear(); // a tag: query's lists no longer tell what matches
     if (m_query && m_query->needsTags())
         start();
 }
@@ -160,9 +163,14 @@ void FolderFilter::start()
         return;
     }
     m_matching = true;
-    MatchInput copies { *m_query, {}, m_prefetcher.cache(), m_tags };
+    MatchInput copies { *m_query, {}, {}, m_prefetcher.cache(), m_tags };
     for (const FolderGroup& group : m_listed)
-        copies.images.append(group.images);
+        copies.listed.append(group.images);
+    // A query that can only match fewer images than the one shown (typing on) looks only at the
+    // images shown, when they tell all that matches.
+    const bool narrowing = m_applied && m_pending.isEmpty() && m_query->narrows(m_appliedQuery)
+        && std::equal(copies.listed.cbegin(), copies.listed.cend(), m_shownListsFor.cbegin(), m_shownListsFor.cend());
+    copies.images = narrowing ? m_shownLists : copies.listed;
     auto input = std::make_shared<const MatchInput>(std::move(copies));
     const quint64 wanted = *m_generation;
     m_jobWorker.start([this, input, wanted, generation = m_generation] {
@@ -176,8 +184,9 @@ void FolderFilter::start()
         if (generation->load() != wanted)
             return;
         auto result = std::make_shared<Result>();
+        result->query = input->query;
         result->tags = input->tags;
-        result->listed = input->images;
+        result->listed = input->listed;
         result->shown.resize(input->images.size());
         for (qsizetype index = 0; index < parts.size(); ++index) {
             const ChunkResult& part = parts.at(index);
@@ -203,6 +212,7 @@ void FolderFilter::applyResult(quint64 generation, const std::shared_ptr<Result>
         return;
     m_matching = false;
     m_applied = true;
+    m_appliedQuery = std::move(result->query);
     releaseOnWorker(m_jobWorker, std::exchange(m_matches, std::move(result->matches)));
     releaseOnWorker(m_jobWorker, std::exchange(m_pending, std::move(result->pending)));
     m_shownLists = std::move(result->shown);

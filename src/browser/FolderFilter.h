@@ -24,7 +24,8 @@ class MetadataPrefetcher;
 // The sidebar's filter of the open folder: the query the user typed, which listed images match
 // it and which cannot be told yet (no reading, or tags not read). A new query or a new listing is
 // matched on workers, in chunks, with a generation number so that a newer one makes an older
-// one stale; readings that arrive later are matched one by one on the GUI thread. Tags for tag:
+// one stale; a query typed on from the one shown looks only at its matches; readings that arrive
+// later are matched one by one on the GUI thread. Tags for tag:
 // terms are read on the workers and kept per image until the tag version changes. Lives on the
 // GUI thread; `matchesChanged` tells the model to show the matching images again.
 class FolderFilter : public QObject
@@ -90,6 +91,7 @@ private:
     QString m_error;
     std::optional<ImageQuery> m_query; // a readable, non-empty query
     bool m_applied = false;
+    ImageQuery m_appliedQuery; // the query of the result shown
     bool m_matching = false; // a job is under way
     QSet<QUrl> m_matches;
     QSet<QUrl> m_pending;

@@ -37,7 +37,7 @@ class TestFolderFilter : public ModelSuite
     }
 
 private slots:
-    // A folder of a b c d and sub/e sub/f, seeds 1 to 6. Steps: "?TEXT" filters, "late?TEXT" filters
+    // A folder of a b c d and sub/e sub/f, seeds 1 to 6. Steps: "?TEXT" filters ("_" for a space), "late?TEXT" filters
     // before the folder opens, "next", "prev", "del" trashes the current image, "all" selects
     // every image shown, "g" writes g.png (seed 7) and rescans, "desc" sorts by name descending,
     // "fold" folds sub, "red" tags c red.
@@ -67,6 +67,9 @@ private slots:
         row("a sort keeps the filter", "?seed:>2 next desc", "*d c f e [2/4 2/2] 0 of 6 pending, 0 selected");
         row("a folded group", "?seed:>2 fold", "*c d [2/4 2/2] 0 of 6 pending, 0 selected");
         row("tags are read again after a change", "?tag:red red", "*c [1/4] 0 of 6 pending, 0 selected");
+        row("typing on looks at the last matches", "?seed:>2 ?seed:>4", "*e f [2/2] 0 of 6 pending, 0 selected");
+        row("a tag change is seen when typing on", "?tag:red red ?tag:red_seed:>2",
+            "*c [1/4] 0 of 6 pending, 0 selected");
         row("images not yet read show once read", "late?seed:>2", "*c d e f [2/4 2/2] 0 of 6 pending, 0 selected");
     }
 
@@ -85,7 +88,7 @@ private slots:
         }
         for (const QString& step : steps.split(u' ', Qt::SkipEmptyParts)) {
             if (step.startsWith(u'?'))
-                QVERIFY(filter(model, step.mid(1)));
+                QVERIFY(filter(model, step.mid(1).replace(u'_', u' ')));
             else if (step == "next")
                 model.nextImage();
             else if (step == "prev")
