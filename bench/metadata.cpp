@@ -1,6 +1,7 @@
 // Metadata reading: the in-process pipeline against exiftool's own batch command line over the
 // same 2,000 images, and the folder route with exiftool, in one run; then other generators'
-// images (2,000 A1111 PNGs, 2,000 JPEGs with an A1111 UserComment) through the folder route
+// images (2,000 A1111 PNGs, 2,000 JPEGs with an A1111 UserComment) and 2,000 PNGs without any
+// metadata (which are also looked at for a text hidden in their pixels) through the folder route
 // without exiftool, against exiftool over the same files.
 
 #include "ExiftoolRunner.h"
@@ -19,6 +20,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <functional>
 
 using namespace limnoscope;
 
@@ -133,6 +135,18 @@ QList<QUrl> writeForeignCorpus(const QDir& dir)
     return urls;
 }
 
+// PNGs without any text, as screenshots and edited pictures are.
+QList<QUrl> writePlainCorpus(const QDir& dir)
+{
+    const Images images = sampleImages();
+    QList<QUrl> urls;
+    for (int i = 0; i < 2 * imagesPerKind; ++i) {
+        const QString name = QStringLiteral("plain-%1.png").arg(i, 4, 10, QLatin1Char('0'));
+        urls.append(writeImageFile(dir, name, PNGChunkWriter(side, side).bytes() + images.pngPixels));
+    }
+    return urls;
+}
+
 // exiftool's own batch command line, 100 files per process: the files per second.
 double exiftoolRate(const QString& exiftool, const QList<QUrl>& urls)
 {
@@ -150,10 +164,39 @@ double exiftoolRate(const QString& exiftool, const QList<QUrl>& urls)
     return urls.size() / (timer.nsecsElapsed() / 1e9);
 }
 
-void print(const char* figure, double value)
+void print(const QByteArray& figure, double value)
 {
-    std::printf("metadata.%s: %.1f\n", figure, value);
+    std::printf("metadata.%s: %.1f\n", figure.constData(), value);
     std::fflush(stdout);
+}
+
+// The folder route without exiftool over `urls`, every record as `expected` says, against
+// exiftool's batches over the same files: prints NAME_files_per_second, the exiftool rate and
+// their ratio. False when a record is not as expected.
+bool compareFolderRoute(const char* name, const QList<QUrl>& urls,
+    const std::function<bool(const std::optional<LimnoraMetadata>&)>& expected, const QString& exiftool)
+{
+    setExiftoolDisabled(true);
+    QElapsedTimer timer;
+    timer.start();
+    qsizetype asExpected = 0;
+    readFolderMetadata(urls, [&](const QList<ImageMetadataResult>& results) {
+        for (const ImageMetadataResult& result : results)
+            asExpected += expected(result.metadata);
+    });
+    const double rate = urls.size() / (timer.nsecsElapsed() / 1e9);
+    setExiftoolDisabled(false);
+    if (asExpected != urls.size()) {
+        std::fprintf(stderr, "metadata: only %lld of %lld %s images read as expected\n", qlonglong(asExpected),
+            qlonglong(urls.size()), name);
+        return false;
+    }
+    const double exiftoolFilesPerSecond = exiftoolRate(exiftool, urls);
+    const QByteArray prefix(name);
+    print(prefix + "_files_per_second", rate);
+    print(prefix + "_exiftool_files_per_second", exiftoolFilesPerSecond);
+    print("ratio_" + prefix + "_inprocess_vs_exiftool", rate / exiftoolFilesPerSecond);
+    return true;
 }
 
 } // namespace
@@ -196,26 +239,18 @@ int main(int argc, char* argv[])
     print("batch_route_files_per_second", batchRouteRate);
     print("ratio_inprocess_vs_exiftool", inProcessRate / exiftoolFilesPerSecond);
 
-    // Other generators' images through the folder route without exiftool, every one recognised.
+    // Other generators' images through the folder route without exiftool, every one recognised,
+    // and PNGs without metadata, none given a record; each against exiftool over the same files.
     QTemporaryDir foreignDir;
     const QList<QUrl> foreignURLs = writeForeignCorpus(QDir(foreignDir.path()));
-    setExiftoolDisabled(true);
-    timer.restart();
-    qsizetype recognised = 0;
-    readFolderMetadata(foreignURLs, [&](const QList<ImageMetadataResult>& results) {
-        for (const ImageMetadataResult& result : results)
-            recognised += result.metadata && result.metadata->generator == QLatin1String("A1111 / Forge");
-    });
-    const double foreignRate = foreignURLs.size() / (timer.nsecsElapsed() / 1e9);
-    setExiftoolDisabled(false);
-    if (recognised != foreignURLs.size()) {
-        std::fprintf(stderr, "metadata: only %lld of %lld A1111 images recognised\n", qlonglong(recognised),
-            qlonglong(foreignURLs.size()));
-        return 1;
-    }
-    const double foreignExiftoolRate = exiftoolRate(*exiftool, foreignURLs);
-    print("foreign_files_per_second", foreignRate);
-    print("foreign_exiftool_files_per_second", foreignExiftoolRate);
-    print("ratio_foreign_inprocess_vs_exiftool", foreignRate / foreignExiftoolRate);
-    return 0;
+    const auto isA1111 = [](const std::optional<LimnoraMetadata>& record) {
+        return record && record->generator == QLatin1String("A1111 / Forge");
+    };
+    QTemporaryDir plainDir;
+    const QList<QUrl> plainURLs = writePlainCorpus(QDir(plainDir.path()));
+    const auto hasNone = [](const std::optional<LimnoraMetadata>& record) { return !record; };
+    return compareFolderRoute("foreign", foreignURLs, isA1111, *exiftool)
+            && compareFolderRoute("plain_png", plainURLs, hasNone, *exiftool)
+        ? 0
+        : 1;
 }
