@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QTimer>
 
@@ -20,7 +21,33 @@ KeySinkView::KeySinkView(const AppContext& context, QWidget* parent)
 
 void KeySinkView::restoreFocusSoon(std::chrono::milliseconds delay)
 {
-    QTimer::singleShot(delay, this, [this] { setFocus(Qt::OtherFocusReason); });
+    if (m_pendingRestores++ == 0)
+        qApp->installEventFilter(this);
+    QTimer::singleShot(delay, this, [this, movesBefore = m_userFocusMoves] {
+        if (--m_pendingRestores == 0)
+            qApp->removeEventFilter(this);
+        // Where the user has put the keyboard since (Ctrl+F or a click right after a folder
+        // opened) it stays; focus that moved by itself (a removed row's) is taken back.
+        if (m_userFocusMoves == movesBefore)
+            setFocus(Qt::OtherFocusReason);
+    });
+}
+
+bool KeySinkView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::FocusIn && watched != this) {
+        switch (static_cast<QFocusEvent*>(event)->reason()) {
+        case Qt::MouseFocusReason:
+        case Qt::TabFocusReason:
+        case Qt::BacktabFocusReason:
+        case Qt::ShortcutFocusReason:
+            ++m_userFocusMoves;
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void KeySinkView::showEvent(QShowEvent* event)

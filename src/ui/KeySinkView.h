@@ -19,16 +19,21 @@ public:
 
     explicit KeySinkView(const AppContext& context, QWidget* parent = nullptr);
 
-    // Takes keyboard focus in its window, `delay` later on the GUI thread.
+    // Takes keyboard focus in its window, `delay` later on the GUI thread, unless the user has
+    // moved it in the meantime (a click, Tab or a shortcut such as Ctrl+F).
     void restoreFocusSoon(std::chrono::milliseconds delay = std::chrono::milliseconds(refocusDelayMs));
 
 protected:
+    // While a restore is pending: counts focus moves the user made.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
     AppContext m_context;
+    int m_pendingRestores = 0;
+    quint64 m_userFocusMoves = 0;
 };
 
 } // namespace limnoscope

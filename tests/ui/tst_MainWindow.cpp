@@ -406,6 +406,18 @@ private slots:
         QCOMPARE(field->text(), "seed:2");
         QTRY_COMPARE_WITH_TIMEOUT(shownRows(rows), "[1/5] img2", asyncTimeoutMs);
         QCOMPARE(counter->text(), localizedFormat("position_of_listed", { "1", "1", "5" }));
+
+        // Ctrl+F right after a folder opened: the key sink's hand-back leaves the field the keyboard.
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        keySink->setFocus();
+        QSignalSpy opened(m_model, &ImageBrowserModel::folderLoaded);
+        m_model->loadFolder(m_model->rootFolderURL());
+        QVERIFY(opened.wait(asyncTimeoutMs));
+        QTest::keyClick(keySink, Qt::Key_F, Qt::ControlModifier);
+        QTRY_VERIFY(field->hasFocus());
+        QTest::qWait(int(ContentView::folderOpenedFocusDelay.count()) + 50);
+        QVERIFY(field->hasFocus());
     }
 };
 
