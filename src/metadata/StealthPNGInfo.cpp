@@ -119,15 +119,16 @@ public:
         if (qint64(width) > maxStealthImageBytes / pixelBytes / qint64(height))
             return false;
         m_rowBytes = qsizetype(width) * pixelBytes;
-        m_previous.assign(size_t(m_rowBytes), 0);
+        m_previous.assign(size_t(m_rowBytes) + 1, 0); // with the filter byte, as the rows come
+        m_next.resize(m_previous.size());
         m_offset = 8 + 8 + 13 + 4;
         return true;
     }
 
-    // The next row's pixels, or nothing when the data ends or is damaged.
+    // The next row: its filter byte, then its pixels; nothing when the data ends or is damaged.
     const std::vector<uchar>* next()
     {
-        std::vector<uchar> row(size_t(m_rowBytes) + 1);
+        std::vector<uchar>& row = m_next;
         m_stream.next_out = row.data();
         m_stream.avail_out = uInt(row.size());
         while (m_stream.avail_out > 0) {
@@ -137,9 +138,9 @@ public:
             if (status != Z_OK && !(status == Z_STREAM_END && m_stream.avail_out == 0))
                 return nullptr;
         }
-        if (!unfilter(row[0], row.data() + 1, m_previous.data(), m_rowBytes, pixelBytes))
+        if (!unfilter(row[0], row.data() + 1, m_previous.data() + 1, m_rowBytes, pixelBytes))
             return nullptr;
-        m_previous.assign(row.begin() + 1, row.end());
+        std::swap(m_next, m_previous);
         return &m_previous;
     }
 
@@ -190,7 +191,8 @@ private:
     int m_chunks = 0;
     bool m_seenData = false;
     QByteArray m_piece;
-    std::vector<uchar> m_previous;
+    std::vector<uchar> m_previous; // the last row: its filter byte, then its pixels
+    std::vector<uchar> m_next;
 };
 
 // The hidden bits in reading order: column by column, each column from the top.
@@ -272,13 +274,13 @@ std::optional<RawText> readHiddenText(const QString& path)
         const std::vector<uchar>* row = rows.next();
         if (!row)
             return std::nullopt;
-        pixels.insert(pixels.end(), row->begin(), row->end());
+        pixels.insert(pixels.end(), row->begin() + 1, row->end());
         bool any = false;
         for (size_t i = 0; i < signatures.size(); ++i) {
             const bool alpha = signatures[i].channel == Channel::alpha;
             for (int channel = 0; possible[i] && channel < (alpha ? 1 : 3); ++channel) {
                 const qint64 bit = alpha ? y : qint64(y) * 3 + channel;
-                const int value = (*row)[size_t(alpha ? 3 : channel)] & 1;
+                const int value = (*row)[size_t(1 + (alpha ? 3 : channel))] & 1;
                 if (bit < signatureBits && value != int(signatureBit(signatures[i], int(bit))))
                     possible[i] = false;
             }
