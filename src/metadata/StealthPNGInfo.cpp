@@ -195,15 +195,22 @@ private:
     std::vector<uchar> m_next;
 };
 
+// The lowest bits of one pixel: red, green and blue in bits 0 to 2, alpha in bit 3.
+uchar lowBitsOf(const uchar* pixel, int pixelBytes)
+{
+    const uchar colour = (pixel[0] & 1) | ((pixel[1] & 1) << 1) | ((pixel[2] & 1) << 2);
+    return pixelBytes == 4 ? uchar(colour | ((pixel[3] & 1) << 3)) : colour;
+}
+
 // The hidden bits in reading order: column by column, each column from the top.
 class HiddenBits
 {
 public:
-    HiddenBits(const std::vector<uchar>& pixels, quint32 width, quint32 height, int pixelBytes, Channel channel)
-        : m_pixels(pixels)
+    // `lowBits`: each pixel's lowest bits (lowBitsOf), row by row.
+    HiddenBits(const std::vector<uchar>& lowBits, quint32 width, quint32 height, Channel channel)
+        : m_lowBits(lowBits)
         , m_width(width)
         , m_height(height)
-        , m_pixelBytes(pixelBytes)
         , m_channel(channel)
     {
     }
@@ -216,8 +223,8 @@ public:
         const qint64 pixel = index / perPixel;
         const qint64 x = pixel / m_height;
         const qint64 y = pixel % m_height;
-        const qint64 byte = (y * m_width + x) * m_pixelBytes + (m_channel == Channel::alpha ? 3 : index % perPixel);
-        return m_pixels[size_t(byte)] & 1;
+        const int bit = m_channel == Channel::alpha ? 3 : int(index % perPixel);
+        return (m_lowBits[size_t(y * m_width + x)] >> bit) & 1;
     }
 
     // `bytes` bytes from bit `first` on, each byte's most significant bit first.
@@ -232,10 +239,9 @@ public:
     }
 
 private:
-    const std::vector<uchar>& m_pixels;
+    const std::vector<uchar>& m_lowBits;
     quint32 m_width;
     quint32 m_height;
-    int m_pixelBytes;
     Channel m_channel;
 };
 
@@ -269,12 +275,14 @@ std::optional<RawText> readHiddenText(const QString& path)
     std::array<bool, signatures.size()> possible {};
     for (size_t i = 0; i < signatures.size(); ++i)
         possible[i] = signatures[i].channel == Channel::colour || rows.pixelBytes == 4;
-    std::vector<uchar> pixels;
+    // Only the lowest bits are kept: a quarter of an RGBA image's pixel bytes.
+    std::vector<uchar> lowBits;
     for (quint32 y = 0; y < rows.height; ++y) {
         const std::vector<uchar>* row = rows.next();
         if (!row)
             return std::nullopt;
-        pixels.insert(pixels.end(), row->begin() + 1, row->end());
+        for (const uchar* pixel = row->data() + 1; pixel < row->data() + row->size(); pixel += rows.pixelBytes)
+            lowBits.push_back(lowBitsOf(pixel, rows.pixelBytes));
         bool any = false;
         for (size_t i = 0; i < signatures.size(); ++i) {
             const bool alpha = signatures[i].channel == Channel::alpha;
@@ -292,7 +300,7 @@ std::optional<RawText> readHiddenText(const QString& path)
     for (size_t i = 0; i < signatures.size(); ++i) {
         if (!possible[i])
             continue;
-        const HiddenBits bits(pixels, rows.width, rows.height, rows.pixelBytes, signatures[i].channel);
+        const HiddenBits bits(lowBits, rows.width, rows.height, signatures[i].channel);
         if (auto text = hiddenText(bits, signatures[i]))
             return text;
     }
