@@ -3,6 +3,7 @@
 #include "RegularFile.h"
 
 #include <QStringDecoder>
+#include <QtEndian>
 
 #include <zlib.h>
 
@@ -12,14 +13,8 @@
 namespace limnoscope {
 namespace {
 
-constexpr std::array<unsigned char, 8> pngSignature = { 0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A };
 // Inflated iTXt text larger than this is refused: no chunk of real metadata comes near it.
 constexpr qsizetype maxInflatedTextLength = 16 * 1024 * 1024;
-
-quint32 bigEndian32(const unsigned char* bytes)
-{
-    return (quint32(bytes[0]) << 24) | (quint32(bytes[1]) << 16) | (quint32(bytes[2]) << 8) | quint32(bytes[3]);
-}
 
 QString chunkTypeName(const unsigned char* bytes)
 {
@@ -144,14 +139,15 @@ std::optional<QString> readPNGTextMetadata(const QString& filePath)
     };
 
     std::array<unsigned char, 8> header {};
-    if (!readNext(reinterpret_cast<char*>(header.data()), 8) || header != pngSignature)
+    if (!readNext(reinterpret_cast<char*>(header.data()), 8)
+        || QByteArrayView(reinterpret_cast<const char*>(header.data()), 8) != pngSignature)
         return std::nullopt;
 
     QByteArray data;
     for (;;) {
         if (!readNext(reinterpret_cast<char*>(header.data()), 8))
             return std::nullopt;
-        const quint32 length = bigEndian32(header.data());
+        const quint32 length = qFromBigEndian<quint32>(header.data());
         const QString type = chunkTypeName(header.data() + 4);
 
         // Text after the first image-data chunk is never read.

@@ -30,6 +30,9 @@ namespace limnoscope {
 // cut short or larger than 16 MiB inflated.
 [[nodiscard]] std::optional<QByteArray> inflateBytes(QByteArrayView compressed, bool gzip = false);
 
+// The eight bytes every PNG file starts with.
+inline constexpr QByteArrayView pngSignature("\x89PNG\r\n\x1a\n", 8);
+
 // Longest text chunk that is read; longer ones stop the walk.
 inline constexpr quint32 maxTextChunkLength = 9'999'999;
 

@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 #include <QStringDecoder>
+#include <QtEndian>
 
 #include <exiv2/exiv2.hpp>
 
@@ -53,18 +54,6 @@ private:
     const RegularFileReader m_file;
     qint64 m_bytesRead = 0;
 };
-
-quint32 bigEndian32(QByteArrayView bytes, qsizetype at)
-{
-    return (quint32(uchar(bytes[at])) << 24) | (quint32(uchar(bytes[at + 1])) << 16)
-        | (quint32(uchar(bytes[at + 2])) << 8) | quint32(uchar(bytes[at + 3]));
-}
-
-quint32 littleEndian32(QByteArrayView bytes, qsizetype at)
-{
-    return (quint32(uchar(bytes[at + 3])) << 24) | (quint32(uchar(bytes[at + 2])) << 16)
-        | (quint32(uchar(bytes[at + 1])) << 8) | quint32(uchar(bytes[at]));
-}
 
 QString utf8OrLatin1(QByteArrayView bytes)
 {
@@ -180,7 +169,7 @@ void collectPNG(PositionalFile& file, TextCollector& texts)
         const auto header = file.read(offset, 8);
         if (!header)
             return;
-        const quint32 length = bigEndian32(*header, 0);
+        const quint32 length = qFromBigEndian<quint32>(header->constData());
         const QByteArray type = header->sliced(4);
         if (type == "IDAT" || type == "IEND")
             return;
@@ -263,7 +252,7 @@ void collectWebP(PositionalFile& file, qint64 riffEnd, TextCollector& texts)
         if (!header)
             return;
         const QByteArray type = header->first(4);
-        const quint32 length = littleEndian32(*header, 4);
+        const quint32 length = qFromLittleEndian<quint32>(header->constData() + 4);
         const qint64 dataOffset = offset + 8;
         offset = dataOffset + qint64(length) + (length & 1);
         if ((type != "EXIF" && type != "XMP ") || length == 0 || length > maxMetadataBlockBytes)
@@ -405,14 +394,13 @@ QList<RawText> readRawMetadataTexts(const QString& filePath)
         PositionalFile file(filePath);
         if (!file.isOpen())
             return {};
-        static const QByteArray pngSignature = QByteArrayLiteral("\x89PNG\r\n\x1a\n");
         const QByteArray head = file.read(0, 12).value_or(QByteArray());
         if (head.startsWith(pngSignature))
             collectPNG(file, texts);
         else if (head.startsWith("\xFF\xD8"))
             collectJPEG(file, texts);
         else if (head.size() == 12 && head.startsWith("RIFF") && head.sliced(8) == "WEBP")
-            collectWebP(file, qint64(littleEndian32(head, 4)) + 8, texts);
+            collectWebP(file, qint64(qFromLittleEndian<quint32>(head.constData() + 4)) + 8, texts);
         else if (!head.isEmpty())
             collectWithExiv2(filePath, texts);
     }

@@ -5,6 +5,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QtEndian>
 
 #include <zlib.h>
 
@@ -37,12 +38,6 @@ constexpr std::array<Signature, 4> signatures = { {
 bool signatureBit(const Signature& signature, int bit)
 {
     return (uchar(signature.text[bit / 8]) >> (7 - bit % 8)) & 1;
-}
-
-quint32 bigEndian32(const char* bytes)
-{
-    return (quint32(uchar(bytes[0])) << 24) | (quint32(uchar(bytes[1])) << 16) | (quint32(uchar(bytes[2])) << 8)
-        | quint32(uchar(bytes[3]));
 }
 
 int paeth(int left, int up, int upLeft)
@@ -105,11 +100,10 @@ public:
         std::array<char, 33> head {};
         if (!m_file.isOpen() || m_file.readAt(0, head.data(), qsizetype(head.size())) != qsizetype(head.size()))
             return false;
-        if (QByteArrayView(head.data(), 8) != QByteArrayView("\x89PNG\r\n\x1a\n", 8)
-            || QByteArrayView(head.data() + 12, 4) != "IHDR")
+        if (QByteArrayView(head.data(), 8) != pngSignature || QByteArrayView(head.data() + 12, 4) != "IHDR")
             return false;
-        width = bigEndian32(head.data() + 16);
-        height = bigEndian32(head.data() + 20);
+        width = qFromBigEndian<quint32>(head.data() + 16);
+        height = qFromBigEndian<quint32>(head.data() + 20);
         const int depth = uchar(head[24]);
         const int colourType = uchar(head[25]);
         const int interlace = uchar(head[28]);
@@ -160,7 +154,7 @@ private:
             std::array<char, 8> header {};
             if (m_file.readAt(m_offset, header.data(), 8) != 8)
                 return false;
-            const quint32 length = bigEndian32(header.data());
+            const quint32 length = qFromBigEndian<quint32>(header.data());
             const QByteArrayView type(header.data() + 4, 4);
             if (type == "IEND" || (m_seenData && type != "IDAT"))
                 return false;
@@ -249,7 +243,7 @@ std::optional<RawText> hiddenText(const HiddenBits& bits, const Signature& signa
 {
     if (bits.count() < signatureBits + lengthBits || bits.bytes(0, 15) != QByteArrayView(signature.text))
         return std::nullopt;
-    const quint32 length = bigEndian32(bits.bytes(signatureBits, 4).constData());
+    const quint32 length = qFromBigEndian<quint32>(bits.bytes(signatureBits, 4).constData());
     if (length == 0 || length % 8 != 0 || qint64(length) > bits.count() - signatureBits - lengthBits
         || qint64(length / 8) > maxStealthTextBytes)
         return std::nullopt;
