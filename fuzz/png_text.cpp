@@ -14,8 +14,6 @@ using namespace limnoscope;
 
 namespace {
 
-constexpr QByteArrayView pngSignature("\x89PNG\r\n\x1a\n", 8);
-
 bool hasMetadataKeyword(QByteArrayView data)
 {
     const qsizetype zero = data.indexOf('\0');
